@@ -1,0 +1,117 @@
+#include "app/config.h"
+
+#include "app/settingsstore.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+namespace powerlog {
+
+namespace {
+
+std::optional<int> wholeNumber(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+int readIndex(const SettingsStore& store, const QString& section, const QString& name,
+              int defaultValue, int lowest, int highest)
+{
+    const auto value =
+        wholeNumber(store.GetSetting(section, name, QString::number(defaultValue)));
+    if (!value || *value < lowest || *value > highest)
+        return defaultValue;
+    return *value;
+}
+
+bool readSwitch(const SettingsStore& store, const QString& section, const QString& name)
+{
+    return isSwitchSet(store.GetSetting(section, name, QStringLiteral("0")));
+}
+
+} // namespace
+
+quint16 Config::portNumber() const
+{
+    bool ok = false;
+    const uint port = ServerPort.trimmed().toUInt(&ok);
+    return ok && port <= 65535 ? static_cast<quint16>(port) : 0;
+}
+
+bool isSwitchSet(const QString& stored)
+{
+    return wholeNumber(stored) == 1;
+}
+
+Config loadConfig(const SettingsStore& store)
+{
+    Config c;
+    c.Minimized = readSwitch(store, key::kOption, key::kMinimized);
+    c.ServerAddress = store.GetSetting(key::kOption, key::kServerIp, kDefaultServerAddress);
+    c.ServerPort = store.GetSetting(key::kOption, key::kServerPort, kDefaultServerPort);
+    if (wholeNumber(c.ServerPort).value_or(0) <= 0 || wholeNumber(c.ServerPort) > 65535)
+        c.ServerPort = kDefaultServerPort;
+    c.StInterface = readSwitch(store, key::kOption, key::kInterface);
+    c.LinePowerIndex = readIndex(store, key::kWatt, key::kLine, kDefaultLinePowerIndex, 0, 4);
+
+    const auto refresh = wholeNumber(
+        store.GetSetting(key::kTimer, key::kRefresh, QString::number(kDefaultRefreshSeconds)));
+    const bool listed = refresh && std::ranges::find(kRefreshChoices, *refresh) !=
+                                       std::end(kRefreshChoices);
+    c.RefreshSeconds = listed ? *refresh : kDefaultRefreshSeconds;
+
+    c.LostFrameSwitch = static_cast<quint8>(readIndex(store, key::kFrame, key::kLost, 1, 0, 1));
+    c.LanguageCode = store.GetSetting(key::kOption, key::kLanguage, QStringLiteral("ita"));
+    c.AutoStart = readSwitch(store, key::kStart, key::kAuto);
+    c.RecAuto = readSwitch(store, key::kStart, key::kRecAuto);
+    c.ServerPassword =
+        unscramblePassword(store.GetSetting(key::kOption, key::kServerPassword, QString()))
+            .value_or(QString());
+    return c;
+}
+
+int LinePower(int linePowerIndex)
+{
+    const int watts = (linePowerIndex + 1) * 1500;
+    return watts == 7500 ? 9000 : watts;
+}
+
+QString scramblePassword(const QString& password, int k)
+{
+    QString stored = QString::number(k);
+    for (const QChar ch : password) {
+        const int code = (ch.unicode() & 0xFF) + k;
+        stored += QStringLiteral("%1").arg(code, 3, 10, QLatin1Char('0'));
+    }
+    return stored;
+}
+
+QString scramblePassword(const QString& password)
+{
+    return scramblePassword(password, static_cast<int>(QRandomGenerator::global()->bounded(9)));
+}
+
+std::optional<QString> unscramblePassword(const QString& stored)
+{
+    if (stored.isEmpty() || (stored.size() - 1) % 3 != 0)
+        return std::nullopt;
+    for (const QChar ch : stored) {
+        if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int k = stored.at(0).digitValue();
+    if (k > 8)
+        return std::nullopt;
+    QString password;
+    for (qsizetype at = 1; at < stored.size(); at += 3) {
+        const int code = stored.mid(at, 3).toInt() - k;
+        if (code < 0 || code > 255)
+            return std::nullopt;
+        password += QChar(code);
+    }
+    return password;
+}
+
+} // namespace powerlog

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace powerlog {
+
+class SettingsStore;
+
+// Sections and keys of the settings store.
+namespace key {
+inline const QString kOption = QStringLiteral("Option");
+inline const QString kWatt = QStringLiteral("Watt");
+inline const QString kTimer = QStringLiteral("Timer");
+inline const QString kFrame = QStringLiteral("Frame");
+inline const QString kStart = QStringLiteral("Start");
+
+inline const QString kServerIp = QStringLiteral("ServerIP");
+inline const QString kServerPort = QStringLiteral("ServerPORT");
+inline const QString kServerPassword = QStringLiteral("ServerPWD");
+inline const QString kInterface = QStringLiteral("Interface");
+inline const QString kLine = QStringLiteral("line");
+inline const QString kRefresh = QStringLiteral("Agg");
+inline const QString kLost = QStringLiteral("Lost");
+inline const QString kLanguage = QStringLiteral("Language");
+inline const QString kMinimized = QStringLiteral("Minimized");
+inline const QString kAuto = QStringLiteral("Auto");
+inline const QString kRecAuto = QStringLiteral("RecAuto");
+} // namespace key
+
+inline const QString kDefaultServerAddress = QStringLiteral("192.168.1.35");
+inline const QString kDefaultServerPort = QStringLiteral("20000");
+inline constexpr int kDefaultLinePowerIndex = 1;
+inline constexpr int kDefaultRefreshSeconds = 30;
+inline constexpr int kRefreshChoices[] = {10, 30, 60, 600, 1800, 3600};
+
+// The settings held in memory while the program runs.
+struct Config
+{
+    QString ServerAddress = kDefaultServerAddress;
+    QString ServerPort = kDefaultServerPort;
+    QString ServerPassword;
+    bool StInterface = false;
+    int LinePowerIndex = kDefaultLinePowerIndex;
+    int RefreshSeconds = kDefaultRefreshSeconds;
+    quint8 LostFrameSwitch = 1;
+    QString LanguageCode = QStringLiteral("ita");
+    // Start-up switches: each counts as set only when its stored value is the number 1.
+    bool Minimized = false;
+    bool AutoStart = false;
+    bool RecAuto = false;
+
+    quint16 portNumber() const;
+};
+
+// Reads every setting with its default. A stored value of the wrong kind (letters where a
+// number belongs, a value outside its list) reads as that key's default.
+Config loadConfig(const SettingsStore& store);
+
+// Whether a stored switch is set: only the number 1 counts.
+bool isSwitchSet(const QString& stored);
+
+// The contracted line power in watts for an index 0..4: 1500, 3000, 4500, 6000, 9000.
+int LinePower(int linePowerIndex);
+
+// Stored form of the password: the digit k, then each character's 8-bit code plus k as three
+// digits. k is 0..8.
+QString scramblePassword(const QString& password, int k);
+// A random k, as the options window stores it.
+QString scramblePassword(const QString& password);
+// The password back from its stored form, or nothing when the text is not of that form.
+std::optional<QString> unscramblePassword(const QString& stored);
+
+} // namespace powerlog

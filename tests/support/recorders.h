@@ -1,0 +1,110 @@
+#pragma once
+
+// Test stand-ins for the platform seams: they record what the program asked for and answer
+// questions from a script, so no test waits on a dialog or touches the desktop.
+
+#include "app/clock.h"
+#include "app/desktop.h"
+#include "app/prompts.h"
+#include "app/tray.h"
+
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+
+namespace powerlog::test {
+
+class RecordingPrompts final : public Prompts
+{
+public:
+    struct Shown
+    {
+        QString title;
+        QString text;
+        Icon icon;
+        bool question = false;
+    };
+
+    void message(const QString& title, const QString& text, Icon icon) override
+    {
+        shown.append({title, text, icon, false});
+    }
+    bool askYesNo(const QString& title, const QString& text) override
+    {
+        shown.append({title, text, Icon::Question, true});
+        return answers.isEmpty() ? true : answers.dequeue();
+    }
+
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const auto& s : shown)
+            list << s.text;
+        return list;
+    }
+
+    QList<Shown> shown;
+    QQueue<bool> answers; // Yes = true; an empty queue answers Yes
+};
+
+class RecordingDesktop final : public Desktop
+{
+public:
+    void open(const QUrl& target) override { opened.append(target); }
+    QList<QUrl> opened;
+};
+
+class FixedClock final : public Clock
+{
+public:
+    explicit FixedClock(QDateTime t = QDateTime(QDate(2026, 12, 5), QTime(10, 16, 26)))
+        : time(std::move(t))
+    {
+    }
+    QDateTime now() const override { return time; }
+    QDateTime time;
+};
+
+class RecordingTray final : public Tray
+{
+public:
+    struct Call
+    {
+        QString op;
+        int picture = -1;
+        QString text;
+        QString title;
+    };
+
+    bool isAvailable() const override { return available; }
+    void TrayAdd(int picture, const QString& tooltip) override
+    {
+        present = true;
+        calls.append({QStringLiteral("add"), picture, tooltip, {}});
+    }
+    void TrayModify(int picture, const QString& tooltip) override
+    {
+        calls.append({QStringLiteral("modify"), picture, tooltip, {}});
+    }
+    void TrayDelete() override
+    {
+        present = false;
+        calls.append({QStringLiteral("delete"), -1, {}, {}});
+    }
+    void TrayBalloon(int picture, const QString& text, const QString& title) override
+    {
+        calls.append({QStringLiteral("balloon"), picture, text, title});
+    }
+    void TrayBalloonClear(int picture) override
+    {
+        calls.append({QStringLiteral("balloonClear"), picture, {}, {}});
+    }
+
+    int lastPicture() const { return calls.isEmpty() ? -1 : calls.last().picture; }
+
+    bool available = true;
+    bool present = false;
+    QList<Call> calls;
+};
+
+} // namespace powerlog::test

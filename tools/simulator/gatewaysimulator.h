@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace powerlog::sim {
+
+// Faults the simulated gateway can be told to show.
+struct Faults
+{
+    bool noGreeting = false;      // never sends the "*#*1##" greeting
+    bool nackAll = false;         // answers every frame after the open with "*#*0##"
+    bool silent = false;          // never answers anything after the greeting/open
+    int closeAfterFrames = 0;     // closes the connection after receiving N frames (0 = never)
+    bool splitFrames = false;     // sends every frame in small TCP segments with short delays
+    bool garbageBetween = false;  // puts junk bytes between frames it sends
+};
+
+// Options of the simulated gateway and load-control central unit.
+struct Options
+{
+    QString password;             // numeric OPEN password; empty = no password asked
+    int linePowerWatts = 3000;    // contracted line power used to shed loads
+    bool stPush = false;          // push readings unasked on event sessions (ST interface)
+    int stPushIntervalMs = 3000;
+    quint32 seed = 1;             // random profile seed (repeatable runs)
+    Faults faults;
+};
+
+// A MY-Home gateway with a load-control central unit behind it, listening on loopback only.
+// Used in-process by the tests and by the program's demo mode, and by the command-line tool.
+class GatewaySimulator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GatewaySimulator(Options options = {}, QObject* parent = nullptr);
+    ~GatewaySimulator() override;
+
+    // Listens on 127.0.0.1 (or ::1); port 0 picks a free port. Refuses any other address.
+    bool listen(quint16 port = 0, const QHostAddress& address = QHostAddress::LocalHost);
+    quint16 port() const;
+    void close();
+
+    Options options() const;
+    void setOptions(const Options& options);
+    void setFaults(const Faults& faults);
+
+    // Fixes the next readings instead of the household profile (empty texts = profile).
+    void setReading(const QString& v, const QString& a, const QString& w, const QString& e);
+    // Sends raw text to every open event (monitor) session, as is.
+    void pushToEventSessions(const QByteArray& bytes);
+    // Switches load position 1..8 to a state 0..3 and pushes the event.
+    void setLoadState(int position, int state);
+    int loadState(int position) const;
+
+    int connectionCount() const;          // connections accepted so far
+    int openCommandSessions() const;      // currently open
+    int openEventSessions() const;
+    QStringList receivedFrames() const;   // every frame received on any session, in order
+    void clearReceivedFrames();
+
+signals:
+    void frameReceived(const QString& frame);
+    void eventSessionOpened();
+    void commandSessionOpened();
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace powerlog::sim
