@@ -1,1 +1,85 @@
-int main() { return 0; }
+// Program entry: builds the objects of one run and hands them to the main window.
+
+#include "acquisition/energydatabase.h"
+#include "app/clock.h"
+#include "app/language.h"
+#include "app/programfolder.h"
+#include "app/settingsstore.h"
+#include "app/singleinstance.h"
+#include "gateway/commandsession.h"
+#include "gateway/monitorsession.h"
+#include "simulator/gatewaysimulator.h"
+#include "ui/main/frmmain.h"
+#include "ui/main/platform.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <memory>
+
+using namespace powerlog;
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Powerlog"));
+    QApplication::setApplicationVersion(FrmMain::versionString());
+    // Only closing the main window ends the program; it may run with no window shown.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Home energy monitor for MY-Home gateways"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption demoOption(
+        QStringLiteral("demo"),
+        QStringLiteral("Run against a simulated gateway on this computer (nothing is stored)."));
+    const QCommandLineOption folderOption(
+        QStringLiteral("folder"),
+        QStringLiteral("Program folder holding load.ini and DbEnergy.mdb (default: the "
+                       "executable's folder, or POWERLOG_HOME)."),
+        QStringLiteral("dir"));
+    const QCommandLineOption settingsOption(
+        QStringLiteral("settings"),
+        QStringLiteral("Settings file to use instead of the user's own."), QStringLiteral("file"));
+    parser.addOptions({demoOption, folderOption, settingsOption});
+    parser.process(app);
+
+    const QString folder = resolveProgramFolder(parser.value(folderOption));
+    const auto settings = parser.isSet(settingsOption)
+                              ? std::make_unique<SettingsStore>(parser.value(settingsOption))
+                              : std::make_unique<SettingsStore>();
+
+    SharedTexts texts;
+    MessageBoxPrompts prompts;
+    SystemDesktop desktop;
+    SystemTray tray;
+    SystemClock clock;
+    CommandSession command(texts);
+    MonitorSession monitor(texts, command);
+    EnergyDatabase database(folder, prompts, clock);
+    SingleInstance instance;
+
+    RunOverrides overrides;
+    std::unique_ptr<sim::GatewaySimulator> simulator;
+    if (parser.isSet(demoOption)) {
+        simulator = std::make_unique<sim::GatewaySimulator>();
+        if (!simulator->listen(0)) {
+            qCritical("The simulated gateway could not listen on 127.0.0.1");
+            return 1;
+        }
+        overrides.serverAddress = QStringLiteral("127.0.0.1");
+        overrides.serverPort = simulator->port();
+        overrides.serverPassword = simulator->options().password;
+        overrides.refreshSeconds = 10;
+        overrides.startAutomatic = true;
+    }
+
+    FrmMain window({*settings, texts, prompts, desktop, tray, clock, command, monitor, database,
+                    folder, &instance, overrides});
+    if (!window.Form_Load())
+        return 0; // another instance runs: leave silently
+    QObject::connect(&window, &FrmMain::closed, &app, &QApplication::quit);
+    if (!(window.config().Minimized && tray.isAvailable()))
+        window.show();
+    return app.exec();
+}

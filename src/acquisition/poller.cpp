@@ -1,0 +1,116 @@
+#include "acquisition/poller.h"
+
+#include "gateway/commandsession.h"
+#include "gateway/frames.h"
+#include "gateway/monitorsession.h"
+
+#include <QPointer>
+
+namespace powerlog {
+
+Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent)
+    : QObject(parent), m_command(command), m_monitor(monitor)
+{
+    m_tclk.setObjectName(QStringLiteral("Tclk"));
+    m_tclk.setInterval(1000);
+    connect(&m_tclk, &QTimer::timeout, this, &Poller::Tclk_Timer);
+}
+
+void Poller::setRefreshSeconds(int seconds)
+{
+    m_refreshSeconds = seconds > 0 ? seconds : 30;
+}
+
+void Poller::setLostFrameSwitch(quint8 value)
+{
+    m_lostFrameSwitch = value;
+}
+
+void Poller::startAutomaticMode()
+{
+    ++m_generation;
+    m_firstRequestPending = false;
+    m_pollTicks = 0;
+    m_pollNow = true;
+    m_autoMode = true;
+    m_tclk.setInterval(1000);
+    m_tclk.start();
+}
+
+void Poller::stopAutomaticMode()
+{
+    ++m_generation;
+    m_firstRequestPending = false;
+    m_autoMode = false;
+    m_pollNow = false;
+    m_tclk.stop();
+    m_pollTicks = 0;
+    emit progressChanged(0);
+}
+
+int Poller::progressTwips() const
+{
+    return m_pollTicks * kBarTwips / m_refreshSeconds;
+}
+
+void Poller::Tclk_Timer()
+{
+    if (m_firstRequestPending)
+        return; // the first request is still waiting for its ACK; the count resumes after it
+    emit ticked();
+    if (!m_pollNow) {
+        continueTick();
+        return;
+    }
+
+    // The first request of a run opens the monitor session and waits for its acknowledgement;
+    // the clock pauses meanwhile, so that tick still counts as the first.
+    m_firstRequestPending = true;
+    m_tclk.stop();
+    emit trayIconRequested(10);
+    m_monitor.StartMonitor();
+    m_command.setNoAckWait(false);
+    const int generation = m_generation;
+    QPointer<Poller> self(this);
+    m_command.SendTCP(frames::kMeasurementRequest, [self, generation](bool ok) {
+        if (!self || self->m_generation != generation)
+            return; // automatic mode was stopped or restarted meanwhile
+        self->m_firstRequestPending = false;
+        self->m_pollNow = false;
+        self->m_autoMode = ok;
+        emit self->firstRequestFinished(ok);
+        if (!ok) {
+            self->m_tclk.stop();
+            return;
+        }
+        self->continueTick();
+        if (self->m_autoMode)
+            self->m_tclk.start();
+    });
+}
+
+void Poller::continueTick()
+{
+    ++m_pollTicks;
+    emit progressChanged(progressTwips());
+    if (m_pollTicks < m_refreshSeconds)
+        return;
+    m_pollTicks = 0;
+
+    if (m_lostRequests >= kLostLimit) {
+        m_autoMode = false;
+        m_tclk.stop();
+        emit progressChanged(0);
+        emit trayIconRequested(0);
+        emit lostRequestsFallback();
+        return;
+    }
+
+    m_command.setNoAckWait(true);
+    emit trayIconRequested(10);
+    m_command.SendTCP(frames::kMeasurementRequest);
+    if (m_lostFrameSwitch == 1)
+        ++m_lostRequests;
+}
+
+} // namespace powerlog

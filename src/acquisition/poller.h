@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+namespace powerlog {
+
+class CommandSession;
+class MonitorSession;
+
+// Automatic measurement polling: the one-second clock `Tclk`, the ticks counted against the
+// refresh interval, the first request that waits for its ACK, the periodic requests that do
+// not, and the lost-request counter that gives up after five unanswered requests.
+class Poller : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kLostLimit = 5;
+    static constexpr int kBarTwips = 4830; // full width of the progress bar
+
+    Poller(CommandSession& command, MonitorSession& monitor, QObject* parent = nullptr);
+
+    void setRefreshSeconds(int seconds);
+    int refreshSeconds() const { return m_refreshSeconds; }
+    void setLostFrameSwitch(quint8 value);
+
+    // Starts automatic mode: the next tick (one second from now) requests a reading at once.
+    void startAutomaticMode();
+    // Stops the clock; the mode is manual from here.
+    void stopAutomaticMode();
+
+    bool AutoMode() const { return m_autoMode; }
+    bool PollNow() const { return m_pollNow; }
+    int PollTicks() const { return m_pollTicks; }
+    int lostRequests() const { return m_lostRequests; }
+    // Width of the progress bar in twips for the current tick count.
+    int progressTwips() const;
+
+    // Every reply chunk that reaches the parser proves the gateway is answering.
+    void resetLostRequests() { m_lostRequests = 0; }
+
+    QTimer& Tclk() { return m_tclk; }
+
+    // One tick of the clock; public so tests can step time without waiting.
+    void Tclk_Timer();
+
+signals:
+    void ticked();                      // every tick: the activity light flashes
+    void trayIconRequested(int index);  // 10 while a request is under way, 0 on give-up
+    void progressChanged(int twips);
+    // The first request after automatic mode started was answered (true) or given up (false).
+    void firstRequestFinished(bool acknowledged);
+    // Too many requests went unanswered: manual mode, recording off.
+    void lostRequestsFallback();
+
+private:
+    void continueTick();
+
+    CommandSession& m_command;
+    MonitorSession& m_monitor;
+    QTimer m_tclk;
+    int m_refreshSeconds = 30;
+    quint8 m_lostFrameSwitch = 1;
+    bool m_autoMode = false;
+    bool m_pollNow = false;
+    bool m_firstRequestPending = false;
+    int m_pollTicks = 0;
+    int m_lostRequests = 0;
+    int m_generation = 0; // tells the first request's answer whether its mode run is still on
+};
+
+} // namespace powerlog

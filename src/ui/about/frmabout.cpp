@@ -1,0 +1,208 @@
+#include "ui/about/frmabout.h"
+
+#include "app/desktop.h"
+#include "app/language.h"
+#include "app/maker.h"
+#include "ui/main/artwork.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrlQuery>
+#include <array>
+
+namespace powerlog {
+
+namespace {
+
+struct AboutRow
+{
+    std::array<const char*, kLanguageCount> text; // ita, eng
+};
+
+// clang-format off
+const AboutRow kFirstSentence = {{
+    "Applicazione per monitorare i consumi di energia in un sistema MY-Home Btcino\u00ae.",
+    "Application to monitor energy consumption in the MY-Home Btcino\u00ae system."}};
+const AboutRow kSecondSentence = {{
+    "Per l'utilizzo di questa applicazione \u00e8 necessario avere un webserver ed una centrale "
+    "controllo carichi (F421) nel sistema.",
+    "For the use of this application it is necessary to have a webserver and a Load energy "
+    "control unit (F421) into the system."}};
+const AboutRow kAuthorCredit = {{
+    "Sviluppo: il gruppo di Powerlog",
+    "Development: the Powerlog team"}};
+const AboutRow kModuleCredit = {{
+    "Modulo di connessione OpenWebNet: il gruppo di Powerlog",
+    "OpenWebNet connection module: the Powerlog team"}};
+const AboutRow kDonate = {{"Donazione", "Donate"}};
+// clang-format on
+
+// Italian for "ita"; English for every other code.
+int aboutColumn(const QString& code)
+{
+    return languageColumn(code).value_or(1);
+}
+
+QString text(const AboutRow& row, int column)
+{
+    return QString::fromUtf8(row.text[column]);
+}
+
+QPixmap donationPicture()
+{
+    QPixmap pixmap(72, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(255, 196, 57));
+    painter.setPen(QPen(QColor(200, 140, 20), 1));
+    painter.drawRoundedRect(QRectF(0.5, 0.5, 71, 23), 11, 11);
+    painter.setPen(QColor(20, 50, 120));
+    QFont font = painter.font();
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("\u2665 Donate"));
+    return pixmap;
+}
+
+QLabel* linkLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setCursor(Qt::PointingHandCursor);
+    label->setStyleSheet(QStringLiteral("color: #1a5fb4; text-decoration: underline;"));
+    return label;
+}
+
+} // namespace
+
+FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desktop& desktop,
+                   QWidget* parent)
+    : QDialog(parent), m_versionText(versionText), m_desktop(desktop)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Powerlog"));
+
+    auto* logo = new QLabel(this);
+    logo->setObjectName(QStringLiteral("Image1"));
+    logo->setPixmap(appIcon().pixmap(64, 64));
+    logo->setAlignment(Qt::AlignTop);
+
+    auto* version = new QLabel(this);
+    version->setObjectName(QStringLiteral("lblVersion"));
+    QFont bold = version->font();
+    bold.setBold(true);
+    version->setFont(bold);
+
+    auto* description = new QLabel(this);
+    description->setObjectName(QStringLiteral("lblDescription"));
+    description->setWordWrap(true);
+    description->setTextFormat(Qt::PlainText);
+    description->setMinimumWidth(340);
+
+    m_donate = linkLabel(QStringLiteral("Llink"), this);
+    m_report = linkLabel(QStringLiteral("Llink2"), this);
+    m_report->setText(QStringLiteral("Report a bug"));
+    m_paypal = new QLabel(this);
+    m_paypal->setObjectName(QStringLiteral("Ipaypal"));
+    m_paypal->setPixmap(donationPicture());
+    m_paypal->setCursor(Qt::PointingHandCursor);
+    for (QLabel* clickable : {m_donate, m_report, m_paypal})
+        clickable->installEventFilter(this);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &FrmAbout::cmdOK_Click);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(logo, 0, 0, 3, 1);
+    grid->addWidget(version, 0, 1, 1, 3);
+    grid->addWidget(description, 1, 1, 1, 3);
+    grid->addWidget(m_paypal, 2, 1);
+    grid->addWidget(m_donate, 2, 2);
+    grid->addWidget(m_report, 2, 3, Qt::AlignRight);
+    grid->addWidget(ok, 3, 3, Qt::AlignRight);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    Form_Load(languageCode);
+}
+
+QString FrmAbout::descriptionText(const QString& languageCode)
+{
+    const int column = aboutColumn(languageCode);
+    return text(kFirstSentence, column) + kCrLf + text(kSecondSentence, column) + kCrLf + kCrLf +
+           text(kAuthorCredit, column) + kCrLf + text(kModuleCredit, column) + kCrLf;
+}
+
+void FrmAbout::Form_Load(const QString& languageCode)
+{
+    findChild<QLabel*>(QStringLiteral("lblVersion"))->setText(QStringLiteral("Ver. ") + m_versionText);
+    QString description = descriptionText(languageCode);
+    findChild<QLabel*>(QStringLiteral("lblDescription"))
+        ->setText(description.replace(kCrLf, QStringLiteral("\n")).trimmed());
+    m_donate->setText(text(kDonate, aboutColumn(languageCode)));
+    adjustSize();
+    placeBottomRight();
+}
+
+void FrmAbout::placeBottomRight()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize frame = frameGeometry().size();
+    constexpr int kBottomMarginPixels = 420 / 15;
+    move(area.x() + area.width() - frame.width(),
+         area.y() + area.height() - frame.height() - kBottomMarginPixels);
+}
+
+QUrl FrmAbout::bugReportUrl() const
+{
+    QUrl url(QStringLiteral("mailto:") + maker::kBugReportAddress);
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("subject"),
+                       QStringLiteral("Powerlog ") + m_versionText + QStringLiteral(" bug-report"));
+    url.setQuery(query);
+    return url;
+}
+
+void FrmAbout::Llink_Click()
+{
+    m_desktop.open(QUrl(maker::kDonationPage));
+}
+
+void FrmAbout::Ipaypal_Click()
+{
+    Llink_Click();
+}
+
+void FrmAbout::Llink2_Click()
+{
+    m_desktop.open(bugReportUrl());
+}
+
+void FrmAbout::cmdOK_Click()
+{
+    close();
+}
+
+bool FrmAbout::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == m_donate)
+            Llink_Click();
+        else if (watched == m_paypal)
+            Ipaypal_Click();
+        else if (watched == m_report)
+            Llink2_Click();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace powerlog

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+#include <functional>
+
+namespace powerlog {
+
+class LiveGraphModel;
+
+// The status bar: panel 1 for messages, panel 2 for the mode. Clicks report the panel (1, 2).
+class StatusPanels : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit StatusPanels(QWidget* parent = nullptr);
+    void setPanelText(int panel, const QString& text);
+    QString panelText(int panel) const;
+
+signals:
+    void panelClicked(int panel);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLabel* m_panels[2];
+};
+
+// The mode box: prints the text of status panel 2 near its top left corner.
+class ModeBox : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ModeBox(std::function<QString()> text, QWidget* parent = nullptr);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    std::function<QString()> m_text;
+};
+
+// The live power graph, drawn at twice its 101 x 32 pixels so it reads well.
+class PowerGraphView : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kScale = 2;
+
+    PowerGraphView(const LiveGraphModel& model, std::function<int()> linePower,
+                   QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const LiveGraphModel& m_model;
+    std::function<int()> m_linePower;
+};
+
+// A filled round light.
+class LightShape : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit LightShape(QWidget* parent = nullptr);
+    void setColour(const QColor& colour);
+    QColor colour() const { return m_colour; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_colour;
+};
+
+// A plain filled bar whose width the window sets (the polling progress).
+class BarShape : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit BarShape(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace powerlog
