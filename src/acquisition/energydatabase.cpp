@@ -1,1 +1,520 @@
-// to be written
+#include "energydatabase.h"
+
+#include "app/clock.h"
+#include "app/prompts.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+#include <atomic>
+#include <cmath>
+
+namespace powerlog {
+
+namespace {
+
+const QString kConnectionErrorTitle = QStringLiteral("Errore connessione DB");
+const QString kSlotTrigger = QStringLiteral("EnergyHalfHourOnInsert");
+
+// Rows that can be placed in a half hour: a power value and a Data in our own text form.
+QString rollupCondition(const QString& row)
+{
+    return QStringLiteral("%1W IS NOT NULL AND %1Data GLOB "
+                          "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]*'")
+        .arg(row);
+}
+
+// 'yyyy-MM-dd HH:mm:ss' -> 'yyyy-MM-dd HH:00' or 'yyyy-MM-dd HH:30'.
+QString slotOf(const QString& data)
+{
+    return QStringLiteral("substr(%1, 1, 14) || CASE WHEN substr(%1, 15, 2) < '30' "
+                          "THEN '00' ELSE '30' END")
+        .arg(data);
+}
+
+QStringList energyTableStatements()
+{
+    return {QStringLiteral("CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")};
+}
+
+// Drops and rebuilds the rollup from Energy: the same statements serve a new file and a file
+// written by hand or by an older build, so both end up with the same layout.
+QStringList rollupStatements()
+{
+    return {
+        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kSlotTrigger),
+        QStringLiteral("DROP TABLE IF EXISTS EnergyHalfHour"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS EnergyByData ON Energy (Data)"),
+        QStringLiteral("CREATE TABLE EnergyHalfHour (Slot TEXT PRIMARY KEY, "
+                       "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
+                       "WITHOUT ROWID"),
+        QStringLiteral("INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                       "SELECT %1, count(*), sum(W), max(W) FROM Energy WHERE %2 GROUP BY 1")
+            .arg(slotOf(QStringLiteral("Data")), rollupCondition({})),
+        QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
+                       "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                       "VALUES (%3, 1, NEW.W, NEW.W) "
+                       "ON CONFLICT (Slot) DO UPDATE SET Samples = Samples + 1, "
+                       "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW); END")
+            .arg(kSlotTrigger, rollupCondition(QStringLiteral("NEW.")),
+                 slotOf(QStringLiteral("NEW.Data"))),
+    };
+}
+
+QString programName()
+{
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("Powerlog") : name;
+}
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("powerlog-energy-%1").arg(++counter);
+}
+
+QString describe(const QSqlError& error)
+{
+    const QString text = error.databaseText();
+    return text.isEmpty() ? error.text() : text;
+}
+
+QString nativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// A "file:" URI so that mode=rw can forbid SQLite to create a missing file.
+void configure(QSqlDatabase& db, const QString& file, const QString& mode)
+{
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") + mode);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+}
+
+bool exec(const QSqlDatabase& db, const QString& sql, QString* error)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    *error = describe(query.lastError());
+    return false;
+}
+
+bool execAll(const QSqlDatabase& db, const QStringList& statements, QString* error)
+{
+    for (const QString& sql : statements) {
+        if (!exec(db, sql, error))
+            return false;
+    }
+    return true;
+}
+
+// Runs the statements as one transaction: all of them or none.
+bool execTransaction(QSqlDatabase db, const QStringList& statements, QString* error)
+{
+    if (!db.transaction()) {
+        *error = describe(db.lastError());
+        return false;
+    }
+    if (!execAll(db, statements, error)) {
+        db.rollback();
+        return false;
+    }
+    if (db.commit())
+        return true;
+    *error = describe(db.lastError());
+    db.rollback();
+    return false;
+}
+
+bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* error)
+{
+    QSqlQuery query(db);
+    if (query.prepare(
+            QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES (?, ?, ?, ?, ?)"))) {
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        if (query.exec())
+            return true;
+    }
+    *error = describe(query.lastError());
+    return false;
+}
+
+bool countIs(const QSqlDatabase& db, const QString& sql, int expected, bool* matches,
+             QString* error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql) || !query.next()) {
+        *error = describe(query.lastError());
+        return false;
+    }
+    *matches = query.value(0).toInt() == expected;
+    return true;
+}
+
+bool hasEnergyTable(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master "
+                                  "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE"),
+                   1, found, error);
+}
+
+bool hasRollup(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                  "(type = 'table' AND name = 'EnergyHalfHour' COLLATE NOCASE) "
+                                  "OR (type = 'trigger' AND name = '%1' COLLATE NOCASE)")
+                       .arg(kSlotTrigger),
+                   2, found, error);
+}
+
+// Checks the file and sets the connection up: WAL with a full sync at every commit, so a crash
+// or a power cut keeps every row whose insert returned; the rollup is added when missing.
+bool prepareConnection(QSqlDatabase& db, QString* error)
+{
+    bool found = false;
+    if (!hasEnergyTable(db, &found, error))
+        return false;
+    if (!found) {
+        *error = QStringLiteral("The database holds no table Energy.");
+        return false;
+    }
+    if (!execAll(
+            db,
+            {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},
+            error))
+        return false;
+    if (!hasRollup(db, &found, error))
+        return false;
+    return found || execTransaction(db, rollupStatements(), error);
+}
+
+// A tension or current text becomes a number when it reads as one in the C locale (the
+// gateway's decimal point, whatever the user's regional settings); anything else is kept as
+// the text received.
+QVariant numberOrText(const QString& text)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = c.toDouble(text.trimmed(), &ok);
+    if (ok && std::isfinite(value))
+        return value;
+    return text;
+}
+
+QStringList sideFiles(const QString& file)
+{
+    return {file + QStringLiteral("-wal"), file + QStringLiteral("-shm"),
+            file + QStringLiteral("-journal")};
+}
+
+bool removeFile(const QString& file, QString* error)
+{
+    QFile f(file);
+    if (!f.exists() || f.remove())
+        return true;
+    *error = QStringLiteral("Cannot delete %1: %2").arg(nativePath(file), f.errorString());
+    return false;
+}
+
+bool removeWithSideFiles(const QString& file, QString* error)
+{
+    for (const QString& each : QStringList{file} + sideFiles(file)) {
+        if (!removeFile(each, error))
+            return false;
+    }
+    return true;
+}
+
+// A connection of its own for one job (creation, compaction), removed when it goes out of
+// scope. It never hands out a lasting handle, so the removal never finds the name in use.
+class WorkConnection
+{
+public:
+    WorkConnection(const QString& file, const QString& mode) : m_name(nextConnectionName())
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        configure(db, file, mode);
+        if (!db.open())
+            m_error = describe(db.lastError());
+    }
+    ~WorkConnection()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    WorkConnection(const WorkConnection&) = delete;
+    WorkConnection& operator=(const WorkConnection&) = delete;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    bool open(QString* error) const
+    {
+        if (m_error.isEmpty())
+            return true;
+        *error = m_error;
+        return false;
+    }
+
+private:
+    QString m_name;
+    QString m_error;
+};
+
+bool writeSchema(const QString& path, QString* error)
+{
+    WorkConnection work(path, QStringLiteral("rwc"));
+    return work.open(error) && exec(work.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error) &&
+           execTransaction(work.db(), energyTableStatements() + rollupStatements(), error);
+}
+
+// VACUUM INTO writes a rollback-journal file; it is switched to WAL before it replaces the
+// database, so that every file we leave behind has the same form.
+bool vacuumInto(const QString& source, const QString& target, QString* error)
+{
+    {
+        WorkConnection work(source, QStringLiteral("rw"));
+        if (!work.open(error))
+            return false;
+        QSqlQuery query(work.db());
+        query.prepare(QStringLiteral("VACUUM INTO ?"));
+        query.addBindValue(QFileInfo(target).absoluteFilePath());
+        if (!query.exec()) {
+            *error = describe(query.lastError());
+            return false;
+        }
+    }
+    WorkConnection copy(target, QStringLiteral("rw"));
+    return copy.open(error) && exec(copy.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error);
+}
+
+} // namespace
+
+EnergyDatabase::EnergyDatabase(const QString& folder, Prompts& prompts, const Clock& clock)
+    : m_folder(folder), m_connectionName(nextConnectionName()), m_prompts(prompts), m_clock(clock),
+      m_rename([](const QString& from, const QString& to) { return QFile::rename(from, to); })
+{
+}
+
+EnergyDatabase::~EnergyDatabase()
+{
+    close();
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool EnergyDatabase::createEmpty(const QString& path, QString* error)
+{
+    QString description;
+    bool written = false;
+    if (QFileInfo::exists(path)) {
+        description = QStringLiteral("%1 already exists.").arg(nativePath(path));
+    } else {
+        written = writeSchema(path, &description);
+        QString ignored;
+        if (!written)
+            removeWithSideFiles(path, &ignored);
+    }
+    if (error)
+        *error = description;
+    return written;
+}
+
+QString EnergyDatabase::path() const
+{
+    return QDir(m_folder).filePath(kFileName);
+}
+
+bool EnergyDatabase::isOpen() const
+{
+    return QSqlDatabase::contains(m_connectionName) &&
+           QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+bool EnergyDatabase::OpenDatabase()
+{
+    if (isOpen())
+        return true;
+    QString error;
+    if (openConnection(&error))
+        return true;
+    m_prompts.message(kConnectionErrorTitle, error, Prompts::Icon::Critical);
+    return false;
+}
+
+bool EnergyDatabase::openConnection(QString* error)
+{
+    const QString file = path();
+    if (!QFileInfo(file).isFile()) {
+        *error = QStringLiteral("File not found: %1").arg(nativePath(file));
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
+                          ? QSqlDatabase::database(m_connectionName, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    configure(db, file, QStringLiteral("rw"));
+    if (!db.open()) {
+        *error = describe(db.lastError());
+        return false;
+    }
+    if (prepareConnection(db, error))
+        return true;
+    db.close();
+    return false;
+}
+
+void EnergyDatabase::close()
+{
+    if (QSqlDatabase::contains(m_connectionName))
+        QSqlDatabase::database(m_connectionName, false).close();
+}
+
+EnergyDatabase::InsertResult EnergyDatabase::InsertReading(const QString& v, const QString& a,
+                                                           qint16 w, double e)
+{
+    if (!isOpen() && !OpenDatabase())
+        return InsertResult::NoConnection;
+
+    const QVariantList values{numberOrText(v), numberOrText(a), int(w), e,
+                              QLocale::c().toString(m_clock.now(), kDataFormat)};
+    QString error;
+    if (insertRow(connection(), values, &error))
+        return InsertResult::Written;
+    m_prompts.message(programName(), error, Prompts::Icon::Critical);
+    return InsertResult::Refused;
+}
+
+void EnergyDatabase::ClearDatabase(const QString& languageCode)
+{
+    // Any code but "ita" gets the English texts.
+    const bool italian = languageCode == QStringLiteral("ita");
+    const QString title = programName();
+    if (!m_prompts.askYesNo(title, italian
+                                       ? QStringLiteral("Eliminare tutti i dati presenti nel DB ?")
+                                       : QStringLiteral("Clear all data in the database ?")))
+        return;
+    if (!isOpen() && !OpenDatabase())
+        return;
+
+    QString error;
+    if (!deleteAllRows(&error)) {
+        m_prompts.message(title, error, Prompts::Icon::Critical);
+        return;
+    }
+    const QString compactQuestion =
+        italian ? QStringLiteral("Tabella Cancellata.\r\nEseguire la compattazione ?")
+                : QStringLiteral("Table cleared.\r\nDo you want compact the database ?");
+    if (m_prompts.askYesNo(title, compactQuestion))
+        CompactEnergyDatabase(languageCode);
+}
+
+bool EnergyDatabase::deleteAllRows(QString* error)
+{
+    return execTransaction(
+        connection(),
+        {QStringLiteral("DELETE FROM Energy"), QStringLiteral("DELETE FROM EnergyHalfHour")},
+        error);
+}
+
+bool EnergyDatabase::CompactEnergyDatabase(const QString& languageCode)
+{
+    setBusy(true);
+    QString error;
+    if (!compactFiles(&error)) {
+        m_prompts.message(programName(), QStringLiteral("Compattazione Fallita\r\n") + error,
+                          Prompts::Icon::Critical);
+        setBusy(false);
+        return false;
+    }
+    setBusy(false);
+    m_prompts.message(programName(),
+                      languageCode == QStringLiteral("ita")
+                          ? QStringLiteral("Database compattato")
+                          : QStringLiteral("Database has been compacted"),
+                      Prompts::Icon::Information);
+    return true;
+}
+
+bool EnergyDatabase::compactFiles(QString* error)
+{
+    const QDir folder(m_folder);
+    const QString database = path();
+    const QString temp = folder.filePath(kTempName);
+    const QString backup = folder.filePath(kBackupName);
+
+    // Fold the WAL into the file so that the file alone is the whole database while it is
+    // renamed; closing the last connection then removes the -wal and -shm files.
+    if (isOpen() && !exec(connection(), QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), error))
+        return false;
+    close();
+
+    if (!QFileInfo(database).isFile()) {
+        *error = QStringLiteral("File not found: %1").arg(nativePath(database));
+        return false;
+    }
+    if (!removeWithSideFiles(temp, error))
+        return false;
+    if (!vacuumInto(database, temp, error)) {
+        QString ignored;
+        removeWithSideFiles(temp, &ignored);
+        return false;
+    }
+    // A -wal left beside the file means another program still has it open; its frames would
+    // be replayed into the compacted copy once that takes the name.
+    if (QFileInfo::exists(database + QStringLiteral("-wal"))) {
+        *error = QStringLiteral("%1 is in use by another program.").arg(nativePath(database));
+        return false;
+    }
+    if (!removeFile(backup, error))
+        return false;
+    if (!m_rename(database, backup)) {
+        *error = QStringLiteral("Cannot rename %1 to %2.").arg(nativePath(database), kBackupName);
+        return false;
+    }
+    if (!m_rename(temp, database)) {
+        // Never leave the program without its database: the previous file goes back.
+        const bool restored = m_rename(backup, database);
+        *error = QStringLiteral("Cannot rename %1 to %2. %3")
+                     .arg(nativePath(temp), kFileName,
+                          restored ? QStringLiteral("The previous database has been restored.")
+                                   : QStringLiteral("The previous database is in %1.")
+                                         .arg(nativePath(backup)));
+        return false;
+    }
+    return true;
+}
+
+void EnergyDatabase::setBusyIndicator(std::function<void(bool busy)> indicator)
+{
+    m_busy = std::move(indicator);
+}
+
+void EnergyDatabase::setRenameFunction(RenameFunction rename)
+{
+    m_rename = std::move(rename);
+}
+
+void EnergyDatabase::setBusy(bool busy) const
+{
+    if (m_busy)
+        m_busy(busy);
+}
+
+QSqlDatabase EnergyDatabase::connection() const
+{
+    if (!QSqlDatabase::contains(m_connectionName))
+        return {};
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+} // namespace powerlog

@@ -11,6 +11,10 @@ class Prompts;
 
 // The energy database "DbEnergy.mdb" in the program's folder: one SQLite connection, the
 // table Energy (V, a, W, e, Data), insertion of readings, clearing and compaction.
+//
+// Besides Energy the file holds EnergyHalfHour, one row per half hour with the count, sum and
+// maximum of W, kept up to date by a trigger on every insert, so that monthly and yearly
+// charts never scan the full table.
 class EnergyDatabase
 {
 public:
@@ -18,7 +22,15 @@ public:
     static inline const QString kTempName = QStringLiteral("temp.mdb");
     static inline const QString kBackupName = QStringLiteral("DbEnergy.bak");
 
+    // Data is written with this pattern (local time), so text order is time order.
+    static inline const QString kDataFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    // Half-hour slots: 'yyyy-MM-dd HH:00' or 'yyyy-MM-dd HH:30'.
+    static inline const QString kRollupTable = QStringLiteral("EnergyHalfHour");
+
     enum class InsertResult { Written, NoConnection, Refused };
+
+    // Renames a file; false on failure. Replaceable so that tests can make one step fail.
+    using RenameFunction = std::function<bool(const QString& from, const QString& to)>;
 
     EnergyDatabase(const QString& folder, Prompts& prompts, const Clock& clock);
     ~EnergyDatabase();
@@ -27,6 +39,7 @@ public:
     EnergyDatabase& operator=(const EnergyDatabase&) = delete;
 
     // Writes a new empty database with the table and its indexes. Used by the build.
+    // Refuses to touch an existing file.
     static bool createEmpty(const QString& path, QString* error = nullptr);
 
     QString path() const;
@@ -49,15 +62,25 @@ public:
     // Shown while a compaction runs (the busy pointer in the program).
     void setBusyIndicator(std::function<void(bool busy)> indicator);
 
-    // The open connection, for the readers of the table (charts, export).
+    // The renames of a compaction go through this function (QFile::rename by default).
+    void setRenameFunction(RenameFunction rename);
+
+    // The open connection, for the readers of the table (charts, export). Readers should not
+    // keep the handle beyond their query: a compaction closes the connection.
     QSqlDatabase connection() const;
 
 private:
+    bool openConnection(QString* error);
+    bool compactFiles(QString* error);
+    bool deleteAllRows(QString* error);
+    void setBusy(bool busy) const;
+
     QString m_folder;
     QString m_connectionName;
     Prompts& m_prompts;
     const Clock& m_clock;
     std::function<void(bool)> m_busy;
+    RenameFunction m_rename;
 };
 
 } // namespace powerlog
