@@ -1,0 +1,321 @@
+#include "acquisition/loadstate.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace powerlog;
+
+Q_DECLARE_METATYPE(powerlog::LoadPicture)
+
+namespace {
+
+const QStringList kNames = {"Oven",   "Washer", "Dryer",   "Dishwasher",
+                            "Heater", "Boiler", "Charger", "Pump"};
+
+struct Event
+{
+    int index;
+    char state;
+};
+
+void apply(LoadStateModel& model, std::initializer_list<Event> events)
+{
+    for (const auto& e : events)
+        model.applyLoadEvent(e.index, QChar::fromLatin1(e.state));
+    model.loadEventsHandled();
+}
+
+} // namespace
+
+class TestLoadState : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        model = std::make_unique<LoadStateModel>();
+        model->setLoadNames(kNames);
+    }
+
+    void startsWithDesignPictures()
+    {
+        for (int i = 0; i < LoadStateModel::kLoadCount; ++i) {
+            QCOMPARE(model->picture(i), LoadPicture::Design);
+            QCOMPARE(model->offName(i), QString());
+            QVERIFY(!model->isPinned(i));
+        }
+        QCOMPARE(model->banner(), QString());
+        QCOMPARE(model->hoverIndex(), 0);
+        QVERIFY(!model->hoverShown());
+        QCOMPARE(model->scrollTimer()->objectName(), QStringLiteral("Tscor"));
+        QVERIFY(!model->scrollTimer()->isActive());
+    }
+
+    void offThenOn()
+    {
+        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        apply(*model, {{3, '0'}});
+        QCOMPARE(model->picture(3), LoadPicture::Off);
+        QCOMPARE(model->offName(3), QStringLiteral("Dishwasher"));
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Dishwasher "));
+        QCOMPARE(icons.size(), 1);
+        QCOMPARE(icons.at(0).at(0).toInt(), 3);
+
+        apply(*model, {{3, '1'}});
+        QCOMPARE(model->picture(3), LoadPicture::On);
+        QCOMPARE(model->offName(3), QString());
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Dishwasher "));
+    }
+
+    void stateSequence_data()
+    {
+        QTest::addColumn<QByteArray>("states");
+        QTest::addColumn<QList<LoadPicture>>("pictures");
+        QTest::addColumn<QList<bool>>("pinned");
+
+        using P = LoadPicture;
+        QTest::newRow("forced holds against on")
+            << QByteArray("21") << QList<P>{P::Forced, P::Forced} << QList<bool>{true, true};
+        QTest::newRow("other releases forced")
+            << QByteArray("2131") << QList<P>{P::Forced, P::Forced, P::Other, P::On}
+            << QList<bool>{true, true, false, false};
+        QTest::newRow("off releases forced")
+            << QByteArray("201") << QList<P>{P::Forced, P::Off, P::On}
+            << QList<bool>{true, false, false};
+        QTest::newRow("unknown states change nothing")
+            << QByteArray("09a") << QList<P>{P::Off, P::Off, P::Off}
+            << QList<bool>{false, false, false};
+        QTest::newRow("unknown state keeps the pin")
+            << QByteArray("241") << QList<P>{P::Forced, P::Forced, P::Forced}
+            << QList<bool>{true, true, true};
+    }
+    void stateSequence()
+    {
+        QFETCH(QByteArray, states);
+        QFETCH(QList<LoadPicture>, pictures);
+        QFETCH(QList<bool>, pinned);
+        for (qsizetype k = 0; k < states.size(); ++k) {
+            model->applyLoadEvent(1, QChar::fromLatin1(states[k]));
+            QCOMPARE(model->picture(1), pictures[k]);
+            QCOMPARE(model->isPinned(1), pinned[k]);
+        }
+        for (int other : {0, 2})
+            QCOMPARE(model->picture(other), LoadPicture::Design);
+    }
+
+    void switchedOffList_data()
+    {
+        QTest::addColumn<char>("before");
+        QTest::addColumn<char>("event");
+        QTest::addColumn<bool>("listed");
+
+        QTest::newRow("off lists") << '1' << '0' << true;
+        QTest::newRow("on removes") << '0' << '1' << false;
+        QTest::newRow("forced removes") << '0' << '2' << false;
+        QTest::newRow("other keeps it listed") << '0' << '3' << true;
+        QTest::newRow("other does not list") << '1' << '3' << false;
+    }
+    void switchedOffList()
+    {
+        QFETCH(char, before);
+        QFETCH(char, event);
+        QFETCH(bool, listed);
+        model->applyLoadEvent(5, QChar::fromLatin1(before));
+        model->applyLoadEvent(5, QChar::fromLatin1(event));
+        QCOMPARE(model->offName(5), listed ? QStringLiteral("Boiler") : QString());
+    }
+
+    void eventsApplyInOrder()
+    {
+        apply(*model, {{4, '0'}, {1, '0'}, {4, '1'}});
+        QCOMPARE(model->picture(4), LoadPicture::On);
+        QCOMPARE(model->picture(1), LoadPicture::Off);
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Washer "));
+
+        apply(*model, {{6, '0'}, {0, '0'}, {4, '0'}});
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Oven Washer Heater Charger "));
+    }
+
+    void eventsOutsideTheLoadsAreIgnored()
+    {
+        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        apply(*model, {{-1, '0'}, {8, '0'}});
+        QCOMPARE(icons.size(), 0);
+        QCOMPARE(model->banner(), QString());
+    }
+
+    void longListScrolls_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("scrolls");
+
+        // "OFF: " + name + " " is 20 characters with a 14-character name.
+        QTest::newRow("20 characters") << QStringList{"Fourteen chars"} << false;
+        QTest::newRow("21 characters") << QStringList{"Fifteen chars!!"} << true;
+        QTest::newRow("two names, 21 characters") << QStringList{"Sixsix", "Eighteig"} << true;
+    }
+    void longListScrolls()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, scrolls);
+        model->setLoadNames(names);
+        for (int i = 0; i < names.size(); ++i)
+            model->applyLoadEvent(i, u'0');
+        model->loadEventsHandled();
+        QCOMPARE(model->scrollTimer()->isActive(), scrolls);
+        if (scrolls)
+            QCOMPARE(model->scrollTimer()->interval(), LoadStateModel::kOffListScrollMs);
+    }
+
+    void shortListStopsScrolling()
+    {
+        model->setLoadNames({"A very long load name", "Pump"});
+        apply(*model, {{0, '0'}});
+        QVERIFY(model->scrollTimer()->isActive());
+        apply(*model, {{0, '1'}, {1, '0'}});
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Pump "));
+        QVERIFY(!model->scrollTimer()->isActive());
+    }
+
+    void hoverMovesBetweenIcons()
+    {
+        apply(*model, {{3, '0'}, {4, '2'}});
+        model->Iload_MouseMove(3);
+        QCOMPARE(model->picture(3), LoadPicture::Highlight);
+        QCOMPARE(model->banner(), QStringLiteral("Dishwasher "));
+        QCOMPARE(model->hoverIndex(), 4);
+
+        model->Iload_MouseMove(4);
+        QCOMPARE(model->picture(3), LoadPicture::Off);
+        QCOMPARE(model->picture(4), LoadPicture::Highlight);
+        QCOMPARE(model->savedPicture(), LoadPicture::Forced);
+        QCOMPARE(model->banner(), QStringLiteral("Heater "));
+        QCOMPARE(model->hoverIndex(), 5);
+        QVERIFY(model->hoverShown());
+    }
+
+    void hoverOnTheSameIconChangesNothing()
+    {
+        model->Iload_MouseMove(2);
+        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        model->Iload_MouseMove(2);
+        QCOMPARE(icons.size(), 0);
+        QCOMPARE(banner.size(), 0);
+        QCOMPARE(model->savedPicture(), LoadPicture::Design);
+    }
+
+    void longHoveredNameScrolls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("scrolls");
+
+        QTest::newRow("20 characters and the blank") << QString(20, 'x') << true;
+        QTest::newRow("19 characters and the blank") << QString(19, 'x') << false;
+    }
+    void longHoveredNameScrolls()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, scrolls);
+        // A scrolling list beforehand: the hover stops it.
+        model->setLoadNames({"A very long load name", name});
+        apply(*model, {{0, '0'}});
+        model->Iload_MouseMove(1);
+        QCOMPARE(model->banner(), name + ' ');
+        QCOMPARE(model->scrollTimer()->isActive(), scrolls);
+        if (scrolls)
+            QCOMPARE(model->scrollTimer()->interval(), LoadStateModel::kHoverScrollMs);
+    }
+
+    void endHoverWithNothingOffLeavesTheBannerEmpty()
+    {
+        model->setLoadNames({QString(25, 'x')});
+        model->Iload_MouseMove(0);
+        QVERIFY(model->scrollTimer()->isActive());
+        model->EndLoadHover();
+        QCOMPARE(model->banner(), QString());
+        QCOMPARE(model->picture(0), LoadPicture::Design);
+        QCOMPARE(model->hoverIndex(), 0);
+        QVERIFY(!model->hoverShown());
+        QVERIFY(!model->scrollTimer()->isActive());
+    }
+
+    void endHoverShowsTheSwitchedOffLoads()
+    {
+        apply(*model, {{1, '0'}, {6, '1'}});
+        model->Iload_MouseMove(6);
+        model->EndLoadHover();
+        QCOMPARE(model->picture(6), LoadPicture::On);
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Washer "));
+    }
+
+    void eventForTheHoveredLoad()
+    {
+        model->Iload_MouseMove(2);
+        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        apply(*model, {{2, '0'}});
+        QCOMPARE(icons.size(), 1);
+        QCOMPARE(model->picture(2), LoadPicture::Off);
+        QCOMPARE(model->savedPicture(), LoadPicture::Off);
+        QCOMPARE(model->hoverIndex(), 0);
+        QCOMPARE(model->banner(), QStringLiteral("Dryer "));
+
+        model->EndLoadHover();
+        QCOMPARE(model->picture(2), LoadPicture::Off);
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Dryer "));
+
+        model->Iload_MouseMove(2);
+        QCOMPARE(model->picture(2), LoadPicture::Highlight);
+    }
+
+    void eventForAnotherLoadDuringHover()
+    {
+        model->Iload_MouseMove(2);
+        apply(*model, {{5, '0'}});
+        QCOMPARE(model->picture(5), LoadPicture::Off);
+        QCOMPARE(model->picture(2), LoadPicture::Highlight);
+        QCOMPARE(model->banner(), QStringLiteral("Dryer "));
+        model->EndLoadHover();
+        QCOMPARE(model->picture(2), LoadPicture::Design);
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Boiler "));
+    }
+
+    void endHoverWithoutHoverDoesNothing()
+    {
+        apply(*model, {{0, '0'}});
+        apply(*model, {{0, '1'}});
+        model->Tscor_Timer();
+        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        model->EndLoadHover();
+        QCOMPARE(banner.size(), 0);
+        QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
+    }
+
+    void scrollingRotatesLeft()
+    {
+        apply(*model, {{0, '0'}});
+        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        model->Tscor_Timer();
+        QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
+        QCOMPARE(banner.size(), 1);
+        QCOMPARE(banner.at(0).at(0).toString(), QStringLiteral("FF: Oven O"));
+        for (int i = 1; i < 10; ++i)
+            model->Tscor_Timer();
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Oven "));
+    }
+
+    void scrollingAnEmptyBannerIsHarmless()
+    {
+        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        model->Tscor_Timer();
+        QCOMPARE(model->banner(), QString());
+        QCOMPARE(banner.size(), 0);
+    }
+
+private:
+    std::unique_ptr<LoadStateModel> model;
+};
+
+QTEST_GUILESS_MAIN(TestLoadState)
+#include "test_loadstate.moc"
