@@ -11,6 +11,7 @@ namespace powerlog {
 Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent)
     : QObject(parent), m_command(command), m_monitor(monitor)
 {
+    m_tclk.setParent(this);
     m_tclk.setObjectName(QStringLiteral("Tclk"));
     m_tclk.setInterval(1000);
     connect(&m_tclk, &QTimer::timeout, this, &Poller::Tclk_Timer);

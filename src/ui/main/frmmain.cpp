@@ -64,6 +64,18 @@ QString localDateTime(const QDateTime& when)
            localTime(when.time());
 }
 
+// Long values (the energy counter grows for years) shrink the digits rather than lose them.
+void fitReadout(QLabel* readout, const QString& text)
+{
+    QFont font = readout->font();
+    font.setPointSizeF(13);
+    const int room = readout->contentsRect().width() - 6;
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    readout->setFont(font);
+    readout->setText(text);
+}
+
 QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
 {
@@ -98,6 +110,10 @@ FrmMain::FrmMain(MainWindowServices services, QWidget* parent)
     m_liveGraph = std::make_unique<LiveGraphModel>();
     m_light = std::make_unique<ActivityLight>();
 
+    // The models and timers hang under the window so their names can be found like controls.
+    for (QObject* part : std::initializer_list<QObject*>{m_poller.get(), m_loadState.get(),
+                                                         m_light.get(), &m_tpop, &m_tst, &m_tupd})
+        part->setParent(this);
     m_tpop.setObjectName(QStringLiteral("Tpop"));
     m_tst.setObjectName(QStringLiteral("Tst"));
     m_tupd.setObjectName(QStringLiteral("Tupd"));
@@ -143,9 +159,10 @@ void FrmMain::buildControls()
                             Qt::AlignRight | Qt::AlignVCenter);
         m_lb[i]->setStyleSheet(QStringLiteral("QLabel { background: #0b0f0c; color: #62ff8a; "
                                               "border: 1px solid #3a4a3e; border-radius: 3px; "
-                                              "padding-right: 4px; font-family: '%1'; "
-                                              "font-size: 13pt; }")
-                                   .arg(family));
+                                              "padding-right: 4px; }"));
+        QFont digits(family);
+        digits.setPointSizeF(13);
+        m_lb[i]->setFont(digits);
     }
 
     m_pgraph = new PowerGraphView(*m_liveGraph, [this] { return LinePower(m_config.LinePowerIndex); },
@@ -359,7 +376,7 @@ bool FrmMain::Form_Load()
     m_poller->setLostFrameSwitch(m_config.LostFrameSwitch);
 
     for (auto* readout : m_lb)
-        readout->setText(QStringLiteral("0"));
+        fitReadout(readout, QStringLiteral("0"));
     m_detailText = m_services.texts.trayDetail;
     setPanel(1, m_services.texts.noReading);
 
@@ -636,15 +653,15 @@ void FrmMain::ParseMeasurement(const QString& frame)
     if (m.kind == frames::Measurement::Kind::None)
         return;
     if (m.kind == frames::Measurement::Kind::PowerOnly) {
-        m_lb[2]->setText(m.W);
+        fitReadout(m_lb[2], m.W);
         return;
     }
 
     const ReadingTexts reading{m.V, m.A, m.W, m.E};
-    m_lb[0]->setText(m.V);
-    m_lb[1]->setText(m.A);
-    m_lb[2]->setText(m.W);
-    m_lb[3]->setText(m.E);
+    fitReadout(m_lb[0], m.V);
+    fitReadout(m_lb[1], m.A);
+    fitReadout(m_lb[2], m.W);
+    fitReadout(m_lb[3], m.E);
 
     // Values that are not numbers still show; the tray, the graph and the database need numbers.
     const std::optional<qint16> power = powerValue(m.W);

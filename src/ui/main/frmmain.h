@@ -70,6 +70,13 @@ public:
     explicit FrmMain(MainWindowServices services, QWidget* parent = nullptr);
     ~FrmMain() override;
 
+    // The window starts hidden only when asked to and when the notification area exists to
+    // bring it back from; otherwise nobody could reach the running program.
+    static bool startsHidden(const Config& config, bool trayAvailable)
+    {
+        return config.Minimized && trayAvailable;
+    }
+
     // Start-up. False for a second instance: the window must not show, the program ends.
     bool Form_Load();
     // Shutdown in order; safe to call more than once.

@@ -1,0 +1,63 @@
+#include "app/maker.h"
+#include "support/recorders.h"
+#include "ui/about/frmabout.h"
+
+#include <QLabel>
+#include <QTest>
+#include <QUrlQuery>
+
+using namespace powerlog;
+using namespace powerlog::test;
+
+class TestFrmAbout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void languageChoosesTheTexts_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("donate");
+        QTest::addColumn<QString>("firstWords");
+        QTest::newRow("ita") << "ita" << "Donazione" << "Applicazione per monitorare";
+        QTest::newRow("eng") << "eng" << "Donate" << "Application to monitor";
+        QTest::newRow("any other code is English") << "deu" << "Donate" << "Application to monitor";
+    }
+
+    void languageChoosesTheTexts()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, donate);
+        QFETCH(QString, firstWords);
+        RecordingDesktop desktop;
+        FrmAbout about(code, QStringLiteral("1.3.0"), desktop);
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Powerlog"));
+        QCOMPARE(about.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Ver. 1.3.0"));
+        QCOMPARE(about.findChild<QLabel*>("Llink")->text(), donate);
+        QCOMPARE(about.findChild<QLabel*>("Llink2")->text(), QStringLiteral("Report a bug"));
+        QVERIFY(about.findChild<QLabel*>("lblDescription")->text().startsWith(firstWords));
+        const QString description = FrmAbout::descriptionText(code);
+        QVERIFY(description.endsWith(QStringLiteral("\r\n")));
+        QCOMPARE(description.count(QStringLiteral("\r\n")), 5);
+    }
+
+    void linksOpenThroughTheDesktop()
+    {
+        RecordingDesktop desktop;
+        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop);
+        QTest::mouseClick(about.findChild<QLabel*>("Llink"), Qt::LeftButton);
+        QTest::mouseClick(about.findChild<QLabel*>("Ipaypal"), Qt::LeftButton);
+        QTest::mouseClick(about.findChild<QLabel*>("Llink2"), Qt::LeftButton);
+        QCOMPARE(desktop.opened.size(), 3);
+        QCOMPARE(desktop.opened.at(0), QUrl(maker::kDonationPage));
+        QCOMPARE(desktop.opened.at(1), desktop.opened.at(0));
+        const QUrl mail = desktop.opened.at(2);
+        QCOMPARE(mail.scheme(), QStringLiteral("mailto"));
+        QCOMPARE(mail.path(), maker::kBugReportAddress);
+        QCOMPARE(QUrlQuery(mail).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
+                 QStringLiteral("Powerlog 1.3.0 bug-report"));
+    }
+};
+
+QTEST_MAIN(TestFrmAbout)
+#include "test_frmabout.moc"

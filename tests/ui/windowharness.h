@@ -1,0 +1,89 @@
+#pragma once
+
+// A main window wired to recorders, a temporary program folder and settings store, and a
+// simulated gateway on 127.0.0.1 with short time limits.
+
+#include "acquisition/energydatabase.h"
+#include "app/config.h"
+#include "app/language.h"
+#include "app/settingsstore.h"
+#include "gateway/commandsession.h"
+#include "gateway/monitorsession.h"
+#include "simulator/gatewaysimulator.h"
+#include "support/recorders.h"
+#include "ui/main/frmmain.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace powerlog::test {
+
+inline SessionTimings fastTimings()
+{
+    SessionTimings t;
+    t.connectMs = 2000;
+    t.greetingMs = 1000;
+    t.openWindowMs = 500;
+    t.ackWaitMs = 400;
+    return t;
+}
+
+struct WindowHarness
+{
+    QTemporaryDir dir;
+    SettingsStore settings{dir.filePath(QStringLiteral("settings.ini"))};
+    SharedTexts texts;
+    RecordingPrompts prompts;
+    RecordingDesktop desktop;
+    RecordingTray tray;
+    FixedClock clock;
+    sim::GatewaySimulator simulator;
+    CommandSession command{texts, fastTimings()};
+    MonitorSession monitor{texts, command, fastTimings()};
+    EnergyDatabase database{dir.path(), prompts, clock};
+    std::unique_ptr<FrmMain> window;
+
+    // Settings as "Section/Key" = value; the gateway is always this harness's simulator.
+    explicit WindowHarness(const QHash<QString, QString>& stored = {}, bool withDatabase = true)
+    {
+        simulator.listen(0);
+        settings.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("127.0.0.1"));
+        settings.SaveSetting(key::kOption, key::kServerPort, QString::number(simulator.port()));
+        for (auto it = stored.begin(); it != stored.end(); ++it) {
+            const QStringList parts = it.key().split(QLatin1Char('/'));
+            settings.SaveSetting(parts.at(0), parts.at(1), it.value());
+        }
+        if (withDatabase)
+            EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));
+    }
+
+    ~WindowHarness()
+    {
+        if (window)
+            window->Form_Unload();
+    }
+
+    void writeLoadIni(const QByteArray& content)
+    {
+        QFile file(dir.filePath(QStringLiteral("load.ini")));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(content);
+    }
+
+    FrmMain& load()
+    {
+        window = std::make_unique<FrmMain>(MainWindowServices{
+            settings, texts, prompts, desktop, tray, clock, command, monitor, database,
+            dir.path()});
+        window->Form_Load();
+        return *window;
+    }
+
+    template <typename T = QWidget> T* control(const QString& name) const
+    {
+        return window->findChild<T*>(name);
+    }
+};
+
+} // namespace powerlog::test
