@@ -79,7 +79,7 @@ int main(int argc, char* argv[])
     if (!window.Form_Load())
         return 0; // another instance runs: leave silently
     QObject::connect(&window, &FrmMain::closed, &app, &QApplication::quit);
-    if (!(window.config().Minimized && tray.isAvailable()))
+    if (!FrmMain::startsHidden(window.config(), tray.isAvailable()))
         window.show();
     return app.exec();
 }
