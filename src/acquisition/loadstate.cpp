@@ -62,9 +62,11 @@ void LoadStateModel::applyLoadEvent(int index, QChar state)
         return;
     }
 
-    // The highlighted icon's stored picture follows the event even when the icon itself does
-    // not change, and the highlight is dropped so the hover end has nothing to restore.
-    if (m_hoverIndex == index + 1) {
+    // An event for the highlighted icon replaces the highlight with the new state picture, so
+    // the hover end has nothing to restore. A forced load ignores "on": its icon keeps the
+    // highlight and the hover end brings back the forced picture.
+    const auto pinnedOn = statePicture == LoadPicture::On && m_pinned[std::size_t(index)];
+    if (m_hoverIndex == index + 1 && !pinnedOn) {
         m_iold = statePicture;
         m_hoverIndex = 0;
     }

@@ -269,6 +269,19 @@ private slots:
         QCOMPARE(model->picture(2), LoadPicture::Highlight);
     }
 
+    void onEventForAHoveredForcedLoadKeepsTheHover()
+    {
+        // The icon of a forced load ignores "on"; the hover must still end on the forced
+        // picture instead of leaving the highlight behind.
+        apply(*model, {{3, '2'}});
+        model->Iload_MouseMove(3);
+        apply(*model, {{3, '1'}});
+        QCOMPARE(model->picture(3), LoadPicture::Highlight);
+        QCOMPARE(model->hoverIndex(), 4);
+        model->EndLoadHover();
+        QCOMPARE(model->picture(3), LoadPicture::Forced);
+    }
+
     void eventForAnotherLoadDuringHover()
     {
         model->Iload_MouseMove(2);
