@@ -4,12 +4,68 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
+
+class QTcpSocket;
 
 namespace powerlog {
 
 struct SharedTexts;
+
+// Brings a session's socket from closed to open: connects, waits for the gateway's greeting,
+// sends the open frame and answers a password nonce. Shared by the command and the monitor
+// session; the session owns the socket and the receive buffer, reads the data and calls
+// dataAppended() after each chunk it appended to the buffer.
+class SessionOpener : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Outcome {
+        Open,            // the gateway acknowledged the open
+        NoConnection,    // no TCP connection within the time limit (or a connect error)
+        NotOpened,       // no greeting, no answer to the open, refused, or closed meanwhile
+        PasswordMissing, // a nonce arrived and no usable password is configured
+    };
+    Q_ENUM(Outcome)
+
+    SessionOpener(QTcpSocket& socket, QString& buffer, const SessionTimings& timings,
+                  QObject* parent = nullptr);
+
+    // The socket must be closed. Ends with exactly one finished() unless abort() comes first.
+    void start(const QString& host, quint16 port, const QString& openFrame,
+               const QString& password);
+    void abort();
+    bool isRunning() const;
+    void dataAppended();
+
+    // Closes without raising the close event, which is reserved for the gateway's own close.
+    static void closeQuietly(QTcpSocket& socket);
+    // Appends a chunk to a receive buffer, keeping only the newest 64 KiB.
+    static void appendBounded(QString& buffer, const QString& chunk);
+
+signals:
+    void finished(powerlog::SessionOpener::Outcome outcome);
+
+private:
+    enum class Step { Idle, Connecting, AwaitingGreeting, Opening };
+
+    void onConnected();
+    void onDisconnected();
+    void onError();
+    void onDeadline();
+    void answerNonce();
+    void end(Outcome outcome);
+
+    QTcpSocket& m_socket;
+    QString& m_buffer;
+    SessionTimings m_timings;
+    QTimer m_deadline;
+    Step m_step = Step::Idle;
+    QString m_openFrame;
+    QString m_password;
+};
 
 // The command session (socket "Winsock1"): connects and opens on demand, sends one frame at a
 // time from a queue, waits for the gateway's ACK and retries. Everything is driven by socket
@@ -25,8 +81,8 @@ public:
     ~CommandSession() override;
 
     void setPeer(const QString& host, quint16 port);
-    void setPassword(const QString& password);   // ServerPassword, plain digits
-    void setStInterface(bool stInterface);       // opens with "*99*1##" instead of "*99*0##"
+    void setPassword(const QString& password); // ServerPassword, plain digits
+    void setStInterface(bool stInterface);     // opens with "*99*1##" instead of "*99*0##"
 
     // When set, the next SendTCP reports success as soon as its frame is written, without
     // waiting for the ACK; SendTCP clears the flag.
@@ -45,12 +101,12 @@ public:
     bool isConnected() const;
 
 signals:
-    void statusText(const QString& text);         // status-bar panel 1
-    void trayIconRequested(int index);            // tray picture change (0 = no link)
-    void fallbackToManual();                      // no connection could be made
-    void passwordMissing();                       // the gateway asked for a password we lack
-    void dataArrived(const QString& chunk);       // every chunk as it arrives
-    void frameReceived(const QString& frame);     // every whole frame that is not ACK or NACK
+    void statusText(const QString& text);     // status-bar panel 1
+    void trayIconRequested(int index);        // tray picture change (0 = no link)
+    void fallbackToManual();                  // no connection could be made
+    void passwordMissing();                   // the gateway asked for a password we lack
+    void dataArrived(const QString& chunk);   // every chunk as it arrives
+    void frameReceived(const QString& frame); // every whole frame that is not ACK or NACK
 
 private:
     class Private;
