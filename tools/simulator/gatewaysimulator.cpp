@@ -1,1 +1,374 @@
-// to be written
+#include "gatewaysimulator.h"
+
+#include "gateway/frames.h"
+#include "gatewayconnection.h"
+#include "householdprofile.h"
+#include "loadbank.h"
+
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTime>
+#include <QTimer>
+
+namespace powerlog::sim {
+
+namespace {
+
+constexpr int kRestoreSeconds = 5;       // below the line power this long before a load returns
+constexpr qsizetype kMaxRecorded = 4096; // received frames kept for receivedFrames()
+
+QString loadEventFrame(int position, int state)
+{
+    return QStringLiteral("*3*%1*#%2##").arg(state).arg(position);
+}
+
+double localHour()
+{
+    const QTime now = QTime::currentTime();
+    return now.hour() + now.minute() / 60.0;
+}
+
+} // namespace
+
+class GatewaySimulator::Private final : public GatewayDevice
+{
+public:
+    Private(GatewaySimulator& q, const Options& options)
+        : q(q), options(options), profile(options.seed), nonces(options.seed ^ 0x5eed0f0du),
+          // A meter that has been running for a while; the seed picks where it stands.
+          energyWh(1'000'000.0 + options.seed % 9'000'000u)
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &q, [this] { accept(); });
+        QObject::connect(&tick, &QTimer::timeout, &q, [this] { onTick(); });
+        QObject::connect(&stPush, &QTimer::timeout, &q, [this] { pushReadings(); });
+    }
+
+    // GatewayDevice
+    const Options& currentOptions() const override { return options; }
+    void recordFrame(const QString& frame) override;
+    QString newNonce() override;
+    QStringList answerCommand(const QString& frame) override;
+    void sessionOpened(GatewayConnection* connection) override;
+    void connectionClosed(GatewayConnection* connection) override;
+
+    void accept();
+    void applyTimers();
+    void closeAll();
+
+    // The household and the load-control unit.
+    int profileWatts() const;
+    QString readingFrame();
+    QString powerFrame();
+    void onTick();
+    void shedIfOverLimit();
+    void restoreIfRoom();
+    void changeLoad(int position, int state);
+    void pushToEvents(const QString& frame);
+    void pushReadings();
+
+    GatewaySimulator& q;
+    Options options;
+    QTcpServer server;
+    QTimer tick;
+    QTimer stPush;
+    HouseholdProfile profile;
+    LoadBank loads;
+    QRandomGenerator nonces;
+    double energyWh;
+    int secondsBelowLimit = 0;
+    struct Fixed
+    {
+        QString v, a, w, e;
+    } fixed;
+
+    QList<QPointer<GatewayConnection>> connections;
+    QList<GatewayConnection*> commandSessions;
+    QList<GatewayConnection*> eventSessions;
+    int accepted = 0;
+    QStringList received;
+};
+
+void GatewaySimulator::Private::recordFrame(const QString& frame)
+{
+    received.append(frame);
+    if (received.size() > kMaxRecorded)
+        received.removeFirst();
+    emit q.frameReceived(frame);
+}
+
+QString GatewaySimulator::Private::newNonce()
+{
+    const int length = 8 + int(nonces.bounded(3));
+    QString digits;
+    for (int i = 0; i < length; ++i)
+        digits.append(QChar(u'0' + nonces.bounded(10)));
+    return digits;
+}
+
+QStringList GatewaySimulator::Private::answerCommand(const QString& frame)
+{
+    static const QRegularExpression wellFormed(QStringLiteral("^\\*[0-9*#]*[0-9]##$"));
+    static const QRegularExpression loadCommand(QStringLiteral("^\\*3\\*2\\*#(\\d+)##$"));
+
+    if (frame == frames::kMeasurementRequest) {
+        shedIfOverLimit();
+        return {readingFrame(), frames::kAck};
+    }
+    if (frame == QStringLiteral("*#3*10*3##")) {
+        shedIfOverLimit();
+        return {powerFrame(), frames::kAck};
+    }
+    if (frame == frames::kLoadStatusRequest) {
+        for (int position = 1; position <= LoadBank::kCount; ++position)
+            pushToEvents(loadEventFrame(position, loads.state(position)));
+        return {frames::kAck};
+    }
+    if (const auto match = loadCommand.match(frame); match.hasMatch()) {
+        changeLoad(match.captured(1).toInt(), LoadBank::Forced);
+        return {frames::kAck};
+    }
+    return {wellFormed.match(frame).hasMatch() ? frames::kAck : frames::kNack};
+}
+
+void GatewaySimulator::Private::sessionOpened(GatewayConnection* connection)
+{
+    if (connection->kind() == GatewayConnection::Kind::Event) {
+        eventSessions.append(connection);
+        emit q.eventSessionOpened();
+    } else {
+        commandSessions.append(connection);
+        emit q.commandSessionOpened();
+    }
+}
+
+void GatewaySimulator::Private::connectionClosed(GatewayConnection* connection)
+{
+    connections.removeAll(connection);
+    commandSessions.removeAll(connection);
+    eventSessions.removeAll(connection);
+}
+
+void GatewaySimulator::Private::accept()
+{
+    while (QTcpSocket* socket = server.nextPendingConnection()) {
+        ++accepted;
+        connections.append(new GatewayConnection(socket, *this, &q));
+    }
+}
+
+void GatewaySimulator::Private::applyTimers()
+{
+    tick.setInterval(qMax(1, options.tickMs));
+    stPush.setInterval(qMax(1, options.stPushIntervalMs));
+    const bool listening = server.isListening();
+    if (listening && !tick.isActive())
+        tick.start();
+    if (!listening)
+        tick.stop();
+    if (listening && options.stPush) {
+        if (!stPush.isActive())
+            stPush.start();
+    } else {
+        stPush.stop();
+    }
+}
+
+void GatewaySimulator::Private::closeAll()
+{
+    const auto open = connections;
+    for (const QPointer<GatewayConnection>& connection : open) {
+        if (connection)
+            connection->detachAndAbort();
+    }
+    connections.clear();
+    commandSessions.clear();
+    eventSessions.clear();
+}
+
+int GatewaySimulator::Private::profileWatts() const
+{
+    int watts = profile.uncontrolledWatts();
+    for (int position = 1; position <= LoadBank::kCount; ++position) {
+        if (loads.draws(position))
+            watts += profile.demandWatts(position);
+    }
+    return watts;
+}
+
+QString GatewaySimulator::Private::readingFrame()
+{
+    const int volts = profile.volts();
+    const int watts = profileWatts();
+    const QString v = fixed.v.isEmpty() ? QString::number(volts) : fixed.v;
+    const QString a = fixed.a.isEmpty() ? QString::number(double(watts) / volts, 'f', 1) : fixed.a;
+    const QString w = fixed.w.isEmpty() ? QString::number(watts) : fixed.w;
+    const QString e = fixed.e.isEmpty() ? QString::number(qint64(energyWh)) : fixed.e;
+    return QStringLiteral("*#3*10*0*%1*%2*%3*%4##").arg(v, a, w, e);
+}
+
+QString GatewaySimulator::Private::powerFrame()
+{
+    const QString w = fixed.w.isEmpty() ? QString::number(profileWatts()) : fixed.w;
+    return QStringLiteral("*#3*10*3*%1##").arg(w);
+}
+
+// One simulated second.
+void GatewaySimulator::Private::onTick()
+{
+    profile.advance(localHour());
+    energyWh += profileWatts() / 3600.0;
+    shedIfOverLimit();
+    restoreIfRoom();
+}
+
+void GatewaySimulator::Private::shedIfOverLimit()
+{
+    if (profileWatts() <= options.linePowerWatts)
+        return;
+    secondsBelowLimit = 0;
+    if (const int position = loads.nextToShed()) {
+        loads.shed(position);
+        pushToEvents(loadEventFrame(position, LoadBank::Off));
+    }
+}
+
+void GatewaySimulator::Private::restoreIfRoom()
+{
+    const int watts = profileWatts();
+    if (watts > options.linePowerWatts)
+        return;
+    secondsBelowLimit = qMin(secondsBelowLimit + 1, kRestoreSeconds);
+    if (secondsBelowLimit < kRestoreSeconds)
+        return;
+    const int position = loads.nextToRestore();
+    if (position == 0 || watts + profile.demandWatts(position) > options.linePowerWatts)
+        return;
+    secondsBelowLimit = 0;
+    loads.restore(position);
+    pushToEvents(loadEventFrame(position, LoadBank::On));
+}
+
+// The unit reports the state even when it did not change, as a confirmation.
+void GatewaySimulator::Private::changeLoad(int position, int state)
+{
+    if (!LoadBank::isPosition(position) || state < LoadBank::Off || state > LoadBank::Idle)
+        return;
+    loads.set(position, state);
+    pushToEvents(loadEventFrame(position, state));
+}
+
+void GatewaySimulator::Private::pushToEvents(const QString& frame)
+{
+    const auto sessions = eventSessions;
+    for (GatewayConnection* session : sessions)
+        session->sendFrame(frame);
+}
+
+void GatewaySimulator::Private::pushReadings()
+{
+    if (!eventSessions.isEmpty())
+        pushToEvents(readingFrame());
+}
+
+GatewaySimulator::GatewaySimulator(Options options, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(*this, options))
+{
+}
+
+GatewaySimulator::~GatewaySimulator()
+{
+    close();
+    // The connections dropped by close() would otherwise outlive the device they point to.
+    qDeleteAll(findChildren<GatewayConnection*>(Qt::FindDirectChildrenOnly));
+}
+
+bool GatewaySimulator::listen(quint16 port, const QHostAddress& address)
+{
+    if (!address.isLoopback())
+        return false; // never reachable from the network
+    if (!d->server.listen(address, port))
+        return false;
+    d->applyTimers();
+    return true;
+}
+
+quint16 GatewaySimulator::port() const
+{
+    return d->server.serverPort();
+}
+
+void GatewaySimulator::close()
+{
+    d->server.close();
+    d->applyTimers();
+    d->closeAll();
+}
+
+Options GatewaySimulator::options() const
+{
+    return d->options;
+}
+
+void GatewaySimulator::setOptions(const Options& options)
+{
+    d->options = options;
+    d->applyTimers();
+}
+
+void GatewaySimulator::setFaults(const Faults& faults)
+{
+    d->options.faults = faults;
+}
+
+void GatewaySimulator::setReading(const QString& v, const QString& a, const QString& w,
+                                  const QString& e)
+{
+    d->fixed = {v, a, w, e};
+}
+
+void GatewaySimulator::pushToEventSessions(const QByteArray& bytes)
+{
+    const auto sessions = d->eventSessions;
+    for (GatewayConnection* session : sessions)
+        session->sendRaw(bytes);
+}
+
+void GatewaySimulator::setLoadState(int position, int state)
+{
+    d->changeLoad(position, state);
+}
+
+int GatewaySimulator::loadState(int position) const
+{
+    return d->loads.state(position);
+}
+
+int GatewaySimulator::connectionCount() const
+{
+    return d->accepted;
+}
+
+int GatewaySimulator::openCommandSessions() const
+{
+    return d->commandSessions.size();
+}
+
+int GatewaySimulator::openEventSessions() const
+{
+    return d->eventSessions.size();
+}
+
+QStringList GatewaySimulator::receivedFrames() const
+{
+    return d->received;
+}
+
+void GatewaySimulator::clearReceivedFrames()
+{
+    d->received.clear();
+}
+
+} // namespace powerlog::sim

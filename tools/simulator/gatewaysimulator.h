@@ -12,22 +12,26 @@ namespace powerlog::sim {
 // Faults the simulated gateway can be told to show.
 struct Faults
 {
-    bool noGreeting = false;      // never sends the "*#*1##" greeting
-    bool nackAll = false;         // answers every frame after the open with "*#*0##"
-    bool silent = false;          // never answers anything after the greeting/open
-    int closeAfterFrames = 0;     // closes the connection after receiving N frames (0 = never)
-    bool splitFrames = false;     // sends every frame in small TCP segments with short delays
-    bool garbageBetween = false;  // puts junk bytes between frames it sends
+    bool noGreeting = false;     // never sends the "*#*1##" greeting
+    bool nackAll = false;        // answers every frame after the open with "*#*0##" (the open,
+                                 // password exchange included, is still acknowledged)
+    bool silent = false;         // answers nothing after the open (the open is acknowledged;
+                                 // event sessions still get pushed events and readings)
+    int closeAfterFrames = 0;    // closes the connection on receiving its N-th frame, counting
+                                 // the open; that frame is not answered (0 = never)
+    bool splitFrames = false;    // sends every frame in small TCP segments with short delays
+    bool garbageBetween = false; // puts junk bytes between frames it sends
 };
 
 // Options of the simulated gateway and load-control central unit.
 struct Options
 {
-    QString password;             // numeric OPEN password; empty = no password asked
-    int linePowerWatts = 3000;    // contracted line power used to shed loads
-    bool stPush = false;          // push readings unasked on event sessions (ST interface)
+    QString password;          // numeric OPEN password; empty = no password asked
+    int linePowerWatts = 3000; // contracted line power used to shed loads
+    bool stPush = false;       // push readings unasked on event sessions (ST interface)
     int stPushIntervalMs = 3000;
-    quint32 seed = 1;             // random profile seed (repeatable runs)
+    int tickMs = 1000; // real milliseconds per simulated second of the household
+    quint32 seed = 1;  // random profile seed (repeatable runs)
     Faults faults;
 };
 
@@ -57,10 +61,11 @@ public:
     void setLoadState(int position, int state);
     int loadState(int position) const;
 
-    int connectionCount() const;          // connections accepted so far
-    int openCommandSessions() const;      // currently open
+    int connectionCount() const;     // connections accepted so far
+    int openCommandSessions() const; // currently open
     int openEventSessions() const;
-    QStringList receivedFrames() const;   // every frame received on any session, in order
+    QStringList receivedFrames() const; // every frame received on any session, in order
+                                        // (the newest 4096)
     void clearReceivedFrames();
 
 signals:

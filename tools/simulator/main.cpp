@@ -1,1 +1,128 @@
-int main() { return 0; }
+// powerlog-gateway-sim: a simulated home-automation gateway with a load-control central unit,
+// on 127.0.0.1 only. See README.md for the flags.
+
+#include "simulator/gatewaysimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTextStream>
+
+using powerlog::sim::GatewaySimulator;
+using powerlog::sim::Options;
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+// Reads a whole-number flag value inside [min, max]; complains and returns false otherwise.
+bool readNumber(const QCommandLineParser& parser, const QString& name, qint64 min, qint64 max,
+                qint64& value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    value = parser.value(name).toLongLong(&ok);
+    if (ok && value >= min && value <= max)
+        return true;
+    err() << "--" << name << " needs a whole number from " << min << " to " << max << "\n";
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("powerlog-gateway-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated gateway and load-control central unit on 127.0.0.1."));
+    parser.addHelpOption();
+    const auto valued = [](const char* name, const char* text, const char* value,
+                           const QString& defaultValue = {}) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text),
+                                  QString::fromLatin1(value), defaultValue);
+    };
+    const auto flag = [](const char* name, const char* text) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(text));
+    };
+    parser.addOptions({
+        valued("port", "TCP port on 127.0.0.1 (0 = any free port).", "N", "20000"),
+        valued("password", "Numeric OPEN password; the gateway then asks for it.", "DIGITS"),
+        valued("line-power", "Contracted line power in watts (loads are shed above it).", "W",
+               "3000"),
+        flag("st-push", "Push readings unasked on event sessions."),
+        valued("st-push-interval", "Milliseconds between pushed readings.", "MS", "3000"),
+        valued("seed", "Seed of the household profile and the nonces.", "N", "1"),
+        valued("tick-ms", "Real milliseconds per simulated second.", "MS", "1000"),
+        flag("no-greeting", "Do not greet new connections."),
+        flag("nack-all", "Answer every frame after the open with NACK."),
+        flag("silent", "Answer nothing after the open."),
+        valued("close-after", "Close a connection on receiving its N-th frame.", "N"),
+        flag("split", "Send every frame in 2 or 3 TCP segments, 20 ms apart."),
+        flag("garbage", "Put junk bytes between the frames sent."),
+        flag("verbose", "Print every frame received on stderr."),
+    });
+    parser.process(app);
+
+    Options options;
+    qint64 port = 20000;
+    qint64 linePower = options.linePowerWatts;
+    qint64 stInterval = options.stPushIntervalMs;
+    qint64 seed = options.seed;
+    qint64 tickMs = options.tickMs;
+    qint64 closeAfter = 0;
+    if (!readNumber(parser, QStringLiteral("port"), 0, 65535, port) ||
+        !readNumber(parser, QStringLiteral("line-power"), 0, 1'000'000, linePower) ||
+        !readNumber(parser, QStringLiteral("st-push-interval"), 1, 3'600'000, stInterval) ||
+        !readNumber(parser, QStringLiteral("seed"), 0, 4294967295, seed) ||
+        !readNumber(parser, QStringLiteral("tick-ms"), 1, 3'600'000, tickMs) ||
+        !readNumber(parser, QStringLiteral("close-after"), 0, 1'000'000, closeAfter))
+        return 2;
+
+    options.password = parser.value(QStringLiteral("password"));
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,10}$"));
+    bool passwordFits = true;
+    if (!options.password.isEmpty())
+        options.password.toUInt(&passwordFits);
+    if (!options.password.isEmpty() &&
+        (!digits.match(options.password).hasMatch() || !passwordFits)) {
+        err() << "--password needs digits only, a number below 4294967296\n";
+        return 2;
+    }
+    options.linePowerWatts = int(linePower);
+    options.stPush = parser.isSet(QStringLiteral("st-push"));
+    options.stPushIntervalMs = int(stInterval);
+    options.seed = quint32(seed);
+    options.tickMs = int(tickMs);
+    options.faults.noGreeting = parser.isSet(QStringLiteral("no-greeting"));
+    options.faults.nackAll = parser.isSet(QStringLiteral("nack-all"));
+    options.faults.silent = parser.isSet(QStringLiteral("silent"));
+    options.faults.closeAfterFrames = int(closeAfter);
+    options.faults.splitFrames = parser.isSet(QStringLiteral("split"));
+    options.faults.garbageBetween = parser.isSet(QStringLiteral("garbage"));
+
+    GatewaySimulator simulator(options);
+    if (parser.isSet(QStringLiteral("verbose"))) {
+        QObject::connect(&simulator, &GatewaySimulator::frameReceived,
+                         [](const QString& frame) { err() << "received " << frame << Qt::endl; });
+    }
+    if (!simulator.listen(quint16(port), QHostAddress::LocalHost)) {
+        err() << "cannot listen on 127.0.0.1:" << port << "\n";
+        return 1;
+    }
+    out() << "listening on 127.0.0.1:" << simulator.port() << Qt::endl;
+    return app.exec();
+}

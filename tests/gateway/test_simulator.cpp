@@ -1,0 +1,427 @@
+#include "gateway/frameassembler.h"
+#include "gateway/frames.h"
+#include "gateway/openpassword.h"
+#include "simulator/gatewaysimulator.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+using namespace powerlog;
+using powerlog::sim::Faults;
+using powerlog::sim::GatewaySimulator;
+using powerlog::sim::Options;
+
+namespace {
+
+constexpr int kWaitMs = 3000;
+
+// A client on loopback that records what the gateway sends: raw chunks and whole frames.
+class Peer : public QObject
+{
+public:
+    explicit Peer(quint16 port)
+    {
+        connect(&socket, &QTcpSocket::readyRead, this, [this] {
+            const QByteArray chunk = socket.readAll();
+            chunks.append(chunk);
+            raw += chunk;
+            frames += assembler.feed(chunk);
+        });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    void send(const QString& frame) { socket.write(frame.toLatin1()); }
+    bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+    QStringList framesMatching(const QString& pattern) const
+    {
+        return frames.filter(QRegularExpression(pattern));
+    }
+
+    QTcpSocket socket;
+    FrameAssembler assembler;
+    QList<QByteArray> chunks;
+    QByteArray raw;
+    QStringList frames;
+};
+
+const QStringList greetingAndOpen{frames::kAck, frames::kAck};
+const QString kReadingPattern =
+    QStringLiteral("^\\*#3\\*10\\*0\\*\\d+\\*\\d+\\.\\d\\*\\d+\\*\\d+##$");
+
+} // namespace
+
+class TestSimulator : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void refusesNonLoopbackAddresses();
+    void greetsAndOpensSessions_data();
+    void greetsAndOpensSessions();
+    void rejectsFramesBeforeTheOpen();
+    void passwordExchange_data();
+    void passwordExchange();
+    void measurementReplyThenAck();
+    void energyNeverFalls();
+    void fixedReading();
+    void answersOtherFrames_data();
+    void answersOtherFrames();
+    void statusRequestPushesEveryLoad();
+    void loadCommandForcesLoad();
+    void shedsFromLowestPriorityAndRestores();
+    void stPushSendsReadingsUnasked();
+    void nackAll();
+    void silent();
+    void closeAfterFrames();
+    void splitFramesStillReassemble();
+    void garbageBetweenFrames();
+    void closeDropsSessions();
+
+private:
+    std::unique_ptr<GatewaySimulator> start(Options options = {});
+    std::unique_ptr<Peer> openSession(const QString& openFrame);
+
+    std::unique_ptr<GatewaySimulator> m_sim;
+};
+
+std::unique_ptr<GatewaySimulator> TestSimulator::start(Options options)
+{
+    auto sim = std::make_unique<GatewaySimulator>(options);
+    if (!sim->listen(0))
+        qFatal("the simulator cannot listen on loopback");
+    return sim;
+}
+
+std::unique_ptr<Peer> TestSimulator::openSession(const QString& openFrame)
+{
+    auto peer = std::make_unique<Peer>(m_sim->port());
+    peer->send(openFrame);
+    if (!QTest::qWaitFor([&] { return peer->frames.size() >= 2; }, kWaitMs))
+        qWarning("no open acknowledgement");
+    return peer;
+}
+
+void TestSimulator::init()
+{
+    m_sim = start();
+}
+
+void TestSimulator::cleanup()
+{
+    m_sim.reset();
+}
+
+void TestSimulator::refusesNonLoopbackAddresses()
+{
+    GatewaySimulator sim;
+    QVERIFY(!sim.listen(0, QHostAddress::Any));
+    QVERIFY(!sim.listen(0, QHostAddress(QStringLiteral("192.168.1.35"))));
+    QVERIFY(sim.listen(0, QHostAddress::LocalHostIPv6) || sim.listen(0, QHostAddress::LocalHost));
+    QVERIFY(sim.port() != 0);
+}
+
+void TestSimulator::greetsAndOpensSessions_data()
+{
+    QTest::addColumn<QString>("openFrame");
+    QTest::addColumn<int>("commandSessions");
+    QTest::addColumn<int>("eventSessions");
+    QTest::newRow("command") << frames::kOpenCommand << 1 << 0;
+    QTest::newRow("event") << frames::kOpenEvent << 0 << 1;
+}
+
+void TestSimulator::greetsAndOpensSessions()
+{
+    QFETCH(QString, openFrame);
+    QSignalSpy commandOpened(m_sim.get(), &GatewaySimulator::commandSessionOpened);
+    QSignalSpy eventOpened(m_sim.get(), &GatewaySimulator::eventSessionOpened);
+
+    Peer peer(m_sim->port());
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames, QStringList{frames::kAck}, kWaitMs);
+    QCOMPARE(m_sim->connectionCount(), 1);
+
+    peer.send(openFrame);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames, greetingAndOpen, kWaitMs);
+    QTEST(m_sim->openCommandSessions(), "commandSessions");
+    QTEST(m_sim->openEventSessions(), "eventSessions");
+    QTEST(int(commandOpened.count()), "commandSessions");
+    QTEST(int(eventOpened.count()), "eventSessions");
+    QCOMPARE(m_sim->receivedFrames(), QStringList{openFrame});
+
+    peer.socket.disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions() + m_sim->openEventSessions(), 0,
+                              kWaitMs);
+}
+
+void TestSimulator::rejectsFramesBeforeTheOpen()
+{
+    Peer peer(m_sim->port());
+    peer.send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames, (QStringList{frames::kAck, frames::kNack}), kWaitMs);
+    QCOMPARE(m_sim->openCommandSessions(), 0);
+}
+
+void TestSimulator::passwordExchange_data()
+{
+    QTest::addColumn<QString>("openFrame");
+    QTest::addColumn<bool>("rightPassword");
+    QTest::newRow("command, right") << frames::kOpenCommand << true;
+    QTest::newRow("event, right") << frames::kOpenEvent << true;
+    QTest::newRow("command, wrong") << frames::kOpenCommand << false;
+}
+
+void TestSimulator::passwordExchange()
+{
+    QFETCH(QString, openFrame);
+    QFETCH(bool, rightPassword);
+    Options options;
+    options.password = QStringLiteral("12345");
+    m_sim = start(options);
+
+    Peer peer(m_sim->port());
+    peer.send(openFrame);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 2, kWaitMs);
+    const QString nonce = peer.frames.at(1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\*#\\d{8,10}##$")).match(nonce).hasMatch(),
+             qPrintable(nonce));
+    QVERIFY(frames::IsPasswordRequest(nonce) && !frames::IsAck(nonce));
+
+    QString buffer = nonce;
+    peer.send(OpenPasswordReply(buffer, rightPassword ? 12345u : 54321u));
+    if (rightPassword) {
+        QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 3, kWaitMs);
+        QCOMPARE(peer.frames.last(), frames::kAck);
+        QCOMPARE(m_sim->openCommandSessions() + m_sim->openEventSessions(), 1);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWaitMs);
+        QCOMPARE(peer.frames.last(), frames::kNack);
+        QCOMPARE(m_sim->openCommandSessions(), 0);
+    }
+}
+
+void TestSimulator::measurementReplyThenAck()
+{
+    const auto peer = openSession(frames::kOpenCommand);
+    peer->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 4, kWaitMs);
+    QVERIFY2(QRegularExpression(kReadingPattern).match(peer->frames.at(2)).hasMatch(),
+             qPrintable(peer->frames.at(2)));
+    QCOMPARE(peer->frames.at(3), frames::kAck);
+
+    const frames::Measurement m = frames::ParseMeasurement(peer->frames.at(2));
+    QCOMPARE(m.kind, frames::Measurement::Kind::Full);
+    QVERIFY(m.V.toInt() >= 226 && m.V.toInt() <= 234);
+    QVERIFY(m.W.toInt() > 0 && m.W.toInt() <= 32767);
+    QCOMPARE(m.A.toDouble(), std::round(m.W.toDouble() / m.V.toDouble() * 10) / 10);
+}
+
+void TestSimulator::energyNeverFalls()
+{
+    Options options;
+    options.tickMs = 5;
+    m_sim = start(options);
+    const auto peer = openSession(frames::kOpenCommand);
+
+    qint64 last = -1;
+    for (int reading = 0; reading < 5; ++reading) {
+        peer->send(frames::kMeasurementRequest);
+        QTRY_COMPARE_WITH_TIMEOUT(peer->framesMatching(kReadingPattern).size(), reading + 1,
+                                  kWaitMs);
+        const qint64 energy =
+            frames::ParseMeasurement(peer->framesMatching(kReadingPattern).last()).E.toLongLong();
+        QVERIFY(energy >= last);
+        last = energy;
+    }
+}
+
+void TestSimulator::fixedReading()
+{
+    m_sim->setReading(QStringLiteral("230"), QStringLiteral("2"), QStringLiteral("460"),
+                      QStringLiteral("1234"));
+    const auto peer = openSession(frames::kOpenCommand);
+    peer->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 4, kWaitMs);
+    QCOMPARE(peer->frames.at(2), QStringLiteral("*#3*10*0*230*2*460*1234##"));
+
+    // Empty texts give the profile back, field by field.
+    m_sim->setReading({}, {}, QStringLiteral("575"), {});
+    peer->send(QStringLiteral("*#3*10*3##"));
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 6, kWaitMs);
+    QCOMPARE(peer->frames.at(4), QStringLiteral("*#3*10*3*575##"));
+}
+
+void TestSimulator::answersOtherFrames_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("other well-formed") << "*1*1*12##" << frames::kAck;
+    QTest::newRow("load command out of range") << "*3*2*#9##" << frames::kAck;
+    QTest::newRow("letters") << "*1*on*12##" << frames::kNack;
+    QTest::newRow("empty frame") << "*##" << frames::kNack;
+    QTest::newRow("second open") << frames::kOpenCommand << frames::kAck;
+}
+
+void TestSimulator::answersOtherFrames()
+{
+    QFETCH(QString, frame);
+    const auto peer = openSession(frames::kOpenCommand);
+    peer->send(frame);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 3, kWaitMs);
+    QTEST(peer->frames.at(2), "answer");
+}
+
+void TestSimulator::statusRequestPushesEveryLoad()
+{
+    m_sim->setLoadState(3, 0);
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    command->send(frames::kLoadStatusRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(command->frames.size(), 3, kWaitMs);
+    QCOMPARE(command->frames.at(2), frames::kAck);
+    QTRY_COMPARE_WITH_TIMEOUT(events->frames.size(), 2 + 8, kWaitMs);
+    QCOMPARE(events->frames.mid(2),
+             (QStringList{"*3*1*#1##", "*3*1*#2##", "*3*0*#3##", "*3*1*#4##", "*3*1*#5##",
+                          "*3*1*#6##", "*3*1*#7##", "*3*1*#8##"}));
+}
+
+void TestSimulator::loadCommandForcesLoad()
+{
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    command->send(frames::loadCommandFrame(4));
+    QTRY_COMPARE_WITH_TIMEOUT(command->frames.size(), 3, kWaitMs);
+    QCOMPARE(command->frames.at(2), frames::kAck);
+    QTRY_COMPARE_WITH_TIMEOUT(events->frames.size(), 3, kWaitMs);
+    QCOMPARE(events->frames.at(2), QStringLiteral("*3*2*#4##"));
+    QCOMPARE(m_sim->loadState(4), 2);
+}
+
+void TestSimulator::shedsFromLowestPriorityAndRestores()
+{
+    Options options;
+    options.tickMs = 5;
+    m_sim = start(options);
+    m_sim->setLoadState(5, 2); // forced: never shed
+    const auto events = openSession(frames::kOpenEvent);
+    options.linePowerWatts = 1; // any household is over this line
+    m_sim->setOptions(options);
+
+    QTRY_COMPARE_WITH_TIMEOUT(events->framesMatching("^\\*3\\*0").size(), 7, kWaitMs);
+    QCOMPARE(events->framesMatching("^\\*3\\*0"),
+             (QStringList{"*3*0*#8##", "*3*0*#7##", "*3*0*#6##", "*3*0*#4##", "*3*0*#3##",
+                          "*3*0*#2##", "*3*0*#1##"}));
+    QCOMPARE(m_sim->loadState(5), 2);
+
+    options.linePowerWatts = 1'000'000;
+    m_sim->setOptions(options);
+    QTRY_COMPARE_WITH_TIMEOUT(events->framesMatching("^\\*3\\*1").size(), 7, kWaitMs);
+    QCOMPARE(events->framesMatching("^\\*3\\*1"),
+             (QStringList{"*3*1*#1##", "*3*1*#2##", "*3*1*#3##", "*3*1*#4##", "*3*1*#6##",
+                          "*3*1*#7##", "*3*1*#8##"}));
+}
+
+void TestSimulator::stPushSendsReadingsUnasked()
+{
+    Options options;
+    options.stPush = true;
+    options.stPushIntervalMs = 20;
+    m_sim = start(options);
+    const auto events = openSession(frames::kOpenEvent);
+    QTRY_VERIFY_WITH_TIMEOUT(events->framesMatching(kReadingPattern).size() >= 2, kWaitMs);
+    QVERIFY(m_sim->receivedFrames() == QStringList{frames::kOpenEvent});
+}
+
+void TestSimulator::nackAll()
+{
+    Options options;
+    options.faults.nackAll = true;
+    m_sim = start(options);
+    const auto peer = openSession(frames::kOpenCommand);
+    QCOMPARE(peer->frames, greetingAndOpen); // the open itself is still acknowledged
+    peer->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 3, kWaitMs);
+    QCOMPARE(peer->frames.at(2), frames::kNack);
+}
+
+void TestSimulator::silent()
+{
+    Options options;
+    options.faults.silent = true;
+    m_sim = start(options);
+    const auto peer = openSession(frames::kOpenCommand);
+    QCOMPARE(peer->frames, greetingAndOpen);
+    QSignalSpy received(m_sim.get(), &GatewaySimulator::frameReceived);
+    peer->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, kWaitMs);
+    // A full round trip on another connection: anything the gateway wrote back has arrived.
+    Peer other(m_sim->port());
+    QTRY_COMPARE_WITH_TIMEOUT(other.frames.size(), 1, kWaitMs);
+    QCOMPARE(peer->frames, greetingAndOpen);
+    QVERIFY(!peer->isClosed());
+}
+
+void TestSimulator::closeAfterFrames()
+{
+    Options options;
+    options.faults.closeAfterFrames = 2;
+    m_sim = start(options);
+    const auto peer = openSession(frames::kOpenCommand);
+    peer->send(frames::kMeasurementRequest);
+    QTRY_VERIFY_WITH_TIMEOUT(peer->isClosed(), kWaitMs);
+    QCOMPARE(peer->frames, greetingAndOpen); // the closing frame goes unanswered
+    QCOMPARE(m_sim->receivedFrames(),
+             (QStringList{frames::kOpenCommand, frames::kMeasurementRequest}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions(), 0, kWaitMs);
+}
+
+void TestSimulator::splitFramesStillReassemble()
+{
+    Options options;
+    options.faults.splitFrames = true;
+    m_sim = start(options);
+    m_sim->setReading(QStringLiteral("230"), QStringLiteral("2"), QStringLiteral("460"),
+                      QStringLiteral("1234"));
+    Peer peer(m_sim->port());
+    peer.send(frames::kOpenCommand);
+    peer.send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        peer.frames,
+        (QStringList{frames::kAck, frames::kAck, "*#3*10*0*230*2*460*1234##", frames::kAck}),
+        kWaitMs);
+    // Segments leave 20 ms apart, so at least one chunk is not a whole frame.
+    const bool cut = std::any_of(peer.chunks.cbegin(), peer.chunks.cend(), [](const QByteArray& c) {
+        return !c.startsWith('*') || !c.endsWith("##");
+    });
+    QVERIFY(cut);
+}
+
+void TestSimulator::garbageBetweenFrames()
+{
+    Options options;
+    options.faults.garbageBetween = true;
+    m_sim = start(options);
+    const auto peer = openSession(frames::kOpenCommand);
+    peer->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 4, kWaitMs);
+    QVERIFY(peer->raw.startsWith("*#*1##xx\x01*#*1##"));
+    QVERIFY(peer->frames.at(2).startsWith(QStringLiteral("*#3*10*0*")));
+    QCOMPARE(peer->frames.at(3), frames::kAck);
+}
+
+void TestSimulator::closeDropsSessions()
+{
+    const auto peer = openSession(frames::kOpenEvent);
+    QCOMPARE(m_sim->openEventSessions(), 1);
+    m_sim->close();
+    QCOMPARE(m_sim->openEventSessions(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(peer->isClosed(), kWaitMs);
+}
+
+QTEST_GUILESS_MAIN(TestSimulator)
+#include "test_simulator.moc"
