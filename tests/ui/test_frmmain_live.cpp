@@ -1,0 +1,358 @@
+#include "acquisition/activitylight.h"
+#include "acquisition/livegraph.h"
+#include "acquisition/loadstate.h"
+#include "acquisition/poller.h"
+#include "windowharness.h"
+
+#include <QLabel>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
+
+using namespace powerlog;
+using namespace powerlog::test;
+
+// The main window while it runs: readings, buttons, modes, recording and the load icons.
+class TestFrmMainLive : public QObject
+{
+    Q_OBJECT
+
+    static QString text(const WindowHarness& h, const QString& name)
+    {
+        return h.control<QLabel>(name)->text();
+    }
+
+    static int rowCount(WindowHarness& h)
+    {
+        QSqlQuery q(h.database.connection());
+        q.exec(QStringLiteral("select count(*) from Energy"));
+        return q.next() ? q.value(0).toInt() : -1;
+    }
+
+    static int balloons(const WindowHarness& h)
+    {
+        int n = 0;
+        for (const auto& call : h.tray.calls)
+            n += call.op == QLatin1String("balloon");
+        return n;
+    }
+
+private slots:
+    void fullReadingFansOut()
+    {
+        WindowHarness h({{"Option/Language", "eng"}});
+        FrmMain& w = h.load();
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*2*460*1234##"));
+
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("230"));
+        QCOMPARE(text(h, "Lb_1"), QStringLiteral("2"));
+        QCOMPARE(text(h, "Lb_2"), QStringLiteral("460"));
+        QCOMPARE(text(h, "Lb_3"), QStringLiteral("1234"));
+        QVERIFY(w.panelText(1).startsWith(QStringLiteral("Last read ")));
+        QCOMPARE(w.TrayIconIndex(), 2);
+        QCOMPARE(text(h, "Lbt_8"), QStringLiteral("460W"));
+        QCOMPARE(text(h, "Lbt_9"), QStringLiteral("460W"));
+        QVERIFY(h.control("Lbt_8")->toolTip().contains(QStringLiteral("26")));
+        QCOMPARE(w.liveGraph().history(99), qint16(460));
+
+        QCOMPARE(balloons(h), 1);
+        const auto balloon = h.tray.calls.last();
+        QCOMPARE(balloon.title, QStringLiteral("Powerlog"));
+        QCOMPARE(balloon.text,
+                 QStringLiteral("Tension 230V - Current 2A\r\nPower 460W - Energy 1234"));
+        auto* tpop = w.findChild<QTimer*>(QStringLiteral("Tpop"));
+        QVERIFY(tpop->isActive());
+        QCOMPARE(tpop->interval(), 10000);
+        QCOMPARE(w.detailText(),
+                 QStringLiteral("Tension 230V - Current 2A\r\nPower 460W - Energy 1234\r\n"
+                                "Max Power 460W - Mid Power 460W\r\n\r\n"
+                                "Right click to open the men\u00f9"));
+
+        // Later readings change the icon but show no balloon of their own.
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*229*13*3000*1240##"));
+        QCOMPARE(w.TrayIconIndex(), 9);
+        QCOMPARE(balloons(h), 1);
+        QCOMPARE(text(h, "Lbt_9"), QStringLiteral("1730W"));
+    }
+
+    void powerOnlyReplyChangesOnlyThePower()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        const auto calls = h.tray.calls.size();
+        w.ParseMeasurement(QStringLiteral("*#3*10*3*575##"));
+        QCOMPARE(text(h, "Lb_2"), QStringLiteral("575"));
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("0"));
+        QCOMPARE(h.tray.calls.size(), calls);
+        QCOMPARE(w.liveGraph().history(99), qint16(0));
+    }
+
+    void valuesThatAreNotNumbersShowButGoNowhereElse_data()
+    {
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QString>("power");
+        QTest::newRow("letters") << "*#3*10*0*230*2*abc*1234##" << "abc";
+        QTest::newRow("beyond 16 bits") << "*#3*10*0*230*2*40000*1234##" << "40000";
+        QTest::newRow("decimal power") << "*#3*10*0*230*2*460.5*1234##" << "460.5";
+        QTest::newRow("energy not a number") << "*#3*10*0*230*2*460*x1##" << "460";
+    }
+
+    void valuesThatAreNotNumbersShowButGoNowhereElse()
+    {
+        QFETCH(QString, frame);
+        QFETCH(QString, power);
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.ImRec_Click();
+        w.ParseMeasurement(frame);
+        QCOMPARE(text(h, "Lb_2"), power);
+        QCOMPARE(rowCount(h), 0);
+        QVERIFY(h.prompts.shown.isEmpty());
+        QVERIFY(w.Recording());
+        if (power != QLatin1String("460"))
+            QCOMPARE(w.liveGraph().history(99), qint16(0));
+    }
+
+    void recordingWritesEachReading()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        QCOMPARE(rowCount(h), 0);
+
+        w.ImRec_Click();
+        QVERIFY(w.Recording());
+        QVERIFY(w.AutoMode());
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152.5##"));
+        QSqlQuery q(h.database.connection());
+        QVERIFY(q.exec(QStringLiteral("select V, a, W, e, Data from Energy")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toDouble(), 230.0);
+        QCOMPARE(q.value(1).toDouble(), 4.0);
+        QCOMPARE(q.value(2).toInt(), 920);
+        QCOMPARE(q.value(3).toDouble(), 152.5);
+        QCOMPARE(q.value(4).toString(), QStringLiteral("2026-12-05 10:16:26"));
+
+        w.ImStop_Click();
+        QVERIFY(!w.Recording());
+        QVERIFY(w.AutoMode()); // stopping the recording keeps polling
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*153##"));
+        QCOMPARE(rowCount(h), 1);
+    }
+
+    void missingDatabaseIsReportedPerReadingAndRecordingGoesOn()
+    {
+        WindowHarness h({}, false);
+        FrmMain& w = h.load();
+        h.prompts.shown.clear();
+        w.ImRec_Click();
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*921*152##"));
+        QCOMPARE(h.prompts.shown.size(), 2);
+        QCOMPARE(h.prompts.shown.first().title, QStringLiteral("Errore connessione DB"));
+        QVERIFY(w.Recording());
+
+        EnergyDatabase::createEmpty(h.dir.filePath(EnergyDatabase::kFileName));
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*922*152##"));
+        QCOMPARE(h.prompts.shown.size(), 2);
+        QCOMPARE(rowCount(h), 1);
+    }
+
+    void modeSwitching()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.ImRec_Click();
+        QVERIFY(w.AutoMode());
+        QCOMPARE(w.panelText(2), QStringLiteral("Automatico"));
+
+        w.StBar_PanelClick(1); // the message panel is no switch
+        QVERIFY(w.AutoMode());
+
+        w.Pmod_Click();
+        QVERIFY(!w.AutoMode());
+        QVERIFY(!w.Recording());
+        QVERIFY(!w.poller().Tclk().isActive());
+        QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
+        QVERIFY(!h.control("ImRec")->isHidden());
+
+        w.StBar_PanelClick(2);
+        QVERIFY(w.AutoMode());
+        QVERIFY(w.poller().PollNow());
+        QCOMPARE(w.poller().PollTicks(), 0);
+        QVERIFY(!w.Recording());
+    }
+
+    void stInterfaceIgnoresModeClicks()
+    {
+        WindowHarness h({{"Option/Interface", "1"}});
+        FrmMain& w = h.load();
+        w.Pmod_Click();
+        w.StBar_PanelClick(2);
+        w.ImRec_Click();
+        QVERIFY(!w.AutoMode());
+        QVERIFY(w.Recording());
+        QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
+    }
+
+    void clearButtonRestartsMaximumAndAverage()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*2000*1##"));
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*1000*1##"));
+        w.Idel_Click();
+        QCOMPARE(text(h, "Lbt_8"), QStringLiteral("0W"));
+        QCOMPARE(text(h, "Lbt_9"), QStringLiteral("0W"));
+        QVERIFY(w.liveGraph().drawingCleared());
+        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*700*1##"));
+        QCOMPARE(text(h, "Lbt_8"), QStringLiteral("700W"));
+        QCOMPARE(text(h, "Lbt_9"), QStringLiteral("700W"));
+        QCOMPARE(w.liveGraph().history(97), qint16(2000)); // the history survives the clear
+    }
+
+    void refreshAsksTheGatewayAndShowsItsReading()
+    {
+        WindowHarness h;
+        h.simulator.setReading("231", "4", "925", "1500.5");
+        FrmMain& w = h.load();
+        w.ImReload_Click();
+        QCOMPARE(w.TrayIconIndex(), 10);
+        QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("231"));
+        QCOMPARE(text(h, "Lb_3"), QStringLiteral("1500.5"));
+        QTRY_VERIFY(w.findChild<ActivityLight*>()->hasStarted());
+        QVERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+        QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3##")));
+    }
+
+    void loadIconClickNeedsTheMonitorSession()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.Iload_Click(4);
+        QTRY_VERIFY(h.monitor.isConnected());
+        QVERIFY(!h.simulator.receivedFrames().contains(QStringLiteral("*3*2*#5##")));
+
+        w.Iload_Click(4);
+        QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*3*2*#5##")));
+        // The forced load comes back as an event and pins the icon.
+        QTRY_COMPARE(w.loadState().picture(4), LoadPicture::Forced);
+    }
+
+    void loadEventsShowInTheBanner()
+    {
+        WindowHarness h;
+        h.writeLoadIni("[priority]\n1=Forno\n2=Lavatrice\n");
+        FrmMain& w = h.load();
+        w.Iload_Click(0); // opens the monitor session
+        QTRY_VERIFY(h.monitor.isConnected());
+        h.simulator.setLoadState(2, 0);
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("OFF: Lavatrice "));
+        QCOMPARE(w.loadState().picture(1), LoadPicture::Off);
+    }
+
+    void hoverShowsTheNameUntilThePointerLeaves()
+    {
+        WindowHarness h;
+        h.writeLoadIni("[priority]\n1=Forno\n2=Lavatrice\n");
+        FrmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseMove(h.control("Iload_1"));
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
+        QCOMPARE(w.loadState().picture(1), LoadPicture::Highlight);
+        // The readouts do not end a hover; the window background does.
+        QTest::mouseMove(h.control("Lb_0"));
+        QCOMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
+        QTest::mouseMove(&w, QPoint(330, 215));
+        QTRY_COMPARE(text(h, "Lload"), QString());
+        QCOMPARE(w.loadState().picture(1), LoadPicture::Design);
+    }
+
+    void aboutLinkLightsUpUnderThePointer()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        auto* link = h.control<QLabel>("Lbt_10");
+        w.Lbt_MouseMove(10);
+        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(192, 192, 0));
+        w.Form_MouseMove();
+        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(112, 112, 112));
+    }
+
+    void minimisingHidesOnlyWithATray_data()
+    {
+        QTest::addColumn<bool>("trayAvailable");
+        QTest::newRow("tray") << true;
+        QTest::newRow("no tray") << false;
+    }
+
+    void minimisingHidesOnlyWithATray()
+    {
+        QFETCH(bool, trayAvailable);
+        WindowHarness h;
+        h.tray.available = trayAvailable;
+        FrmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.showMinimized();
+        if (trayAvailable)
+            QTRY_VERIFY(!w.isVisible());
+        else
+            QVERIFY(w.isVisible());
+    }
+
+    void trayDoubleClickBringsTheWindowBack()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.hide();
+        emit h.tray.doubleClicked();
+        QVERIFY(w.isVisible());
+        QCOMPARE(h.tray.calls.last().op, QStringLiteral("balloonClear"));
+    }
+
+    void trayClickShowsTheDetails()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        emit h.tray.leftClicked();
+        QCOMPARE(h.tray.calls.last().op, QStringLiteral("balloon"));
+        QCOMPARE(h.tray.calls.last().text,
+                 QStringLiteral("Nessuna lettura effettuata.\r\n\r\n"
+                                "Clicca con il destro per aprire il men\u00f9"));
+        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tpop"))->isActive());
+    }
+
+    void passwordRequestShowsOneWarning()
+    {
+        WindowHarness h;
+        sim::Options options = h.simulator.options();
+        options.password = QStringLiteral("12345");
+        h.simulator.setOptions(options);
+        FrmMain& w = h.load();
+        w.ImReload_Click();
+        QTRY_COMPARE(h.prompts.shown.size(), 1);
+        QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
+        QCOMPARE(h.prompts.shown.first().text,
+                 QStringLiteral("Attenzione\r\nE' richiesta la password per la connessione"));
+        QTRY_COMPARE(w.panelText(1), QStringLiteral("Connesisone non disponibile"));
+    }
+
+    void noConnectionFallsBackToManual()
+    {
+        WindowHarness h({{"Start/RecAuto", "1"}});
+        h.simulator.close();
+        FrmMain& w = h.load();
+        QVERIFY(w.AutoMode());
+        w.poller().Tclk().stop();
+        w.poller().Tclk_Timer();
+        QTRY_VERIFY(!w.AutoMode());
+        QVERIFY(!w.Recording());
+        QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
+        QCOMPARE(w.TrayIconIndex(), 0);
+    }
+};
+
+QTEST_MAIN(TestFrmMainLive)
+#include "test_frmmain_live.moc"
