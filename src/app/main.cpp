@@ -62,7 +62,10 @@ int main(int argc, char* argv[])
     RunOverrides overrides;
     std::unique_ptr<sim::GatewaySimulator> simulator;
     if (parser.isSet(demoOption)) {
-        simulator = std::make_unique<sim::GatewaySimulator>();
+        // A busy evening, whatever the time, so that loads are shed and restored to watch.
+        sim::Options options;
+        options.hour = 19;
+        simulator = std::make_unique<sim::GatewaySimulator>(options);
         if (!simulator->listen(0)) {
             qCritical("The simulated gateway could not listen on 127.0.0.1");
             return 1;

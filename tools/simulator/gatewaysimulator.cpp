@@ -218,7 +218,7 @@ QString GatewaySimulator::Private::powerFrame()
 // One simulated second.
 void GatewaySimulator::Private::onTick()
 {
-    profile.advance(localHour());
+    profile.advance(options.hour >= 0 ? options.hour + 0.5 : localHour());
     energyWh += profileWatts() / 3600.0;
     shedIfOverLimit();
     restoreIfRoom();

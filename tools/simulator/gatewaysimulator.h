@@ -32,6 +32,7 @@ struct Options
     int stPushIntervalMs = 3000;
     int tickMs = 1000; // real milliseconds per simulated second of the household
     quint32 seed = 1;  // random profile seed (repeatable runs)
+    int hour = -1;     // hour of the day the household lives in; -1 follows this computer's clock
     Faults faults;
 };
 

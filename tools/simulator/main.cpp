@@ -67,6 +67,7 @@ int main(int argc, char* argv[])
         valued("st-push-interval", "Milliseconds between pushed readings.", "MS", "3000"),
         valued("seed", "Seed of the household profile and the nonces.", "N", "1"),
         valued("tick-ms", "Real milliseconds per simulated second.", "MS", "1000"),
+        valued("hour", "Live at this hour of the day (0-23) instead of the clock's.", "H"),
         flag("no-greeting", "Do not greet new connections."),
         flag("nack-all", "Answer every frame after the open with NACK."),
         flag("silent", "Answer nothing after the open."),
@@ -84,12 +85,14 @@ int main(int argc, char* argv[])
     qint64 seed = options.seed;
     qint64 tickMs = options.tickMs;
     qint64 closeAfter = 0;
+    qint64 hour = -1;
     if (!readNumber(parser, QStringLiteral("port"), 0, 65535, port) ||
         !readNumber(parser, QStringLiteral("line-power"), 0, 1'000'000, linePower) ||
         !readNumber(parser, QStringLiteral("st-push-interval"), 1, 3'600'000, stInterval) ||
         !readNumber(parser, QStringLiteral("seed"), 0, 4294967295, seed) ||
         !readNumber(parser, QStringLiteral("tick-ms"), 1, 3'600'000, tickMs) ||
-        !readNumber(parser, QStringLiteral("close-after"), 0, 1'000'000, closeAfter))
+        !readNumber(parser, QStringLiteral("close-after"), 0, 1'000'000, closeAfter) ||
+        !readNumber(parser, QStringLiteral("hour"), -1, 23, hour))
         return 2;
 
     options.password = parser.value(QStringLiteral("password"));
@@ -107,6 +110,7 @@ int main(int argc, char* argv[])
     options.stPushIntervalMs = int(stInterval);
     options.seed = quint32(seed);
     options.tickMs = int(tickMs);
+    options.hour = int(hour);
     options.faults.noGreeting = parser.isSet(QStringLiteral("no-greeting"));
     options.faults.nackAll = parser.isSet(QStringLiteral("nack-all"));
     options.faults.silent = parser.isSet(QStringLiteral("silent"));
