@@ -195,6 +195,33 @@ private slots:
         QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
     }
 
+    void stInterfaceReceivesPushedReadings()
+    {
+        WindowHarness h({{"Option/Interface", "1"}, {"Start/RecAuto", "1"}});
+        sim::Options options = h.simulator.options();
+        options.stPush = true;
+        options.stPushIntervalMs = 50;
+        h.simulator.setOptions(options);
+        h.simulator.setReading("229", "3", "690", "88");
+        FrmMain& w = h.load();
+        // The keep-alive connects one second after start-up and opens an event session.
+        QTRY_COMPARE_WITH_TIMEOUT(text(h, "Lb_2"), QStringLiteral("690"), 5000);
+        QVERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*99*1##")));
+        QVERIFY(!h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+        QTRY_VERIFY(rowCount(h) >= 1);
+        QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
+    }
+
+    void stInterfaceWithoutGatewayStopsRecordingButKeepsItsMode()
+    {
+        WindowHarness h({{"Option/Interface", "1"}, {"Start/RecAuto", "1"}});
+        h.simulator.close();
+        FrmMain& w = h.load();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Recording(), 5000);
+        QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
+        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
+    }
+
     void clearButtonRestartsMaximumAndAverage()
     {
         WindowHarness h;

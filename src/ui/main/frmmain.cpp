@@ -297,8 +297,12 @@ void FrmMain::wireSessions()
     connect(&command, &CommandSession::trayIconRequested, this, &FrmMain::setTrayIcon);
     connect(&monitor, &MonitorSession::trayIconRequested, this, &FrmMain::setTrayIcon);
     connect(&command, &CommandSession::fallbackToManual, this, [this] {
-        if (!m_config.StInterface)
+        if (!m_config.StInterface) {
             stopAutomaticMode();
+            return;
+        }
+        // The ST interface keeps reconnecting on its own: its mode stays, the recording stops.
+        setRecordingButtons(false);
     });
     connect(&command, &CommandSession::passwordMissing, this, [this] {
         m_services.prompts.message(QString(), m_services.texts.passwordMissing,
