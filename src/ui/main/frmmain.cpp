@@ -197,6 +197,10 @@ void FrmMain::buildControls()
     m_pmod = new ModeBox([this] { return m_stBar->panelText(2); }, this);
     m_pmod->setObjectName(QStringLiteral("Pmod"));
     m_pmod->setGeometry(246, 131, 88, 22);
+    QPalette modePalette = m_pmod->palette();
+    modePalette.setColor(QPalette::Button, QColor(16, 21, 27));
+    modePalette.setColor(QPalette::ButtonText, QColor(223, 230, 238));
+    m_pmod->setPalette(modePalette);
     connect(m_pmod, &ModeBox::clicked, this, &FrmMain::Pmod_Click);
 
     m_lload = makeLabel(this, QStringLiteral("Lload"), QRect(8, 158, 326, 20));
@@ -348,7 +352,6 @@ bool FrmMain::Form_Load()
 {
     setWindowTitle(QStringLiteral("Powerlog  V.") + VersionText());
     setProgressTwips(0);
-    m_pmod->setBackgroundRole(QPalette::Button);
 
     if (m_services.instance && !m_services.instance->acquire()) {
         setWindowTitle(QString());
