@@ -122,7 +122,7 @@ void TestSimulator::refusesNonLoopbackAddresses()
 {
     GatewaySimulator sim;
     QVERIFY(!sim.listen(0, QHostAddress::Any));
-    QVERIFY(!sim.listen(0, QHostAddress(QStringLiteral("192.168.1.35"))));
+    QVERIFY(!sim.listen(0, QHostAddress::AnyIPv6));
     QVERIFY(sim.listen(0, QHostAddress::LocalHostIPv6) || sim.listen(0, QHostAddress::LocalHost));
     QVERIFY(sim.port() != 0);
 }

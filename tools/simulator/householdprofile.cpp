@@ -13,7 +13,7 @@ constexpr int kMaxVolts = 234;
 } // namespace
 
 // Position 1 has the highest priority (shed last), position 8 the lowest (shed first).
-static constexpr std::array<HouseholdProfile::Spec, HouseholdProfile::kLoads> kControlled{{
+static constexpr std::array<HouseholdProfile::Model, HouseholdProfile::kLoads> kControlled{{
     {"fridge", 150, 150, 15, 40, 0.05},
     {"oven", 2200, 1200, 30, 90, 0.004},
     {"dishwasher", 1800, 150, 40, 120, 0.003},
@@ -23,14 +23,14 @@ static constexpr std::array<HouseholdProfile::Spec, HouseholdProfile::kLoads> kC
     {"iron", 1100, 1100, 10, 40, 0.004},
     {"tumble dryer", 1500, 600, 30, 90, 0.003},
 }};
-static constexpr HouseholdProfile::Spec kKettle{"kettle", 2000, 2000, 2, 5, 0.01};
+static constexpr HouseholdProfile::Model kKettle{"kettle", 2000, 2000, 2, 5, 0.01};
 
 HouseholdProfile::HouseholdProfile(quint32 seed)
     : m_random(seed), m_baseWatts(150 + int(m_random.bounded(151)))
 {
     for (int i = 0; i < kLoads; ++i)
-        m_loads[i].spec = &kControlled[i];
-    m_kettle.spec = &kKettle;
+        m_loads[i].model = &kControlled[i];
+    m_kettle.model = &kKettle;
 }
 
 // How busy the household is: low at night, peaks in the morning and in the evening.
@@ -57,7 +57,7 @@ int HouseholdProfile::drawOf(const Appliance& a)
         return 0;
     // The first 40 % of a run draws the full power (heating), the rest the tail power.
     const int elapsed = a.length - a.left;
-    return elapsed * 10 < a.length * 4 ? a.spec->watts : a.spec->tailWatts;
+    return elapsed * 10 < a.length * 4 ? a.model->watts : a.model->tailWatts;
 }
 
 void HouseholdProfile::step(Appliance& a, double activity)
@@ -66,7 +66,7 @@ void HouseholdProfile::step(Appliance& a, double activity)
         --a.left;
         return;
     }
-    const Spec& s = *a.spec;
+    const Model& s = *a.model;
     if (m_random.generateDouble() < s.chance * activity) {
         a.length = s.minSeconds + int(m_random.bounded(s.maxSeconds - s.minSeconds + 1));
         a.left = a.length;

@@ -17,7 +17,7 @@ public:
     static constexpr int kLoads = 8;
 
     // One appliance of the household.
-    struct Spec
+    struct Model
     {
         const char* name;
         int watts;      // while heating or starting
@@ -41,7 +41,7 @@ public:
 private:
     struct Appliance
     {
-        const Spec* spec = nullptr;
+        const Model* model = nullptr;
         int length = 0; // of the current run
         int left = 0;   // seconds left of the current run, 0 when idle
     };
