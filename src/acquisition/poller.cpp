@@ -79,11 +79,12 @@ void Poller::Tclk_Timer()
         self->m_firstRequestPending = false;
         self->m_pollNow = false;
         self->m_autoMode = ok;
-        emit self->firstRequestFinished(ok);
-        if (!ok) {
+        if (!ok)
             self->m_tclk.stop();
-            return;
-        }
+        emit self->firstRequestFinished(ok);
+        if (!self || self->m_generation != generation)
+            return; // a listener changed the mode
+        // The tick that sent the request counts, answered or not: the bar shows it either way.
         self->continueTick();
         if (self->m_autoMode)
             self->m_tclk.start();

@@ -7,6 +7,7 @@
 #include "gateway/frameassembler.h"
 #include "gateway/frames.h"
 #include "gateway/sessiontimings.h"
+#include "support/timings.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -18,16 +19,6 @@
 #include <functional>
 
 namespace powerlog::test {
-
-inline SessionTimings fastTimings()
-{
-    SessionTimings t;
-    t.connectMs = 2000;
-    t.greetingMs = 500;
-    t.openWindowMs = 300;
-    t.ackWaitMs = 300;
-    return t;
-}
 
 inline SharedTexts textsFor(const QString& code)
 {

@@ -11,6 +11,7 @@
 #include "gateway/monitorsession.h"
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
+#include "support/timings.h"
 #include "ui/main/frmmain.h"
 
 #include <QFile>
@@ -18,16 +19,6 @@
 #include <memory>
 
 namespace powerlog::test {
-
-inline SessionTimings fastTimings()
-{
-    SessionTimings t;
-    t.connectMs = 2000;
-    t.greetingMs = 1000;
-    t.openWindowMs = 500;
-    t.ackWaitMs = 400;
-    return t;
-}
 
 struct WindowHarness
 {
@@ -73,9 +64,9 @@ struct WindowHarness
 
     FrmMain& load()
     {
-        window = std::make_unique<FrmMain>(MainWindowServices{
-            settings, texts, prompts, desktop, tray, clock, command, monitor, database,
-            dir.path()});
+        window = std::make_unique<FrmMain>(MainWindowServices{settings, texts, prompts, desktop,
+                                                              tray, clock, command, monitor,
+                                                              database, dir.path()});
         window->Form_Load();
         return *window;
     }

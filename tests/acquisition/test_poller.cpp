@@ -1,0 +1,360 @@
+// Automatic polling against the real command and monitor sessions and a simulated gateway on
+// 127.0.0.1. The clock is stepped by hand: Tclk is stopped and Tclk_Timer() called directly.
+
+#include "acquisition/poller.h"
+#include "app/language.h"
+#include "gateway/commandsession.h"
+#include "gateway/frames.h"
+#include "gateway/monitorsession.h"
+#include "simulator/gatewaysimulator.h"
+#include "support/timings.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace powerlog;
+using powerlog::test::fastTimings;
+
+namespace {
+
+const QString kRequest = frames::kMeasurementRequest;
+const QString kAck = frames::kAck;
+const QString kNack = frames::kNack;
+// A frame the tests send after the ticks under test: the command session sends in order, so once
+// it reaches the gateway every request queued before it has arrived too.
+const QString kMarker = QStringLiteral("*#3*10*3##");
+
+sim::Faults silentGateway()
+{
+    sim::Faults faults;
+    faults.silent = true;
+    return faults;
+}
+
+// Both sessions, the poller and a gateway, wired as the main window wires them.
+struct PollingRig
+{
+    explicit PollingRig(quint8 lostFrameSwitch = 1)
+    {
+        listening = simulator.listen(0);
+        simulator.setReading(QStringLiteral("231"), QStringLiteral("4"), QStringLiteral("925"),
+                             QStringLiteral("1500.5"));
+        command.setPeer(QStringLiteral("127.0.0.1"), simulator.port());
+        monitor.setPeer(QStringLiteral("127.0.0.1"), simulator.port());
+        poller.setRefreshSeconds(10);
+        poller.setLostFrameSwitch(lostFrameSwitch);
+        // Every chunk but a bare ACK or NACK reaches the measurement parser, which clears the
+        // lost-request count.
+        QObject::connect(&command, &CommandSession::dataArrived, &poller,
+                         [this](const QString& chunk) {
+                             if (!chunk.isEmpty() && chunk != kAck && chunk != kNack)
+                                 poller.resetLostRequests();
+                         });
+    }
+
+    // Automatic mode on, with the clock left to the test.
+    void startAutomaticMode()
+    {
+        poller.startAutomaticMode();
+        poller.Tclk().stop();
+    }
+
+    int requests() const { return int(simulator.receivedFrames().count(kRequest)); }
+
+    // Sends the marker without waiting for an answer and waits until the gateway has it.
+    void flushCommandQueue()
+    {
+        command.setNoAckWait(true);
+        command.SendTCP(kMarker);
+        QTRY_VERIFY(simulator.receivedFrames().contains(kMarker));
+    }
+
+    sim::GatewaySimulator simulator;
+    bool listening = false;
+    SharedTexts texts;
+    CommandSession command{texts, fastTimings()};
+    MonitorSession monitor{texts, command, fastTimings()};
+    Poller poller{command, monitor};
+};
+
+// Runs the first tick of automatic mode against an answering gateway and waits until the
+// monitor session's load-state request has been answered too, so later ticks start from a
+// quiet link. Stops the clock the poller restarts.
+void answerFirstRequest(PollingRig& rig)
+{
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+    rig.startAutomaticMode();
+    rig.poller.Tclk_Timer();
+    QTRY_COMPARE(finished.count(), 1);
+    rig.poller.Tclk().stop();
+    QCOMPARE(finished.first().first().toBool(), true);
+    // The gateway answers a frame the moment it records it, so once the load-state request is
+    // recorded its ACK is on the way and nothing else is outstanding.
+    QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3##")));
+    QCOMPARE(rig.requests(), 1);
+}
+
+} // namespace
+
+class TestPoller : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstRequestAtOnceThenEveryInterval();
+    void unacknowledgedFirstRequestFallsBackToManual_data();
+    void unacknowledgedFirstRequestFallsBackToManual();
+    void silentGatewayAfterFirstExchange_data();
+    void silentGatewayAfterFirstExchange();
+    void replyChunkClearsLostRequests_data();
+    void replyChunkClearsLostRequests();
+    void stopWhileFirstRequestWaits_data();
+    void stopWhileFirstRequestWaits();
+};
+
+void TestPoller::firstRequestAtOnceThenEveryInterval()
+{
+    QString chunks;
+    QString chunksAtFinish;
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+    QSignalSpy ticked(&rig.poller, &Poller::ticked);
+    QSignalSpy progress(&rig.poller, &Poller::progressChanged);
+    QSignalSpy tray(&rig.poller, &Poller::trayIconRequested);
+    connect(&rig.command, &CommandSession::dataArrived, this,
+            [&chunks](const QString& chunk) { chunks += chunk; });
+    connect(&rig.poller, &Poller::firstRequestFinished, this, [&] { chunksAtFinish = chunks; });
+
+    rig.startAutomaticMode();
+    QVERIFY(rig.poller.PollNow());
+    QCOMPARE(rig.poller.PollTicks(), 0);
+
+    rig.poller.Tclk_Timer();
+    QCOMPARE(ticked.count(), 1);
+    QCOMPARE(tray.count(), 1);
+    QCOMPARE(tray.first().first().toInt(), 10);
+    QTRY_COMPARE(finished.count(), 1);
+    rig.poller.Tclk().stop();
+    QCOMPARE(finished.first().first().toBool(), true);
+    // It waited for the acknowledgement that follows the reading.
+    const qsizetype reading = chunksAtFinish.indexOf(QStringLiteral("*#3*10*0*231*4*925*1500.5##"));
+    QVERIFY2(reading >= 0, qPrintable(chunksAtFinish));
+    QVERIFY2(chunksAtFinish.indexOf(kAck, reading) > reading, qPrintable(chunksAtFinish));
+    QVERIFY(!rig.poller.PollNow());
+    QVERIFY(rig.poller.AutoMode());
+    QCOMPARE(rig.poller.PollTicks(), 1);
+    QCOMPARE(progress.last().first().toInt(), 483);
+    QCOMPARE(rig.requests(), 1);
+
+    // The first request also opened the monitor session.
+    QTRY_COMPARE(rig.simulator.openEventSessions(), 1);
+    const QStringList opened = rig.simulator.receivedFrames();
+    QVERIFY(opened.contains(QStringLiteral("*99*0##")));
+    QVERIFY(opened.contains(QStringLiteral("*99*1##")));
+
+    // The first tick counts as 1: periodic requests leave on ticks 10, 20 and 30.
+    for (int tick = 2; tick <= 30; ++tick) {
+        const int trayCalls = tray.count();
+        rig.poller.Tclk_Timer();
+        QCOMPARE(ticked.count(), tick);
+        const int sinceRequest = tick % 10 == 0 ? 10 : tick % 10;
+        QCOMPARE(progress.last().first().toInt(), 483 * sinceRequest);
+        QCOMPARE(rig.poller.PollTicks(), tick % 10);
+        if (tick % 10 == 0) {
+            QCOMPARE(tray.count(), trayCalls + 1);
+            QCOMPARE(tray.last().first().toInt(), 10);
+            QTRY_COMPARE(rig.requests(), 1 + tick / 10);
+        } else {
+            QCOMPARE(tray.count(), trayCalls);
+        }
+    }
+    rig.flushCommandQueue();
+    QCOMPARE(rig.requests(), 4);
+    QVERIFY(rig.poller.AutoMode());
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestPoller::unacknowledgedFirstRequestFallsBackToManual_data()
+{
+    QTest::addColumn<bool>("nackAll");
+    QTest::addColumn<int>("lostFrameSwitch");
+
+    QTest::newRow("silent, lost option 1") << false << 1;
+    QTest::newRow("silent, lost option 0") << false << 0;
+    QTest::newRow("NACK, lost option 1") << true << 1;
+    QTest::newRow("NACK, lost option 0") << true << 0;
+}
+
+void TestPoller::unacknowledgedFirstRequestFallsBackToManual()
+{
+    QFETCH(bool, nackAll);
+    QFETCH(int, lostFrameSwitch);
+
+    PollingRig rig{quint8(lostFrameSwitch)};
+    QVERIFY(rig.listening);
+    sim::Faults faults;
+    faults.silent = !nackAll;
+    faults.nackAll = nackAll;
+    rig.simulator.setFaults(faults);
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+    QSignalSpy fallback(&rig.poller, &Poller::lostRequestsFallback);
+
+    rig.startAutomaticMode();
+    rig.poller.Tclk_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+
+    QCOMPARE(finished.first().first().toBool(), false);
+    QCOMPARE(rig.requests(), 3); // every attempt went out
+    QVERIFY(!rig.poller.AutoMode());
+    QVERIFY(!rig.poller.PollNow());
+    QVERIFY(!rig.poller.Tclk().isActive());
+    QCOMPARE(rig.poller.PollTicks(), 1); // the tick that sent it still counts
+    QCOMPARE(fallback.count(), 0);
+}
+
+void TestPoller::silentGatewayAfterFirstExchange_data()
+{
+    QTest::addColumn<int>("lostFrameSwitch");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<int>("periodicRequests");
+    QTest::addColumn<bool>("fallsBack");
+
+    // Five unanswered requests, then the sixth request time gives up without sending.
+    QTest::newRow("lost option 1") << 1 << 60 << 5 << true;
+    QTest::newRow("lost option 0") << 0 << 70 << 7 << false;
+}
+
+void TestPoller::silentGatewayAfterFirstExchange()
+{
+    QFETCH(int, lostFrameSwitch);
+    QFETCH(int, ticks);
+    QFETCH(int, periodicRequests);
+    QFETCH(bool, fallsBack);
+
+    PollingRig rig{quint8(lostFrameSwitch)};
+    QVERIFY(rig.listening);
+    answerFirstRequest(rig);
+    if (QTest::currentTestFailed())
+        return;
+    rig.simulator.setFaults(silentGateway());
+    QSignalSpy fallback(&rig.poller, &Poller::lostRequestsFallback);
+    QSignalSpy progress(&rig.poller, &Poller::progressChanged);
+    QSignalSpy tray(&rig.poller, &Poller::trayIconRequested);
+
+    for (int tick = 2; tick <= ticks; ++tick) {
+        rig.poller.Tclk_Timer();
+        if (tick % 10 == 0 && tick / 10 <= periodicRequests)
+            QTRY_COMPARE(rig.requests(), 1 + tick / 10);
+    }
+    // Unanswered periodic requests are neither retried nor waited for.
+    rig.flushCommandQueue();
+    QCOMPARE(rig.requests(), 1 + periodicRequests);
+
+    QCOMPARE(fallback.count(), fallsBack ? 1 : 0);
+    QCOMPARE(rig.poller.AutoMode(), !fallsBack);
+    if (fallsBack) {
+        QVERIFY(!rig.poller.Tclk().isActive());
+        QCOMPARE(progress.last().first().toInt(), 0);
+        QCOMPARE(tray.last().first().toInt(), 0);
+        QCOMPARE(rig.poller.PollTicks(), 0);
+    } else {
+        QCOMPARE(rig.poller.lostRequests(), 0);
+    }
+}
+
+void TestPoller::replyChunkClearsLostRequests_data()
+{
+    QTest::addColumn<bool>("nackAll");
+    QTest::addColumn<bool>("garbage");
+    QTest::addColumn<QString>("lastFrame");
+    QTest::addColumn<bool>("cleared");
+
+    QTest::newRow("reading and ACK") << false << false << kAck << true;
+    QTest::newRow("bare NACK") << true << false << kNack << false;
+    QTest::newRow("NACK behind junk") << true << true << kNack << true;
+}
+
+// Four requests go unanswered; the gateway answers the fifth in some way, and the sixth request
+// time decides between a new request and manual mode.
+void TestPoller::replyChunkClearsLostRequests()
+{
+    QFETCH(bool, nackAll);
+    QFETCH(bool, garbage);
+    QFETCH(QString, lastFrame);
+    QFETCH(bool, cleared);
+
+    QString chunks;
+    PollingRig rig(1);
+    QVERIFY(rig.listening);
+    answerFirstRequest(rig);
+    if (QTest::currentTestFailed())
+        return;
+    rig.simulator.setFaults(silentGateway());
+    QSignalSpy fallback(&rig.poller, &Poller::lostRequestsFallback);
+    connect(&rig.command, &CommandSession::dataArrived, this,
+            [&chunks](const QString& chunk) { chunks += chunk; });
+
+    for (int tick = 2; tick <= 40; ++tick)
+        rig.poller.Tclk_Timer();
+    QTRY_COMPARE(rig.requests(), 5);
+    QCOMPARE(rig.poller.lostRequests(), 4);
+
+    sim::Faults faults;
+    faults.nackAll = nackAll;
+    faults.garbageBetween = garbage;
+    rig.simulator.setFaults(faults);
+    for (int tick = 41; tick <= 50; ++tick)
+        rig.poller.Tclk_Timer();
+    QTRY_COMPARE(rig.requests(), 6);
+    QTRY_VERIFY2(chunks.endsWith(lastFrame), qPrintable(chunks));
+    QCOMPARE(rig.poller.lostRequests(), cleared ? 0 : 5);
+
+    for (int tick = 51; tick <= 60; ++tick)
+        rig.poller.Tclk_Timer();
+    rig.flushCommandQueue();
+    QCOMPARE(rig.requests(), cleared ? 7 : 6);
+    QCOMPARE(fallback.count(), cleared ? 0 : 1);
+    QCOMPARE(rig.poller.AutoMode(), cleared);
+}
+
+void TestPoller::stopWhileFirstRequestWaits_data()
+{
+    QTest::addColumn<bool>("answeredLate");
+
+    QTest::newRow("answered after the stop") << true;
+    QTest::newRow("never answered") << false;
+}
+
+void TestPoller::stopWhileFirstRequestWaits()
+{
+    QFETCH(bool, answeredLate);
+
+    bool markerDone = false;
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    rig.simulator.setFaults(silentGateway());
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+
+    rig.startAutomaticMode();
+    rig.poller.Tclk_Timer();
+    QTRY_COMPARE(rig.requests(), 1);
+    rig.poller.stopAutomaticMode();
+    if (answeredLate)
+        rig.simulator.setFaults({}); // the next attempt is acknowledged
+
+    // Sent after the first request, so its result comes after the first request's result.
+    rig.command.SendTCP(kMarker, [&markerDone](bool) { markerDone = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(markerDone, 10000);
+    if (answeredLate)
+        QVERIFY(rig.requests() >= 2);
+
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(!rig.poller.AutoMode());
+    QVERIFY(!rig.poller.PollNow());
+    QVERIFY(!rig.poller.Tclk().isActive());
+    QCOMPARE(rig.poller.PollTicks(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestPoller)
+#include "test_poller.moc"
