@@ -45,8 +45,8 @@ public:
     void Tclk_Timer();
 
 signals:
-    void ticked();                      // every tick: the activity light flashes
-    void trayIconRequested(int index);  // 10 while a request is under way, 0 on give-up
+    void ticked();                     // every tick: the activity light flashes
+    void trayIconRequested(int index); // 10 while a request is under way, 0 on give-up
     void progressChanged(int twips);
     // The first request after automatic mode started was answered (true) or given up (false).
     void firstRequestFinished(bool acknowledged);

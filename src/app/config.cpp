@@ -19,8 +19,7 @@ std::optional<int> wholeNumber(const QString& text)
 int readIndex(const SettingsStore& store, const QString& section, const QString& name,
               int defaultValue, int lowest, int highest)
 {
-    const auto value =
-        wholeNumber(store.GetSetting(section, name, QString::number(defaultValue)));
+    const auto value = wholeNumber(store.GetSetting(section, name, QString::number(defaultValue)));
     if (!value || *value < lowest || *value > highest)
         return defaultValue;
     return *value;
@@ -58,8 +57,8 @@ Config loadConfig(const SettingsStore& store)
 
     const auto refresh = wholeNumber(
         store.GetSetting(key::kTimer, key::kRefresh, QString::number(kDefaultRefreshSeconds)));
-    const bool listed = refresh && std::ranges::find(kRefreshChoices, *refresh) !=
-                                       std::end(kRefreshChoices);
+    const bool listed =
+        refresh && std::ranges::find(kRefreshChoices, *refresh) != std::end(kRefreshChoices);
     c.RefreshSeconds = listed ? *refresh : kDefaultRefreshSeconds;
 
     c.LostFrameSwitch = static_cast<quint8>(readIndex(store, key::kFrame, key::kLost, 1, 0, 1));

@@ -72,24 +72,96 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("minimized 1") << "Option" << "Minimized" << "1" << "Minimized" << "1";
-        QTest::newRow("minimized 2 is not set") << "Option" << "Minimized" << "2" << "Minimized" << "0";
-        QTest::newRow("minimized letters") << "Option" << "Minimized" << "yes" << "Minimized" << "0";
-        QTest::newRow("interface 1") << "Option" << "Interface" << "1" << "StInterface" << "1";
-        QTest::newRow("auto -1 is not set") << "Start" << "Auto" << "-1" << "AutoStart" << "0";
-        QTest::newRow("recauto 1") << "Start" << "RecAuto" << "1" << "RecAuto" << "1";
-        QTest::newRow("line 4") << "Watt" << "line" << "4" << "LinePowerIndex" << "4";
-        QTest::newRow("line out of range") << "Watt" << "line" << "7" << "LinePowerIndex" << "1";
-        QTest::newRow("line letters") << "Watt" << "line" << "abc" << "LinePowerIndex" << "1";
-        QTest::newRow("refresh listed") << "Timer" << "Agg" << "600" << "RefreshSeconds" << "600";
-        QTest::newRow("refresh not listed") << "Timer" << "Agg" << "45" << "RefreshSeconds" << "30";
-        QTest::newRow("refresh letters") << "Timer" << "Agg" << "x" << "RefreshSeconds" << "30";
-        QTest::newRow("lost 0") << "Frame" << "Lost" << "0" << "LostFrameSwitch" << "0";
-        QTest::newRow("lost out of range") << "Frame" << "Lost" << "9" << "LostFrameSwitch" << "1";
-        QTest::newRow("port letters") << "Option" << "ServerPORT" << "http" << "ServerPort" << "20000";
-        QTest::newRow("port too large") << "Option" << "ServerPORT" << "70000" << "ServerPort" << "20000";
-        QTest::newRow("port kept") << "Option" << "ServerPORT" << "20001" << "ServerPort" << "20001";
-        QTest::newRow("language kept as stored") << "Option" << "Language" << "ENG" << "LanguageCode" << "ENG";
+        QTest::newRow("minimized 1") << "Option"
+                                     << "Minimized"
+                                     << "1"
+                                     << "Minimized"
+                                     << "1";
+        QTest::newRow("minimized 2 is not set") << "Option"
+                                                << "Minimized"
+                                                << "2"
+                                                << "Minimized"
+                                                << "0";
+        QTest::newRow("minimized letters") << "Option"
+                                           << "Minimized"
+                                           << "yes"
+                                           << "Minimized"
+                                           << "0";
+        QTest::newRow("interface 1") << "Option"
+                                     << "Interface"
+                                     << "1"
+                                     << "StInterface"
+                                     << "1";
+        QTest::newRow("auto -1 is not set") << "Start"
+                                            << "Auto"
+                                            << "-1"
+                                            << "AutoStart"
+                                            << "0";
+        QTest::newRow("recauto 1") << "Start"
+                                   << "RecAuto"
+                                   << "1"
+                                   << "RecAuto"
+                                   << "1";
+        QTest::newRow("line 4") << "Watt"
+                                << "line"
+                                << "4"
+                                << "LinePowerIndex"
+                                << "4";
+        QTest::newRow("line out of range") << "Watt"
+                                           << "line"
+                                           << "7"
+                                           << "LinePowerIndex"
+                                           << "1";
+        QTest::newRow("line letters") << "Watt"
+                                      << "line"
+                                      << "abc"
+                                      << "LinePowerIndex"
+                                      << "1";
+        QTest::newRow("refresh listed") << "Timer"
+                                        << "Agg"
+                                        << "600"
+                                        << "RefreshSeconds"
+                                        << "600";
+        QTest::newRow("refresh not listed") << "Timer"
+                                            << "Agg"
+                                            << "45"
+                                            << "RefreshSeconds"
+                                            << "30";
+        QTest::newRow("refresh letters") << "Timer"
+                                         << "Agg"
+                                         << "x"
+                                         << "RefreshSeconds"
+                                         << "30";
+        QTest::newRow("lost 0") << "Frame"
+                                << "Lost"
+                                << "0"
+                                << "LostFrameSwitch"
+                                << "0";
+        QTest::newRow("lost out of range") << "Frame"
+                                           << "Lost"
+                                           << "9"
+                                           << "LostFrameSwitch"
+                                           << "1";
+        QTest::newRow("port letters") << "Option"
+                                      << "ServerPORT"
+                                      << "http"
+                                      << "ServerPort"
+                                      << "20000";
+        QTest::newRow("port too large") << "Option"
+                                        << "ServerPORT"
+                                        << "70000"
+                                        << "ServerPort"
+                                        << "20000";
+        QTest::newRow("port kept") << "Option"
+                                   << "ServerPORT"
+                                   << "20001"
+                                   << "ServerPort"
+                                   << "20001";
+        QTest::newRow("language kept as stored") << "Option"
+                                                 << "Language"
+                                                 << "ENG"
+                                                 << "LanguageCode"
+                                                 << "ENG";
     }
 
     void readingRules()
@@ -142,18 +214,26 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         const QByteArray hundred(100, 'x');
-        QTest::newRow("plain") << QByteArray("[priority]\n1=Forno\n") << "1" << "Forno";
-        QTest::newRow("blanks around") << QByteArray("[priority]\n 2 =  Lavatrice  \n") << "2" << "Lavatrice";
-        QTest::newRow("section case") << QByteArray("[PRIORITY]\n3=Boiler\n") << "3" << "Boiler";
-        QTest::newRow("missing key") << QByteArray("[priority]\n1=Forno\n") << "4" << "";
+        QTest::newRow("plain") << QByteArray("[priority]\n1=Forno\n") << "1"
+                               << "Forno";
+        QTest::newRow("blanks around") << QByteArray("[priority]\n 2 =  Lavatrice  \n") << "2"
+                                       << "Lavatrice";
+        QTest::newRow("section case") << QByteArray("[PRIORITY]\n3=Boiler\n") << "3"
+                                      << "Boiler";
+        QTest::newRow("missing key") << QByteArray("[priority]\n1=Forno\n") << "4"
+                                     << "";
         QTest::newRow("other section ignored")
-            << QByteArray("[other]\n5=Wrong\n[priority]\n6=Right\n") << "5" << "";
+            << QByteArray("[other]\n5=Wrong\n[priority]\n6=Right\n") << "5"
+            << "";
         QTest::newRow("later section wins for its keys")
-            << QByteArray("[other]\n6=Wrong\n[priority]\n6=Right\n") << "6" << "Right";
+            << QByteArray("[other]\n6=Wrong\n[priority]\n6=Right\n") << "6"
+            << "Right";
         QTest::newRow("value cut to 79") << QByteArray("[priority]\n7=" + hundred + "\n") << "7"
                                          << QString(79, QLatin1Char('x'));
-        QTest::newRow("windows line ends") << QByteArray("[priority]\r\n8=Stufa\r\n") << "8" << "Stufa";
-        QTest::newRow("comment lines") << QByteArray("[priority]\n;1=Old\n1=New\n") << "1" << "New";
+        QTest::newRow("windows line ends") << QByteArray("[priority]\r\n8=Stufa\r\n") << "8"
+                                           << "Stufa";
+        QTest::newRow("comment lines") << QByteArray("[priority]\n;1=Old\n1=New\n") << "1"
+                                       << "New";
     }
 
     void iniValues()

@@ -19,9 +19,15 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("donate");
         QTest::addColumn<QString>("firstWords");
-        QTest::newRow("ita") << "ita" << "Donazione" << "Applicazione per monitorare";
-        QTest::newRow("eng") << "eng" << "Donate" << "Application to monitor";
-        QTest::newRow("any other code is English") << "deu" << "Donate" << "Application to monitor";
+        QTest::newRow("ita") << "ita"
+                             << "Donazione"
+                             << "Applicazione per monitorare";
+        QTest::newRow("eng") << "eng"
+                             << "Donate"
+                             << "Application to monitor";
+        QTest::newRow("any other code is English") << "deu"
+                                                   << "Donate"
+                                                   << "Application to monitor";
     }
 
     void languageChoosesTheTexts()

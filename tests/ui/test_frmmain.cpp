@@ -59,8 +59,8 @@ private slots:
         WindowHarness h;
         h.load();
         QStringList names = {"ImRec", "ImStop", "ImReload", "ImTool", "Igraf", "Idel", "Pmod",
-                             "StBar", "Shbar", "Pgraph", "Lload", "Shi_0", "Iold", "Ily",
-                             "Ila", "Ilr", "Ilg", "Ilv", "Image1"};
+                             "StBar", "Shbar",  "Pgraph",   "Lload",  "Shi_0", "Iold", "Ily",
+                             "Ila",   "Ilr",    "Ilg",      "Ilv",    "Image1"};
         for (int i = 0; i < 4; ++i)
             names << QStringLiteral("Lb_%1").arg(i);
         for (int i = 0; i <= 10; ++i)
@@ -83,18 +83,29 @@ private slots:
         QTest::addColumn<bool>("keepAlive");
         QTest::addColumn<QString>("panel2");
 
-        QTest::newRow("manual") << "0" << "0" << "0" << false << false << false << "Manuale";
-        QTest::newRow("automatic") << "0" << "1" << "0" << true << false << false << "Automatico";
-        QTest::newRow("recording starts polling")
-            << "0" << "0" << "1" << true << true << false << "Automatico";
-        QTest::newRow("automatic and recording")
-            << "0" << "1" << "1" << true << true << false << "Automatico";
+        QTest::newRow("manual") << "0"
+                                << "0"
+                                << "0" << false << false << false << "Manuale";
+        QTest::newRow("automatic") << "0"
+                                   << "1"
+                                   << "0" << true << false << false << "Automatico";
+        QTest::newRow("recording starts polling") << "0"
+                                                  << "0"
+                                                  << "1" << true << true << false << "Automatico";
+        QTest::newRow("automatic and recording") << "0"
+                                                 << "1"
+                                                 << "1" << true << true << false << "Automatico";
         QTest::newRow("ST interface ignores auto")
-            << "1" << "1" << "0" << false << false << true << "ST Interface";
+            << "1"
+            << "1"
+            << "0" << false << false << true << "ST Interface";
         QTest::newRow("ST interface records without polling")
-            << "1" << "1" << "1" << false << true << true << "ST Interface";
-        QTest::newRow("interface 2 is not ST") << "2" << "0" << "0" << false << false << false
-                                               << "Manuale";
+            << "1"
+            << "1"
+            << "1" << false << true << true << "ST Interface";
+        QTest::newRow("interface 2 is not ST") << "2"
+                                               << "0"
+                                               << "0" << false << false << false << "Manuale";
     }
 
     void startUpModes()

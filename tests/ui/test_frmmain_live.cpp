@@ -91,10 +91,14 @@ private slots:
     {
         QTest::addColumn<QString>("frame");
         QTest::addColumn<QString>("power");
-        QTest::newRow("letters") << "*#3*10*0*230*2*abc*1234##" << "abc";
-        QTest::newRow("beyond 16 bits") << "*#3*10*0*230*2*40000*1234##" << "40000";
-        QTest::newRow("decimal power") << "*#3*10*0*230*2*460.5*1234##" << "460.5";
-        QTest::newRow("energy not a number") << "*#3*10*0*230*2*460*x1##" << "460";
+        QTest::newRow("letters") << "*#3*10*0*230*2*abc*1234##"
+                                 << "abc";
+        QTest::newRow("beyond 16 bits") << "*#3*10*0*230*2*40000*1234##"
+                                        << "40000";
+        QTest::newRow("decimal power") << "*#3*10*0*230*2*460.5*1234##"
+                                       << "460.5";
+        QTest::newRow("energy not a number") << "*#3*10*0*230*2*460*x1##"
+                                             << "460";
     }
 
     void valuesThatAreNotNumbersShowButGoNowhereElse()

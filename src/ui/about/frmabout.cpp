@@ -141,7 +141,8 @@ QString FrmAbout::descriptionText(const QString& languageCode)
 
 void FrmAbout::Form_Load(const QString& languageCode)
 {
-    findChild<QLabel*>(QStringLiteral("lblVersion"))->setText(QStringLiteral("Ver. ") + m_versionText);
+    findChild<QLabel*>(QStringLiteral("lblVersion"))
+        ->setText(QStringLiteral("Ver. ") + m_versionText);
     QString description = descriptionText(languageCode);
     findChild<QLabel*>(QStringLiteral("lblDescription"))
         ->setText(description.replace(kCrLf, QStringLiteral("\n")).trimmed());

@@ -43,7 +43,8 @@ const QColor kLinkHover(192, 192, 0);
 QString sevenSegmentFamily()
 {
     static const QString family = [] {
-        const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DSEG7Classic-Bold.ttf"));
+        const int id =
+            QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DSEG7Classic-Bold.ttf"));
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
         return families.isEmpty() ? QStringLiteral("Monospace") : families.first();
     }();
@@ -152,8 +153,8 @@ void FrmMain::buildControls()
     const QString family = sevenSegmentFamily();
     for (int i = 0; i < 4; ++i) {
         const int x = 8 + i * 82;
-        m_lbt[i] = makeLabel(this, QStringLiteral("Lbt_%1").arg(i), QRect(x, 4, 78, 16),
-                             Qt::AlignCenter);
+        m_lbt[i] =
+            makeLabel(this, QStringLiteral("Lbt_%1").arg(i), QRect(x, 4, 78, 16), Qt::AlignCenter);
         m_lbt[i]->setStyleSheet(captionStyle);
         m_lb[i] = makeLabel(this, QStringLiteral("Lb_%1").arg(i), QRect(x, 20, 78, 30),
                             Qt::AlignRight | Qt::AlignVCenter);
@@ -165,8 +166,8 @@ void FrmMain::buildControls()
         m_lb[i]->setFont(digits);
     }
 
-    m_pgraph = new PowerGraphView(*m_liveGraph, [this] { return LinePower(m_config.LinePowerIndex); },
-                                  this);
+    m_pgraph = new PowerGraphView(
+        *m_liveGraph, [this] { return LinePower(m_config.LinePowerIndex); }, this);
     m_pgraph->setObjectName(QStringLiteral("Pgraph"));
     m_pgraph->move(8, 58);
     m_pgraph->setMouseTracking(true);
@@ -175,8 +176,8 @@ void FrmMain::buildControls()
     // Line power, maximum and average: caption on the left, value on the right.
     for (int row = 0; row < 3; ++row) {
         const int y = 60 + row * 21;
-        m_lbt[4 + row] = makeLabel(this, QStringLiteral("Lbt_%1").arg(4 + row),
-                                   QRect(216, y, 72, 18));
+        m_lbt[4 + row] =
+            makeLabel(this, QStringLiteral("Lbt_%1").arg(4 + row), QRect(216, y, 72, 18));
         m_lbt[4 + row]->setStyleSheet(captionStyle);
         m_lbt[7 + row] = makeLabel(this, QStringLiteral("Lbt_%1").arg(7 + row),
                                    QRect(286, y, 48, 18), Qt::AlignRight | Qt::AlignVCenter);
@@ -254,9 +255,9 @@ void FrmMain::buildControls()
     {
         const char* name;
         LoadPicture picture;
-    } stores[] = {{"Iold", LoadPicture::Design},  {"Ily", LoadPicture::Highlight},
-                  {"Ila", LoadPicture::Forced},   {"Ilr", LoadPicture::Off},
-                  {"Ilg", LoadPicture::Other},    {"Ilv", LoadPicture::On}};
+    } stores[] = {{"Iold", LoadPicture::Design}, {"Ily", LoadPicture::Highlight},
+                  {"Ila", LoadPicture::Forced},  {"Ilr", LoadPicture::Off},
+                  {"Ilg", LoadPicture::Other},   {"Ilv", LoadPicture::On}};
     for (const auto& store : stores) {
         auto* image = makeLabel(this, QString::fromLatin1(store.name), QRect(0, 0, 24, 24));
         image->setPixmap(loadPicture(store.picture, 24, devicePixelRatioF()));
@@ -296,8 +297,10 @@ void FrmMain::wireSessions()
 {
     CommandSession& command = m_services.command;
     MonitorSession& monitor = m_services.monitor;
-    connect(&command, &CommandSession::statusText, this, [this](const QString& t) { setPanel(1, t); });
-    connect(&monitor, &MonitorSession::statusText, this, [this](const QString& t) { setPanel(1, t); });
+    connect(&command, &CommandSession::statusText, this,
+            [this](const QString& t) { setPanel(1, t); });
+    connect(&monitor, &MonitorSession::statusText, this,
+            [this](const QString& t) { setPanel(1, t); });
     connect(&command, &CommandSession::trayIconRequested, this, &FrmMain::setTrayIcon);
     connect(&monitor, &MonitorSession::trayIconRequested, this, &FrmMain::setTrayIcon);
     connect(&command, &CommandSession::fallbackToManual, this, [this] {
@@ -318,7 +321,8 @@ void FrmMain::wireSessions()
     });
     connect(&command, &CommandSession::frameReceived, this, &FrmMain::ParseMeasurement);
 
-    connect(&monitor, &MonitorSession::loadEvent, m_loadState.get(), &LoadStateModel::applyLoadEvent);
+    connect(&monitor, &MonitorSession::loadEvent, m_loadState.get(),
+            &LoadStateModel::applyLoadEvent);
     connect(&monitor, &MonitorSession::loadEventsHandled, m_loadState.get(),
             &LoadStateModel::loadEventsHandled);
     connect(&monitor, &MonitorSession::loadEventError, this, [this](const QString& message) {
@@ -685,8 +689,8 @@ void FrmMain::ParseMeasurement(const QString& frame)
         m_lbt[9]->setText(m_liveGraph->averageText());
         m_pgraph->update();
     }
-    m_detailText = powerlog::detailText(m_services.texts, reading, m_lbt[5]->text(), m_lbt[8]->text(),
-                              m_lbt[6]->text(), m_lbt[9]->text());
+    m_detailText = powerlog::detailText(m_services.texts, reading, m_lbt[5]->text(),
+                                        m_lbt[8]->text(), m_lbt[6]->text(), m_lbt[9]->text());
 
     const std::optional<double> energy = energyValue(m.E);
     if (m_recording && power && energy)
@@ -707,7 +711,8 @@ void FrmMain::TrayUpdate(qint16 power)
     if (m_balloonShown)
         return;
     const ReadingTexts shown{m_lb[0]->text(), m_lb[1]->text(), m_lb[2]->text(), m_lb[3]->text()};
-    m_services.tray.TrayBalloon(m_trayIconIndex, balloonText(m_services.texts, shown), kTrayTooltip);
+    m_services.tray.TrayBalloon(m_trayIconIndex, balloonText(m_services.texts, shown),
+                                kTrayTooltip);
     m_balloonShown = true;
     m_tpop.setInterval(10000);
     m_tpop.start();
@@ -743,8 +748,7 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event)
             Form_MouseMove();
         return false;
     }
-    if (watched == m_lload || watched == m_pgraph ||
-        (watched->parent() == m_stBar && !release)) {
+    if (watched == m_lload || watched == m_pgraph || (watched->parent() == m_stBar && !release)) {
         if (!release)
             m_loadState->EndLoadHover();
         return false;

@@ -41,9 +41,13 @@ QString trayTooltip(const QString& text)
 
 void MessageBoxPrompts::message(const QString& title, const QString& text, Icon icon)
 {
-    QMessageBox box(boxIcon(icon), programTitle(title), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+    // Shown without a nested event loop: messages come from inside the sessions' and the
+    // database's work, which must not be re-entered while the box is up.
+    auto* box = new QMessageBox(boxIcon(icon), programTitle(title), text, QMessageBox::Ok,
+                                QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
 }
 
 bool MessageBoxPrompts::askYesNo(const QString& title, const QString& text)

@@ -11,7 +11,8 @@ class QWidget;
 
 namespace powerlog {
 
-// Real message boxes, owned by the window that is active when they show.
+// Real message boxes, owned by the window that is active when they show. Messages do not wait
+// for their OK; questions do, since their caller needs the answer.
 class MessageBoxPrompts final : public Prompts
 {
 public:
