@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -238,6 +239,18 @@ private slots:
         QVERIFY(!h.database.isOpen());
         QTRY_VERIFY(!w.findChild<QWidget*>(QStringLiteral("frmAbout")));
         w.Form_Unload(); // a second call does no harm
+    }
+
+    void closingTheWindowEndsTheProgram()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.show();
+        QSignalSpy closed(&w, &FrmMain::closed);
+        QVERIFY(w.close());
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(w.isClosing());
+        QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
     }
 
     void aboutLinkOpensTheAboutWindow()
