@@ -71,6 +71,36 @@ private slots:
         first.terminate();
         QVERIFY(first.waitForFinished(10000));
     }
+
+    void aCrashedRunDoesNotBlockTheNext()
+    {
+        const QString lock = m_runtime.filePath(QStringLiteral("powerlog.lock"));
+        QProcess crashed;
+        start(crashed);
+        QVERIFY(crashed.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(lock), crashed.processId(), 20000);
+        crashed.kill();
+        QVERIFY(crashed.waitForFinished(10000));
+        QVERIFY(QFile::exists(lock)); // left behind by the crash
+
+        QProcess next;
+        start(next);
+        QVERIFY(next.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(lock), next.processId(), 20000);
+        QCOMPARE(next.state(), QProcess::Running);
+        next.terminate();
+        QVERIFY(next.waitForFinished(10000));
+    }
+
+private:
+    // The process id written on the first line of the lock file.
+    static qint64 lockOwner(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return -1;
+        return file.readLine().trimmed().toLongLong();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
