@@ -476,6 +476,17 @@ void FrmMain::changeEvent(QEvent* event)
     }
 }
 
+void FrmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window manager's frame is known only once the window is on screen: place it again
+    // so the frame, not just the panel, sits at the bottom right.
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        QTimer::singleShot(0, this, &FrmMain::placeBottomRight);
+    }
+}
+
 void FrmMain::placeBottomRight()
 {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();

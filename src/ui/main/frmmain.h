@@ -131,6 +131,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -154,6 +155,7 @@ private:
     Config m_config;
     bool m_closing = false;
     bool m_unloaded = false;
+    bool m_shownOnce = false;
     bool m_recording = false;
     bool m_balloonShown = false;
     bool m_updateBalloonShown = false;
