@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QUrlQuery>
 #include <array>
 
@@ -149,6 +150,13 @@ void FrmAbout::Form_Load(const QString& languageCode)
     m_donate->setText(text(kDonate, aboutColumn(languageCode)));
     adjustSize();
     placeBottomRight();
+}
+
+void FrmAbout::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Again once on screen, now that the window manager's frame is known.
+    QTimer::singleShot(0, this, &FrmAbout::placeBottomRight);
 }
 
 void FrmAbout::placeBottomRight()
