@@ -3,6 +3,7 @@
 #include "ui/about/frmabout.h"
 
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -45,6 +46,16 @@ private slots:
         const QString description = FrmAbout::descriptionText(code);
         QVERIFY(description.endsWith(QStringLiteral("\r\n")));
         QCOMPARE(description.count(QStringLiteral("\r\n")), 5);
+    }
+
+    void placedAtTheBottomRight()
+    {
+        RecordingDesktop desktop;
+        FrmAbout about(QStringLiteral("ita"), QStringLiteral("1.3.0"), desktop);
+        about.show();
+        const QRect screen = about.screen()->geometry();
+        QTRY_COMPARE(about.frameGeometry().right(), screen.right());
+        QTRY_COMPARE(about.frameGeometry().bottom(), screen.bottom() - 420 / 15);
     }
 
     void linksOpenThroughTheDesktop()
