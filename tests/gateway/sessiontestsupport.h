@@ -13,12 +13,30 @@
 #include <QList>
 #include <QPointer>
 #include <QSet>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <functional>
 
 namespace powerlog::test {
+
+// The first argument of every signal a spy caught.
+inline QStringList statusTexts(const QSignalSpy& spy)
+{
+    QStringList list;
+    for (const auto& args : spy)
+        list << args.at(0).toString();
+    return list;
+}
+
+inline QList<int> intArgs(const QSignalSpy& spy)
+{
+    QList<int> list;
+    for (const auto& args : spy)
+        list << args.at(0).toInt();
+    return list;
+}
 
 inline SharedTexts textsFor(const QString& code)
 {

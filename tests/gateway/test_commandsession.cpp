@@ -13,22 +13,6 @@ namespace {
 
 const QString kRequest = frames::kMeasurementRequest;
 
-QStringList statusTexts(const QSignalSpy& spy)
-{
-    QStringList list;
-    for (const auto& args : spy)
-        list << args.at(0).toString();
-    return list;
-}
-
-QList<int> intArgs(const QSignalSpy& spy)
-{
-    QList<int> list;
-    for (const auto& args : spy)
-        list << args.at(0).toInt();
-    return list;
-}
-
 } // namespace
 
 class TestCommandSession : public QObject

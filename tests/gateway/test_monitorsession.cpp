@@ -14,28 +14,12 @@ namespace {
 
 const QString kSuffix = QStringLiteral(" (Monitor)");
 
-QStringList statusTexts(const QSignalSpy& spy)
-{
-    QStringList list;
-    for (const auto& args : spy)
-        list << args.at(0).toString();
-    return list;
-}
-
 // Load events as "index:state", easy to compare and to read in a failure message.
 QStringList loadEvents(const QSignalSpy& spy)
 {
     QStringList list;
     for (const auto& args : spy)
         list << QStringLiteral("%1:%2").arg(args.at(0).toInt()).arg(args.at(1).value<QChar>());
-    return list;
-}
-
-QList<int> intArgs(const QSignalSpy& spy)
-{
-    QList<int> list;
-    for (const auto& args : spy)
-        list << args.at(0).toInt();
     return list;
 }
 
