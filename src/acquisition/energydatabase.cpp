@@ -1,25 +1,23 @@
 #include "energydatabase.h"
 
-#include "app/clock.h"
-#include "app/prompts.h"
+#include "acquisition/reading.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
 #include <atomic>
-#include <cmath>
+#include <optional>
 
 namespace powerlog {
 
 namespace {
 
-const QString kConnectionErrorTitle = QStringLiteral("Errore connessione DB");
 const QString kSlotTrigger = QStringLiteral("EnergyHalfHourOnInsert");
 
 // Rows that can be placed in a half hour: a power value and a Data in our own text form.
@@ -65,12 +63,6 @@ QStringList rollupStatements()
             .arg(kSlotTrigger, rollupCondition(QStringLiteral("NEW.")),
                  slotOf(QStringLiteral("NEW.Data"))),
     };
-}
-
-QString programName()
-{
-    const QString name = QCoreApplication::applicationName();
-    return name.isEmpty() ? QStringLiteral("Powerlog") : name;
 }
 
 QString nextConnectionName()
@@ -199,17 +191,27 @@ bool prepareConnection(QSqlDatabase& db, QString* error)
     return found || execTransaction(db, rollupStatements(), error);
 }
 
-// A tension or current text becomes a number when it reads as one in the C locale (the
-// gateway's decimal point, whatever the user's regional settings); anything else is kept as
-// the text received.
-QVariant numberOrText(const QString& text)
+// True for a text that SQLite reads as a numeric literal: blanks around an optional sign,
+// digits with an optional decimal point, an optional exponent. REAL column affinity converts
+// such a text into a number even when the number overflows ("1e999" becomes Inf).
+bool isNumericLiteral(const QString& text)
 {
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = c.toDouble(text.trimmed(), &ok);
-    if (ok && std::isfinite(value))
-        return value;
+    // Without Unicode properties \s and \d are ASCII, as in SQLite.
+    static const QRegularExpression literal(
+        QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$)"));
+    return literal.match(text).hasMatch();
+}
+
+// A tension or current text is stored as a number when it is a finite one as the central unit
+// writes it. Anything else is kept as the text received: as TEXT, or as a BLOB of its UTF-8
+// bytes when the column's affinity would still turn it into a number, since affinity leaves
+// blobs alone.
+QVariant storedValue(const QString& text)
+{
+    if (const std::optional<double> number = decimalValue(text))
+        return *number;
+    if (isNumericLiteral(text))
+        return text.toUtf8();
     return text;
 }
 
@@ -298,10 +300,25 @@ bool vacuumInto(const QString& source, const QString& target, QString* error)
     return copy.open(error) && exec(copy.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error);
 }
 
+DatabaseResult succeeded()
+{
+    return {};
+}
+
+DatabaseResult noConnection(const QString& error)
+{
+    return {DatabaseResult::Kind::NoConnection, error};
+}
+
+DatabaseResult failed(const QString& error)
+{
+    return {DatabaseResult::Kind::Failed, error};
+}
+
 } // namespace
 
-EnergyDatabase::EnergyDatabase(const QString& folder, Prompts& prompts, const Clock& clock)
-    : m_folder(folder), m_connectionName(nextConnectionName()), m_prompts(prompts), m_clock(clock),
+EnergyDatabase::EnergyDatabase(const QString& folder)
+    : m_folder(folder), m_connectionName(nextConnectionName()),
       m_rename([](const QString& from, const QString& to) { return QFile::rename(from, to); })
 {
 }
@@ -341,15 +358,14 @@ bool EnergyDatabase::isOpen() const
            QSqlDatabase::database(m_connectionName, false).isOpen();
 }
 
-bool EnergyDatabase::OpenDatabase()
+DatabaseResult EnergyDatabase::OpenDatabase()
 {
     if (isOpen())
-        return true;
+        return succeeded();
     QString error;
     if (openConnection(&error))
-        return true;
-    m_prompts.message(kConnectionErrorTitle, error, Prompts::Icon::Critical);
-    return false;
+        return succeeded();
+    return noConnection(error);
 }
 
 bool EnergyDatabase::openConnection(QString* error)
@@ -379,70 +395,42 @@ void EnergyDatabase::close()
         QSqlDatabase::database(m_connectionName, false).close();
 }
 
-EnergyDatabase::InsertResult EnergyDatabase::InsertReading(const QString& v, const QString& a,
-                                                           qint16 w, double e)
+DatabaseResult EnergyDatabase::InsertReading(const Reading& reading)
 {
-    if (!isOpen() && !OpenDatabase())
-        return InsertResult::NoConnection;
+    if (!reading.power || !reading.energy)
+        return failed(QStringLiteral("The reading has no power or energy number to record."));
+    const DatabaseResult opened = OpenDatabase();
+    if (!opened.ok())
+        return opened;
 
-    const QVariantList values{numberOrText(v), numberOrText(a), int(w), e,
-                              QLocale::c().toString(m_clock.now(), kDataFormat)};
+    const QVariantList values{storedValue(reading.V), storedValue(reading.A), int(*reading.power),
+                              *reading.energy, QLocale::c().toString(reading.time, kDataFormat)};
     QString error;
     if (insertRow(connection(), values, &error))
-        return InsertResult::Written;
-    m_prompts.message(programName(), error, Prompts::Icon::Critical);
-    return InsertResult::Refused;
+        return succeeded();
+    return failed(error);
 }
 
-void EnergyDatabase::ClearDatabase(const QString& languageCode)
+DatabaseResult EnergyDatabase::ClearAllRows()
 {
-    // Any code but "ita" gets the English texts.
-    const bool italian = languageCode == QStringLiteral("ita");
-    const QString title = programName();
-    if (!m_prompts.askYesNo(title, italian
-                                       ? QStringLiteral("Eliminare tutti i dati presenti nel DB ?")
-                                       : QStringLiteral("Clear all data in the database ?")))
-        return;
-    if (!isOpen() && !OpenDatabase())
-        return;
-
+    const DatabaseResult opened = OpenDatabase();
+    if (!opened.ok())
+        return opened;
     QString error;
-    if (!deleteAllRows(&error)) {
-        m_prompts.message(title, error, Prompts::Icon::Critical);
-        return;
-    }
-    const QString compactQuestion =
-        italian ? QStringLiteral("Tabella Cancellata.\r\nEseguire la compattazione ?")
-                : QStringLiteral("Table cleared.\r\nDo you want compact the database ?");
-    if (m_prompts.askYesNo(title, compactQuestion))
-        CompactEnergyDatabase(languageCode);
+    if (execTransaction(connection(),
+                        {QStringLiteral("DELETE FROM Energy"),
+                         QStringLiteral("DELETE FROM %1").arg(kRollupTable)},
+                        &error))
+        return succeeded();
+    return failed(error);
 }
 
-bool EnergyDatabase::deleteAllRows(QString* error)
+DatabaseResult EnergyDatabase::CompactEnergyDatabase()
 {
-    return execTransaction(
-        connection(),
-        {QStringLiteral("DELETE FROM Energy"), QStringLiteral("DELETE FROM EnergyHalfHour")},
-        error);
-}
-
-bool EnergyDatabase::CompactEnergyDatabase(const QString& languageCode)
-{
-    setBusy(true);
     QString error;
-    if (!compactFiles(&error)) {
-        m_prompts.message(programName(), QStringLiteral("Compattazione Fallita\r\n") + error,
-                          Prompts::Icon::Critical);
-        setBusy(false);
-        return false;
-    }
-    setBusy(false);
-    m_prompts.message(programName(),
-                      languageCode == QStringLiteral("ita")
-                          ? QStringLiteral("Database compattato")
-                          : QStringLiteral("Database has been compacted"),
-                      Prompts::Icon::Information);
-    return true;
+    if (compactFiles(&error))
+        return succeeded();
+    return failed(error);
 }
 
 bool EnergyDatabase::compactFiles(QString* error)
@@ -494,20 +482,9 @@ bool EnergyDatabase::compactFiles(QString* error)
     return true;
 }
 
-void EnergyDatabase::setBusyIndicator(std::function<void(bool busy)> indicator)
-{
-    m_busy = std::move(indicator);
-}
-
 void EnergyDatabase::setRenameFunction(RenameFunction rename)
 {
     m_rename = std::move(rename);
-}
-
-void EnergyDatabase::setBusy(bool busy) const
-{
-    if (m_busy)
-        m_busy(busy);
 }
 
 QSqlDatabase EnergyDatabase::connection() const

@@ -1,13 +1,30 @@
 #pragma once
 
+#include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>
 
 namespace powerlog {
 
-class Clock;
-class Prompts;
+struct Reading;
+
+// What became of one database operation. The database shows nothing itself: the caller
+// decides whether and how to tell the user.
+struct DatabaseResult
+{
+    enum class Kind {
+        Ok,
+        NoConnection, // the file could not be opened
+        Failed,       // the statement or step was refused
+    };
+
+    Kind kind = Kind::Ok;
+    QString error; // the driver's text or our own description (English); empty when Ok
+
+    bool ok() const { return kind == Kind::Ok; }
+    bool operator==(const DatabaseResult&) const = default;
+};
 
 // The energy database "DbEnergy.mdb" in the program's folder: one SQLite connection, the
 // table Energy (V, a, W, e, Data), insertion of readings, clearing and compaction.
@@ -27,12 +44,10 @@ public:
     // Half-hour slots: 'yyyy-MM-dd HH:00' or 'yyyy-MM-dd HH:30'.
     static inline const QString kRollupTable = QStringLiteral("EnergyHalfHour");
 
-    enum class InsertResult { Written, NoConnection, Refused };
-
     // Renames a file; false on failure. Replaceable so that tests can make one step fail.
     using RenameFunction = std::function<bool(const QString& from, const QString& to)>;
 
-    EnergyDatabase(const QString& folder, Prompts& prompts, const Clock& clock);
+    explicit EnergyDatabase(const QString& folder);
     ~EnergyDatabase();
 
     EnergyDatabase(const EnergyDatabase&) = delete;
@@ -45,22 +60,23 @@ public:
     QString path() const;
     bool isOpen() const;
 
-    // Opens the existing file; never creates it. On failure shows "Errore connessione DB".
-    bool OpenDatabase();
+    // Opens the existing file (Ok at once when it is open); never creates it. NoConnection
+    // when the file is missing or is not a database with an Energy table.
+    DatabaseResult OpenDatabase();
     void close();
 
-    // One row with the current local date and time. NoConnection: the file could not be
-    // opened (message shown, recording goes on). Refused: the insert failed (message shown,
-    // the caller stops recording).
-    InsertResult InsertReading(const QString& v, const QString& a, qint16 w, double e);
+    // One row for a recordable reading, dated with the reading's own time; opens the file
+    // first if needed. NoConnection: the file could not be opened (recording may go on and
+    // try again). Failed: the row was refused, or the reading has no power or energy number.
+    DatabaseResult InsertReading(const Reading& reading);
 
-    // Asks before deleting every row, then offers compaction. Texts in `languageCode`.
-    void ClearDatabase(const QString& languageCode);
-    // Compacts into "temp.mdb", keeps the previous file as "DbEnergy.bak".
-    bool CompactEnergyDatabase(const QString& languageCode);
+    // Deletes every row of Energy and of the rollup in one transaction; opens the file first
+    // if needed.
+    DatabaseResult ClearAllRows();
 
-    // Shown while a compaction runs (the busy pointer in the program).
-    void setBusyIndicator(std::function<void(bool busy)> indicator);
+    // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
+    // connection to do so; the next operation reopens it.
+    DatabaseResult CompactEnergyDatabase();
 
     // The renames of a compaction go through this function (QFile::rename by default).
     void setRenameFunction(RenameFunction rename);
@@ -72,15 +88,12 @@ public:
 private:
     bool openConnection(QString* error);
     bool compactFiles(QString* error);
-    bool deleteAllRows(QString* error);
-    void setBusy(bool busy) const;
 
     QString m_folder;
     QString m_connectionName;
-    Prompts& m_prompts;
-    const Clock& m_clock;
-    std::function<void(bool)> m_busy;
     RenameFunction m_rename;
 };
 
 } // namespace powerlog
+
+Q_DECLARE_METATYPE(powerlog::DatabaseResult)

@@ -2,6 +2,7 @@
 
 #include "gateway/commandsession.h"
 #include "gateway/frames.h"
+#include "gateway/linkstate.h"
 #include "gateway/monitorsession.h"
 
 #include <QPointer>
@@ -11,10 +12,31 @@ namespace powerlog {
 Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent)
     : QObject(parent), m_command(command), m_monitor(monitor)
 {
-    m_tclk.setParent(this);
     m_tclk.setObjectName(QStringLiteral("Tclk"));
     m_tclk.setInterval(1000);
     connect(&m_tclk, &QTimer::timeout, this, &Poller::Tclk_Timer);
+    connect(&m_command, &CommandSession::answerReceived, this, &Poller::resetLostRequests);
+
+    // The first request of a run waits for the monitor session's open to end either way, so
+    // that the load-status request the open sends goes out before it. The monitor queues that
+    // request right after announcing the open: sending from the event loop keeps it first.
+    connect(&m_monitor, &MonitorSession::opened, this, [this] {
+        if (!m_waitingForMonitor)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_waitingForMonitor)
+                    sendFirstRequest();
+            },
+            Qt::QueuedConnection);
+    });
+    connect(&m_monitor, &MonitorSession::linkStateChanged, this, [this](LinkState state) {
+        if (m_waitingForMonitor &&
+            (state == LinkState::NoConnection || state == LinkState::NotOpened ||
+             state == LinkState::PasswordMissing))
+            sendFirstRequest();
+    });
 }
 
 void Poller::setRefreshSeconds(int seconds)
@@ -31,6 +53,7 @@ void Poller::startAutomaticMode()
 {
     ++m_generation;
     m_firstRequestPending = false;
+    m_waitingForMonitor = false;
     m_pollTicks = 0;
     m_pollNow = true;
     m_autoMode = true;
@@ -42,8 +65,17 @@ void Poller::stopAutomaticMode()
 {
     ++m_generation;
     m_firstRequestPending = false;
+    m_waitingForMonitor = false;
     m_autoMode = false;
     m_pollNow = false;
+    m_tclk.stop();
+    m_pollTicks = 0;
+    emit progressChanged(0);
+}
+
+void Poller::fallBackToManual()
+{
+    m_autoMode = false;
     m_tclk.stop();
     m_pollTicks = 0;
     emit progressChanged(0);
@@ -68,8 +100,18 @@ void Poller::Tclk_Timer()
     // the clock pauses meanwhile, so that tick still counts as the first.
     m_firstRequestPending = true;
     m_tclk.stop();
-    emit trayIconRequested(10);
+    emit requestSent();
+    if (m_monitor.isConnected()) {
+        sendFirstRequest();
+        return;
+    }
+    m_waitingForMonitor = true;
     m_monitor.StartMonitor();
+}
+
+void Poller::sendFirstRequest()
+{
+    m_waitingForMonitor = false;
     m_command.setNoAckWait(false);
     const int generation = m_generation;
     QPointer<Poller> self(this);
@@ -78,8 +120,8 @@ void Poller::Tclk_Timer()
             return; // automatic mode was stopped or restarted meanwhile
         self->m_firstRequestPending = false;
         self->m_pollNow = false;
-        self->m_autoMode = ok;
-        if (!ok)
+        self->m_autoMode = ok && self->m_autoMode;
+        if (!self->m_autoMode)
             self->m_tclk.stop();
         emit self->firstRequestFinished(ok);
         if (!self || self->m_generation != generation)
@@ -103,13 +145,12 @@ void Poller::continueTick()
         m_autoMode = false;
         m_tclk.stop();
         emit progressChanged(0);
-        emit trayIconRequested(0);
         emit lostRequestsFallback();
         return;
     }
 
     m_command.setNoAckWait(true);
-    emit trayIconRequested(10);
+    emit requestSent();
     m_command.SendTCP(frames::kMeasurementRequest);
     if (m_lostFrameSwitch == 1)
         ++m_lostRequests;

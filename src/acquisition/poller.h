@@ -26,8 +26,12 @@ public:
 
     // Starts automatic mode: the next tick (one second from now) requests a reading at once.
     void startAutomaticMode();
-    // Stops the clock; the mode is manual from here.
+    // Stops the clock; the mode is manual from here. A first request still waiting is
+    // forgotten.
     void stopAutomaticMode();
+    // No connection could be made: the clock stops and the bar empties, but a first request
+    // still waiting for its result finishes its tick, which then shows on the bar.
+    void fallBackToManual();
 
     bool AutoMode() const { return m_autoMode; }
     bool PollNow() const { return m_pollNow; }
@@ -36,7 +40,7 @@ public:
     // Width of the progress bar in twips for the current tick count.
     int progressTwips() const;
 
-    // Every reply chunk that reaches the parser proves the gateway is answering.
+    // The gateway answered something: the requests sent so far are not lost.
     void resetLostRequests() { m_lostRequests = 0; }
 
     QTimer& Tclk() { return m_tclk; }
@@ -45,8 +49,8 @@ public:
     void Tclk_Timer();
 
 signals:
-    void ticked();                     // every tick: the activity light flashes
-    void trayIconRequested(int index); // 10 while a request is under way, 0 on give-up
+    void ticked();      // every tick: the activity light flashes
+    void requestSent(); // a measurement request is under way
     void progressChanged(int twips);
     // The first request after automatic mode started was answered (true) or given up (false).
     void firstRequestFinished(bool acknowledged);
@@ -54,6 +58,7 @@ signals:
     void lostRequestsFallback();
 
 private:
+    void sendFirstRequest();
     void continueTick();
 
     CommandSession& m_command;
@@ -64,6 +69,7 @@ private:
     bool m_autoMode = false;
     bool m_pollNow = false;
     bool m_firstRequestPending = false;
+    bool m_waitingForMonitor = false;
     int m_pollTicks = 0;
     int m_lostRequests = 0;
     int m_generation = 0; // tells the first request's answer whether its mode run is still on

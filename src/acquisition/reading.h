@@ -1,35 +1,53 @@
 #pragma once
 
+#include <QDateTime>
+#include <QMetaType>
 #include <QString>
 #include <optional>
 
 namespace powerlog {
 
-struct SharedTexts;
-
-// The four values of a full reading, as the central unit sent them.
-struct ReadingTexts
+// One measurement of the load-control central unit: the four values as the texts received,
+// the numbers the graph, the tray and the database need, and when it arrived.
+struct Reading
 {
+    enum class Kind {
+        Full,      // "*#3*<where>*0*V*A*W*E##": tension, current, power and energy
+        PowerOnly, // "*#3*<where>*3*W##": the power alone
+    };
+
+    Kind kind = Kind::Full;
     QString V;
     QString A;
     QString W;
     QString E;
+    std::optional<qint16> power;  // W as a signed 16-bit whole number
+    std::optional<double> energy; // E as a finite number
+    QDateTime time;
+
+    // A full reading whose power and energy are numbers: one row of the energy table.
+    bool isRecordable() const { return kind == Kind::Full && power && energy; }
+
+    bool operator==(const Reading&) const = default;
 };
+
+// The reading a whole frame carries, or nothing for a frame that is not a measurement reply.
+std::optional<Reading> readingFromFrame(const QString& frame, const QDateTime& time);
 
 // W as the signed 16-bit whole number the graph, the tray and the database need; nothing for
 // text that is not such a number (the readout still shows it).
 std::optional<qint16> powerValue(const QString& w);
-// E as a number (the central unit writes a '.' decimal point, whatever the user's locale).
-std::optional<double> energyValue(const QString& e);
+// A decimal value as the central unit writes it: '.' as decimal point whatever the user's
+// locale, no group separators, finite. Used for E, and for V and A when they are stored.
+std::optional<double> decimalValue(const QString& text);
+inline std::optional<double> energyValue(const QString& e)
+{
+    return decimalValue(e);
+}
 
 // Tray picture 1..9 for a power: 1 idle, 9 at or above the line power.
 int trayLevel(int power, int linePower);
 
-// "Tension 230V - Current 2A" CRLF "Power 460W - Energy 1234"
-QString balloonText(const SharedTexts& texts, const ReadingTexts& r);
-// The balloon text, then the maximum and average lines and the right-click hint.
-QString detailText(const SharedTexts& texts, const ReadingTexts& r, const QString& maxCaption,
-                   const QString& maxValue, const QString& averageCaption,
-                   const QString& averageValue);
-
 } // namespace powerlog
+
+Q_DECLARE_METATYPE(powerlog::Reading)

@@ -15,57 +15,128 @@ std::optional<int> languageColumn(const QString& code)
 
 namespace {
 
-struct SharedRow
+struct TextRow
 {
-    QString SharedTexts::*field;
+    Text id;
     std::array<const char*, kLanguageCount> text; // ita, eng
 };
 
 // clang-format off
-const SharedRow kSharedTable[] = {
-    {&SharedTexts::menuExit,        {"Esci", "Exit"}},
-    {&SharedTexts::noAck,           {"Ack non ricevuto dopo 3 tentativi", "Not recived ACK after 3 Attemps."}},
-    {&SharedTexts::peerClosed,      {"Disconnesso dal server", "Logout from server"}},
-    {&SharedTexts::noConnection,    {"Connesisone non disponibile", "Connection not aviable"}},
-    {&SharedTexts::frameSent,       {"Inviato", "sent"}},
-    {&SharedTexts::connecting,      {"Attesa connessione ...", "Waiting for connection ..."}},
-    {&SharedTexts::connected,       {"Connesso ", "Connected "}},
-    {&SharedTexts::menuOpen,        {"Apri Energy", "Open Energy"}},
-    {&SharedTexts::menuRefresh,     {"Aggiorna letture", "Refresh data"}},
-    {&SharedTexts::menuOptions,     {"Opzioni", "Options"}},
-    {&SharedTexts::noReading,       {"Nessuna lettura effettuata.", "No data readed."}},
-    {&SharedTexts::trayHint,        {"Clicca con il destro per aprire il men\u00f9", "Right click to open the men\u00f9"}},
-    {&SharedTexts::tensionPrefix,   {"Tensione ", "Tension "}},
-    {&SharedTexts::currentPrefix,   {"Corrente ", "Current "}},
-    {&SharedTexts::powerPrefix,     {"Potenza ", "Power "}},
-    {&SharedTexts::energyPrefix,    {"Energia ", "Energy "}},
-    {&SharedTexts::automaticMode,   {"Automatico", "Automatic"}},
-    {&SharedTexts::manualMode,      {"Manuale", "Manual"}},
-    {&SharedTexts::lastRead,        {"Ultimo Aggiornamento", "Last read"}},
-    {&SharedTexts::updateAvailable, {"Aggiornamento disponibile", "Update available"}},
-    {&SharedTexts::currentVersion,  {"Versione attuale", "Current version"}},
-    {&SharedTexts::serverVersion,   {"Versione server", "Server version"}},
-    {&SharedTexts::downloadNewVersion, {"Scarica la nuova versione", "Download the new version"}},
-};
+constexpr TextRow kTable[] = {
+    {Text::MenuExit,           {"Esci", "Exit"}},
+    {Text::NoAck,              {"Ack non ricevuto dopo 3 tentativi", "Not recived ACK after 3 Attemps."}},
+    {Text::PeerClosed,         {"Disconnesso dal server", "Logout from server"}},
+    {Text::NoConnection,       {"Connesisone non disponibile", "Connection not aviable"}},
+    {Text::FrameSent,          {"Inviato", "sent"}},
+    {Text::Connecting,         {"Attesa connessione ...", "Waiting for connection ..."}},
+    {Text::Connected,          {"Connesso ", "Connected "}},
+    {Text::MenuOpen,           {"Apri Energy", "Open Energy"}},
+    {Text::MenuRefresh,        {"Aggiorna letture", "Refresh data"}},
+    {Text::MenuOptions,        {"Opzioni", "Options"}},
+    {Text::NoReading,          {"Nessuna lettura effettuata.", "No data readed."}},
+    {Text::TrayHint,           {"Clicca con il destro per aprire il men\u00f9", "Right click to open the men\u00f9"}},
+    {Text::TensionPrefix,      {"Tensione ", "Tension "}},
+    {Text::CurrentPrefix,      {"Corrente ", "Current "}},
+    {Text::PowerPrefix,        {"Potenza ", "Power "}},
+    {Text::EnergyPrefix,       {"Energia ", "Energy "}},
+    {Text::AutomaticMode,      {"Automatico", "Automatic"}},
+    {Text::ManualMode,         {"Manuale", "Manual"}},
+    {Text::LastRead,           {"Ultimo Aggiornamento", "Last read"}},
+    {Text::UpdateAvailable,    {"Aggiornamento disponibile", "Update available"}},
+    {Text::CurrentVersion,     {"Versione attuale", "Current version"}},
+    {Text::ServerVersion,      {"Versione server", "Server version"}},
+    {Text::DownloadNewVersion, {"Scarica la nuova versione", "Download the new version"}},
+    {Text::PasswordWarningTitle, {"Attenzione", "Warning"}},
+    {Text::PasswordWarningText,  {"E' richiesta la password per la connessione", "Password needed for the connection"}},
 
-const std::array<const char*, kLanguageCount> kPasswordWarningTitle = {"Attenzione", "Warning"};
-const std::array<const char*, kLanguageCount> kPasswordWarningText = {
-    "E' richiesta la password per la connessione", "Password needed for the connection"};
+    {Text::RefreshTooltip,     {"Aggiorna", "Refresh"}},
+    {Text::RecordTooltip,      {"Registra", "Record"}},
+    {Text::StopTooltip,        {"Ferma", "Stop"}},
+    {Text::OptionsTooltip,     {"Opzioni", "Options"}},
+    {Text::TensionCaption,     {"Tensione", "Tension"}},
+    {Text::CurrentCaption,     {"Corrente", "Current"}},
+    {Text::PowerCaption,       {"Potenza", "Power"}},
+    {Text::EnergyCaption,      {"Energia", "Energy"}},
+    {Text::LinePowerCaption,   {"Linea", "Line power"}},
+    {Text::MaxPowerCaption,    {"Potenza Max", "Max Power"}},
+    {Text::MidPowerCaption,    {"Potenza Med", "Mid Power"}},
+
+    {Text::AboutFirstSentence, {
+        "Applicazione per monitorare i consumi di energia in un sistema MY-Home Btcino\u00ae.",
+        "Application to monitor energy consumption in the MY-Home Btcino\u00ae system."}},
+    {Text::AboutSecondSentence, {
+        "Per l'utilizzo di questa applicazione \u00e8 necessario avere un webserver ed una centrale "
+        "controllo carichi (F421) nel sistema.",
+        "For the use of this application it is necessary to have a webserver and a Load energy "
+        "control unit (F421) into the system."}},
+    {Text::AboutAuthorCredit,  {"Sviluppo: il gruppo di Powerlog", "Development: the Powerlog team"}},
+    {Text::AboutModuleCredit,  {"Modulo di connessione OpenWebNet: il gruppo di Powerlog",
+                                "OpenWebNet connection module: the Powerlog team"}},
+    {Text::AboutDonate,        {"Donazione", "Donate"}},
+
+    {Text::DatabaseConnectionError, {"Errore connessione DB", "Errore connessione DB"}},
+    {Text::CompactionFailed,   {"Compattazione Fallita", "Compattazione Fallita"}},
+    {Text::ClearDatabaseQuestion, {"Eliminare tutti i dati presenti nel DB ?", "Clear all data in the database ?"}},
+    {Text::TableClearedCompactQuestion, {"Tabella Cancellata.\r\nEseguire la compattazione ?",
+                                         "Table cleared.\r\nDo you want compact the database ?"}},
+    {Text::DatabaseCompacted,  {"Database compattato", "Database has been compacted"}},
+    {Text::LoadEventTooShort,  {"13 - Evento carico troppo corto: %1", "13 - Load event too short: %1"}},
+    {Text::LoadEventBadState,  {"13 - Stato carico '%2' non valido in %1", "13 - Invalid load state '%2' in %1"}},
+    {Text::LoadEventBadPosition, {"13 - Posizione carico '%2' non valida in %1", "13 - Invalid load position '%2' in %1"}},
+    {Text::LoadEventPositionZero, {"9 - Posizione carico '0' fuori intervallo in %1", "9 - Load position '0' out of range in %1"}},
+};
 // clang-format on
+
+constexpr int kTextCount = static_cast<int>(Text::Count);
+static_assert(std::size(kTable) == kTextCount, "every text has one row");
+
+constexpr bool rowsInOrder()
+{
+    for (int i = 0; i < kTextCount; ++i) {
+        if (static_cast<int>(kTable[i].id) != i)
+            return false;
+    }
+    return true;
+}
+static_assert(rowsInOrder(), "rows follow the order of Text");
 
 } // namespace
 
-bool applySharedTexts(const QString& code, SharedTexts& texts)
+QString textIn(Text id, int column)
+{
+    const int row = static_cast<int>(id);
+    if (row < 0 || row >= kTextCount || column < 0 || column >= kLanguageCount)
+        return {};
+    return QString::fromUtf8(kTable[row].text[column]);
+}
+
+QString textFor(Text id, const QString& code)
+{
+    return textIn(id, languageColumn(code).value_or(kEnglish));
+}
+
+bool Texts::apply(const QString& code)
 {
     const auto column = languageColumn(code);
     if (!column)
         return false;
-    for (const auto& row : kSharedTable)
-        texts.*row.field = QString::fromUtf8(row.text[*column]);
-    texts.trayDetail = texts.noReading + kCrLf + kCrLf + texts.trayHint;
-    texts.passwordMissing = QString::fromUtf8(kPasswordWarningTitle[*column]) + kCrLf +
-                            QString::fromUtf8(kPasswordWarningText[*column]);
+    m_column = column;
     return true;
+}
+
+QString Texts::operator()(Text id) const
+{
+    return m_column ? textIn(id, *m_column) : QString();
+}
+
+QString Texts::trayDetail() const
+{
+    return (*this)(Text::NoReading) + kCrLf + kCrLf + (*this)(Text::TrayHint);
+}
+
+QString Texts::passwordMissing() const
+{
+    return (*this)(Text::PasswordWarningTitle) + kCrLf + (*this)(Text::PasswordWarningText);
 }
 
 } // namespace powerlog

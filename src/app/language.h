@@ -5,52 +5,103 @@
 
 namespace powerlog {
 
-// The languages the program speaks. A column index into every translation table; adding a
-// language means adding a code here and one more column to each table.
+// The languages the program speaks. A column index into the text table; adding a language
+// means adding a code here and one more column to the table.
 inline constexpr int kLanguageCount = 2;
 inline constexpr const char* kLanguageCodes[kLanguageCount] = {"ita", "eng"};
+inline constexpr int kItalian = 0;
+inline constexpr int kEnglish = 1;
 
 // Column for a language code; codes are compared exactly (case-sensitive). Any other code has
-// no column, and applying it leaves every text as it was.
+// no column.
 std::optional<int> languageColumn(const QString& code);
 
 // A line break in composed texts.
 inline const QString kCrLf = QStringLiteral("\r\n");
 
-// Texts shared by the main window, the sessions, the polling and the tray menu. Written only
-// by the main window's language operation; everybody else reads them.
-struct SharedTexts
-{
-    QString menuExit;
-    QString noAck;
-    QString peerClosed;
-    QString noConnection;
-    QString frameSent;
-    QString connecting;
-    QString connected;
-    QString menuOpen;
-    QString menuRefresh;
-    QString menuOptions;
-    QString noReading;
-    QString trayHint;
-    QString trayDetail;
-    QString tensionPrefix;
-    QString currentPrefix;
-    QString powerPrefix;
-    QString energyPrefix;
-    QString automaticMode;
-    QString manualMode;
-    QString lastRead;
-    // Texts of the main window kept for the update check and the password warning.
-    QString updateAvailable;
-    QString currentVersion;
-    QString serverVersion;
-    QString downloadNewVersion;
-    QString passwordMissing;
+// Every text the user sees that depends on the language, by name. The table behind it holds
+// one column per language; texts that carry no translation hold the same words twice.
+enum class Text {
+    // Status bar, tray and menu texts shared by the main window's parts.
+    MenuExit,
+    NoAck,
+    PeerClosed,
+    NoConnection,
+    FrameSent,
+    Connecting,
+    Connected,
+    MenuOpen,
+    MenuRefresh,
+    MenuOptions,
+    NoReading,
+    TrayHint,
+    TensionPrefix,
+    CurrentPrefix,
+    PowerPrefix,
+    EnergyPrefix,
+    AutomaticMode,
+    ManualMode,
+    LastRead,
+    UpdateAvailable,
+    CurrentVersion,
+    ServerVersion,
+    DownloadNewVersion,
+    PasswordWarningTitle,
+    PasswordWarningText,
+    // Main window captions and tooltips.
+    RefreshTooltip,
+    RecordTooltip,
+    StopTooltip,
+    OptionsTooltip,
+    TensionCaption,
+    CurrentCaption,
+    PowerCaption,
+    EnergyCaption,
+    LinePowerCaption,
+    MaxPowerCaption,
+    MidPowerCaption,
+    // About window.
+    AboutFirstSentence,
+    AboutSecondSentence,
+    AboutAuthorCredit,
+    AboutModuleCredit,
+    AboutDonate,
+    // Energy database.
+    DatabaseConnectionError,
+    CompactionFailed,
+    ClearDatabaseQuestion,
+    TableClearedCompactQuestion,
+    DatabaseCompacted,
+    // Load events the gateway sent that cannot be read; %1 the piece, %2 the character.
+    LoadEventTooShort,
+    LoadEventBadState,
+    LoadEventBadPosition,
+    LoadEventPositionZero,
+
+    Count // not a text: the number of texts
 };
 
-// Writes the column of `code` into `texts`. Returns false, and changes nothing, for a code
-// that is not a language of the program.
-bool applySharedTexts(const QString& code, SharedTexts& texts);
+// A text in a language column (0..kLanguageCount-1).
+QString textIn(Text id, int column);
+// A text for a language code; any code but a known one gets English.
+QString textFor(Text id, const QString& code);
+
+// The texts of the language the main window applied last. Empty until a known code is
+// applied; applying an unknown code changes nothing.
+class Texts
+{
+public:
+    bool apply(const QString& code);
+    std::optional<int> column() const { return m_column; }
+    QString operator()(Text id) const;
+
+    // The no-reading text, two line breaks and the right-click hint.
+    QString trayDetail() const;
+    // The two lines of the missing-password warning.
+    QString passwordMissing() const;
+
+private:
+    std::optional<int> m_column;
+};
 
 } // namespace powerlog

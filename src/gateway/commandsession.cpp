@@ -1,17 +1,32 @@
 #include "gateway/commandsession.h"
 
-#include "app/language.h"
-#include "gateway/frameassembler.h"
 #include "gateway/frames.h"
-#include "gateway/openpassword.h"
+#include "gateway/sessionsocket.h"
 
 #include <QList>
 #include <QPointer>
-#include <QSignalBlocker>
-#include <QTcpSocket>
+#include <QTimer>
 #include <optional>
 
 namespace powerlog {
+
+namespace {
+
+LinkState failedOpenState(SessionSocket::OpenResult result)
+{
+    switch (result) {
+    case SessionSocket::OpenResult::NoConnection:
+        return LinkState::NoConnection;
+    case SessionSocket::OpenResult::PasswordMissing:
+        return LinkState::PasswordMissing;
+    case SessionSocket::OpenResult::Open:
+    case SessionSocket::OpenResult::NotOpened:
+        break;
+    }
+    return LinkState::NotOpened;
+}
+
+} // namespace
 
 class CommandSession::Private
 {
@@ -25,39 +40,29 @@ public:
 
     enum class Phase { Idle, Opening, AwaitingAck };
 
-    Private(CommandSession* q, const SharedTexts& texts, SessionTimings timings);
-    ~Private();
+    Private(CommandSession* q, SessionTimings timings);
 
     void enqueue(Request request);
     void schedulePump();
     void pump();
-    void onOpenerFinished(SessionOpener::Outcome outcome);
+    void onOpenFinished(SessionSocket::OpenResult result);
     void sendHead();
     void sendAttempt();
     void attemptFailed();
+    void onSliceEnded(SessionSocket::Answer answer);
+    void onPeerClosed();
     void finish(bool ok);
     void failAll();
 
-    void onConnected();
-    void onDisconnected();
-    void onReadyRead();
-    void checkAck();
-
     CommandSession* q;
-    const SharedTexts& texts;
-    SessionTimings timings;
-    QTcpSocket* socket;
-    SessionOpener* opener;
+    // A member with the session as parent: its socket shows among the session's children,
+    // and it still goes with Private, before the session's QObject part.
+    SessionSocket socket;
     QTimer ackTimer;
-    QString host;
-    quint16 port = 0;
-    QString password;
     bool stInterface = false;
     bool noAckWait = false;
     bool closing = false;
 
-    QString buffer;
-    FrameAssembler assembler;
     QList<Request> queue;
     std::optional<Request> current;
     Phase phase = Phase::Idle;
@@ -65,30 +70,22 @@ public:
     bool pumpScheduled = false;
 };
 
-CommandSession::Private::Private(CommandSession* q, const SharedTexts& texts,
-                                 SessionTimings timings)
-    : q(q), texts(texts), timings(timings), socket(new QTcpSocket(q))
+CommandSession::Private::Private(CommandSession* q, SessionTimings timings)
+    : q(q), socket(QStringLiteral("Winsock1"), timings, q)
 {
-    socket->setObjectName(QStringLiteral("Winsock1"));
-    // The session's own handlers first: the status texts come before the opener's verdict.
-    QObject::connect(socket, &QTcpSocket::connected, q, [this] { onConnected(); });
-    QObject::connect(socket, &QTcpSocket::disconnected, q, [this] { onDisconnected(); });
-    QObject::connect(socket, &QTcpSocket::readyRead, q, [this] { onReadyRead(); });
-
-    opener = new SessionOpener(*socket, buffer, timings, q);
-    QObject::connect(opener, &SessionOpener::finished, q,
-                     [this](SessionOpener::Outcome outcome) { onOpenerFinished(outcome); });
+    QObject::connect(&socket, &SessionSocket::connected, q, [this](const QString& peer) {
+        emit this->q->linkStateChanged(LinkState::Connected, peer);
+    });
+    QObject::connect(&socket, &SessionSocket::peerClosed, q, [this] { onPeerClosed(); });
+    QObject::connect(&socket, &SessionSocket::openFinished, q,
+                     [this](SessionSocket::OpenResult result) { onOpenFinished(result); });
+    QObject::connect(&socket, &SessionSocket::answerReceived, q, &CommandSession::answerReceived);
+    QObject::connect(&socket, &SessionSocket::frameArrived, q, &CommandSession::frameReceived);
+    QObject::connect(&socket, &SessionSocket::sliceEnded, q,
+                     [this](SessionSocket::Answer answer) { onSliceEnded(answer); });
 
     ackTimer.setSingleShot(true);
     QObject::connect(&ackTimer, &QTimer::timeout, q, [this] { attemptFailed(); });
-}
-
-CommandSession::Private::~Private()
-{
-    // Pending callbacks are dropped: their owners may be going away with us.
-    socket->disconnect();
-    opener->abort();
-    SessionOpener::closeQuietly(*socket);
 }
 
 void CommandSession::Private::enqueue(Request request)
@@ -128,48 +125,29 @@ void CommandSession::Private::pump()
     if (closing || current || queue.isEmpty())
         return;
     current = queue.takeFirst();
-    if (socket->state() == QAbstractSocket::ConnectedState) {
+    if (socket.isConnected()) {
         sendHead();
         return;
     }
     phase = Phase::Opening;
-    emit q->statusText(texts.connecting);
-    SessionOpener::closeQuietly(*socket);
-    buffer.clear();
-    assembler.clear();
-    opener->start(host, port, stInterface ? frames::kOpenEvent : frames::kOpenCommand, password);
+    emit q->linkStateChanged(LinkState::Connecting, QString());
+    socket.open(stInterface ? frames::kOpenEvent : frames::kOpenCommand);
 }
 
-void CommandSession::Private::onOpenerFinished(SessionOpener::Outcome outcome)
+void CommandSession::Private::onOpenFinished(SessionSocket::OpenResult result)
 {
-    using Outcome = SessionOpener::Outcome;
-    switch (outcome) {
-    case Outcome::Open:
+    if (result == SessionSocket::OpenResult::Open) {
         sendHead();
         return;
-    case Outcome::NoConnection:
-        emit q->statusText(texts.noConnection);
-        emit q->trayIconRequested(0);
-        emit q->fallbackToManual();
-        break;
-    case Outcome::PasswordMissing:
-        emit q->passwordMissing();
-        emit q->trayIconRequested(0);
-        SessionOpener::closeQuietly(*socket);
-        emit q->statusText(texts.noConnection);
-        break;
-    case Outcome::NotOpened:
-        SessionOpener::closeQuietly(*socket);
-        emit q->statusText(texts.noConnection);
-        break;
     }
+    emit q->linkStateChanged(failedOpenState(result), QString());
     finish(false);
 }
 
 void CommandSession::Private::sendHead()
 {
     // An empty frame only asked for an open session.
-    if (current->frame.isEmpty() || socket->state() != QAbstractSocket::ConnectedState) {
+    if (current->frame.isEmpty() || !socket.isConnected()) {
         finish(false);
         return;
     }
@@ -179,37 +157,45 @@ void CommandSession::Private::sendHead()
 
 void CommandSession::Private::sendAttempt()
 {
-    buffer.clear();
-    socket->write(current->frame.toLatin1());
+    socket.write(current->frame);
     if (current->noAckWait) {
         finish(true);
         return;
     }
     phase = Phase::AwaitingAck;
-    ackTimer.start(timings.ackWaitMs);
+    ackTimer.start(socket.timings().ackWaitMs);
 }
 
 void CommandSession::Private::attemptFailed()
 {
     ackTimer.stop();
-    buffer.clear();
-    if (++attempts < timings.attempts) {
+    if (++attempts < socket.timings().attempts) {
         sendAttempt();
         return;
     }
-    emit q->statusText(texts.noAck + QStringLiteral("  ") + current->frame);
+    emit q->linkStateChanged(LinkState::FrameNotAcknowledged, current->frame);
     finish(false);
 }
 
-void CommandSession::Private::checkAck()
+void CommandSession::Private::onSliceEnded(SessionSocket::Answer answer)
 {
-    if (frames::IsAck(buffer)) {
+    if (closing || phase != Phase::AwaitingAck)
+        return;
+    if (answer == SessionSocket::Answer::Ack) {
         ackTimer.stop();
-        emit q->statusText(texts.frameSent + QStringLiteral(" (") + current->frame +
-                           QStringLiteral(")"));
+        emit q->linkStateChanged(LinkState::FrameAcknowledged, current->frame);
         finish(true);
-    } else if (frames::IsNack(buffer)) {
+    } else if (answer == SessionSocket::Answer::Nack) {
         attemptFailed();
+    }
+}
+
+void CommandSession::Private::onPeerClosed()
+{
+    emit q->linkStateChanged(LinkState::PeerClosed, QString());
+    if (phase == Phase::AwaitingAck) {
+        ackTimer.stop();
+        finish(false);
     }
 }
 
@@ -243,68 +229,24 @@ void CommandSession::Private::failAll()
     }
 }
 
-void CommandSession::Private::onConnected()
-{
-    emit q->statusText(texts.connected + QStringLiteral(" ") + socket->peerAddress().toString() +
-                       QStringLiteral(":") + QString::number(socket->peerPort()));
-}
-
-void CommandSession::Private::onDisconnected()
-{
-    emit q->statusText(texts.peerClosed);
-    if (phase == Phase::AwaitingAck) {
-        ackTimer.stop();
-        finish(false);
-    }
-}
-
-void CommandSession::Private::onReadyRead()
-{
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
-        return;
-    const QString chunk = QString::fromLatin1(bytes);
-    SessionOpener::appendBounded(buffer, chunk);
-
-    // Listeners may close or delete the session; stop as soon as that happens.
-    const QPointer<CommandSession> alive(q);
-    emit q->dataArrived(chunk);
-    if (!alive)
-        return;
-    for (const QString& frame : assembler.feed(bytes)) {
-        if (frame == frames::kAck || frame == frames::kNack)
-            continue;
-        emit q->frameReceived(frame);
-        if (!alive)
-            return;
-    }
-    if (closing)
-        return;
-
-    if (phase == Phase::Opening)
-        opener->dataAppended();
-    else if (phase == Phase::AwaitingAck)
-        checkAck();
-}
-
 // ---------------------------------------------------------------------------------------------
 
-CommandSession::CommandSession(const SharedTexts& texts, SessionTimings timings, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(this, texts, timings))
+CommandSession::CommandSession(SessionTimings timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this, timings))
 {
 }
 
+// Pending callbacks are dropped with the queue: their owners may be going away with us.
 CommandSession::~CommandSession() = default;
 
 void CommandSession::setPeer(const QString& host, quint16 port)
 {
-    d->host = host;
-    d->port = port;
+    d->socket.setPeer(host, port);
 }
 
 void CommandSession::setPassword(const QString& password)
 {
-    d->password = password;
+    d->socket.setPassword(password);
 }
 
 void CommandSession::setStInterface(bool stInterface)
@@ -338,9 +280,8 @@ void CommandSession::setClosing()
     if (d->closing)
         return;
     d->closing = true;
-    d->opener->abort();
     d->ackTimer.stop();
-    SessionOpener::closeQuietly(*d->socket);
+    d->socket.close();
     d->failAll();
 }
 
@@ -351,7 +292,7 @@ bool CommandSession::isClosing() const
 
 bool CommandSession::isConnected() const
 {
-    return d->socket->state() == QAbstractSocket::ConnectedState;
+    return d->socket.isConnected();
 }
 
 } // namespace powerlog

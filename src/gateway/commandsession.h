@@ -1,19 +1,14 @@
 #pragma once
 
-#include "gateway/sessionopener.h"
+#include "gateway/linkstate.h"
 #include "gateway/sessiontimings.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
-class QTcpSocket;
-
 namespace powerlog {
-
-struct SharedTexts;
 
 // The command session (socket "Winsock1"): connects and opens on demand, sends one frame at a
 // time from a queue, waits for the gateway's ACK and retries. Everything is driven by socket
@@ -24,8 +19,7 @@ class CommandSession : public QObject
 public:
     using Result = std::function<void(bool ok)>;
 
-    CommandSession(const SharedTexts& texts, SessionTimings timings = {},
-                   QObject* parent = nullptr);
+    explicit CommandSession(SessionTimings timings = {}, QObject* parent = nullptr);
     ~CommandSession() override;
 
     void setPeer(const QString& host, quint16 port);
@@ -49,11 +43,12 @@ public:
     bool isConnected() const;
 
 signals:
-    void statusText(const QString& text);     // status-bar panel 1
-    void trayIconRequested(int index);        // tray picture change (0 = no link)
-    void fallbackToManual();                  // no connection could be made
-    void passwordMissing();                   // the gateway asked for a password we lack
-    void dataArrived(const QString& chunk);   // every chunk as it arrives
+    // One per event of the link: opening, the open's outcome, the gateway's close, and the
+    // final result of every frame that waited for its ACK.
+    void linkStateChanged(powerlog::LinkState state, const QString& detail);
+    // Once per socket read whose bytes are not exactly one bare ACK or NACK: the gateway is
+    // answering something.
+    void answerReceived();
     void frameReceived(const QString& frame); // every whole frame that is not ACK or NACK
 
 private:

@@ -1,50 +1,76 @@
 #include "gateway/frameassembler.h"
 
+#include <utility>
+
 namespace powerlog {
 
 namespace {
 
 // Frames are plain printable ASCII. Control bytes, spaces and anything beyond ASCII cannot be
 // part of one, so they end whatever frame was being collected.
-bool isFrameChar(QChar c)
+bool isFrameChar(char c)
 {
-    return c.unicode() >= 0x21 && c.unicode() <= 0x7E;
+    return c >= 0x21 && c <= 0x7E;
 }
 
 } // namespace
 
-QStringList FrameAssembler::feed(const QByteArray& bytes)
+bool FrameAssembler::feed(QByteArrayView bytes, const FrameSink& sink)
 {
-    // Between calls m_pending is either empty or the start of one frame: a '*' followed by frame
-    // characters and no "##". So only the new text needs scanning.
-    const qsizetype from = m_pending.size();
-    qsizetype start = m_pending.isEmpty() ? -1 : 0;
-    // Latin-1 maps every byte to exactly one character, so no input can fail to decode.
-    m_pending.append(QString::fromLatin1(bytes));
+    // A frame begun in an earlier call is finished in m_pending; frames that begin in these
+    // bytes are handed out as views into them, without a copy.
+    bool carried = !m_pending.isEmpty();
+    qsizetype start = carried ? 0 : -1; // where the open frame begins in `bytes`
+    char previous = carried ? m_pending.back() : '\0';
 
-    QStringList frames;
-    for (qsizetype i = from; i < m_pending.size(); ++i) {
-        const QChar c = m_pending.at(i);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
         if (!isFrameChar(c)) {
-            start = -1; // junk: drop the unfinished frame, wait for the next '*'
-        } else if (start < 0) {
-            if (c == QLatin1Char('*'))
-                start = i;
-        } else if (c == QLatin1Char('#') && i - 1 > start &&
-                   m_pending.at(i - 1) == QLatin1Char('#')) {
-            frames.append(m_pending.mid(start, i + 1 - start));
+            // Junk: drop the unfinished frame, wait for the next '*'.
             start = -1;
+            if (carried) {
+                carried = false;
+                m_pending.clear();
+            }
+        } else if (start < 0) {
+            if (c == '*')
+                start = i;
+        } else if (c == '#' && previous == '#') {
+            // The frame's own '*' is never a '#', so "##" here always follows the start.
+            const QByteArrayView tail = bytes.sliced(start, i + 1 - start);
+            start = -1;
+            if (carried) {
+                carried = false;
+                QByteArray frame = std::exchange(m_pending, QByteArray());
+                frame.append(tail);
+                if (!sink(QLatin1StringView(frame)))
+                    return false;
+            } else if (!sink(QLatin1StringView(tail))) {
+                return false;
+            }
         }
+        previous = c;
     }
 
-    m_pending = start < 0 ? QString() : m_pending.mid(start);
-    if (m_pending.size() > kLimit) {
-        // A peer that never ends its frame: keep only the newest text, from its first '*'.
-        m_pending = m_pending.right(kLimit);
-        const qsizetype star = m_pending.indexOf(QLatin1Char('*'));
-        m_pending = star < 0 ? QString() : m_pending.mid(star);
-    }
-    return frames;
+    if (carried)
+        keepTail(bytes);
+    else if (start >= 0)
+        keepTail(bytes.sliced(start));
+    return true;
+}
+
+void FrameAssembler::keepTail(QByteArrayView tail)
+{
+    m_pending.append(tail);
+    if (m_pending.size() <= kLimit)
+        return;
+    // A peer that never ends its frame: keep only the newest text, from its first '*'.
+    m_pending.remove(0, m_pending.size() - kLimit);
+    const qsizetype star = m_pending.indexOf('*');
+    if (star < 0)
+        m_pending.clear();
+    else
+        m_pending.remove(0, star);
 }
 
 void FrameAssembler::clear()
@@ -54,7 +80,7 @@ void FrameAssembler::clear()
 
 QString FrameAssembler::pending() const
 {
-    return m_pending;
+    return QString::fromLatin1(m_pending);
 }
 
 } // namespace powerlog

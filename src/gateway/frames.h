@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QLatin1StringView>
 #include <QList>
+#include <QMetaType>
 #include <QString>
+#include <optional>
 
 namespace powerlog::frames {
 
@@ -18,27 +21,11 @@ QString passwordReplyFrame(quint32 reply);
 // "*3*2*#" + N + "##": the load command for load position N (1..8).
 QString loadCommandFrame(int position);
 
-bool IsAck(const QString& buffer);
-bool IsNack(const QString& buffer);
-// A buffer holding "*#" and ending in '#'. A NACK passes this test too: test IsAck first.
-bool IsPasswordRequest(const QString& buffer);
+// What one whole frame from the gateway means to the session exchange: an acknowledgement, a
+// refusal, a password nonce ("*#<digits>##") or anything else.
+enum class FrameKind { Ack, Nack, Nonce, Other };
+FrameKind Classify(QLatin1StringView frame);
 
-// A measurement reply of the load-control central unit, values as the texts received.
-struct Measurement
-{
-    enum class Kind { None, Full, PowerOnly };
-    Kind kind = Kind::None;
-    QString V;
-    QString A;
-    QString W;
-    QString E;
-
-    bool operator==(const Measurement&) const = default;
-};
-
-// "*#3*<where>*0*V*A*W*E##" gives a full reading, "*#3*<where>*3*W##" a power-only value;
-// anything else gives Kind::None.
-Measurement ParseMeasurement(const QString& chunk);
 
 // One load event of the monitor session: load index 0..7 and the state digit ('0'..'3').
 struct LoadEvent
@@ -49,14 +36,31 @@ struct LoadEvent
     bool operator==(const LoadEvent&) const = default;
 };
 
+// A load event the program cannot take: what is wrong, in which piece, at which character.
+struct LoadEventError
+{
+    enum class Kind {
+        TooShort,     // the piece ends before its position digit
+        BadState,     // the state is not a digit
+        BadPosition,  // the position is not a digit
+        PositionZero, // position 0 is out of range
+    };
+    Kind kind = Kind::TooShort;
+    QString piece;   // the piece as received, without its "##"
+    QChar character; // the state or position character in question; none when TooShort
+
+    bool operator==(const LoadEventError&) const = default;
+};
+
 struct LoadEventBatch
 {
-    QList<LoadEvent> events; // the events before any error, in order
-    bool failed = false;     // a piece with a bad position or state stopped the split
-    QString error;           // "<number> - <description>" when failed
+    QList<LoadEvent> events;             // the events before any error, in order
+    std::optional<LoadEventError> error; // the piece that stopped the split
 };
 
 // Splits text on "##" and keeps the "*3*" pieces. The text after the last "##" is ignored.
 LoadEventBatch SplitLoadEvents(const QString& chunk);
 
 } // namespace powerlog::frames
+
+Q_DECLARE_METATYPE(powerlog::frames::LoadEventError)

@@ -1,154 +1,108 @@
 #include "gateway/monitorsession.h"
 
-#include "app/language.h"
 #include "gateway/commandsession.h"
-#include "gateway/frameassembler.h"
-#include "gateway/frames.h"
+#include "gateway/sessionsocket.h"
 
 #include <QPointer>
-#include <QTcpSocket>
 
 namespace powerlog {
-
-namespace {
-
-const QString kMonitorSuffix = QStringLiteral(" (Monitor)");
-
-} // namespace
 
 class MonitorSession::Private
 {
 public:
-    Private(MonitorSession* q, const SharedTexts& texts, CommandSession& command,
-            SessionTimings timings);
-    ~Private();
+    Private(MonitorSession* q, CommandSession& command, SessionTimings timings);
 
     void start();
-    void onOpenerFinished(SessionOpener::Outcome outcome);
-    void onConnected();
-    void onDisconnected();
-    void onReadyRead();
-    void handleFrames(const QStringList& completed);
+    void onOpenFinished(SessionSocket::OpenResult result);
+    void collect(const QString& frame);
+    void handleSlice();
 
     MonitorSession* q;
-    const SharedTexts& texts;
     CommandSession& command;
-    QTcpSocket* socket;
-    SessionOpener* opener;
-    QString host;
-    quint16 port = 0;
-    QString password;
+    // A member with the session as parent: its socket shows among the session's children,
+    // and it still goes with Private, before the session's QObject part.
+    SessionSocket socket;
     bool closing = false;
-
-    // Searched only while the session opens, and emptied once it is open.
-    QString buffer;
-    FrameAssembler assembler;
+    // The load events of the slice being read, handled together when it ends. Bounded by the
+    // slice size.
+    QString events;
 };
 
-MonitorSession::Private::Private(MonitorSession* q, const SharedTexts& texts,
-                                 CommandSession& command, SessionTimings timings)
-    : q(q), texts(texts), command(command), socket(new QTcpSocket(q))
+MonitorSession::Private::Private(MonitorSession* q, CommandSession& command, SessionTimings timings)
+    : q(q), command(command), socket(QStringLiteral("Winsock2"), timings, q)
 {
-    socket->setObjectName(QStringLiteral("Winsock2"));
-    QObject::connect(socket, &QTcpSocket::connected, q, [this] { onConnected(); });
-    QObject::connect(socket, &QTcpSocket::disconnected, q, [this] { onDisconnected(); });
-    QObject::connect(socket, &QTcpSocket::readyRead, q, [this] { onReadyRead(); });
-
-    opener = new SessionOpener(*socket, buffer, timings, q);
-    QObject::connect(opener, &SessionOpener::finished, q,
-                     [this](SessionOpener::Outcome outcome) { onOpenerFinished(outcome); });
-}
-
-MonitorSession::Private::~Private()
-{
-    socket->disconnect();
-    opener->abort();
-    SessionOpener::closeQuietly(*socket);
+    QObject::connect(&socket, &SessionSocket::connected, q, [this](const QString& peer) {
+        emit this->q->linkStateChanged(LinkState::Connected, peer);
+    });
+    QObject::connect(&socket, &SessionSocket::peerClosed, q,
+                     [this] { emit this->q->linkStateChanged(LinkState::PeerClosed, QString()); });
+    QObject::connect(&socket, &SessionSocket::openFinished, q,
+                     [this](SessionSocket::OpenResult result) { onOpenFinished(result); });
+    QObject::connect(&socket, &SessionSocket::frameArrived, q,
+                     [this](const QString& frame) { collect(frame); });
+    QObject::connect(&socket, &SessionSocket::sliceEnded, q, [this] { handleSlice(); });
 }
 
 void MonitorSession::Private::start()
 {
-    if (closing || opener->isRunning() || socket->state() == QAbstractSocket::ConnectedState)
+    if (closing || socket.isOpening() || socket.isConnected())
         return;
-    emit q->statusText(texts.connecting + kMonitorSuffix);
-    SessionOpener::closeQuietly(*socket);
-    buffer.clear();
-    assembler.clear();
-    opener->start(host, port, frames::kOpenEvent, password);
+    emit q->linkStateChanged(LinkState::Connecting, QString());
+    events.clear();
+    socket.open(frames::kOpenEvent);
 }
 
-void MonitorSession::Private::onOpenerFinished(SessionOpener::Outcome outcome)
+void MonitorSession::Private::onOpenFinished(SessionSocket::OpenResult result)
 {
-    using Outcome = SessionOpener::Outcome;
-    switch (outcome) {
-    case Outcome::Open: {
-        buffer.clear();
+    using Result = SessionSocket::OpenResult;
+    switch (result) {
+    case Result::Open: {
         const QPointer<MonitorSession> alive(q);
         emit q->opened();
         if (alive && !closing)
             command.SendTCP(frames::kLoadStatusRequest);
         return;
     }
-    case Outcome::NoConnection:
-        emit q->statusText(texts.noConnection + kMonitorSuffix);
-        emit q->trayIconRequested(0);
+    case Result::NoConnection:
+        emit q->linkStateChanged(LinkState::NoConnection, QString());
         return;
-    case Outcome::PasswordMissing:
-        // Unlike the command session, the monitor asks the user nothing.
-        emit q->trayIconRequested(0);
-        break;
-    case Outcome::NotOpened:
-        break;
-    }
-    SessionOpener::closeQuietly(*socket);
-    emit q->statusText(texts.noConnection + kMonitorSuffix);
-}
-
-void MonitorSession::Private::onConnected()
-{
-    emit q->statusText(texts.connected + QStringLiteral(" ") + socket->peerAddress().toString() +
-                       QStringLiteral(":") + QString::number(socket->peerPort()));
-}
-
-void MonitorSession::Private::onDisconnected()
-{
-    emit q->statusText(texts.peerClosed);
-}
-
-void MonitorSession::Private::onReadyRead()
-{
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
+    case Result::PasswordMissing:
+        // Unlike the command session's, this is not a reason to ask the user anything: the
+        // listener tells the two apart by the sender.
+        emit q->linkStateChanged(LinkState::PasswordMissing, QString());
         return;
-    // Frames are reassembled first, so an event cut between two segments still counts.
-    const QStringList completed = assembler.feed(bytes);
-    if (opener->isRunning()) {
-        SessionOpener::appendBounded(buffer, QString::fromLatin1(bytes));
-        opener->dataAppended();
+    case Result::NotOpened:
+        emit q->linkStateChanged(LinkState::NotOpened, QString());
+        return;
     }
-    handleFrames(completed);
 }
 
-void MonitorSession::Private::handleFrames(const QStringList& completed)
+void MonitorSession::Private::collect(const QString& frame)
 {
-    const frames::LoadEventBatch batch = frames::SplitLoadEvents(completed.join(QString()));
+    if (frame.startsWith(QLatin1String("*3*")))
+        events += frame;
+}
+
+void MonitorSession::Private::handleSlice()
+{
+    const frames::LoadEventBatch batch = frames::SplitLoadEvents(events);
+    events.clear();
     const QPointer<MonitorSession> alive(q);
     for (const frames::LoadEvent& event : batch.events) {
         emit q->loadEvent(event.index, event.state);
         if (!alive)
             return;
     }
-    if (batch.failed)
-        emit q->loadEventError(batch.error);
+    if (batch.error)
+        emit q->loadEventError(*batch.error);
     else
         emit q->loadEventsHandled();
 }
 
 // ---------------------------------------------------------------------------------------------
 
-MonitorSession::MonitorSession(const SharedTexts& texts, CommandSession& command,
-                               SessionTimings timings, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(this, texts, command, timings))
+MonitorSession::MonitorSession(CommandSession& command, SessionTimings timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this, command, timings))
 {
 }
 
@@ -156,13 +110,12 @@ MonitorSession::~MonitorSession() = default;
 
 void MonitorSession::setPeer(const QString& host, quint16 port)
 {
-    d->host = host;
-    d->port = port;
+    d->socket.setPeer(host, port);
 }
 
 void MonitorSession::setPassword(const QString& password)
 {
-    d->password = password;
+    d->socket.setPassword(password);
 }
 
 void MonitorSession::StartMonitor()
@@ -173,13 +126,13 @@ void MonitorSession::StartMonitor()
 void MonitorSession::setClosing()
 {
     d->closing = true;
-    d->opener->abort();
-    SessionOpener::closeQuietly(*d->socket);
+    d->socket.close();
+    d->events.clear();
 }
 
 bool MonitorSession::isConnected() const
 {
-    return d->socket->state() == QAbstractSocket::ConnectedState;
+    return d->socket.isConnected();
 }
 
 } // namespace powerlog

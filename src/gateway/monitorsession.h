@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gateway/frames.h"
+#include "gateway/linkstate.h"
 #include "gateway/sessiontimings.h"
 
 #include <QObject>
@@ -9,7 +11,6 @@
 namespace powerlog {
 
 class CommandSession;
-struct SharedTexts;
 
 // The monitor session (socket "Winsock2"): an event session on which the gateway pushes the
 // load-control events. Once open, it asks for every load's state with "*#3##" on the command
@@ -18,28 +19,27 @@ class MonitorSession : public QObject
 {
     Q_OBJECT
 public:
-    MonitorSession(const SharedTexts& texts, CommandSession& command, SessionTimings timings = {},
-                   QObject* parent = nullptr);
+    explicit MonitorSession(CommandSession& command, SessionTimings timings = {},
+                            QObject* parent = nullptr);
     ~MonitorSession() override;
 
     void setPeer(const QString& host, quint16 port);
     void setPassword(const QString& password);
 
-    // Makes sure the session is open; does nothing when it is connected. Results show as
-    // status texts; callers do not wait for it.
+    // Makes sure the session is open; does nothing when it is connected or opening. Results
+    // show as link states; callers do not wait for it.
     void StartMonitor();
 
     void setClosing();
     bool isConnected() const;
 
 signals:
-    void statusText(const QString& text);
-    void trayIconRequested(int index);
+    void linkStateChanged(powerlog::LinkState state, const QString& detail);
     void opened();
     // One per load event, in order of arrival.
     void loadEvent(int index, QChar state);
-    // A piece with a bad position or state: the rest of that data is skipped.
-    void loadEventError(const QString& message);
+    // A piece with a bad position or state: the rest of that read is skipped.
+    void loadEventError(const powerlog::frames::LoadEventError& error);
     // Data handled without error: time to rebuild the list of switched-off loads.
     void loadEventsHandled();
 

@@ -11,21 +11,22 @@ class TestLanguage : public QObject
 private slots:
     void italianAndEnglish()
     {
-        SharedTexts texts;
-        QVERIFY(applySharedTexts(QStringLiteral("ita"), texts));
-        QCOMPARE(texts.noConnection, QStringLiteral("Connesisone non disponibile"));
-        QCOMPARE(texts.automaticMode, QStringLiteral("Automatico"));
-        QCOMPARE(texts.trayDetail, QStringLiteral("Nessuna lettura effettuata.\r\n\r\n"
-                                                  "Clicca con il destro per aprire il men\u00f9"));
-        QCOMPARE(texts.passwordMissing,
+        Texts texts;
+        QVERIFY(texts.apply(QStringLiteral("ita")));
+        QCOMPARE(texts(Text::NoConnection), QStringLiteral("Connesisone non disponibile"));
+        QCOMPARE(texts(Text::AutomaticMode), QStringLiteral("Automatico"));
+        QCOMPARE(texts.trayDetail(),
+                 QStringLiteral("Nessuna lettura effettuata.\r\n\r\n"
+                                "Clicca con il destro per aprire il men\u00f9"));
+        QCOMPARE(texts.passwordMissing(),
                  QStringLiteral("Attenzione\r\nE' richiesta la password per la connessione"));
 
-        QVERIFY(applySharedTexts(QStringLiteral("eng"), texts));
-        QCOMPARE(texts.noAck, QStringLiteral("Not recived ACK after 3 Attemps."));
-        QCOMPARE(texts.connected, QStringLiteral("Connected "));
-        QCOMPARE(texts.lastRead, QStringLiteral("Last read"));
-        QCOMPARE(texts.menuExit, QStringLiteral("Exit"));
-        QCOMPARE(texts.passwordMissing,
+        QVERIFY(texts.apply(QStringLiteral("eng")));
+        QCOMPARE(texts(Text::NoAck), QStringLiteral("Not recived ACK after 3 Attemps."));
+        QCOMPARE(texts(Text::Connected), QStringLiteral("Connected "));
+        QCOMPARE(texts(Text::LastRead), QStringLiteral("Last read"));
+        QCOMPARE(texts(Text::MenuExit), QStringLiteral("Exit"));
+        QCOMPARE(texts.passwordMissing(),
                  QStringLiteral("Warning\r\nPassword needed for the connection"));
     }
 
@@ -40,13 +41,33 @@ private slots:
     void otherCodesChangeNothing()
     {
         QFETCH(QString, code);
-        SharedTexts texts;
-        QVERIFY(!applySharedTexts(code, texts));
-        QVERIFY(texts.manualMode.isEmpty());
+        Texts texts;
+        QVERIFY(!texts.apply(code));
+        QVERIFY(texts(Text::ManualMode).isEmpty());
 
-        applySharedTexts(QStringLiteral("eng"), texts);
-        QVERIFY(!applySharedTexts(code, texts));
-        QCOMPARE(texts.manualMode, QStringLiteral("Manual"));
+        texts.apply(QStringLiteral("eng"));
+        QVERIFY(!texts.apply(code));
+        QCOMPARE(texts(Text::ManualMode), QStringLiteral("Manual"));
+    }
+
+    // Windows with a language of their own (about, database questions) fall back to English.
+    void textForFallsBackToEnglish()
+    {
+        QCOMPARE(textFor(Text::ClearDatabaseQuestion, QStringLiteral("ita")),
+                 QStringLiteral("Eliminare tutti i dati presenti nel DB ?"));
+        QCOMPARE(textFor(Text::ClearDatabaseQuestion, QStringLiteral("ENG")),
+                 QStringLiteral("Clear all data in the database ?"));
+        QCOMPARE(textFor(Text::DatabaseConnectionError, QStringLiteral("eng")),
+                 QStringLiteral("Errore connessione DB"));
+    }
+
+    // Every text exists in every language; a missing row would show a blank to somebody.
+    void everyTextInEveryLanguage()
+    {
+        for (int id = 0; id < int(Text::Count); ++id) {
+            for (int column = 0; column < kLanguageCount; ++column)
+                QVERIFY2(!textIn(Text(id), column).isEmpty(), qPrintable(QString::number(id)));
+        }
     }
 };
 

@@ -3,7 +3,9 @@
 #include "simulator/gatewaysimulator.h"
 
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using namespace powerlog;
@@ -25,11 +27,13 @@ private slots:
 
     void opensAndSends_data();
     void opensAndSends();
+    void openWindowRestartsAfterThePasswordReply();
+    void connectsAtTheHighestPort();
     void emptyFrameOnlyOpens_data();
     void emptyFrameOnlyOpens();
     void openFailsWithoutSending_data();
     void openFailsWithoutSending();
-    void connectionRefusedFallsBackToManual();
+    void connectionRefusedReportsNoConnection();
     void unacknowledgedFrameIsSentThreeTimes_data();
     void unacknowledgedFrameIsSentThreeTimes();
     void noAckWaitReportsAtOnce();
@@ -38,15 +42,18 @@ private slots:
     void replyIsReassembledAcrossSegments_data();
     void replyIsReassembledAcrossSegments();
     void replyAndAckInOneChunk();
+    void answerReceivedOncePerRead_data();
+    void answerReceivedOncePerRead();
     void sendWhileAnotherWaitsGetsItsOwnResult();
     void callbackMaySendAgain();
     void destroyedWithPendingRequests();
+    void defaultTimingsAreTheDocumentedOnes();
+    void defaultSessionWaitsTenSecondsForTheAck();
 
 private:
-    CommandSession* makeSession(const QString& language = QStringLiteral("eng"));
+    CommandSession* makeSession(SessionTimings timings = fastTimings());
     void startSimulator(const sim::Options& options = {});
 
-    SharedTexts m_texts;
     std::unique_ptr<sim::GatewaySimulator> m_sim;
     std::unique_ptr<CommandSession> m_session;
     SendResults m_results;
@@ -69,10 +76,9 @@ void TestCommandSession::startSimulator(const sim::Options& options)
     QVERIFY(m_sim->listen(0));
 }
 
-CommandSession* TestCommandSession::makeSession(const QString& language)
+CommandSession* TestCommandSession::makeSession(SessionTimings timings)
 {
-    m_texts = textsFor(language);
-    m_session = std::make_unique<CommandSession>(m_texts, fastTimings());
+    m_session = std::make_unique<CommandSession>(timings);
     if (m_sim)
         m_session->setPeer(QStringLiteral("127.0.0.1"), m_sim->port());
     return m_session.get();
@@ -80,60 +86,91 @@ CommandSession* TestCommandSession::makeSession(const QString& language)
 
 void TestCommandSession::opensAndSends_data()
 {
-    QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("gatewayPassword");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("connectedPrefix");
-    QTest::addColumn<QString>("sentText");
     QTest::addColumn<bool>("splitFrames");
 
-    const QString english = QStringLiteral("Connected  127.0.0.1:");
-    const QString sent = QStringLiteral("sent (*#3*10*0##)");
-    QTest::newRow("ack to the open") << "eng" << QString() << QString() << english << sent << false;
-    QTest::newRow("nonce, then ack") << "eng"
-                                     << "12345"
-                                     << "12345" << english << sent << false;
-    QTest::newRow("nonce and acks in pieces") << "eng"
-                                              << "12345"
-                                              << "12345" << english << sent << true;
-    QTest::newRow("italian") << "ita" << QString() << QString() << "Connesso  127.0.0.1:"
-                             << "Inviato (*#3*10*0##)" << false;
+    QTest::newRow("ack to the open") << QString() << QString() << false;
+    QTest::newRow("nonce, then ack") << "12345"
+                                     << "12345" << false;
+    QTest::newRow("nonce and acks in pieces") << "12345"
+                                              << "12345" << true;
+    QTest::newRow("password with spaces around") << "12345"
+                                                 << " 12345 " << false;
 }
 
 void TestCommandSession::opensAndSends()
 {
-    QFETCH(QString, language);
     QFETCH(QString, gatewayPassword);
     QFETCH(QString, password);
-    QFETCH(QString, connectedPrefix);
-    QFETCH(QString, sentText);
     QFETCH(bool, splitFrames);
 
     sim::Options options;
     options.password = gatewayPassword;
     options.faults.splitFrames = splitFrames;
     startSimulator(options);
-    CommandSession* session = makeSession(language);
+    CommandSession* session = makeSession();
     session->setPassword(password);
-    QSignalSpy status(session, &CommandSession::statusText);
-    QSignalSpy fallback(session, &CommandSession::fallbackToManual);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->SendTCP(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 3000);
     QVERIFY(session->isConnected());
-    const QStringList texts = statusTexts(status);
-    QCOMPARE(texts.size(), 3);
-    QCOMPARE(texts.at(0), m_texts.connecting);
-    QCOMPARE(texts.at(1), connectedPrefix + QString::number(m_sim->port()));
-    QCOMPARE(texts.at(2), sentText);
-    QCOMPARE(fallback.count(), 0);
+    QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
+                                                   LinkState::FrameAcknowledged}));
+    QCOMPARE(linkDetails(states),
+             (QStringList{QString(), "127.0.0.1:" + QString::number(m_sim->port()), kRequest}));
 
     const QStringList received = m_sim->receivedFrames();
     QCOMPARE(received.first(), frames::kOpenCommand);
     QCOMPARE(received.last(), kRequest);
     // With a password the gateway got exactly one reply between the open and the request.
     QCOMPARE(received.size(), gatewayPassword.isEmpty() ? 2 : 3);
+}
+
+void TestCommandSession::openWindowRestartsAfterThePasswordReply()
+{
+    // Each answer comes late in its window: the nonce at 70 % of the window after the open
+    // frame, the ACK at 70 % after the reply. Only a window that starts again with the reply
+    // lasts until the ACK.
+    SessionTimings timings = fastTimings();
+    timings.openWindowMs = 3000;
+    ScriptedGateway gateway;
+    gateway.nonce = QStringLiteral("603356072");
+    gateway.password = 12345;
+    gateway.answerDelayMs = timings.openWindowMs * 7 / 10;
+    gateway.ackFrames.insert(kRequest);
+    CommandSession* session = makeSession(timings);
+    session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
+    session->setPassword(QStringLiteral("12345"));
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 15000);
+    QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
+                                                   LinkState::FrameAcknowledged}));
+    QCOMPARE(gateway.received(),
+             (QStringList{frames::kOpenCommand, QStringLiteral("*#25280520##"), kRequest}));
+}
+
+void TestCommandSession::connectsAtTheHighestPort()
+{
+    ScriptedGateway gateway(65535);
+    if (!gateway.isListening())
+        QSKIP("port 65535 is taken on this machine's loopback");
+    CommandSession* session = makeSession();
+    session->setPeer(QStringLiteral("127.0.0.1"), 65535);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+
+    session->SendTCP(QString(), m_results.callback(QString()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
+    QVERIFY(session->isConnected());
+    QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected}));
+    QCOMPARE(linkDetails(states).last(), QStringLiteral("127.0.0.1:65535"));
+    QCOMPARE(gateway.received(), QStringList{frames::kOpenCommand});
 }
 
 void TestCommandSession::emptyFrameOnlyOpens_data()
@@ -169,15 +206,19 @@ void TestCommandSession::openFailsWithoutSending_data()
     QTest::addColumn<QString>("gatewayPassword");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("noGreeting");
-    QTest::addColumn<int>("passwordWarnings");
-    QTest::addColumn<QList<int>>("trayIcons");
+    QTest::addColumn<LinkState>("state");
 
-    QTest::newRow("no greeting") << QString() << QString() << true << 0 << QList<int>();
-    QTest::newRow("password missing") << "12345" << QString() << false << 1 << QList<int>{0};
+    QTest::newRow("no greeting") << QString() << QString() << true << LinkState::NotOpened;
+    QTest::newRow("password missing")
+        << "12345" << QString() << false << LinkState::PasswordMissing;
     QTest::newRow("password not a number") << "12345"
-                                           << "12a45" << false << 1 << QList<int>{0};
+                                           << "12a45" << false << LinkState::PasswordMissing;
+    QTest::newRow("password with a sign") << "12345"
+                                          << "+12345" << false << LinkState::PasswordMissing;
+    QTest::newRow("password beyond 32 bits") << "12345"
+                                             << "4294967296" << false << LinkState::PasswordMissing;
     QTest::newRow("wrong password") << "12345"
-                                    << "54321" << false << 0 << QList<int>();
+                                    << "54321" << false << LinkState::NotOpened;
 }
 
 void TestCommandSession::openFailsWithoutSending()
@@ -185,49 +226,45 @@ void TestCommandSession::openFailsWithoutSending()
     QFETCH(QString, gatewayPassword);
     QFETCH(QString, password);
     QFETCH(bool, noGreeting);
-    QFETCH(int, passwordWarnings);
-    QFETCH(QList<int>, trayIcons);
+    QFETCH(LinkState, state);
 
     sim::Options options;
     options.password = gatewayPassword;
     options.faults.noGreeting = noGreeting;
     startSimulator(options);
-    CommandSession* session = makeSession();
+    // An open window far longer than the test: a refusal or a nonce nobody can answer ends the
+    // open at once, not when the window runs out.
+    SessionTimings timings = fastTimings();
+    timings.openWindowMs = 60000;
+    CommandSession* session = makeSession(timings);
     session->setPassword(password);
-    QSignalSpy status(session, &CommandSession::statusText);
-    QSignalSpy warnings(session, &CommandSession::passwordMissing);
-    QSignalSpy tray(session, &CommandSession::trayIconRequested);
-    QSignalSpy fallback(session, &CommandSession::fallbackToManual);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->SendTCP(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QVERIFY(!session->isConnected());
-    QCOMPARE(statusTexts(status).last(), m_texts.noConnection);
-    QCOMPARE(warnings.count(), passwordWarnings);
-    QCOMPARE(intArgs(tray), trayIcons);
-    QCOMPARE(fallback.count(), 0); // only a missing connection changes the mode
+    // Exactly one state tells why.
+    QCOMPARE(linkStates(states),
+             (QList<LinkState>{LinkState::Connecting, LinkState::Connected, state}));
     QVERIFY(!m_sim->receivedFrames().contains(kRequest));
     if (noGreeting)
         QVERIFY(m_sim->receivedFrames().isEmpty());
-    else if (password.isEmpty() || passwordWarnings > 0)
+    else if (state == LinkState::PasswordMissing)
         QCOMPARE(m_sim->receivedFrames(), QStringList{frames::kOpenCommand});
 }
 
-void TestCommandSession::connectionRefusedFallsBackToManual()
+void TestCommandSession::connectionRefusedReportsNoConnection()
 {
     CommandSession* session = makeSession();
     session->setPeer(QStringLiteral("127.0.0.1"), closedLoopbackPort());
-    QSignalSpy status(session, &CommandSession::statusText);
-    QSignalSpy tray(session, &CommandSession::trayIconRequested);
-    QSignalSpy fallback(session, &CommandSession::fallbackToManual);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->SendTCP(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
-    QCOMPARE(statusTexts(status), (QStringList{m_texts.connecting, m_texts.noConnection}));
-    QCOMPARE(intArgs(tray), QList<int>{0});
-    QCOMPARE(fallback.count(), 1);
+    QCOMPARE(linkStates(states),
+             (QList<LinkState>{LinkState::Connecting, LinkState::NoConnection}));
 }
 
 void TestCommandSession::unacknowledgedFrameIsSentThreeTimes_data()
@@ -249,14 +286,15 @@ void TestCommandSession::unacknowledgedFrameIsSentThreeTimes()
     options.faults.silent = silent;
     startSimulator(options);
     CommandSession* session = makeSession();
-    QSignalSpy status(session, &CommandSession::statusText);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->SendTCP(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 3);
-    QCOMPARE(statusTexts(status).last(),
-             QStringLiteral("Not recived ACK after 3 Attemps.  *#3*10*0##"));
+    QCOMPARE(linkStates(states).last(), LinkState::FrameNotAcknowledged);
+    QCOMPARE(linkDetails(states).last(), kRequest);
+    QCOMPARE(linkStates(states).count(LinkState::FrameNotAcknowledged), 1);
     QVERIFY(session->isConnected()); // the session stays open
 }
 
@@ -289,6 +327,7 @@ void TestCommandSession::closingFailsEveryRequestAtOnce()
     session->SendTCP(kRequest, m_results.callback(kRequest));
     session->SendTCP(second, m_results.callback(second));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 3000);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->setClosing();
 
@@ -304,6 +343,7 @@ void TestCommandSession::closingFailsEveryRequestAtOnce()
     QCOMPARE(m_results.entries.last().ok, false);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 1);
     QCOMPARE(m_sim->connectionCount(), 1);
+    QVERIFY(states.isEmpty()); // our own close is not the gateway's
 }
 
 void TestCommandSession::peerClosingDuringWaitFailsAtOnce()
@@ -313,13 +353,13 @@ void TestCommandSession::peerClosingDuringWaitFailsAtOnce()
     options.faults.closeAfterFrames = 2; // the open frame and the request
     startSimulator(options);
     CommandSession* session = makeSession();
-    QSignalSpy status(session, &CommandSession::statusText);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
 
     session->SendTCP(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 1); // no further attempt
-    QCOMPARE(statusTexts(status).last(), m_texts.peerClosed);
+    QCOMPARE(linkStates(states).last(), LinkState::PeerClosed);
     QVERIFY(!session->isConnected());
 }
 
@@ -360,7 +400,7 @@ void TestCommandSession::replyAndAckInOneChunk()
     ScriptedGateway gateway;
     CommandSession* session = makeSession();
     session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
-    QSignalSpy chunks(session, &CommandSession::dataArrived);
+    QSignalSpy answers(session, &CommandSession::answerReceived);
     QSignalSpy received(session, &CommandSession::frameReceived);
     const QByteArray chunk = "*#3*10*0*230*2*460*1234##*#*1##";
 
@@ -372,9 +412,50 @@ void TestCommandSession::replyAndAckInOneChunk()
     gateway.sendOn(frames::kOpenCommand, chunk);
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{false, true}), 3000);
-    QCOMPARE(chunks.last().at(0).toString(), QString::fromLatin1(chunk));
+    // The greeting and the open's ACK were bare answers; the reply's read was not.
+    QCOMPARE(answers.count(), 1);
     QCOMPARE(received.count(), 1);
     QCOMPARE(received.first().at(0).toString(), QStringLiteral("*#3*10*0*230*2*460*1234##"));
+}
+
+void TestCommandSession::answerReceivedOncePerRead_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("answers");
+    QTest::addColumn<QStringList>("frames");
+
+    QTest::newRow("bare ACK") << QByteArray("*#*1##") << 0 << QStringList();
+    QTest::newRow("bare NACK") << QByteArray("*#*0##") << 0 << QStringList();
+    QTest::newRow("two ACKs") << QByteArray("*#*1##*#*1##") << 1 << QStringList();
+    QTest::newRow("NACK behind junk") << QByteArray("xx\x01*#*0##") << 1 << QStringList();
+    QTest::newRow("half a reply") << QByteArray("*#3*10*0*230") << 1 << QStringList();
+    QTest::newRow("reply and ACK") << QByteArray("*#3*10*0*230*2*460*1234##*#*1##") << 1
+                                   << QStringList{"*#3*10*0*230*2*460*1234##"};
+}
+
+void TestCommandSession::answerReceivedOncePerRead()
+{
+    QFETCH(QByteArray, bytes);
+
+    ScriptedGateway gateway;
+    CommandSession* session = makeSession();
+    session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
+    session->SendTCP(QString(), m_results.callback(QString()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
+    // Connected after the session's own handler, so a read is done with when this sees it.
+    QSignalSpy reads(session->findChild<QTcpSocket*>(QStringLiteral("Winsock1")),
+                     &QTcpSocket::readyRead);
+    QSignalSpy answers(session, &CommandSession::answerReceived);
+    QSignalSpy received(session, &CommandSession::frameReceived);
+
+    gateway.sendOn(frames::kOpenCommand, bytes);
+
+    QTRY_COMPARE_WITH_TIMEOUT(reads.count(), 1, 3000);
+    QTEST(int(answers.count()), "answers");
+    QStringList frames;
+    for (const auto& args : received)
+        frames << args.at(0).toString();
+    QTEST(frames, "frames");
 }
 
 void TestCommandSession::sendWhileAnotherWaitsGetsItsOwnResult()
@@ -431,6 +512,44 @@ void TestCommandSession::destroyedWithPendingRequests()
     QVERIFY(m_results.entries.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions(), 0, 3000);
     QVERIFY(m_results.entries.isEmpty());
+}
+
+void TestCommandSession::defaultTimingsAreTheDocumentedOnes()
+{
+    // What a session built without timings uses; the waits that a test can watch in
+    // reasonable time are watched below and in the monitor session's tests.
+    const SessionTimings defaults;
+    QCOMPARE(defaults.connectMs, 10000);
+    QCOMPARE(defaults.greetingMs, 10000);
+    QCOMPARE(defaults.openWindowMs, 1000);
+    QCOMPARE(defaults.ackWaitMs, 10000);
+    QCOMPARE(defaults.attempts, 3);
+}
+
+void TestCommandSession::defaultSessionWaitsTenSecondsForTheAck()
+{
+    ScriptedGateway gateway; // acknowledges the open, never the frame
+    m_session = std::make_unique<CommandSession>();
+    CommandSession* session = m_session.get();
+    session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
+    session->SendTCP(QString(), m_results.callback(QString()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 5000);
+
+    // Started before the frame leaves, so it fires before a 10 s wait for the ACK could end.
+    int copiesAtCheck = -1;
+    qsizetype resultsAtCheck = -1;
+    QTimer::singleShot(8000, this, [&] {
+        copiesAtCheck = gateway.countOf(kRequest);
+        resultsAtCheck = m_results.entries.size();
+    });
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+
+    QTRY_VERIFY_WITH_TIMEOUT(copiesAtCheck >= 0, 20000);
+    QCOMPARE(copiesAtCheck, 1);
+    QCOMPARE(resultsAtCheck, 1);
+    // And the wait does end: the second attempt follows.
+    QTRY_COMPARE_WITH_TIMEOUT(gateway.countOf(kRequest), 2, 8000);
+    QCOMPARE(m_results.entries.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCommandSession)

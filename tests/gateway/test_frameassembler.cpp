@@ -4,6 +4,21 @@
 
 using powerlog::FrameAssembler;
 
+namespace {
+
+// The frames one feed hands out, in order.
+QStringList feed(FrameAssembler& assembler, const QByteArray& bytes)
+{
+    QStringList frames;
+    assembler.feed(bytes, [&frames](QLatin1StringView frame) {
+        frames << QString(frame);
+        return true;
+    });
+    return frames;
+}
+
+} // namespace
+
 class TestFrameAssembler : public QObject
 {
     Q_OBJECT
@@ -15,6 +30,8 @@ private slots:
     void floodWithoutTerminatorStaysBounded_data();
     void floodWithoutTerminatorStaysBounded();
     void clearDropsPending();
+    void stoppingDropsTheRest_data();
+    void stoppingDropsTheRest();
 };
 
 void TestFrameAssembler::cutsStream_data()
@@ -51,7 +68,7 @@ void TestFrameAssembler::cutsStream()
     FrameAssembler assembler;
     QStringList frames;
     for (const QByteArray& chunk : chunks)
-        frames += assembler.feed(chunk);
+        frames += feed(assembler, chunk);
     QTEST(frames, "frames");
     QVERIFY(assembler.pending().isEmpty());
 }
@@ -59,7 +76,7 @@ void TestFrameAssembler::cutsStream()
 void TestFrameAssembler::keepsUnfinishedTail()
 {
     FrameAssembler assembler;
-    QCOMPARE(assembler.feed("*#*1##*#3*10*0*23"), QStringList{"*#*1##"});
+    QCOMPARE(feed(assembler, "*#*1##*#3*10*0*23"), QStringList{"*#*1##"});
     QCOMPARE(assembler.pending(), QStringLiteral("*#3*10*0*23"));
 }
 
@@ -70,8 +87,8 @@ void TestFrameAssembler::anyByteIsAccepted()
     for (int b = 0; b < 256; ++b)
         everyByte.append(char(b));
     for (int round = 0; round < 100; ++round)
-        assembler.feed(everyByte);
-    QCOMPARE(assembler.feed("*#*1##"), QStringList{"*#*1##"});
+        feed(assembler, everyByte);
+    QCOMPARE(feed(assembler, "*#*1##"), QStringList{"*#*1##"});
 }
 
 void TestFrameAssembler::floodWithoutTerminatorStaysBounded_data()
@@ -87,21 +104,51 @@ void TestFrameAssembler::floodWithoutTerminatorStaysBounded()
     QFETCH(QByteArray, flood);
     FrameAssembler assembler;
     for (int round = 0; round < 100; ++round) {
-        QVERIFY(assembler.feed(flood).isEmpty());
+        QVERIFY(feed(assembler, flood).isEmpty());
         QVERIFY(assembler.pending().size() <= FrameAssembler::kLimit);
     }
     // A real frame still gets through once the peer comes to its senses (the flood's tail is
     // dropped by the junk in front of the frame).
-    QCOMPARE(assembler.feed(" *#*1##"), QStringList{"*#*1##"});
+    QCOMPARE(feed(assembler, " *#*1##"), QStringList{"*#*1##"});
 }
 
 void TestFrameAssembler::clearDropsPending()
 {
     FrameAssembler assembler;
-    assembler.feed("*#3*10");
+    feed(assembler, "*#3*10");
     assembler.clear();
     QVERIFY(assembler.pending().isEmpty());
-    QCOMPARE(assembler.feed("*0*1*2*3*4##"), QStringList{"*0*1*2*3*4##"});
+    QCOMPARE(feed(assembler, "*0*1*2*3*4##"), QStringList{"*0*1*2*3*4##"});
+}
+
+void TestFrameAssembler::stoppingDropsTheRest_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("frame inside the feed") << QByteArray() << QByteArray("*#*1##*#*0##*3*1*#");
+    QTest::newRow("frame begun in an earlier feed")
+        << QByteArray("*#*") << QByteArray("1##*#*0##*3*1*#");
+}
+
+void TestFrameAssembler::stoppingDropsTheRest()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, bytes);
+    FrameAssembler assembler;
+    QVERIFY(feed(assembler, before).isEmpty());
+
+    // The sink stops at the first frame: it is handed out before the rest is even looked at.
+    QStringList frames;
+    const bool whole = assembler.feed(bytes, [&](QLatin1StringView frame) {
+        frames << QString(frame);
+        return false;
+    });
+    QVERIFY(!whole);
+    QCOMPARE(frames, QStringList{"*#*1##"});
+    // Nothing of the stopped feed lingers: the next frame starts clean.
+    QVERIFY(assembler.pending().isEmpty());
+    QCOMPARE(feed(assembler, "5##*#*1##"), QStringList{"*#*1##"});
 }
 
 QTEST_APPLESS_MAIN(TestFrameAssembler)

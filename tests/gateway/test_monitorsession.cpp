@@ -5,14 +5,13 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 using namespace powerlog;
 using namespace powerlog::test;
 
 namespace {
-
-const QString kSuffix = QStringLiteral(" (Monitor)");
 
 // Load events as "index:state", easy to compare and to read in a failure message.
 QStringList loadEvents(const QSignalSpy& spy)
@@ -43,21 +42,19 @@ private slots:
     void openFails();
     void peerCloseAndReopen();
     void closingStopsEverything();
+    void defaultTimings_data();
+    void defaultTimings();
 
 private:
-    void makeSessions(quint16 port);
+    void makeSessions(quint16 port, SessionTimings timings = fastTimings());
     void openOn(ScriptedGateway& gateway);
 
-    SharedTexts m_texts;
     std::unique_ptr<sim::GatewaySimulator> m_sim;
     std::unique_ptr<CommandSession> m_command;
     std::unique_ptr<MonitorSession> m_monitor;
 };
 
-void TestMonitorSession::init()
-{
-    m_texts = textsFor(QStringLiteral("eng"));
-}
+void TestMonitorSession::init() {}
 
 void TestMonitorSession::cleanup()
 {
@@ -66,11 +63,11 @@ void TestMonitorSession::cleanup()
     m_sim.reset();
 }
 
-void TestMonitorSession::makeSessions(quint16 port)
+void TestMonitorSession::makeSessions(quint16 port, SessionTimings timings)
 {
-    m_command = std::make_unique<CommandSession>(m_texts, fastTimings());
+    m_command = std::make_unique<CommandSession>(fastTimings());
     m_command->setPeer(QStringLiteral("127.0.0.1"), port);
-    m_monitor = std::make_unique<MonitorSession>(m_texts, *m_command, fastTimings());
+    m_monitor = std::make_unique<MonitorSession>(*m_command, timings);
     m_monitor->setPeer(QStringLiteral("127.0.0.1"), port);
 }
 
@@ -103,7 +100,7 @@ void TestMonitorSession::opensOnceAndAsksForLoadStates()
     makeSessions(m_sim->port());
     m_command->setPassword(password);
     m_monitor->setPassword(password);
-    QSignalSpy status(m_monitor.get(), &MonitorSession::statusText);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
 
     m_monitor->StartMonitor();
@@ -111,15 +108,14 @@ void TestMonitorSession::opensOnceAndAsksForLoadStates()
 
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 3000);
     QVERIFY(m_monitor->isConnected());
-    QCOMPARE(statusTexts(status),
-             (QStringList{m_texts.connecting + kSuffix,
-                          m_texts.connected + " 127.0.0.1:" + QString::number(m_sim->port())}));
+    QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected}));
+    QCOMPARE(linkDetails(states).last(), "127.0.0.1:" + QString::number(m_sim->port()));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(frames::kLoadStatusRequest), 1, 3000);
     QCOMPARE(m_sim->openCommandSessions(), 1); // asked on the command session
     QCOMPARE(m_sim->receivedFrames().count(frames::kOpenEvent), 1);
 
     m_monitor->StartMonitor(); // open: nothing at all
-    QCOMPARE(status.count(), 2);
+    QCOMPARE(states.count(), 2);
     QCOMPARE(opened.count(), 1);
 }
 
@@ -143,19 +139,22 @@ void TestMonitorSession::eventsOfOneArrival_data()
     QTest::addColumn<QByteArray>("chunk");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("badPiece");
 
     QTest::newRow("three events in order")
-        << QByteArray("*3*0*#4##*3*1*#5##*3*2*#2##") << QStringList{"3:0", "4:1", "1:2"} << false;
+        << QByteArray("*3*0*#4##*3*1*#5##*3*2*#2##") << QStringList{"3:0", "4:1", "1:2"} << false
+        << QString();
     QTest::newRow("unfinished frame waits")
-        << QByteArray("*3*0*#4##*3*1*#5") << QStringList{"3:0"} << false;
+        << QByteArray("*3*0*#4##*3*1*#5") << QStringList{"3:0"} << false << QString();
     QTest::newRow("position 9 is not ours")
-        << QByteArray("*3*0*#9##*3*1*#1##") << QStringList{"0:1"} << false;
+        << QByteArray("*3*0*#9##*3*1*#1##") << QStringList{"0:1"} << false << QString();
     QTest::newRow("other frames ignored")
-        << QByteArray("*#*1##*1*1*21##*3*3*#8##") << QStringList{"7:3"} << false;
+        << QByteArray("*#*1##*1*1*21##*3*3*#8##") << QStringList{"7:3"} << false << QString();
     QTest::newRow("position 0 stops the rest")
-        << QByteArray("*3*0*#2##*3*0*#0##*3*1*#5##") << QStringList{"1:0"} << true;
+        << QByteArray("*3*0*#2##*3*0*#0##*3*1*#5##") << QStringList{"1:0"} << true
+        << QStringLiteral("*3*0*#0");
     QTest::newRow("position not a digit")
-        << QByteArray("*3*0*#x##*3*1*#5##") << QStringList() << true;
+        << QByteArray("*3*0*#x##*3*1*#5##") << QStringList() << true << QStringLiteral("*3*0*#x");
 }
 
 void TestMonitorSession::eventsOfOneArrival()
@@ -177,7 +176,7 @@ void TestMonitorSession::eventsOfOneArrival()
     QCOMPARE(errors.count(), failed ? 1 : 0);
     QCOMPARE(handled.count(), failed ? 0 : 1);
     if (failed)
-        QVERIFY(!errors.first().at(0).toString().isEmpty());
+        QTEST(errors.first().at(0).value<frames::LoadEventError>().piece, "badPiece");
 }
 
 void TestMonitorSession::eventSplitAcrossSegmentsIsKept()
@@ -202,13 +201,18 @@ void TestMonitorSession::openFails_data()
     QTest::addColumn<QString>("gatewayPassword");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("noGreeting");
-    QTest::addColumn<QList<int>>("trayIcons");
+    QTest::addColumn<QList<LinkState>>("states");
 
-    QTest::newRow("no connection") << false << QString() << QString() << false << QList<int>{0};
-    QTest::newRow("no greeting") << true << QString() << QString() << true << QList<int>();
-    QTest::newRow("password missing") << true << "12345" << QString() << false << QList<int>{0};
-    QTest::newRow("wrong password") << true << "12345"
-                                    << "54321" << false << QList<int>();
+    using S = LinkState;
+    QTest::newRow("no connection")
+        << false << QString() << QString() << false << QList<S>{S::Connecting, S::NoConnection};
+    QTest::newRow("no greeting") << true << QString() << QString() << true
+                                 << QList<S>{S::Connecting, S::Connected, S::NotOpened};
+    QTest::newRow("password missing") << true << "12345" << QString() << false
+                                      << QList<S>{S::Connecting, S::Connected, S::PasswordMissing};
+    QTest::newRow("wrong password")
+        << true << "12345"
+        << "54321" << false << QList<S>{S::Connecting, S::Connected, S::NotOpened};
 }
 
 void TestMonitorSession::openFails()
@@ -217,7 +221,7 @@ void TestMonitorSession::openFails()
     QFETCH(QString, gatewayPassword);
     QFETCH(QString, password);
     QFETCH(bool, noGreeting);
-    QFETCH(QList<int>, trayIcons);
+    QFETCH(QList<LinkState>, states);
 
     sim::Options options;
     options.password = gatewayPassword;
@@ -230,19 +234,17 @@ void TestMonitorSession::openFails()
     }
     makeSessions(port);
     m_monitor->setPassword(password);
-    QSignalSpy status(m_monitor.get(), &MonitorSession::statusText);
-    QSignalSpy tray(m_monitor.get(), &MonitorSession::trayIconRequested);
+    QSignalSpy reported(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
-    QSignalSpy warnings(m_command.get(), &CommandSession::passwordMissing);
+    QSignalSpy commandStates(m_command.get(), &CommandSession::linkStateChanged);
 
     m_monitor->StartMonitor();
 
-    QTRY_COMPARE_WITH_TIMEOUT(statusTexts(status).last(), m_texts.noConnection + kSuffix, 3000);
-    QCOMPARE(statusTexts(status).first(), m_texts.connecting + kSuffix);
-    QCOMPARE(intArgs(tray), trayIcons);
+    QTRY_COMPARE_WITH_TIMEOUT(reported.count(), states.size(), 3000);
+    QCOMPARE(linkStates(reported), states);
     QVERIFY(!m_monitor->isConnected());
     QCOMPARE(opened.count(), 0);
-    QCOMPARE(warnings.count(), 0); // the monitor never asks the user for the password
+    QVERIFY(commandStates.isEmpty()); // the command session is not even opened
     QVERIFY(!m_sim->receivedFrames().contains(frames::kLoadStatusRequest));
     if (listening && password.isEmpty() && !gatewayPassword.isEmpty())
         QCOMPARE(m_sim->receivedFrames(), QStringList{frames::kOpenEvent});
@@ -252,11 +254,11 @@ void TestMonitorSession::peerCloseAndReopen()
 {
     ScriptedGateway gateway;
     openOn(gateway);
-    QSignalSpy status(m_monitor.get(), &MonitorSession::statusText);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
 
     gateway.closeSession(frames::kOpenEvent);
-    QTRY_COMPARE_WITH_TIMEOUT(statusTexts(status), QStringList{m_texts.peerClosed}, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(linkStates(states), QList<LinkState>{LinkState::PeerClosed}, 3000);
     QVERIFY(!m_monitor->isConnected());
 
     m_monitor->StartMonitor();
@@ -268,13 +270,56 @@ void TestMonitorSession::closingStopsEverything()
 {
     ScriptedGateway gateway;
     openOn(gateway);
-    QSignalSpy status(m_monitor.get(), &MonitorSession::statusText);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
 
     m_monitor->setClosing();
     m_monitor->StartMonitor();
 
     QVERIFY(!m_monitor->isConnected());
-    QVERIFY(status.isEmpty()); // our own close is not the gateway's
+    QVERIFY(states.isEmpty()); // our own close is not the gateway's
+}
+
+void TestMonitorSession::defaultTimings_data()
+{
+    QTest::addColumn<bool>("greet");
+    QTest::addColumn<int>("checkAtMs");
+    QTest::addColumn<int>("givenUpWithinMs"); // after the check
+
+    // A gateway that never greets, and one that greets but never answers the open.
+    QTest::newRow("greeting, 10 s") << false << 8000 << 8000;
+    QTest::newRow("open window, 1 s") << true << 800 << 4000;
+}
+
+// A session built without timings waits as long as the defaults say: not given up at 80 % of
+// the wait, given up within a generous bound after it.
+void TestMonitorSession::defaultTimings()
+{
+    QFETCH(bool, greet);
+    QFETCH(int, checkAtMs);
+    QFETCH(int, givenUpWithinMs);
+
+    ScriptedGateway gateway;
+    gateway.greet = greet;
+    gateway.answerOpen = false;
+    m_command = std::make_unique<CommandSession>();
+    m_monitor = std::make_unique<MonitorSession>(*m_command);
+    m_monitor->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+
+    // Started before the wait does, so it fires first even on a slow machine.
+    QList<LinkState> statesAtCheck;
+    bool checked = false;
+    QTimer::singleShot(checkAtMs, this, [&] {
+        statesAtCheck = linkStates(states);
+        checked = true;
+    });
+    m_monitor->StartMonitor();
+
+    QTRY_VERIFY_WITH_TIMEOUT(checked, checkAtMs + 10000);
+    QCOMPARE(statesAtCheck, (QList<LinkState>{LinkState::Connecting, LinkState::Connected}));
+    QTRY_COMPARE_WITH_TIMEOUT(linkStates(states).size(), 3, givenUpWithinMs);
+    QCOMPARE(linkStates(states).last(), LinkState::NotOpened);
+    QCOMPARE(gateway.received(), greet ? QStringList{frames::kOpenEvent} : QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestMonitorSession)

@@ -1,4 +1,5 @@
 #include "gateway/frameassembler.h"
+#include "acquisition/reading.h"
 #include "gateway/frames.h"
 #include "gateway/openpassword.h"
 #include "simulator/gatewaysimulator.h"
@@ -31,7 +32,10 @@ public:
             const QByteArray chunk = socket.readAll();
             chunks.append(chunk);
             raw += chunk;
-            frames += assembler.feed(chunk);
+            assembler.feed(chunk, [this](QLatin1StringView frame) {
+                frames << QString(frame);
+                return true;
+            });
         });
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
@@ -190,7 +194,7 @@ void TestSimulator::passwordExchange()
     const QString nonce = peer.frames.at(1);
     QVERIFY2(QRegularExpression(QStringLiteral("^\\*#\\d{8,10}##$")).match(nonce).hasMatch(),
              qPrintable(nonce));
-    QVERIFY(frames::IsPasswordRequest(nonce) && !frames::IsAck(nonce));
+    QCOMPARE(frames::Classify(QLatin1StringView(nonce.toLatin1())), frames::FrameKind::Nonce);
 
     QString buffer = nonce;
     peer.send(OpenPasswordReply(buffer, rightPassword ? 12345u : 54321u));
@@ -214,11 +218,12 @@ void TestSimulator::measurementReplyThenAck()
              qPrintable(peer->frames.at(2)));
     QCOMPARE(peer->frames.at(3), frames::kAck);
 
-    const frames::Measurement m = frames::ParseMeasurement(peer->frames.at(2));
-    QCOMPARE(m.kind, frames::Measurement::Kind::Full);
-    QVERIFY(m.V.toInt() >= 226 && m.V.toInt() <= 234);
-    QVERIFY(m.W.toInt() > 0 && m.W.toInt() <= 32767);
-    QCOMPARE(m.A.toDouble(), std::round(m.W.toDouble() / m.V.toDouble() * 10) / 10);
+    const auto m = readingFromFrame(peer->frames.at(2), QDateTime());
+    QVERIFY(m);
+    QCOMPARE(m->kind, Reading::Kind::Full);
+    QVERIFY(m->V.toInt() >= 226 && m->V.toInt() <= 234);
+    QVERIFY(m->W.toInt() > 0 && m->W.toInt() <= 32767);
+    QCOMPARE(m->A.toDouble(), std::round(m->W.toDouble() / m->V.toDouble() * 10) / 10);
 }
 
 void TestSimulator::energyNeverFalls()
@@ -234,7 +239,8 @@ void TestSimulator::energyNeverFalls()
         QTRY_COMPARE_WITH_TIMEOUT(peer->framesMatching(kReadingPattern).size(), reading + 1,
                                   kWaitMs);
         const qint64 energy =
-            frames::ParseMeasurement(peer->framesMatching(kReadingPattern).last()).E.toLongLong();
+            readingFromFrame(peer->framesMatching(kReadingPattern).last(), QDateTime())
+                ->E.toLongLong();
         QVERIFY(energy >= last);
         last = energy;
     }

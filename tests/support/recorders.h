@@ -29,10 +29,14 @@ public:
     {
         shown.append({title, text, icon, false});
     }
-    bool askYesNo(const QString& title, const QString& text) override
+    // Answers at once, from the queue.
+    void askYesNo(const QString& title, const QString& text,
+                  std::function<void(bool yes)> answer) override
     {
         shown.append({title, text, Icon::Question, true});
-        return answers.isEmpty() ? true : answers.dequeue();
+        const bool yes = answers.isEmpty() ? true : answers.dequeue();
+        if (answer)
+            answer(yes);
     }
 
     QStringList texts() const

@@ -1,5 +1,6 @@
 #include "acquisition/poller.h"
 #include "app/version.h"
+#include "ui/main/loadicons.h"
 #include "windowharness.h"
 
 #include <QAbstractButton>
@@ -50,7 +51,7 @@ private slots:
         QCOMPARE(h.tray.calls.first().picture, 0);
         QCOMPARE(h.tray.calls.first().text, QStringLiteral("Powerlog"));
         QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tupd"))->isActive());
-        QVERIFY(!w.poller().Tclk().isActive());
+        QVERIFY(!h.poller.Tclk().isActive());
         // Start-up opens no connection.
         QCOMPARE(h.simulator.connectionCount(), 0);
     }
@@ -59,19 +60,20 @@ private slots:
     {
         WindowHarness h;
         h.load();
-        QStringList names = {"ImRec", "ImStop", "ImReload", "ImTool", "Igraf", "Idel", "Pmod",
-                             "StBar", "Shbar",  "Pgraph",   "Lload",  "Shi_0", "Iold", "Ily",
-                             "Ila",   "Ilr",    "Ilg",      "Ilv",    "Image1"};
+        QStringList names = {"ImRec", "ImStop", "ImReload", "ImTool", "Igraf", "Idel",  "Pmod",
+                             "StBar", "Shbar",  "Pgraph",   "Lload",  "Shi_0", "Image1"};
         for (int i = 0; i < 4; ++i)
             names << QStringLiteral("Lb_%1").arg(i);
         for (int i = 0; i <= 10; ++i)
-            names << QStringLiteral("Lbt_%1").arg(i) << QStringLiteral("PicSt_%1").arg(i);
+            names << QStringLiteral("Lbt_%1").arg(i);
         for (int i = 0; i < 8; ++i)
             names << QStringLiteral("Iload_%1").arg(i);
         for (const QString& name : names)
             QVERIFY2(h.control(name), qPrintable(name));
-        for (const char* timer : {"Tclk", "Tcol", "Tscor", "Tst", "Tpop", "Tupd"})
+        for (const char* timer : {"Tcol", "Tst", "Tpop", "Tupd"})
             QVERIFY2(h.window->findChild<QTimer*>(QLatin1String(timer)), timer);
+        QCOMPARE(h.poller.Tclk().objectName(), QStringLiteral("Tclk"));
+        QCOMPARE(h.window->loadIcons().scrollTimer()->objectName(), QStringLiteral("Tscor"));
     }
 
     void startUpModes_data()
@@ -124,16 +126,16 @@ private slots:
                          {"Start/RecAuto", recAuto}});
         FrmMain& w = h.load();
         QCOMPARE(w.AutoMode(), autoMode);
-        QCOMPARE(w.poller().Tclk().isActive(), autoMode);
-        QCOMPARE(w.poller().Tclk().interval(), 1000);
+        QCOMPARE(h.poller.Tclk().isActive(), autoMode);
+        QCOMPARE(h.poller.Tclk().interval(), 1000);
         QCOMPARE(w.Recording(), recording);
         QCOMPARE(h.control("ImStop")->isHidden(), !recording);
         QCOMPARE(h.control("ImRec")->isHidden(), recording);
         QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Tst"))->isActive(), keepAlive);
         QCOMPARE(w.panelText(2), panel2);
         if (autoMode) {
-            QVERIFY(w.poller().PollNow());
-            QCOMPARE(w.poller().PollTicks(), 0);
+            QVERIFY(h.poller.PollNow());
+            QCOMPARE(h.poller.PollTicks(), 0);
         }
     }
 
@@ -189,7 +191,7 @@ private slots:
         QCOMPARE(h.control("ImStop")->toolTip(), QStringLiteral("Stop"));
         QCOMPARE(w.panelText(2), QStringLiteral("Automatic"));
         QCOMPARE(w.panelText(1), QString());
-        QCOMPARE(h.texts.noConnection, QStringLiteral("Connection not aviable"));
+        QCOMPARE(h.texts(Text::NoConnection), QStringLiteral("Connection not aviable"));
 
         // Codes are case-sensitive: "ENG" changes no text but still rewrites the panels.
         w.SetLanguage(QStringLiteral("ita"));
@@ -205,7 +207,7 @@ private slots:
         QCOMPARE(text(h, "Lbt_0"), QStringLiteral("Tensione"));
         QCOMPARE(h.control("ImRec")->toolTip(), QStringLiteral("Record"));
         QCOMPARE(w.panelText(2), QString());
-        QVERIFY(h.texts.noConnection.isEmpty());
+        QVERIFY(h.texts(Text::NoConnection).isEmpty());
     }
 
     void loadIconTooltipsDoNotFollowTheLanguage()
@@ -234,7 +236,7 @@ private slots:
         QVERIFY(w.findChild<QWidget*>(QStringLiteral("frmAbout")));
         w.Form_Unload();
         QVERIFY(w.isClosing());
-        QVERIFY(!w.poller().Tclk().isActive());
+        QVERIFY(!h.poller.Tclk().isActive());
         QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
         QVERIFY(!h.database.isOpen());
         QTRY_VERIFY(!w.findChild<QWidget*>(QStringLiteral("frmAbout")));

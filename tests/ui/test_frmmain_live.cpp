@@ -1,10 +1,13 @@
-#include "acquisition/activitylight.h"
 #include "acquisition/livegraph.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/poller.h"
+#include "ui/main/activitylight.h"
+#include "ui/main/graphpainter.h"
+#include "ui/main/loadicons.h"
 #include "windowharness.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
@@ -42,7 +45,7 @@ private slots:
     {
         WindowHarness h({{"Option/Language", "eng"}});
         FrmMain& w = h.load();
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*2*460*1234##"));
+        h.receive(QStringLiteral("*#3*10*0*230*2*460*1234##"));
 
         QCOMPARE(text(h, "Lb_0"), QStringLiteral("230"));
         QCOMPARE(text(h, "Lb_1"), QStringLiteral("2"));
@@ -53,7 +56,7 @@ private slots:
         QCOMPARE(text(h, "Lbt_8"), QStringLiteral("460W"));
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("460W"));
         QVERIFY(h.control("Lbt_8")->toolTip().contains(QStringLiteral("26")));
-        QCOMPARE(w.liveGraph().history(99), qint16(460));
+        QCOMPARE(h.meter.liveGraph().history(99), qint16(460));
 
         QCOMPARE(balloons(h), 1);
         const auto balloon = h.tray.calls.last();
@@ -69,7 +72,7 @@ private slots:
                                 "Right click to open the men\u00f9"));
 
         // Later readings change the icon but show no balloon of their own.
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*229*13*3000*1240##"));
+        h.receive(QStringLiteral("*#3*10*0*229*13*3000*1240##"));
         QCOMPARE(w.TrayIconIndex(), 9);
         QCOMPARE(balloons(h), 1);
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("1730W"));
@@ -78,13 +81,13 @@ private slots:
     void powerOnlyReplyChangesOnlyThePower()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        h.load();
         const auto calls = h.tray.calls.size();
-        w.ParseMeasurement(QStringLiteral("*#3*10*3*575##"));
+        h.receive(QStringLiteral("*#3*10*3*575##"));
         QCOMPARE(text(h, "Lb_2"), QStringLiteral("575"));
         QCOMPARE(text(h, "Lb_0"), QStringLiteral("0"));
         QCOMPARE(h.tray.calls.size(), calls);
-        QCOMPARE(w.liveGraph().history(99), qint16(0));
+        QCOMPARE(h.meter.liveGraph().history(99), qint16(0));
     }
 
     void valuesThatAreNotNumbersShowButGoNowhereElse_data()
@@ -108,26 +111,26 @@ private slots:
         WindowHarness h;
         FrmMain& w = h.load();
         w.ImRec_Click();
-        w.ParseMeasurement(frame);
+        h.receive(frame);
         QCOMPARE(text(h, "Lb_2"), power);
         QCOMPARE(rowCount(h), 0);
         QVERIFY(h.prompts.shown.isEmpty());
         QVERIFY(w.Recording());
         if (power != QLatin1String("460"))
-            QCOMPARE(w.liveGraph().history(99), qint16(0));
+            QCOMPARE(h.meter.liveGraph().history(99), qint16(0));
     }
 
     void recordingWritesEachReading()
     {
         WindowHarness h;
         FrmMain& w = h.load();
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
         QCOMPARE(rowCount(h), 0);
 
         w.ImRec_Click();
         QVERIFY(w.Recording());
         QVERIFY(w.AutoMode());
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152.5##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*152.5##"));
         QSqlQuery q(h.database.connection());
         QVERIFY(q.exec(QStringLiteral("select V, a, W, e, Data from Energy")));
         QVERIFY(q.next());
@@ -140,7 +143,7 @@ private slots:
         w.ImStop_Click();
         QVERIFY(!w.Recording());
         QVERIFY(w.AutoMode()); // stopping the recording keeps polling
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*153##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*153##"));
         QCOMPARE(rowCount(h), 1);
     }
 
@@ -150,14 +153,14 @@ private slots:
         FrmMain& w = h.load();
         h.prompts.shown.clear();
         w.ImRec_Click();
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*920*152##"));
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*921*152##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*921*152##"));
         QCOMPARE(h.prompts.shown.size(), 2);
         QCOMPARE(h.prompts.shown.first().title, QStringLiteral("Errore connessione DB"));
         QVERIFY(w.Recording());
 
         EnergyDatabase::createEmpty(h.dir.filePath(EnergyDatabase::kFileName));
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*922*152##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*922*152##"));
         QCOMPARE(h.prompts.shown.size(), 2);
         QCOMPARE(rowCount(h), 1);
     }
@@ -176,14 +179,14 @@ private slots:
         w.Pmod_Click();
         QVERIFY(!w.AutoMode());
         QVERIFY(!w.Recording());
-        QVERIFY(!w.poller().Tclk().isActive());
+        QVERIFY(!h.poller.Tclk().isActive());
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
         QVERIFY(!h.control("ImRec")->isHidden());
 
         w.StBar_PanelClick(2);
         QVERIFY(w.AutoMode());
-        QVERIFY(w.poller().PollNow());
-        QCOMPARE(w.poller().PollTicks(), 0);
+        QVERIFY(h.poller.PollNow());
+        QCOMPARE(h.poller.PollTicks(), 0);
         QVERIFY(!w.Recording());
     }
 
@@ -230,16 +233,16 @@ private slots:
     {
         WindowHarness h;
         FrmMain& w = h.load();
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*2000*1##"));
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*1000*1##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*2000*1##"));
+        h.receive(QStringLiteral("*#3*10*0*230*4*1000*1##"));
         w.Idel_Click();
         QCOMPARE(text(h, "Lbt_8"), QStringLiteral("0W"));
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("0W"));
-        QVERIFY(w.liveGraph().drawingCleared());
-        w.ParseMeasurement(QStringLiteral("*#3*10*0*230*4*700*1##"));
+        QVERIFY(h.meter.liveGraph().drawingCleared());
+        h.receive(QStringLiteral("*#3*10*0*230*4*700*1##"));
         QCOMPARE(text(h, "Lbt_8"), QStringLiteral("700W"));
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("700W"));
-        QCOMPARE(w.liveGraph().history(97), qint16(2000)); // the history survives the clear
+        QCOMPARE(h.meter.liveGraph().history(97), qint16(2000)); // the history survives the clear
     }
 
     void refreshAsksTheGatewayAndShowsItsReading()
@@ -247,6 +250,7 @@ private slots:
         WindowHarness h;
         h.simulator.setReading("231", "4", "925", "1500.5");
         FrmMain& w = h.load();
+        w.show();
         w.ImReload_Click();
         QCOMPARE(w.TrayIconIndex(), 10);
         QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("231"));
@@ -254,6 +258,19 @@ private slots:
         QTRY_VERIFY(w.findChild<ActivityLight*>()->hasStarted());
         QVERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
         QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3##")));
+    }
+
+    // Nobody sees the light of a window hidden in the notification area: it does not animate.
+    void hiddenWindowKeepsTheLightStill()
+    {
+        WindowHarness h;
+        h.simulator.setReading("230", "4", "925", "1500.5");
+        FrmMain& w = h.load();
+        w.ImReload_Click();
+        QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("230"));
+        QTest::qWait(50);
+        QVERIFY(!w.findChild<ActivityLight*>()->timer()->isActive());
+        QVERIFY(!w.findChild<ActivityLight*>()->hasStarted());
     }
 
     void loadIconClickNeedsTheMonitorSession()
@@ -267,7 +284,7 @@ private slots:
         w.Iload_Click(4);
         QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*3*2*#5##")));
         // The forced load comes back as an event and pins the icon.
-        QTRY_COMPARE(w.loadState().picture(4), LoadPicture::Forced);
+        QTRY_COMPARE(w.loadIcons().picture(4), LoadPicture::Forced);
     }
 
     void loadEventsShowInTheBanner()
@@ -279,7 +296,7 @@ private slots:
         QTRY_VERIFY(h.monitor.isConnected());
         h.simulator.setLoadState(2, 0);
         QTRY_COMPARE(text(h, "Lload"), QStringLiteral("OFF: Lavatrice "));
-        QCOMPARE(w.loadState().picture(1), LoadPicture::Off);
+        QCOMPARE(w.loadIcons().picture(1), LoadPicture::Off);
     }
 
     void hoverShowsTheNameUntilThePointerLeaves()
@@ -291,13 +308,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::mouseMove(h.control("Iload_1"));
         QTRY_COMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
-        QCOMPARE(w.loadState().picture(1), LoadPicture::Highlight);
+        QCOMPARE(w.loadIcons().picture(1), LoadPicture::Highlight);
         // The readouts do not end a hover; the window background does.
         QTest::mouseMove(h.control("Lb_0"));
         QCOMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
         QTest::mouseMove(&w, QPoint(330, 215));
         QTRY_COMPARE(text(h, "Lload"), QString());
-        QCOMPARE(w.loadState().picture(1), LoadPicture::Design);
+        QCOMPARE(w.loadIcons().picture(1), LoadPicture::Design);
     }
 
     void aboutLinkLightsUpUnderThePointer()
@@ -376,12 +393,111 @@ private slots:
         h.simulator.close();
         FrmMain& w = h.load();
         QVERIFY(w.AutoMode());
-        w.poller().Tclk().stop();
-        w.poller().Tclk_Timer();
+        h.poller.Tclk().stop();
+        h.poller.Tclk_Timer();
         QTRY_VERIFY(!w.AutoMode());
         QVERIFY(!w.Recording());
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
         QCOMPARE(w.TrayIconIndex(), 0);
+        // The tick that tried still counts: one tick of thirty on the bar.
+        QCOMPARE(h.control("Shbar")->width(), Poller::kBarTwips / 30 / 15);
+    }
+
+    // The graph blanked by the clear button comes back with the next repaint, even when no
+    // reading arrives for an hour.
+    void clearedGraphReturnsAtTheNextRepaint()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        h.receive(QStringLiteral("*#3*10*0*230*4*3000*1##"));
+        QWidget* graph = h.control("Pgraph");
+        const auto newestBarLit = [graph] {
+            const QImage image = graph->grab().toImage();
+            // The newest bar's column, near the bottom of the drawing (two pixels per point).
+            return image.pixelColor(99 * 2, image.height() - 2) == newestBarColour();
+        };
+        QTRY_VERIFY(newestBarLit());
+
+        w.Idel_Click();
+        QVERIFY(!newestBarLit()); // painted blank once
+        QVERIFY(newestBarLit());  // and back at the next painting
+    }
+
+    // A click is the left button pressed and released on the same control.
+    void onlyALeftClickOnTheControlCounts()
+    {
+        WindowHarness h;
+        FrmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto* link = h.control("Lbt_10");
+        auto* load = h.control("Iload_3");
+
+        QTest::mouseClick(link, Qt::RightButton);
+        QVERIFY(!w.findChild<QWidget*>(QStringLiteral("frmAbout")));
+        // Pressed on the load icon, slipped off it before the release.
+        QTest::mousePress(load, Qt::LeftButton);
+        QTest::mouseRelease(load, Qt::LeftButton, {}, QPoint(-40, 10));
+        QTest::mouseClick(load, Qt::RightButton);
+        QTest::qWait(100);
+        QCOMPARE(h.simulator.connectionCount(), 0); // no monitor start, no load command
+
+        QTest::mouseClick(load, Qt::LeftButton);
+        QTRY_VERIFY(h.monitor.isConnected());
+        QTest::mouseClick(link, Qt::LeftButton);
+        QVERIFY(w.findChild<QWidget*>(QStringLiteral("frmAbout")));
+    }
+
+    // The demo names its loads without touching the user's load.ini.
+    void loadNamesGivenForThisRunWinOverLoadIni()
+    {
+        WindowHarness h;
+        h.writeLoadIni("[priority]\n1=Forno\n");
+        RunOverrides run;
+        run.loadNames = QStringList{"Fridge", "Oven"};
+        h.window = std::make_unique<FrmMain>(MainWindowServices{
+            h.settings, h.texts, h.prompts, h.desktop, h.tray, h.command, h.monitor, h.database,
+            h.meter, h.poller, h.loads, h.dir.path(), nullptr, run});
+        FrmMain* w = h.window.get();
+        w->Form_Load();
+        QCOMPARE(w->LoadNames().mid(0, 2), (QStringList{"Fridge", "Oven"}));
+        QCOMPARE(h.control("Iload_1")->toolTip(), QStringLiteral("Oven"));
+        h.loads.applyLoadEvent(1, u'0');
+        w->loadIcons().loadEventsHandled();
+        QCOMPARE(text(h, "Lload"), QStringLiteral("OFF: Oven "));
+    }
+
+    // The value labels take their colours from the palette: a style sheet would reach their
+    // tooltips too and paint light text on the tooltip's light background.
+    void maximumTooltipUsesTheTooltipColours()
+    {
+        WindowHarness h;
+        h.load();
+        h.receive(QStringLiteral("*#3*10*0*230*4*900*1##"));
+        auto* maximum = h.control<QLabel>("Lbt_8");
+        QVERIFY(!maximum->toolTip().isEmpty());
+        QVERIFY(maximum->styleSheet().isEmpty());
+        for (QWidget* parent = maximum->parentWidget(); parent; parent = parent->parentWidget())
+            QVERIFY(parent->styleSheet().isEmpty());
+    }
+
+    // The automatic start opens the monitor session and asks for the load states before the
+    // first measurement request goes out.
+    void automaticStartAsksForLoadStatesFirst()
+    {
+        WindowHarness h({{"Start/Auto", "1"}});
+        h.load();
+        h.poller.Tclk().stop();
+        h.poller.Tclk_Timer();
+        QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+        const QStringList frames = h.simulator.receivedFrames();
+        QVERIFY(frames.contains(QStringLiteral("*#3##")));
+        QVERIFY(frames.indexOf(QStringLiteral("*99*1##")) <
+                frames.indexOf(QStringLiteral("*#3##")));
+        QVERIFY(frames.indexOf(QStringLiteral("*#3##")) <
+                frames.indexOf(QStringLiteral("*#3*10*0##")));
     }
 };
 

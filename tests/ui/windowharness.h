@@ -4,6 +4,9 @@
 // simulated gateway on 127.0.0.1 with short time limits.
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/loadstate.h"
+#include "acquisition/meter.h"
+#include "acquisition/poller.h"
 #include "app/config.h"
 #include "app/language.h"
 #include "app/settingsstore.h"
@@ -24,15 +27,18 @@ struct WindowHarness
 {
     QTemporaryDir dir;
     SettingsStore settings{dir.filePath(QStringLiteral("settings.ini"))};
-    SharedTexts texts;
+    Texts texts;
     RecordingPrompts prompts;
     RecordingDesktop desktop;
     RecordingTray tray;
     FixedClock clock;
     sim::GatewaySimulator simulator;
-    CommandSession command{texts, fastTimings()};
-    MonitorSession monitor{texts, command, fastTimings()};
-    EnergyDatabase database{dir.path(), prompts, clock};
+    CommandSession command{fastTimings()};
+    MonitorSession monitor{command, fastTimings()};
+    EnergyDatabase database{dir.path()};
+    Meter meter{database, clock};
+    Poller poller{command, monitor};
+    LoadStates loads;
     std::unique_ptr<FrmMain> window;
 
     // Settings as "Section/Key" = value; the gateway is always this harness's simulator.
@@ -65,11 +71,14 @@ struct WindowHarness
     FrmMain& load()
     {
         window = std::make_unique<FrmMain>(MainWindowServices{settings, texts, prompts, desktop,
-                                                              tray, clock, command, monitor,
-                                                              database, dir.path()});
+                                                              tray, command, monitor, database,
+                                                              meter, poller, loads, dir.path()});
         window->Form_Load();
         return *window;
     }
+
+    // A frame as the command session hands it on.
+    void receive(const QString& frame) { meter.takeFrame(frame); }
 
     template <typename T = QWidget> T* control(const QString& name) const
     {

@@ -43,12 +43,12 @@ void GatewayConnection::detachAndAbort()
 
 void GatewayConnection::readIncoming()
 {
-    const QStringList frames = m_assembler.feed(m_socket->readAll());
-    for (const QString& frame : frames) {
+    m_assembler.feed(m_socket->readAll(), [this](QLatin1StringView frame) {
         if (m_phase == Phase::Closing || !m_device)
-            return;
-        handle(frame);
-    }
+            return false;
+        handle(QString(frame));
+        return true;
+    });
 }
 
 void GatewayConnection::handle(const QString& frame)

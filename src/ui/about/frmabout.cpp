@@ -4,13 +4,13 @@
 #include "app/language.h"
 #include "app/maker.h"
 #include "ui/main/artwork.h"
+#include "ui/main/placement.h"
 
 #include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QUrlQuery>
 #include <array>
@@ -19,38 +19,10 @@ namespace powerlog {
 
 namespace {
 
-struct AboutRow
-{
-    std::array<const char*, kLanguageCount> text; // ita, eng
-};
-
-// clang-format off
-const AboutRow kFirstSentence = {{
-    "Applicazione per monitorare i consumi di energia in un sistema MY-Home Btcino\u00ae.",
-    "Application to monitor energy consumption in the MY-Home Btcino\u00ae system."}};
-const AboutRow kSecondSentence = {{
-    "Per l'utilizzo di questa applicazione \u00e8 necessario avere un webserver ed una centrale "
-    "controllo carichi (F421) nel sistema.",
-    "For the use of this application it is necessary to have a webserver and a Load energy "
-    "control unit (F421) into the system."}};
-const AboutRow kAuthorCredit = {{
-    "Sviluppo: il gruppo di Powerlog",
-    "Development: the Powerlog team"}};
-const AboutRow kModuleCredit = {{
-    "Modulo di connessione OpenWebNet: il gruppo di Powerlog",
-    "OpenWebNet connection module: the Powerlog team"}};
-const AboutRow kDonate = {{"Donazione", "Donate"}};
-// clang-format on
-
 // Italian for "ita"; English for every other code.
 int aboutColumn(const QString& code)
 {
-    return languageColumn(code).value_or(1);
-}
-
-QString text(const AboutRow& row, int column)
-{
-    return QString::fromUtf8(row.text[column]);
+    return languageColumn(code).value_or(kEnglish);
 }
 
 QPixmap donationPicture()
@@ -136,8 +108,10 @@ FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desk
 QString FrmAbout::descriptionText(const QString& languageCode)
 {
     const int column = aboutColumn(languageCode);
-    return text(kFirstSentence, column) + kCrLf + text(kSecondSentence, column) + kCrLf + kCrLf +
-           text(kAuthorCredit, column) + kCrLf + text(kModuleCredit, column) + kCrLf;
+    return textIn(Text::AboutFirstSentence, column) + kCrLf +
+           textIn(Text::AboutSecondSentence, column) + kCrLf + kCrLf +
+           textIn(Text::AboutAuthorCredit, column) + kCrLf +
+           textIn(Text::AboutModuleCredit, column) + kCrLf;
 }
 
 void FrmAbout::Form_Load(const QString& languageCode)
@@ -147,7 +121,7 @@ void FrmAbout::Form_Load(const QString& languageCode)
     QString description = descriptionText(languageCode);
     findChild<QLabel*>(QStringLiteral("lblDescription"))
         ->setText(description.replace(kCrLf, QStringLiteral("\n")).trimmed());
-    m_donate->setText(text(kDonate, aboutColumn(languageCode)));
+    m_donate->setText(textIn(Text::AboutDonate, aboutColumn(languageCode)));
     adjustSize();
     placeBottomRight();
 }
@@ -161,14 +135,8 @@ void FrmAbout::showEvent(QShowEvent* event)
 
 void FrmAbout::placeBottomRight()
 {
-    const QScreen* screen = this->screen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize frame = frameGeometry().size();
     constexpr int kBottomMarginPixels = 420 / 15;
-    move(area.x() + area.width() - frame.width(),
-         area.y() + area.height() - frame.height() - kBottomMarginPixels);
+    powerlog::placeBottomRight(*this, kBottomMarginPixels);
 }
 
 QUrl FrmAbout::bugReportUrl() const
@@ -203,7 +171,7 @@ void FrmAbout::cmdOK_Click()
 
 bool FrmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
+    if (m_clicks.isClick(watched, event)) {
         if (watched == m_donate)
             Llink_Click();
         else if (watched == m_paypal)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/main/clicktracker.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -39,6 +41,7 @@ private:
     QLabel* m_donate = nullptr;
     QLabel* m_report = nullptr;
     QLabel* m_paypal = nullptr;
+    ClickTracker m_clicks;
 };
 
 } // namespace powerlog

@@ -1,12 +1,11 @@
 #include "ui/main/frmmain.h"
 
-#include "acquisition/activitylight.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/livegraph.h"
 #include "acquisition/loadstate.h"
+#include "acquisition/meter.h"
 #include "acquisition/poller.h"
 #include "acquisition/reading.h"
-#include "app/clock.h"
 #include "app/language.h"
 #include "app/programfolder.h"
 #include "app/prompts.h"
@@ -18,17 +17,23 @@
 #include "gateway/frames.h"
 #include "gateway/monitorsession.h"
 #include "ui/about/frmabout.h"
+#include "ui/common/databaseprompts.h"
+#include "ui/main/activitylight.h"
 #include "ui/main/artwork.h"
+#include "ui/main/linkstatustext.h"
+#include "ui/main/loadicons.h"
 #include "ui/main/mainwindowtexts.h"
 #include "ui/main/panelwidgets.h"
+#include "ui/main/placement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFontDatabase>
+#include <QHelpEvent>
 #include <QMouseEvent>
-#include <QScreen>
 #include <QToolButton>
+#include <QToolTip>
 
 namespace powerlog {
 
@@ -39,6 +44,8 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kBottomMarginTwips = 450;
 const QColor kLinkGrey(112, 112, 112);
 const QColor kLinkHover(192, 192, 0);
+const QColor kCaptionColour(184, 196, 208);
+const QColor kValueColour(240, 244, 248);
 
 QString sevenSegmentFamily()
 {
@@ -68,6 +75,8 @@ QString localDateTime(const QDateTime& when)
 // Long values (the energy counter grows for years) shrink the digits rather than lose them.
 void fitReadout(QLabel* readout, const QString& text)
 {
+    if (readout->text() == text)
+        return;
     QFont font = readout->font();
     font.setPointSizeF(13);
     const int room = readout->contentsRect().width() - 6;
@@ -88,6 +97,19 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
     return label;
 }
 
+// Colours set through the palette, not a style sheet: a style sheet would reach the label's
+// tooltip too and paint it in the same light colour on the tooltip's pale background.
+void paintText(QLabel* label, const QColor& colour, qreal pointSize, bool bold = false)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    label->setFont(font);
+}
+
 QToolButton* makeButton(QWidget* parent, const QString& name, Button art, int x, int y)
 {
     auto* button = new QToolButton(parent);
@@ -99,29 +121,27 @@ QToolButton* makeButton(QWidget* parent, const QString& name, Button art, int x,
     return button;
 }
 
+QTimer* makeTimer(QObject* parent, const QString& name)
+{
+    auto* timer = new QTimer(parent);
+    timer->setObjectName(name);
+    return timer;
+}
+
 } // namespace
 
 FrmMain::FrmMain(MainWindowServices services, QWidget* parent)
-    : QWidget(parent), m_services(std::move(services))
+    : QWidget(parent), m_services(std::move(services)),
+      m_loadIcons(new LoadIcons(m_services.loads, this)), m_light(new ActivityLight(this)),
+      m_tpop(makeTimer(this, QStringLiteral("Tpop"))),
+      m_tst(makeTimer(this, QStringLiteral("Tst"))), m_tupd(makeTimer(this, QStringLiteral("Tupd")))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowIcon(appIcon());
-    m_poller = std::make_unique<Poller>(m_services.command, m_services.monitor);
-    m_loadState = std::make_unique<LoadStateModel>();
-    m_liveGraph = std::make_unique<LiveGraphModel>();
-    m_light = std::make_unique<ActivityLight>();
-
-    // The models and timers hang under the window so their names can be found like controls.
-    for (QObject* part : std::initializer_list<QObject*>{m_poller.get(), m_loadState.get(),
-                                                         m_light.get(), &m_tpop, &m_tst, &m_tupd})
-        part->setParent(this);
-    m_tpop.setObjectName(QStringLiteral("Tpop"));
-    m_tst.setObjectName(QStringLiteral("Tst"));
-    m_tupd.setObjectName(QStringLiteral("Tupd"));
-    connect(&m_tpop, &QTimer::timeout, this, &FrmMain::Tpop_Timer);
-    connect(&m_tst, &QTimer::timeout, this, &FrmMain::Tst_Timer);
+    connect(m_tpop, &QTimer::timeout, this, &FrmMain::Tpop_Timer);
+    connect(m_tst, &QTimer::timeout, this, &FrmMain::Tst_Timer);
     // The update check arrives with its own window; until then its timer only ends itself.
-    connect(&m_tupd, &QTimer::timeout, &m_tupd, &QTimer::stop);
+    connect(m_tupd, &QTimer::timeout, m_tupd, &QTimer::stop);
 
     buildControls();
     wireModels();
@@ -149,13 +169,12 @@ void FrmMain::buildControls()
         "stop:1 #171c23); }"));
     m_image1->setAttribute(Qt::WA_StyledBackground);
 
-    const QString captionStyle = QStringLiteral("color: #b8c4d0; font-size: 8pt;");
     const QString family = sevenSegmentFamily();
     for (int i = 0; i < 4; ++i) {
         const int x = 8 + i * 82;
         m_lbt[i] =
             makeLabel(this, QStringLiteral("Lbt_%1").arg(i), QRect(x, 4, 78, 16), Qt::AlignCenter);
-        m_lbt[i]->setStyleSheet(captionStyle);
+        paintText(m_lbt[i], kCaptionColour, 8);
         m_lb[i] = makeLabel(this, QStringLiteral("Lb_%1").arg(i), QRect(x, 20, 78, 30),
                             Qt::AlignRight | Qt::AlignVCenter);
         m_lb[i]->setStyleSheet(QStringLiteral("QLabel { background: #0b0f0c; color: #62ff8a; "
@@ -167,7 +186,7 @@ void FrmMain::buildControls()
     }
 
     m_pgraph = new PowerGraphView(
-        *m_liveGraph, [this] { return LinePower(m_config.LinePowerIndex); }, this);
+        m_services.meter.liveGraph(), [this] { return LinePower(m_config.LinePowerIndex); }, this);
     m_pgraph->setObjectName(QStringLiteral("Pgraph"));
     m_pgraph->move(8, 58);
     m_pgraph->setMouseTracking(true);
@@ -177,11 +196,11 @@ void FrmMain::buildControls()
     for (int row = 0; row < 3; ++row) {
         const int y = 60 + row * 21;
         m_lbt[4 + row] =
-            makeLabel(this, QStringLiteral("Lbt_%1").arg(4 + row), QRect(216, y, 72, 18));
-        m_lbt[4 + row]->setStyleSheet(captionStyle);
+            makeLabel(this, QStringLiteral("Lbt_%1").arg(4 + row), QRect(214, y, 68, 18));
+        paintText(m_lbt[4 + row], kCaptionColour, 7.5);
         m_lbt[7 + row] = makeLabel(this, QStringLiteral("Lbt_%1").arg(7 + row),
-                                   QRect(286, y, 48, 18), Qt::AlignRight | Qt::AlignVCenter);
-        m_lbt[7 + row]->setStyleSheet(QStringLiteral("color: #f0f4f8; font-weight: bold;"));
+                                   QRect(282, y, 52, 18), Qt::AlignRight | Qt::AlignVCenter);
+        paintText(m_lbt[7 + row], kValueColour, 8, true);
     }
 
     for (int i = 0; i < 8; ++i) {
@@ -250,46 +269,32 @@ void FrmMain::buildControls()
         panel->installEventFilter(this);
     connect(m_stBar, &StatusPanels::panelClicked, this, &FrmMain::StBar_PanelClick);
 
-    // Hidden picture stores: the pictures the load icons and the tray icon take.
-    const struct
-    {
-        const char* name;
-        LoadPicture picture;
-    } stores[] = {{"Iold", LoadPicture::Design}, {"Ily", LoadPicture::Highlight},
-                  {"Ila", LoadPicture::Forced},  {"Ilr", LoadPicture::Off},
-                  {"Ilg", LoadPicture::Other},   {"Ilv", LoadPicture::On}};
-    for (const auto& store : stores) {
-        auto* image = makeLabel(this, QString::fromLatin1(store.name), QRect(0, 0, 24, 24));
-        image->setPixmap(loadPicture(store.picture, 24, devicePixelRatioF()));
-        image->hide();
-    }
-    for (int i = 0; i <= 10; ++i) {
-        auto* picture = makeLabel(this, QStringLiteral("PicSt_%1").arg(i), QRect(0, 0, 16, 16));
-        picture->setPixmap(trayPicture(i).pixmap(16, 16));
-        picture->hide();
-    }
-
     applyMainWindowDesignTexts(*this);
 }
 
 void FrmMain::wireModels()
 {
-    connect(m_loadState.get(), &LoadStateModel::iconChanged, this, &FrmMain::refreshLoadIcon);
-    connect(m_loadState.get(), &LoadStateModel::bannerChanged, m_lload, &QLabel::setText);
-    connect(m_light.get(), &ActivityLight::colourChanged, this,
+    connect(m_loadIcons, &LoadIcons::iconChanged, this, &FrmMain::refreshLoadIcon);
+    connect(m_loadIcons, &LoadIcons::bannerChanged, m_lload, &QLabel::setText);
+    connect(m_light, &ActivityLight::colourChanged, this,
             [this](int red, int green, int blue) { m_shi->setColour(QColor(red, green, blue)); });
 
-    connect(m_poller.get(), &Poller::ticked, m_light.get(), &ActivityLight::start);
-    connect(m_poller.get(), &Poller::trayIconRequested, this, &FrmMain::setTrayIcon);
-    connect(m_poller.get(), &Poller::progressChanged, this, &FrmMain::setProgressTwips);
-    connect(m_poller.get(), &Poller::firstRequestFinished, this, [this](bool acknowledged) {
-        setPanel(2, acknowledged ? m_services.texts.automaticMode : m_services.texts.manualMode);
-        repaintModeBox();
+    Meter& meter = m_services.meter;
+    connect(&meter, &Meter::readingArrived, this, &FrmMain::showReading);
+    connect(&meter, &Meter::recordingChanged, this, &FrmMain::showRecording);
+    connect(&meter, &Meter::recordFailed, this, &FrmMain::onRecordFailed);
+
+    Poller& poller = m_services.poller;
+    connect(&poller, &Poller::ticked, this, &FrmMain::flashActivityLight);
+    connect(&poller, &Poller::requestSent, this, [this] { setTrayIcon(kTrayBusy); });
+    connect(&poller, &Poller::progressChanged, this, &FrmMain::setProgressTwips);
+    connect(&poller, &Poller::firstRequestFinished, this, [this](bool acknowledged) {
+        setPanel(2, m_services.texts(acknowledged ? Text::AutomaticMode : Text::ManualMode));
     });
-    connect(m_poller.get(), &Poller::lostRequestsFallback, this, [this] {
-        setPanel(2, m_services.texts.manualMode);
-        setRecordingButtons(false);
-        repaintModeBox();
+    connect(&poller, &Poller::lostRequestsFallback, this, [this] {
+        setPanel(2, m_services.texts(Text::ManualMode));
+        setTrayIcon(kTrayNoLink);
+        setRecording(false);
     });
 }
 
@@ -297,37 +302,45 @@ void FrmMain::wireSessions()
 {
     CommandSession& command = m_services.command;
     MonitorSession& monitor = m_services.monitor;
-    connect(&command, &CommandSession::statusText, this,
-            [this](const QString& t) { setPanel(1, t); });
-    connect(&monitor, &MonitorSession::statusText, this,
-            [this](const QString& t) { setPanel(1, t); });
-    connect(&command, &CommandSession::trayIconRequested, this, &FrmMain::setTrayIcon);
-    connect(&monitor, &MonitorSession::trayIconRequested, this, &FrmMain::setTrayIcon);
-    connect(&command, &CommandSession::fallbackToManual, this, [this] {
-        if (!m_config.StInterface) {
-            stopAutomaticMode();
-            return;
-        }
-        // The ST interface keeps reconnecting on its own: its mode stays, the recording stops.
-        setRecordingButtons(false);
-    });
-    connect(&command, &CommandSession::passwordMissing, this, [this] {
-        m_services.prompts.message(QString(), m_services.texts.passwordMissing,
-                                   Prompts::Icon::Exclamation);
-    });
-    connect(&command, &CommandSession::dataArrived, this, [this](const QString& chunk) {
-        if (!chunk.isEmpty() && chunk != frames::kAck && chunk != frames::kNack)
-            m_poller->resetLostRequests();
-    });
-    connect(&command, &CommandSession::frameReceived, this, &FrmMain::ParseMeasurement);
+    connect(&command, &CommandSession::linkStateChanged, this,
+            [this](LinkState state, const QString& detail) {
+                onLinkState(int(LinkChannel::Command), state, detail);
+            });
+    connect(&monitor, &MonitorSession::linkStateChanged, this,
+            [this](LinkState state, const QString& detail) {
+                onLinkState(int(LinkChannel::Monitor), state, detail);
+            });
+    connect(&command, &CommandSession::frameReceived, &m_services.meter, &Meter::takeFrame);
 
-    connect(&monitor, &MonitorSession::loadEvent, m_loadState.get(),
-            &LoadStateModel::applyLoadEvent);
-    connect(&monitor, &MonitorSession::loadEventsHandled, m_loadState.get(),
-            &LoadStateModel::loadEventsHandled);
-    connect(&monitor, &MonitorSession::loadEventError, this, [this](const QString& message) {
-        m_services.prompts.message(QString(), message, Prompts::Icon::Critical);
-    });
+    connect(&monitor, &MonitorSession::loadEvent, &m_services.loads, &LoadStates::applyLoadEvent);
+    connect(&monitor, &MonitorSession::loadEventsHandled, m_loadIcons,
+            &LoadIcons::loadEventsHandled);
+    connect(&monitor, &MonitorSession::loadEventError, this,
+            [this](const frames::LoadEventError& error) {
+                m_services.prompts.message(QString(), loadEventErrorText(m_services.texts, error),
+                                           Prompts::Icon::Critical);
+            });
+}
+
+void FrmMain::onLinkState(int channel, LinkState state, const QString& detail)
+{
+    const auto link = LinkChannel(channel);
+    if (link == LinkChannel::Command && state == LinkState::PasswordMissing)
+        m_services.prompts.message(QString(), m_services.texts.passwordMissing(),
+                                   Prompts::Icon::Exclamation);
+    if (isLinkDown(state))
+        setTrayIcon(kTrayNoLink);
+    setPanel(1, linkStatusText(m_services.texts, link, state, detail));
+
+    if (link == LinkChannel::Command && state == LinkState::NoConnection) {
+        // No connection: recording stops. The ST interface keeps reconnecting on its own, so
+        // its mode stays; polling falls back to manual.
+        setRecording(false);
+        if (!m_config.StInterface) {
+            m_services.poller.fallBackToManual();
+            setPanel(2, m_services.texts(Text::ManualMode));
+        }
+    }
 }
 
 void FrmMain::wireTray()
@@ -336,12 +349,11 @@ void FrmMain::wireTray()
     connect(&tray, &Tray::leftClicked, this, [this] {
         m_updateBalloonShown = false;
         m_services.tray.TrayBalloon(m_trayIconIndex, m_detailText, kTrayTooltip);
-        m_tpop.setInterval(10000);
-        m_tpop.start();
+        m_tpop->start(10000);
     });
     connect(&tray, &Tray::doubleClicked, this, [this] {
         m_services.tray.TrayBalloonClear(m_trayIconIndex);
-        m_tpop.stop();
+        m_tpop->stop();
         showNormal();
         activateWindow();
     });
@@ -383,44 +395,41 @@ bool FrmMain::Form_Load()
     m_services.command.setStInterface(m_config.StInterface);
     m_services.monitor.setPeer(m_config.ServerAddress, m_config.portNumber());
     m_services.monitor.setPassword(m_config.ServerPassword);
-    m_poller->setRefreshSeconds(m_config.RefreshSeconds);
-    m_poller->setLostFrameSwitch(m_config.LostFrameSwitch);
+    m_services.poller.setRefreshSeconds(m_config.RefreshSeconds);
+    m_services.poller.setLostFrameSwitch(m_config.LostFrameSwitch);
 
     for (auto* readout : m_lb)
         fitReadout(readout, QStringLiteral("0"));
-    m_detailText = m_services.texts.trayDetail;
-    setPanel(1, m_services.texts.noReading);
+    m_detailText = m_services.texts.trayDetail();
+    setPanel(1, m_services.texts(Text::NoReading));
 
-    m_services.database.OpenDatabase();
+    showDatabaseResult(m_services.prompts, m_services.database.OpenDatabase());
 
     placeBottomRight();
     m_imRec->show();
 
-    m_trayIconIndex = 0;
-    m_services.tray.TrayAdd(0, kTrayTooltip);
+    m_trayIconIndex = kTrayNoLink;
+    m_services.tray.TrayAdd(kTrayNoLink, kTrayTooltip);
 
     if (m_config.StInterface) {
         setPanel(2, QStringLiteral("ST Interface"));
-        m_tst.setInterval(1000);
-        m_tst.start();
+        m_tst->start(1000);
     } else if (m_config.AutoStart) {
         startAutomaticMode();
     } else {
-        setPanel(2, m_services.texts.manualMode);
+        setPanel(2, m_services.texts(Text::ManualMode));
     }
 
     if (m_config.RecAuto) {
-        setRecordingButtons(true);
+        setRecording(true);
         if (!AutoMode() && !m_config.StInterface)
             startAutomaticMode();
     }
 
     m_lbt[7]->setText(QString::number(LinePower(m_config.LinePowerIndex)) + QStringLiteral("W"));
-    m_lbt[8]->setText(m_liveGraph->maxPowerText());
-    m_lbt[9]->setText(m_liveGraph->averageText());
+    showStatistics();
 
-    m_tupd.setInterval(1000);
-    m_tupd.start();
+    m_tupd->start(1000);
 
     readLoadNames();
     return true;
@@ -428,13 +437,19 @@ bool FrmMain::Form_Load()
 
 void FrmMain::readLoadNames()
 {
-    const QString ini = QDir(m_services.programFolder).filePath(kLoadIniName);
-    m_loadNames.clear();
-    for (int k = 1; k <= 8; ++k) {
-        m_loadNames << ReadIniValue(QStringLiteral("priority"), QString::number(k), ini);
-        m_iload[k - 1]->setToolTip(m_loadNames.last());
+    if (m_services.overrides.loadNames) {
+        m_loadNames = *m_services.overrides.loadNames;
+    } else {
+        const QString ini = QDir(m_services.programFolder).filePath(kLoadIniName);
+        m_loadNames.clear();
+        for (int k = 1; k <= LoadStates::kLoadCount; ++k)
+            m_loadNames << ReadIniValue(QStringLiteral("priority"), QString::number(k), ini);
     }
-    m_loadState->setLoadNames(m_loadNames);
+    while (m_loadNames.size() < LoadStates::kLoadCount)
+        m_loadNames << QString();
+    for (int i = 0; i < LoadStates::kLoadCount; ++i)
+        m_iload[i]->setToolTip(m_loadNames.at(i));
+    m_services.loads.setLoadNames(m_loadNames);
 }
 
 void FrmMain::Form_Unload()
@@ -447,10 +462,10 @@ void FrmMain::Form_Unload()
     m_services.monitor.setClosing();
     if (m_about)
         m_about->close();
-    m_poller->Tclk().stop();
-    m_tpop.stop();
-    m_tst.stop();
-    m_tupd.stop();
+    m_services.poller.stopAutomaticMode();
+    m_tpop->stop();
+    m_tst->stop();
+    m_tupd->stop();
     m_services.tray.TrayDelete();
     m_services.database.close();
     emit closed();
@@ -489,27 +504,25 @@ void FrmMain::showEvent(QShowEvent* event)
 
 void FrmMain::placeBottomRight()
 {
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->geometry();
-    const QSize frame = frameGeometry().size();
-    move(area.x() + area.width() - frame.width(),
-         area.y() + area.height() - frame.height() - kBottomMarginTwips / kTwipsPerPixel);
+    powerlog::placeBottomRight(*this, kBottomMarginTwips / kTwipsPerPixel);
 }
 
 void FrmMain::SetLanguage(const QString& code)
 {
-    if (applySharedTexts(code, m_services.texts))
+    if (m_services.texts.apply(code))
         applyMainWindowCaptions(*this, code);
-    setPanel(2, AutoMode() ? m_services.texts.automaticMode : m_services.texts.manualMode);
-    repaintModeBox();
+    setPanel(2, m_services.texts(AutoMode() ? Text::AutomaticMode : Text::ManualMode));
     setPanel(1, QString());
 }
 
 bool FrmMain::AutoMode() const
 {
-    return m_poller->AutoMode();
+    return m_services.poller.AutoMode();
+}
+
+bool FrmMain::Recording() const
+{
+    return m_services.meter.isRecording();
 }
 
 QString FrmMain::panelText(int panel) const
@@ -521,12 +534,7 @@ void FrmMain::setPanel(int panel, const QString& text)
 {
     m_stBar->setPanelText(panel, text);
     if (panel == 2)
-        repaintModeBox();
-}
-
-void FrmMain::repaintModeBox()
-{
-    m_pmod->update();
+        m_pmod->update();
 }
 
 void FrmMain::setProgressTwips(int twips)
@@ -540,70 +548,73 @@ void FrmMain::setTrayIcon(int index)
     m_services.tray.TrayModify(index, kTrayTooltip);
 }
 
-void FrmMain::setRecordingButtons(bool recording)
+void FrmMain::setRecording(bool recording)
 {
-    m_recording = recording;
+    m_services.meter.setRecording(recording);
+    showRecording(recording);
+}
+
+void FrmMain::showRecording(bool recording)
+{
     m_imRec->setVisible(!recording);
     m_imStop->setVisible(recording);
 }
 
 void FrmMain::startAutomaticMode()
 {
-    m_poller->startAutomaticMode();
-    setPanel(2, m_services.texts.automaticMode);
-    repaintModeBox();
+    m_services.poller.startAutomaticMode();
+    setPanel(2, m_services.texts(Text::AutomaticMode));
 }
 
 void FrmMain::stopAutomaticMode()
 {
-    m_poller->stopAutomaticMode();
-    setPanel(2, m_services.texts.manualMode);
-    setRecordingButtons(false);
+    m_services.poller.stopAutomaticMode();
+    setPanel(2, m_services.texts(Text::ManualMode));
+    setRecording(false);
     setProgressTwips(0);
-    repaintModeBox();
 }
 
 void FrmMain::ImRec_Click()
 {
-    setRecordingButtons(true);
+    setRecording(true);
     if (!AutoMode() && !m_config.StInterface)
         startAutomaticMode();
 }
 
 void FrmMain::ImStop_Click()
 {
-    setRecordingButtons(false);
+    setRecording(false);
 }
 
 void FrmMain::ImReload_Click()
 {
-    setTrayIcon(10);
+    setTrayIcon(kTrayBusy);
     m_services.monitor.StartMonitor();
     m_services.command.setNoAckWait(false);
     QPointer<FrmMain> self(this);
     m_services.command.SendTCP(frames::kMeasurementRequest, [self](bool) {
         if (self)
-            self->m_light->start();
+            self->flashActivityLight();
     });
 }
 
 void FrmMain::ImTool_Click()
 {
-    // The options window arrives with its own issue; the button is there already.
+    // The options window is not built yet; the button is there already.
 }
 
 void FrmMain::Igraf_Click()
 {
-    // The charts window arrives with its own issue; the button is there already.
+    // The charts window is not built yet; the button is there already.
 }
 
 void FrmMain::Idel_Click()
 {
-    m_liveGraph->clearDrawing();
-    m_liveGraph->clearStatistics();
-    m_lbt[8]->setText(m_liveGraph->maxPowerText());
-    m_lbt[9]->setText(m_liveGraph->averageText());
-    m_pgraph->update();
+    LiveGraphModel& graph = m_services.meter.liveGraph();
+    graph.clearDrawing();
+    graph.clearStatistics();
+    showStatistics();
+    m_pgraph->showCleared();
 }
 
 void FrmMain::Lbt_Click(int)
@@ -634,7 +645,7 @@ void FrmMain::Lbt_MouseMove(int index)
 
 void FrmMain::Form_MouseMove()
 {
-    m_loadState->EndLoadHover();
+    m_loadIcons->EndLoadHover();
     QPalette p = m_lbt[10]->palette();
     p.setColor(QPalette::WindowText, kLinkGrey);
     m_lbt[10]->setPalette(p);
@@ -666,83 +677,89 @@ void FrmMain::Iload_Click(int index)
 
 void FrmMain::refreshLoadIcon(int index)
 {
-    m_iload[index]->setPixmap(loadPicture(m_loadState->picture(index), 24, devicePixelRatioF()));
+    m_iload[index]->setPixmap(loadPicture(m_loadIcons->picture(index), 24, devicePixelRatioF()));
 }
 
-void FrmMain::ParseMeasurement(const QString& frame)
+void FrmMain::flashActivityLight()
 {
-    const frames::Measurement m = frames::ParseMeasurement(frame);
-    if (m.kind == frames::Measurement::Kind::None)
-        return;
-    if (m.kind == frames::Measurement::Kind::PowerOnly) {
-        fitReadout(m_lb[2], m.W);
+    // Nobody sees the light of a hidden window: its animation would only cost wakeups.
+    if (isVisible())
+        m_light->start();
+}
+
+void FrmMain::showReading(const Reading& reading)
+{
+    if (reading.kind == Reading::Kind::PowerOnly) {
+        fitReadout(m_lb[2], reading.W);
         return;
     }
+    fitReadout(m_lb[0], reading.V);
+    fitReadout(m_lb[1], reading.A);
+    fitReadout(m_lb[2], reading.W);
+    fitReadout(m_lb[3], reading.E);
 
-    const ReadingTexts reading{m.V, m.A, m.W, m.E};
-    fitReadout(m_lb[0], m.V);
-    fitReadout(m_lb[1], m.A);
-    fitReadout(m_lb[2], m.W);
-    fitReadout(m_lb[3], m.E);
-
-    // Values that are not numbers still show; the tray, the graph and the database need numbers.
-    const std::optional<qint16> power = powerValue(m.W);
-    if (power)
-        TrayUpdate(*power);
-    const QDateTime now = m_services.clock.now();
-    setPanel(1, m_services.texts.lastRead + QLatin1Char(' ') + localTime(now.time()));
-    if (power) {
-        const qint16 previousMax = m_liveGraph->maxPower();
-        m_liveGraph->PlotPower(*power, now);
-        if (m_liveGraph->maxPower() != previousMax)
-            m_lbt[8]->setToolTip(localDateTime(m_liveGraph->maxPowerTime()));
-        m_lbt[8]->setText(m_liveGraph->maxPowerText());
-        m_lbt[9]->setText(m_liveGraph->averageText());
+    // Values that are not numbers still show; the tray and the graph need numbers.
+    if (reading.power)
+        TrayUpdate(reading);
+    setPanel(1,
+             m_services.texts(Text::LastRead) + QLatin1Char(' ') + localTime(reading.time.time()));
+    if (reading.power) {
+        showStatistics();
         m_pgraph->update();
     }
-    m_detailText = powerlog::detailText(m_services.texts, reading, m_lbt[5]->text(),
-                                        m_lbt[8]->text(), m_lbt[6]->text(), m_lbt[9]->text());
 
-    const std::optional<double> energy = energyValue(m.E);
-    if (m_recording && power && energy)
-        recordReading(*power, *energy);
+    const Texts& t = m_services.texts;
+    m_detailText = t(Text::TensionPrefix) + reading.V + QStringLiteral("V - ") +
+                   t(Text::CurrentPrefix) + reading.A + QStringLiteral("A") + kCrLf +
+                   t(Text::PowerPrefix) + reading.W + QStringLiteral("W - ") +
+                   t(Text::EnergyPrefix) + reading.E + kCrLf + m_lbt[5]->text() + QLatin1Char(' ') +
+                   m_lbt[8]->text() + QStringLiteral(" - ") + m_lbt[6]->text() + QLatin1Char(' ') +
+                   m_lbt[9]->text() + kCrLf + kCrLf + t(Text::TrayHint);
 }
 
-void FrmMain::recordReading(qint16 power, double energy)
+void FrmMain::showStatistics()
 {
-    const auto result =
-        m_services.database.InsertReading(m_lb[0]->text(), m_lb[1]->text(), power, energy);
-    if (result == EnergyDatabase::InsertResult::Refused)
-        setRecordingButtons(false);
+    const LiveGraphModel& graph = m_services.meter.liveGraph();
+    m_lbt[8]->setText(graph.maxPowerText());
+    m_lbt[9]->setText(graph.averageText());
+    m_lbt[8]->setToolTip(graph.maxPowerTime().isValid() ? localDateTime(graph.maxPowerTime())
+                                                        : QString());
 }
 
-void FrmMain::TrayUpdate(qint16 power)
+void FrmMain::TrayUpdate(const Reading& reading)
 {
-    setTrayIcon(trayLevel(power, LinePower(m_config.LinePowerIndex)));
+    setTrayIcon(trayLevel(*reading.power, LinePower(m_config.LinePowerIndex)));
     if (m_balloonShown)
         return;
-    const ReadingTexts shown{m_lb[0]->text(), m_lb[1]->text(), m_lb[2]->text(), m_lb[3]->text()};
-    m_services.tray.TrayBalloon(m_trayIconIndex, balloonText(m_services.texts, shown),
-                                kTrayTooltip);
+    const Texts& t = m_services.texts;
+    const QString text = t(Text::TensionPrefix) + reading.V + QStringLiteral("V - ") +
+                         t(Text::CurrentPrefix) + reading.A + QStringLiteral("A") + kCrLf +
+                         t(Text::PowerPrefix) + reading.W + QStringLiteral("W - ") +
+                         t(Text::EnergyPrefix) + reading.E;
+    m_services.tray.TrayBalloon(m_trayIconIndex, text, kTrayTooltip);
     m_balloonShown = true;
-    m_tpop.setInterval(10000);
-    m_tpop.start();
+    m_tpop->start(10000);
+}
+
+void FrmMain::onRecordFailed(const DatabaseResult& result)
+{
+    showDatabaseResult(m_services.prompts, result);
 }
 
 void FrmMain::Tpop_Timer()
 {
     m_services.tray.TrayBalloonClear(m_trayIconIndex);
     m_updateBalloonShown = false;
-    m_tpop.stop();
+    m_tpop->stop();
 }
 
 void FrmMain::Tst_Timer()
 {
     if (!m_config.StInterface) {
-        m_tst.stop();
+        m_tst->stop();
         return;
     }
-    m_tst.setInterval(5000);
+    m_tst->setInterval(5000);
     if (!m_services.command.isConnected())
         m_services.command.SendTCP(QString());
 }
@@ -750,32 +767,47 @@ void FrmMain::Tst_Timer()
 bool FrmMain::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
-    if (type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+    const bool click = m_clicks.isClick(watched, event);
+    if (type == QEvent::ToolTip) {
+        // A load's name shows above its icon: the banner beneath already shows it too.
+        for (int i = 0; i < LoadStates::kLoadCount; ++i) {
+            if (watched == m_iload[i]) {
+                const QString name = m_iload[i]->toolTip();
+                const QPoint above = m_iload[i]->mapToGlobal(QPoint(0, -m_iload[i]->height()));
+                if (name.isEmpty())
+                    QToolTip::hideText();
+                else
+                    QToolTip::showText(above, name, m_iload[i]);
+                return true;
+            }
+        }
         return QWidget::eventFilter(watched, event);
-    const bool release = type == QEvent::MouseButtonRelease;
+    }
+    if (type != QEvent::MouseMove && !click)
+        return QWidget::eventFilter(watched, event);
 
     if (watched == m_image1) {
-        if (!release)
+        if (!click)
             Form_MouseMove();
         return false;
     }
-    if (watched == m_lload || watched == m_pgraph || (watched->parent() == m_stBar && !release)) {
-        if (!release)
-            m_loadState->EndLoadHover();
+    if (watched == m_lload || watched == m_pgraph || (watched->parent() == m_stBar && !click)) {
+        if (!click)
+            m_loadIcons->EndLoadHover();
         return false;
     }
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < LoadStates::kLoadCount; ++i) {
         if (watched == m_iload[i]) {
-            if (release)
+            if (click)
                 Iload_Click(i);
             else
-                m_loadState->Iload_MouseMove(i);
+                m_loadIcons->Iload_MouseMove(i);
             return true;
         }
     }
     for (int i = 0; i <= 10; ++i) {
         if (watched == m_lbt[i]) {
-            if (release)
+            if (click)
                 Lbt_Click(i);
             else
                 Lbt_MouseMove(i);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/config.h"
+#include "gateway/linkstate.h"
+#include "ui/main/clicktracker.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -15,13 +17,14 @@ namespace powerlog {
 
 class ActivityLight;
 class BarShape;
-class Clock;
 class CommandSession;
 class Desktop;
 class EnergyDatabase;
 class LightShape;
 class LiveGraphModel;
-class LoadStateModel;
+class LoadIcons;
+class LoadStates;
+class Meter;
 class ModeBox;
 class MonitorSession;
 class Poller;
@@ -30,8 +33,10 @@ class Prompts;
 class SettingsStore;
 class SingleInstance;
 class StatusPanels;
+class Texts;
 class Tray;
-struct SharedTexts;
+struct DatabaseResult;
+struct Reading;
 
 // What this run changes without touching the stored settings (the demo uses it).
 struct RunOverrides
@@ -40,29 +45,31 @@ struct RunOverrides
     std::optional<quint16> serverPort;
     std::optional<QString> serverPassword;
     std::optional<int> refreshSeconds;
+    std::optional<QStringList> loadNames;
     bool startAutomatic = false;
 };
 
-// Everything the main window works with, built by the program's start-up code.
+// Everything the main window works with, built by the program's entry.
 struct MainWindowServices
 {
     SettingsStore& settings;
-    SharedTexts& texts;
+    Texts& texts;
     Prompts& prompts;
     Desktop& desktop;
     Tray& tray;
-    const Clock& clock;
     CommandSession& command;
     MonitorSession& monitor;
     EnergyDatabase& database;
+    Meter& meter;
+    Poller& poller;
+    LoadStates& loads;
     QString programFolder;
     SingleInstance* instance = nullptr; // no check when null
     RunOverrides overrides = {};
 };
 
-// The main window: readouts, live graph, load icons, buttons and the status bar. It shows the
-// state the models hold and forwards clicks; polling, sessions, the database and the models do
-// the work.
+// The main window: readouts, live graph, load icons, buttons and the status bar. It shows what
+// the meter, the poller, the sessions and the load states report, and forwards clicks.
 class FrmMain : public QWidget
 {
     Q_OBJECT
@@ -98,10 +105,6 @@ public:
     void Form_MouseMove();
     void Iload_Click(int index);
 
-    // A complete frame from the command session that may be a measurement reply.
-    void ParseMeasurement(const QString& frame);
-    void TrayUpdate(qint16 power);
-
     // Automatic mode on and off, with the status bar, buttons and mode box.
     void startAutomaticMode();
     void stopAutomaticMode();
@@ -109,16 +112,14 @@ public:
     // State the tests and the other windows read.
     const Config& config() const { return m_config; }
     Config& config() { return m_config; }
-    bool Recording() const { return m_recording; }
+    bool Recording() const;
     bool AutoMode() const;
     int TrayIconIndex() const { return m_trayIconIndex; }
     const QStringList& LoadNames() const { return m_loadNames; }
     QString VersionText() const { return versionString(); }
     static QString versionString();
     QString detailText() const { return m_detailText; }
-    Poller& poller() { return *m_poller; }
-    LoadStateModel& loadState() { return *m_loadState; }
-    LiveGraphModel& liveGraph() { return *m_liveGraph; }
+    LoadIcons& loadIcons() { return *m_loadIcons; }
     QString panelText(int panel) const;
     bool isClosing() const { return m_closing; }
 
@@ -140,14 +141,19 @@ private:
     void wireSessions();
     void wireTray();
     void placeBottomRight();
-    void setRecordingButtons(bool recording);
+    void setRecording(bool recording);
+    void showRecording(bool recording);
     void setTrayIcon(int index);
     void setPanel(int panel, const QString& text);
-    void repaintModeBox();
     void setProgressTwips(int twips);
     void refreshLoadIcon(int index);
-    void recordReading(qint16 power, double energy);
     void readLoadNames();
+    void showReading(const Reading& reading);
+    void showStatistics();
+    void TrayUpdate(const Reading& reading);
+    void onLinkState(int channel, LinkState state, const QString& detail);
+    void onRecordFailed(const DatabaseResult& result);
+    void flashActivityLight();
     void Tpop_Timer();
     void Tst_Timer();
 
@@ -156,17 +162,18 @@ private:
     bool m_closing = false;
     bool m_unloaded = false;
     bool m_shownOnce = false;
-    bool m_recording = false;
     bool m_balloonShown = false;
     bool m_updateBalloonShown = false;
     int m_trayIconIndex = 0;
     QString m_detailText;
     QStringList m_loadNames;
 
-    std::unique_ptr<Poller> m_poller;
-    std::unique_ptr<LoadStateModel> m_loadState;
-    std::unique_ptr<LiveGraphModel> m_liveGraph;
-    std::unique_ptr<ActivityLight> m_light;
+    LoadIcons* m_loadIcons;
+    ActivityLight* m_light;
+    QTimer* m_tpop;
+    QTimer* m_tst;
+    QTimer* m_tupd;
+    ClickTracker m_clicks;
 
     std::array<QLabel*, 4> m_lb{};
     std::array<QLabel*, 11> m_lbt{};
@@ -184,9 +191,6 @@ private:
     QLabel* m_lload = nullptr;
     LightShape* m_shi = nullptr;
     QWidget* m_image1 = nullptr;
-    QTimer m_tpop;
-    QTimer m_tst;
-    QTimer m_tupd;
     QPointer<QWidget> m_about;
 };
 

@@ -20,10 +20,15 @@ void drawBar(QPainter& painter, int x, int h, int linePower, const QColor& colou
 
 void paintPowerGraph(QPainter& painter, const LiveGraphModel& model, int linePower)
 {
+    paintPowerGraph(painter, model, linePower, !model.drawingCleared());
+}
+
+void paintPowerGraph(QPainter& painter, const LiveGraphModel& model, int linePower, bool bars)
+{
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(QRect(0, 0, kGraphWidth, kGraphHeight), graphBackground());
-    if (!model.drawingCleared()) {
+    if (bars) {
         for (int x = 0; x < LiveGraphModel::kNewest; ++x) {
             const int h = model.history(x);
             drawBar(painter, x, h, linePower,

@@ -30,6 +30,8 @@ inline QColor olderBarColour(int share)
 // bar per reading scaled to the line power, the newest in yellow at column 99. Scale the
 // painter to enlarge it.
 void paintPowerGraph(QPainter& painter, const LiveGraphModel& model, int linePower);
+// The same with the bars drawn or left out whatever the model says.
+void paintPowerGraph(QPainter& painter, const LiveGraphModel& model, int linePower, bool bars);
 
 // The graph as a 101 x 32 image.
 QImage renderPowerGraph(const LiveGraphModel& model, int linePower);

@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QWidget>
-#include <array>
 
 namespace powerlog {
 
@@ -17,34 +16,31 @@ struct CaptionRow
 {
     const char* control;
     Property property;
-    std::array<const char*, kLanguageCount> text; // ita, eng
+    Text text;
 };
 
 // clang-format off
 const CaptionRow kCaptions[] = {
-    {"ImReload", Property::Tooltip, {"Aggiorna", "Refresh"}},
-    {"ImRec",    Property::Tooltip, {"Registra", "Record"}},
-    {"ImStop",   Property::Tooltip, {"Ferma", "Stop"}},
-    {"ImTool",   Property::Tooltip, {"Opzioni", "Options"}},
-    {"Lbt_0",    Property::Caption, {"Tensione", "Tension"}},
-    {"Lbt_1",    Property::Caption, {"Corrente", "Current"}},
-    {"Lbt_2",    Property::Caption, {"Potenza", "Power"}},
-    {"Lbt_3",    Property::Caption, {"Energia", "Energy"}},
-    {"Lbt_4",    Property::Caption, {"Linea", "Line power"}},
-    {"Lbt_5",    Property::Caption, {"Potenza Max", "Max Power"}},
-    {"Lbt_6",    Property::Caption, {"Potenza Med", "Mid Power"}},
+    {"ImReload", Property::Tooltip, Text::RefreshTooltip},
+    {"ImRec",    Property::Tooltip, Text::RecordTooltip},
+    {"ImStop",   Property::Tooltip, Text::StopTooltip},
+    {"ImTool",   Property::Tooltip, Text::OptionsTooltip},
+    {"Lbt_0",    Property::Caption, Text::TensionCaption},
+    {"Lbt_1",    Property::Caption, Text::CurrentCaption},
+    {"Lbt_2",    Property::Caption, Text::PowerCaption},
+    {"Lbt_3",    Property::Caption, Text::EnergyCaption},
+    {"Lbt_4",    Property::Caption, Text::LinePowerCaption},
+    {"Lbt_5",    Property::Caption, Text::MaxPowerCaption},
+    {"Lbt_6",    Property::Caption, Text::MidPowerCaption},
 };
 // clang-format on
-
-constexpr int kItalian = 0;
-constexpr int kEnglish = 1;
 
 void writeRow(QWidget& window, const CaptionRow& row, int column)
 {
     auto* control = window.findChild<QWidget*>(QLatin1String(row.control));
     if (!control)
         return;
-    const QString text = QString::fromUtf8(row.text[column]);
+    const QString text = textIn(row.text, column);
     if (row.property == Property::Tooltip) {
         control->setToolTip(text);
     } else if (auto* label = qobject_cast<QLabel*>(control)) {

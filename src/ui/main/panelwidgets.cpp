@@ -40,7 +40,7 @@ QString StatusPanels::panelText(int panel) const
 
 bool StatusPanels::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
+    if (m_clicks.isClick(watched, event)) {
         for (int i = 0; i < 2; ++i) {
             if (watched == m_panels[i])
                 emit panelClicked(i + 1);
@@ -79,11 +79,22 @@ PowerGraphView::PowerGraphView(const LiveGraphModel& model, std::function<int()>
     setFixedSize(101 * kScale, 32 * kScale);
 }
 
+void PowerGraphView::showCleared()
+{
+    m_clearedShown = false;
+    update();
+}
+
 void PowerGraphView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.scale(kScale, kScale);
-    paintPowerGraph(painter, m_model, m_linePower());
+    // A cleared drawing stays blank for one painting only: the history survives the clearing,
+    // so the next repaint brings the bars back even before the next reading.
+    const bool blank = m_model.drawingCleared() && !m_clearedShown;
+    paintPowerGraph(painter, m_model, m_linePower(), !blank);
+    if (blank)
+        m_clearedShown = true;
 }
 
 LightShape::LightShape(QWidget* parent) : QWidget(parent), m_colour(70, 90, 70) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/main/clicktracker.h"
+
 #include <QLabel>
 #include <QWidget>
 #include <functional>
@@ -25,6 +27,7 @@ protected:
 
 private:
     QLabel* m_panels[2];
+    ClickTracker m_clicks;
 };
 
 // The mode box: prints the text of status panel 2 near its top left corner.
@@ -55,12 +58,16 @@ public:
     PowerGraphView(const LiveGraphModel& model, std::function<int()> linePower,
                    QWidget* parent = nullptr);
 
+    // The model's drawing was cleared: paint it blank once.
+    void showCleared();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const LiveGraphModel& m_model;
     std::function<int()> m_linePower;
+    bool m_clearedShown = false;
 };
 
 // A filled round light.

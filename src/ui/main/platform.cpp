@@ -2,6 +2,7 @@
 
 #include "ui/main/artwork.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -41,20 +42,48 @@ QString trayTooltip(const QString& text)
 
 void MessageBoxPrompts::message(const QString& title, const QString& text, Icon icon)
 {
+    const QString shownTitle = programTitle(title);
+    forgetClosedBoxes();
+    for (OpenMessage& open : m_open) {
+        if (open.title == shownTitle && open.text == text && open.icon == icon) {
+            // The same words again: the box already says them, it only counts the repeat.
+            ++open.count;
+            open.box->setText(text + QStringLiteral("\n(%1%2)").arg(QChar(0x00D7)).arg(open.count));
+            return;
+        }
+    }
     // Shown without a nested event loop: messages come from inside the sessions' and the
     // database's work, which must not be re-entered while the box is up.
-    auto* box = new QMessageBox(boxIcon(icon), programTitle(title), text, QMessageBox::Ok,
+    auto* box = new QMessageBox(boxIcon(icon), shownTitle, text, QMessageBox::Ok,
                                 QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
+    m_open.push_back({shownTitle, text, icon, box, 1});
 }
 
-bool MessageBoxPrompts::askYesNo(const QString& title, const QString& text)
+// A box counts as open while it is on screen; once closed, the same message opens a new one.
+void MessageBoxPrompts::forgetClosedBoxes()
 {
-    QMessageBox box(QMessageBox::Question, programTitle(title), text,
-                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
-    return box.exec() != QMessageBox::No;
+    std::erase_if(m_open,
+                  [](const OpenMessage& open) { return !open.box || !open.box->isVisible(); });
+}
+
+void MessageBoxPrompts::askYesNo(const QString& title, const QString& text,
+                                 std::function<void(bool yes)> answer)
+{
+    auto* box = new QMessageBox(QMessageBox::Question, programTitle(title), text,
+                                QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Escape presses No; a box closed from its title bar has no button clicked yet when it
+    // finishes, and counts as No too, as it did when the question waited for its box.
+    QObject::connect(box, &QMessageBox::finished, box, [box, answer = std::move(answer)] {
+        QAbstractButton* clicked = box->clickedButton();
+        const bool yes = clicked && box->standardButton(clicked) != QMessageBox::No;
+        if (answer)
+            answer(yes);
+    });
+    box->open();
 }
 
 void SystemDesktop::open(const QUrl& target)
@@ -92,15 +121,25 @@ bool SystemTray::isAvailable() const
 
 void SystemTray::TrayAdd(int picture, const QString& tooltip)
 {
-    m_icon->setIcon(trayPicture(picture));
-    m_icon->setToolTip(trayTooltip(tooltip));
+    TrayModify(picture, tooltip);
     m_icon->show();
 }
 
 void SystemTray::TrayModify(int picture, const QString& tooltip)
 {
+    showPicture(picture);
+    const QString shown = trayTooltip(tooltip);
+    if (m_icon->toolTip() != shown)
+        m_icon->setToolTip(shown);
+}
+
+// Every reading modifies the icon; the desktop redraws it only when the picture changed.
+void SystemTray::showPicture(int picture)
+{
+    if (picture == m_picture)
+        return;
+    m_picture = picture;
     m_icon->setIcon(trayPicture(picture));
-    m_icon->setToolTip(trayTooltip(tooltip));
 }
 
 void SystemTray::TrayDelete()
@@ -120,7 +159,7 @@ void SystemTray::TrayBalloon(int picture, const QString& text, const QString& ti
 
 void SystemTray::TrayBalloonClear(int picture)
 {
-    m_icon->setIcon(trayPicture(picture));
+    showPicture(picture);
     if (m_balloonShown) {
         // Replacing the message with an empty one withdraws it where the desktop allows.
         m_icon->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1);

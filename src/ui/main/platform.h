@@ -4,20 +4,42 @@
 #include "app/prompts.h"
 #include "app/tray.h"
 
+#include <QPointer>
 #include <memory>
+#include <vector>
 
+class QMessageBox;
 class QSystemTrayIcon;
 class QWidget;
 
 namespace powerlog {
 
-// Real message boxes, owned by the window that is active when they show. Messages do not wait
-// for their OK; questions do, since their caller needs the answer.
+// Real message boxes, owned by the window that is active when they show. Nothing waits for
+// them: messages are shown and left to the user, questions answer through their callback.
+//
+// A message already on screen (same title, text and icon) is not shown again: its box counts
+// the repeats on a last line "(×N)", so a fault that repeats with every reading leaves one box
+// instead of thousands. Once that box is closed, the next such message opens a new one.
 class MessageBoxPrompts final : public Prompts
 {
 public:
     void message(const QString& title, const QString& text, Icon icon) override;
-    bool askYesNo(const QString& title, const QString& text) override;
+    void askYesNo(const QString& title, const QString& text,
+                  std::function<void(bool yes)> answer) override;
+
+private:
+    struct OpenMessage
+    {
+        QString title;
+        QString text;
+        Icon icon;
+        QPointer<QMessageBox> box;
+        int count;
+    };
+
+    void forgetClosedBoxes();
+
+    std::vector<OpenMessage> m_open;
 };
 
 class SystemDesktop final : public Desktop
@@ -42,7 +64,10 @@ public:
     void TrayBalloonClear(int picture) override;
 
 private:
+    void showPicture(int picture);
+
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    int m_picture = -1;
     bool m_balloonShown = false;
 };
 

@@ -1,4 +1,4 @@
-#include "acquisition/activitylight.h"
+#include "ui/main/activitylight.h"
 
 #include <QTimer>
 

@@ -1,4 +1,5 @@
 #include "acquisition/loadstate.h"
+#include "ui/main/loadicons.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -10,6 +11,30 @@ Q_DECLARE_METATYPE(powerlog::LoadPicture)
 
 namespace {
 
+// The loads' states and the window's view of them, driven together as the main window does.
+struct Loads
+{
+    LoadStates states;
+    LoadIcons icons{states};
+
+    void setLoadNames(const QStringList& names) { states.setLoadNames(names); }
+    void applyLoadEvent(int index, QChar state) { states.applyLoadEvent(index, state); }
+    QString offName(int index) const { return states.offName(index); }
+    bool isPinned(int index) const { return states.isPinned(index); }
+
+    void loadEventsHandled() { icons.loadEventsHandled(); }
+    void Iload_MouseMove(int index) { icons.Iload_MouseMove(index); }
+    void EndLoadHover() { icons.EndLoadHover(); }
+    void ShowOffLoads() { icons.ShowOffLoads(); }
+    void Tscor_Timer() { icons.Tscor_Timer(); }
+    LoadPicture picture(int index) const { return icons.picture(index); }
+    LoadPicture savedPicture() const { return icons.savedPicture(); }
+    QString banner() const { return icons.banner(); }
+    int hoverIndex() const { return icons.hoverIndex(); }
+    bool hoverShown() const { return icons.hoverShown(); }
+    const QTimer* scrollTimer() const { return icons.scrollTimer(); }
+};
+
 const QStringList kNames = {"Oven",   "Washer", "Dryer",   "Dishwasher",
                             "Heater", "Boiler", "Charger", "Pump"};
 
@@ -19,7 +44,7 @@ struct Event
     char state;
 };
 
-void apply(LoadStateModel& model, std::initializer_list<Event> events)
+void apply(Loads& model, std::initializer_list<Event> events)
 {
     for (const auto& e : events)
         model.applyLoadEvent(e.index, QChar::fromLatin1(e.state));
@@ -28,19 +53,19 @@ void apply(LoadStateModel& model, std::initializer_list<Event> events)
 
 } // namespace
 
-class TestLoadState : public QObject
+class TestLoadIcons : public QObject
 {
     Q_OBJECT
 private slots:
     void init()
     {
-        model = std::make_unique<LoadStateModel>();
+        model = std::make_unique<Loads>();
         model->setLoadNames(kNames);
     }
 
     void startsWithDesignPictures()
     {
-        for (int i = 0; i < LoadStateModel::kLoadCount; ++i) {
+        for (int i = 0; i < LoadStates::kLoadCount; ++i) {
             QCOMPARE(model->picture(i), LoadPicture::Design);
             QCOMPARE(model->offName(i), QString());
             QVERIFY(!model->isPinned(i));
@@ -54,7 +79,7 @@ private slots:
 
     void offThenOn()
     {
-        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
         apply(*model, {{3, '0'}});
         QCOMPARE(model->picture(3), LoadPicture::Off);
         QCOMPARE(model->offName(3), QStringLiteral("Dishwasher"));
@@ -139,7 +164,7 @@ private slots:
 
     void eventsOutsideTheLoadsAreIgnored()
     {
-        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
         apply(*model, {{-1, '0'}, {8, '0'}});
         QCOMPARE(icons.size(), 0);
         QCOMPARE(model->banner(), QString());
@@ -165,7 +190,7 @@ private slots:
         model->loadEventsHandled();
         QCOMPARE(model->scrollTimer()->isActive(), scrolls);
         if (scrolls)
-            QCOMPARE(model->scrollTimer()->interval(), LoadStateModel::kOffListScrollMs);
+            QCOMPARE(model->scrollTimer()->interval(), LoadIcons::kOffListScrollMs);
     }
 
     void shortListStopsScrolling()
@@ -198,8 +223,8 @@ private slots:
     void hoverOnTheSameIconChangesNothing()
     {
         model->Iload_MouseMove(2);
-        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
-        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
+        QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
         model->Iload_MouseMove(2);
         QCOMPARE(icons.size(), 0);
         QCOMPARE(banner.size(), 0);
@@ -225,7 +250,7 @@ private slots:
         QCOMPARE(model->banner(), name + ' ');
         QCOMPARE(model->scrollTimer()->isActive(), scrolls);
         if (scrolls)
-            QCOMPARE(model->scrollTimer()->interval(), LoadStateModel::kHoverScrollMs);
+            QCOMPARE(model->scrollTimer()->interval(), LoadIcons::kHoverScrollMs);
     }
 
     void endHoverWithNothingOffLeavesTheBannerEmpty()
@@ -253,7 +278,7 @@ private slots:
     void eventForTheHoveredLoad()
     {
         model->Iload_MouseMove(2);
-        QSignalSpy icons(model.get(), &LoadStateModel::iconChanged);
+        QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
         apply(*model, {{2, '0'}});
         QCOMPARE(icons.size(), 1);
         QCOMPARE(model->picture(2), LoadPicture::Off);
@@ -299,7 +324,7 @@ private slots:
         apply(*model, {{0, '0'}});
         apply(*model, {{0, '1'}});
         model->Tscor_Timer();
-        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
         model->EndLoadHover();
         QCOMPARE(banner.size(), 0);
         QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
@@ -308,7 +333,7 @@ private slots:
     void scrollingRotatesLeft()
     {
         apply(*model, {{0, '0'}});
-        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
         model->Tscor_Timer();
         QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
         QCOMPARE(banner.size(), 1);
@@ -320,15 +345,15 @@ private slots:
 
     void scrollingAnEmptyBannerIsHarmless()
     {
-        QSignalSpy banner(model.get(), &LoadStateModel::bannerChanged);
+        QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
         model->Tscor_Timer();
         QCOMPARE(model->banner(), QString());
         QCOMPARE(banner.size(), 0);
     }
 
 private:
-    std::unique_ptr<LoadStateModel> model;
+    std::unique_ptr<Loads> model;
 };
 
-QTEST_GUILESS_MAIN(TestLoadState)
-#include "test_loadstate.moc"
+QTEST_GUILESS_MAIN(TestLoadIcons)
+#include "test_loadicons.moc"

@@ -1,6 +1,9 @@
 // Program entry: builds the objects of one run and hands them to the main window.
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/loadstate.h"
+#include "acquisition/meter.h"
+#include "acquisition/poller.h"
 #include "app/clock.h"
 #include "app/language.h"
 #include "app/programfolder.h"
@@ -9,6 +12,7 @@
 #include "gateway/commandsession.h"
 #include "gateway/monitorsession.h"
 #include "simulator/gatewaysimulator.h"
+#include "simulator/householdprofile.h"
 #include "ui/main/frmmain.h"
 #include "ui/main/platform.h"
 
@@ -49,14 +53,17 @@ int main(int argc, char* argv[])
                               ? std::make_unique<SettingsStore>(parser.value(settingsOption))
                               : std::make_unique<SettingsStore>();
 
-    SharedTexts texts;
+    Texts texts;
     MessageBoxPrompts prompts;
     SystemDesktop desktop;
     SystemTray tray;
     SystemClock clock;
-    CommandSession command(texts);
-    MonitorSession monitor(texts, command);
-    EnergyDatabase database(folder, prompts, clock);
+    CommandSession command;
+    MonitorSession monitor(command);
+    EnergyDatabase database(folder);
+    Meter meter(database, clock);
+    Poller poller(command, monitor);
+    LoadStates loads;
     SingleInstance instance;
 
     RunOverrides overrides;
@@ -75,10 +82,20 @@ int main(int argc, char* argv[])
         overrides.serverPassword = simulator->options().password;
         overrides.refreshSeconds = 10;
         overrides.startAutomatic = true;
+        // The simulated loads carry names, so a newcomer sees what is shed; the user's own
+        // load.ini is left alone.
+        QStringList names;
+        for (int position = 1; position <= LoadStates::kLoadCount; ++position) {
+            QString name = sim::HouseholdProfile::applianceName(position);
+            if (!name.isEmpty())
+                name[0] = name[0].toUpper();
+            names << name;
+        }
+        overrides.loadNames = names;
     }
 
-    FrmMain window({*settings, texts, prompts, desktop, tray, clock, command, monitor, database,
-                    folder, &instance, overrides});
+    FrmMain window({*settings, texts, prompts, desktop, tray, command, monitor, database, meter,
+                    poller, loads, folder, &instance, overrides});
     if (!window.Form_Load())
         return 0; // another instance runs: leave silently
     QObject::connect(&window, &FrmMain::closed, &app, &QApplication::quit);

@@ -1,0 +1,47 @@
+#include "acquisition/meter.h"
+
+#include "acquisition/energydatabase.h"
+#include "app/clock.h"
+
+#include <QPointer>
+
+namespace powerlog {
+
+Meter::Meter(EnergyDatabase& database, const Clock& clock, QObject* parent)
+    : QObject(parent), m_database(database), m_clock(clock)
+{
+}
+
+void Meter::takeFrame(const QString& frame)
+{
+    const std::optional<Reading> reading = readingFromFrame(frame, m_clock.now());
+    if (!reading)
+        return;
+    if (reading->kind == Reading::Kind::Full && reading->power)
+        m_graph.PlotPower(*reading->power, reading->time);
+
+    const QPointer<Meter> alive(this);
+    emit readingArrived(*reading);
+    if (alive && m_recording && reading->isRecordable())
+        record(*reading);
+}
+
+void Meter::setRecording(bool on)
+{
+    if (m_recording == on)
+        return;
+    m_recording = on;
+    emit recordingChanged(on);
+}
+
+void Meter::record(const Reading& reading)
+{
+    const DatabaseResult result = m_database.InsertReading(reading);
+    if (result.ok())
+        return;
+    if (result.kind == DatabaseResult::Kind::Failed)
+        setRecording(false);
+    emit recordFailed(result);
+}
+
+} // namespace powerlog

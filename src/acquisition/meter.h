@@ -1,0 +1,49 @@
+#pragma once
+
+#include "acquisition/energydatabase.h"
+#include "acquisition/livegraph.h"
+#include "acquisition/reading.h"
+
+#include <QObject>
+
+namespace powerlog {
+
+class Clock;
+
+// Where a measurement reply goes: the meter turns each whole frame into one Reading, feeds the
+// live graph, records the reading while recording is on, and hands it on to whoever shows it.
+// Works without any window.
+class Meter : public QObject
+{
+    Q_OBJECT
+public:
+    Meter(EnergyDatabase& database, const Clock& clock, QObject* parent = nullptr);
+
+    // A whole frame from the command session; frames that are not measurement replies are
+    // ignored.
+    void takeFrame(const QString& frame);
+
+    void setRecording(bool on);
+    bool isRecording() const { return m_recording; }
+
+    LiveGraphModel& liveGraph() { return m_graph; }
+    const LiveGraphModel& liveGraph() const { return m_graph; }
+
+signals:
+    // After the graph took it and before it is recorded.
+    void readingArrived(const powerlog::Reading& reading);
+    void recordingChanged(bool on);
+    // The database could not take a reading. NoConnection: recording goes on and tries again
+    // with the next reading. Failed: the row was refused and recording stopped.
+    void recordFailed(const powerlog::DatabaseResult& result);
+
+private:
+    void record(const Reading& reading);
+
+    EnergyDatabase& m_database;
+    const Clock& m_clock;
+    LiveGraphModel m_graph;
+    bool m_recording = false;
+};
+
+} // namespace powerlog

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+
+namespace powerlog {
+
+Q_NAMESPACE
+
+// What a session reports about its link; the windows turn it into words and pictures.
+enum class LinkState {
+    Connecting,           // a connection attempt starts
+    Connected,            // TCP is up; detail = "address:port" of the gateway
+    PeerClosed,           // the gateway closed the connection
+    NoConnection,         // no TCP connection within the time limit, or a connect error
+    NotOpened,            // connected, but no greeting, open refused (NACK), no answer in the
+                          // open window, or closed meanwhile
+    PasswordMissing,      // the gateway sent a nonce and no usable password is configured
+    FrameAcknowledged,    // command session only; detail = the frame
+    FrameNotAcknowledged, // command session only, after the last attempt; detail = the frame
+};
+Q_ENUM_NS(LinkState)
+
+} // namespace powerlog

@@ -1,0 +1,60 @@
+#include "ui/main/linkstatustext.h"
+
+#include "app/language.h"
+
+namespace powerlog {
+
+QString linkStatusText(const Texts& texts, LinkChannel channel, LinkState state,
+                       const QString& detail)
+{
+    const QString monitor =
+        channel == LinkChannel::Monitor ? QStringLiteral(" (Monitor)") : QString();
+    switch (state) {
+    case LinkState::Connecting:
+        return texts(Text::Connecting) + monitor;
+    case LinkState::Connected:
+        return texts(Text::Connected) + QLatin1Char(' ') + detail;
+    case LinkState::PeerClosed:
+        return texts(Text::PeerClosed);
+    case LinkState::NoConnection:
+    case LinkState::NotOpened:
+    case LinkState::PasswordMissing:
+        return texts(Text::NoConnection) + monitor;
+    case LinkState::FrameAcknowledged:
+        return texts(Text::FrameSent) + QStringLiteral(" (") + detail + QLatin1Char(')');
+    case LinkState::FrameNotAcknowledged:
+        return texts(Text::NoAck) + QStringLiteral("  ") + detail;
+    }
+    return {};
+}
+
+bool isLinkDown(LinkState state)
+{
+    return state == LinkState::NoConnection || state == LinkState::PasswordMissing;
+}
+
+QString loadEventErrorText(const Texts& texts, const frames::LoadEventError& error)
+{
+    // The piece is quoted in a message box: keep it short.
+    constexpr qsizetype kShown = 40;
+    const QString piece = error.piece.size() <= kShown
+                              ? error.piece
+                              : error.piece.left(kShown) + QStringLiteral("...");
+    // An error is never left blank, even before a language was applied.
+    const int column = texts.column().value_or(kEnglish);
+    const auto text = [column](Text id) { return textIn(id, column); };
+    using Kind = frames::LoadEventError::Kind;
+    switch (error.kind) {
+    case Kind::TooShort:
+        return text(Text::LoadEventTooShort).arg(piece);
+    case Kind::BadState:
+        return text(Text::LoadEventBadState).arg(piece, error.character);
+    case Kind::BadPosition:
+        return text(Text::LoadEventBadPosition).arg(piece, error.character);
+    case Kind::PositionZero:
+        return text(Text::LoadEventPositionZero).arg(piece);
+    }
+    return {};
+}
+
+} // namespace powerlog

@@ -1,0 +1,119 @@
+#include "ui/main/loadicons.h"
+
+namespace powerlog {
+
+namespace {
+
+const QString kOffPrefix = QStringLiteral("OFF: ");
+
+} // namespace
+
+LoadIcons::LoadIcons(const LoadStates& states, QObject* parent) : QObject(parent), m_states(states)
+{
+    for (int i = 0; i < kLoadCount; ++i)
+        m_shown[std::size_t(i)] = m_states.picture(i);
+    m_tscor.setObjectName(QStringLiteral("Tscor"));
+    connect(&m_tscor, &QTimer::timeout, this, &LoadIcons::Tscor_Timer);
+    connect(&m_states, &LoadStates::loadEventApplied, this, &LoadIcons::onLoadEvent);
+    connect(&m_states, &LoadStates::pictureChanged, this, &LoadIcons::refresh);
+}
+
+LoadPicture LoadIcons::picture(int index) const
+{
+    return LoadStates::isLoad(index) ? m_shown[std::size_t(index)] : LoadPicture::Design;
+}
+
+void LoadIcons::onLoadEvent(int index, LoadPicture statePicture, bool applied)
+{
+    // An event for the highlighted icon replaces the highlight with the new state picture. A
+    // forced load ignores "on": its icon keeps the highlight and the hover end brings back the
+    // forced picture.
+    if (m_hoverIndex == index + 1 && applied) {
+        m_iold = statePicture;
+        m_hoverIndex = 0;
+    }
+    refresh(index);
+}
+
+void LoadIcons::refresh(int index)
+{
+    const LoadPicture shown =
+        m_hoverIndex == index + 1 ? LoadPicture::Highlight : m_states.picture(index);
+    auto& current = m_shown[std::size_t(index)];
+    if (current == shown)
+        return;
+    current = shown;
+    emit iconChanged(index);
+}
+
+void LoadIcons::loadEventsHandled()
+{
+    if (!m_hoverShown)
+        ShowOffLoads();
+}
+
+void LoadIcons::Iload_MouseMove(int index)
+{
+    if (!LoadStates::isLoad(index) || m_hoverIndex == index + 1)
+        return;
+    const int previous = m_hoverIndex - 1;
+    m_hoverIndex = index + 1;
+    if (previous >= 0)
+        refresh(previous);
+    m_tscor.stop();
+    m_iold = m_states.picture(index);
+    refresh(index);
+    setBanner(m_states.loadName(index) + QLatin1Char(' '));
+    startScrollingIfLong(kHoverScrollMs);
+    m_hoverShown = true;
+}
+
+void LoadIcons::EndLoadHover()
+{
+    if (!m_hoverShown)
+        return;
+    m_tscor.stop();
+    setBanner(QString());
+    m_hoverShown = false;
+    const int previous = m_hoverIndex - 1;
+    m_hoverIndex = 0;
+    if (previous >= 0)
+        refresh(previous);
+    ShowOffLoads();
+}
+
+void LoadIcons::ShowOffLoads()
+{
+    const QStringList off = m_states.offNames();
+    if (off.isEmpty())
+        return;
+    m_tscor.stop();
+    QString text = kOffPrefix;
+    for (const QString& name : off)
+        text += name + QLatin1Char(' ');
+    setBanner(text);
+    startScrollingIfLong(kOffListScrollMs);
+}
+
+void LoadIcons::Tscor_Timer()
+{
+    if (m_banner.isEmpty())
+        return;
+    setBanner(m_banner.mid(1) + m_banner.front());
+}
+
+void LoadIcons::setBanner(const QString& text)
+{
+    if (m_banner == text)
+        return;
+    m_banner = text;
+    emit bannerChanged(m_banner);
+}
+
+void LoadIcons::startScrollingIfLong(int intervalMs)
+{
+    if (m_banner.size() > kBannerWidth)
+        m_tscor.start(intervalMs);
+}
+
+} // namespace powerlog

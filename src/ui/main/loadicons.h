@@ -1,0 +1,65 @@
+#pragma once
+
+#include "acquisition/loadstate.h"
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+
+namespace powerlog {
+
+// How the main window shows the loads: each icon's picture (its state, or the highlight while
+// the pointer rests on it), and the banner beneath the icons listing the switched-off loads or
+// the hovered load's name, scrolled by the timer Tscor when it does not fit.
+class LoadIcons : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kLoadCount = LoadStates::kLoadCount;
+    // Banners longer than this scroll.
+    static constexpr int kBannerWidth = 20;
+    static constexpr int kHoverScrollMs = 500;
+    static constexpr int kOffListScrollMs = 300;
+
+    explicit LoadIcons(const LoadStates& states, QObject* parent = nullptr);
+
+    // The banner step after a chunk of monitor data: shows the switched-off loads, unless a
+    // hovered load's name is showing.
+    void loadEventsHandled();
+
+    void Iload_MouseMove(int index);
+    // The pointer has left the icons.
+    void EndLoadHover();
+    // Rebuilds the banner from the switched-off loads; with none it keeps its text.
+    void ShowOffLoads();
+    // Scrolls the banner left by one character.
+    void Tscor_Timer();
+
+    LoadPicture picture(int index) const;
+    int hoverIndex() const { return m_hoverIndex; }
+    bool hoverShown() const { return m_hoverShown; }
+    // The picture the highlighted icon gets back when the hover ends.
+    LoadPicture savedPicture() const { return m_iold; }
+    QString banner() const { return m_banner; }
+    const QTimer* scrollTimer() const { return &m_tscor; }
+
+signals:
+    void iconChanged(int index);
+    void bannerChanged(const QString& text);
+
+private:
+    void onLoadEvent(int index, LoadPicture statePicture, bool applied);
+    void refresh(int index);
+    void setBanner(const QString& text);
+    void startScrollingIfLong(int intervalMs);
+
+    const LoadStates& m_states;
+    std::array<LoadPicture, kLoadCount> m_shown{};
+    int m_hoverIndex = 0; // index + 1 of the highlighted icon, 0 for none
+    bool m_hoverShown = false;
+    LoadPicture m_iold = LoadPicture::Design;
+    QString m_banner;
+    QTimer m_tscor;
+};
+
+} // namespace powerlog

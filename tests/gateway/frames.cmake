@@ -1,4 +1,0 @@
-powerlog_add_test(test_frames SOURCES test_frames.cpp LIBS powerlog_core)
-powerlog_add_test(test_frameassembler SOURCES test_frameassembler.cpp LIBS powerlog_core)
-powerlog_add_test(test_openpassword SOURCES test_openpassword.cpp LIBS powerlog_core)
-powerlog_add_test(test_simulator SOURCES test_simulator.cpp LIBS powerlog_core powerlog_simulator)
