@@ -11,13 +11,14 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrlQuery>
 #include <array>
 
 namespace powerlog {
 
 namespace {
+
+constexpr int kBottomMarginPixels = 420 / 15;
 
 // Italian for "ita"; English for every other code.
 int aboutColumn(const QString& code)
@@ -58,6 +59,7 @@ FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desk
     : QDialog(parent), m_versionText(versionText), m_desktop(desktop)
 {
     setObjectName(QStringLiteral("frmAbout"));
+    new BottomRightPlacer(*this, kBottomMarginPixels);
     setWindowTitle(QStringLiteral("About Powerlog"));
 
     auto* logo = new QLabel(this);
@@ -126,16 +128,8 @@ void FrmAbout::Form_Load(const QString& languageCode)
     placeBottomRight();
 }
 
-void FrmAbout::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    // Again once on screen, now that the window manager's frame is known.
-    QTimer::singleShot(0, this, &FrmAbout::placeBottomRight);
-}
-
 void FrmAbout::placeBottomRight()
 {
-    constexpr int kBottomMarginPixels = 420 / 15;
     powerlog::placeBottomRight(*this, kBottomMarginPixels);
 }
 

@@ -121,6 +121,15 @@ QToolButton* makeButton(QWidget* parent, const QString& name, Button art, int x,
     return button;
 }
 
+// "Tension 230V - Current 2A" CR LF "Power 460W - Energy 1234": the reading balloon, and the
+// head of the detail text.
+QString readingLines(const Texts& t, const Reading& r)
+{
+    return t(Text::TensionPrefix) + r.V + QStringLiteral("V - ") + t(Text::CurrentPrefix) + r.A +
+           QStringLiteral("A") + kCrLf + t(Text::PowerPrefix) + r.W + QStringLiteral("W - ") +
+           t(Text::EnergyPrefix) + r.E;
+}
+
 QTimer* makeTimer(QObject* parent, const QString& name)
 {
     auto* timer = new QTimer(parent);
@@ -138,6 +147,7 @@ FrmMain::FrmMain(MainWindowServices services, QWidget* parent)
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowIcon(appIcon());
+    new BottomRightPlacer(*this, kBottomMarginTwips / kTwipsPerPixel);
     connect(m_tpop, &QTimer::timeout, this, &FrmMain::Tpop_Timer);
     connect(m_tst, &QTimer::timeout, this, &FrmMain::Tst_Timer);
     // The update check arrives with its own window; until then its timer only ends itself.
@@ -491,17 +501,6 @@ void FrmMain::changeEvent(QEvent* event)
     }
 }
 
-void FrmMain::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    // The window manager's frame is known only once the window is on screen: place it again
-    // so the frame, not just the panel, sits at the bottom right.
-    if (!m_shownOnce) {
-        m_shownOnce = true;
-        QTimer::singleShot(0, this, &FrmMain::placeBottomRight);
-    }
-}
-
 void FrmMain::placeBottomRight()
 {
     powerlog::placeBottomRight(*this, kBottomMarginTwips / kTwipsPerPixel);
@@ -708,13 +707,10 @@ void FrmMain::showReading(const Reading& reading)
         m_pgraph->update();
     }
 
-    const Texts& t = m_services.texts;
-    m_detailText = t(Text::TensionPrefix) + reading.V + QStringLiteral("V - ") +
-                   t(Text::CurrentPrefix) + reading.A + QStringLiteral("A") + kCrLf +
-                   t(Text::PowerPrefix) + reading.W + QStringLiteral("W - ") +
-                   t(Text::EnergyPrefix) + reading.E + kCrLf + m_lbt[5]->text() + QLatin1Char(' ') +
-                   m_lbt[8]->text() + QStringLiteral(" - ") + m_lbt[6]->text() + QLatin1Char(' ') +
-                   m_lbt[9]->text() + kCrLf + kCrLf + t(Text::TrayHint);
+    m_detailText = readingLines(m_services.texts, reading) + kCrLf + m_lbt[5]->text() +
+                   QLatin1Char(' ') + m_lbt[8]->text() + QStringLiteral(" - ") + m_lbt[6]->text() +
+                   QLatin1Char(' ') + m_lbt[9]->text() + kCrLf + kCrLf +
+                   m_services.texts(Text::TrayHint);
 }
 
 void FrmMain::showStatistics()
@@ -731,11 +727,7 @@ void FrmMain::TrayUpdate(const Reading& reading)
     setTrayIcon(trayLevel(*reading.power, LinePower(m_config.LinePowerIndex)));
     if (m_balloonShown)
         return;
-    const Texts& t = m_services.texts;
-    const QString text = t(Text::TensionPrefix) + reading.V + QStringLiteral("V - ") +
-                         t(Text::CurrentPrefix) + reading.A + QStringLiteral("A") + kCrLf +
-                         t(Text::PowerPrefix) + reading.W + QStringLiteral("W - ") +
-                         t(Text::EnergyPrefix) + reading.E;
+    const QString text = readingLines(m_services.texts, reading);
     m_services.tray.TrayBalloon(m_trayIconIndex, text, kTrayTooltip);
     m_balloonShown = true;
     m_tpop->start(10000);

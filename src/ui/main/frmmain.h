@@ -132,7 +132,6 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -161,7 +160,6 @@ private:
     Config m_config;
     bool m_closing = false;
     bool m_unloaded = false;
-    bool m_shownOnce = false;
     bool m_balloonShown = false;
     bool m_updateBalloonShown = false;
     int m_trayIconIndex = 0;
