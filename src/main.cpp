@@ -1,6 +1,6 @@
 // Program entry: builds the objects of one run and hands them to the main window.
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
@@ -9,6 +9,7 @@
 #include "app/programfolder.h"
 #include "app/settingsstore.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 #include "gateway/commandsession.h"
 #include "gateway/monitorsession.h"
 #include "simulator/gatewaysimulator.h"
@@ -60,7 +61,7 @@ int main(int argc, char* argv[])
     SystemClock clock;
     CommandSession command;
     MonitorSession monitor(command);
-    EnergyDatabase database(folder);
+    DatabaseWriter database(folder);
     Meter meter(database, clock);
     Poller poller(command, monitor);
     LoadStates loads;
@@ -98,6 +99,10 @@ int main(int argc, char* argv[])
                     poller, loads, folder, &instance, overrides});
     if (!window.Form_Load())
         return 0; // another instance runs: leave silently
+    // A request to end shuts down in order; the database writer, destroyed after the window,
+    // still writes every reading queued before.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &FrmMain::Form_Unload);
     QObject::connect(&window, &FrmMain::closed, &app, &QApplication::quit);
     if (!FrmMain::startsHidden(window.config(), tray.isAvailable()))
         window.show();

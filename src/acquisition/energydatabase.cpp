@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -41,28 +42,53 @@ QStringList energyTableStatements()
     return {QStringLiteral("CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")};
 }
 
-// Drops and rebuilds the rollup from Energy: the same statements serve a new file and a file
-// written by hand or by an older build, so both end up with the same layout.
-QStringList rollupStatements()
+QString slotUpsert()
+{
+    return QStringLiteral("ON CONFLICT (Slot) DO UPDATE SET Samples = Samples + excluded.Samples, "
+                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)");
+}
+
+// Drops the rollup and makes it anew, empty; the index on Data comes with it.
+QStringList rollupResetStatements()
 {
     return {
         QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kSlotTrigger),
         QStringLiteral("DROP TABLE IF EXISTS EnergyHalfHour"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS EnergyByData ON Energy (Data)"),
         QStringLiteral("CREATE TABLE EnergyHalfHour (Slot TEXT PRIMARY KEY, "
                        "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
                        "WITHOUT ROWID"),
-        QStringLiteral("INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
-                       "SELECT %1, count(*), sum(W), max(W) FROM Energy WHERE %2 GROUP BY 1")
-            .arg(slotOf(QStringLiteral("Data")), rollupCondition({})),
-        QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
-                       "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
-                       "VALUES (%3, 1, NEW.W, NEW.W) "
-                       "ON CONFLICT (Slot) DO UPDATE SET Samples = Samples + 1, "
-                       "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW); END")
-            .arg(kSlotTrigger, rollupCondition(QStringLiteral("NEW.")),
-                 slotOf(QStringLiteral("NEW.Data"))),
     };
+}
+
+QString indexStatement()
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS EnergyByData ON Energy (Data)");
+}
+
+// Adds the rows of Energy in `range` (an SQL condition, or empty for all) to the rollup.
+QString rollupFillStatement(const QString& range)
+{
+    return QStringLiteral("INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                          "SELECT %1, count(*), sum(W), max(W) FROM Energy WHERE %2%3 GROUP BY 1 ")
+               .arg(slotOf(QStringLiteral("Data")), rollupCondition({}),
+                    range.isEmpty() ? QString() : QStringLiteral(" AND ") + range) +
+           slotUpsert();
+}
+
+QString triggerStatement()
+{
+    return QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
+                          "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                          "VALUES (%3, 1, NEW.W, NEW.W) %4; END")
+        .arg(kSlotTrigger, rollupCondition(QStringLiteral("NEW.")),
+             slotOf(QStringLiteral("NEW.Data")), slotUpsert());
+}
+
+// The whole rollup in one go, for a new file.
+QStringList rollupStatements()
+{
+    return rollupResetStatements() +
+           QStringList{indexStatement(), rollupFillStatement({}), triggerStatement()};
 }
 
 QString nextConnectionName()
@@ -170,9 +196,65 @@ bool hasRollup(const QSqlDatabase& db, bool* found, QString* error)
                    2, found, error);
 }
 
+// Rows of Energy added to the rollup per transaction while it is rebuilt.
+constexpr qint64 kRebuildChunkRows = 1000000;
+// What SQLite leaves of a WAL file after a checkpoint, at most.
+constexpr qint64 kJournalSizeLimit = 64LL * 1024 * 1024;
+
+bool largestRowid(const QSqlDatabase& db, qint64* rowid)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT max(rowid) FROM Energy")) || !query.next())
+        return false; // a table without rowids
+    *rowid = query.value(0).toLongLong();
+    return true;
+}
+
+// Builds the index and the rollup of a file that lacks them (written by hand or by another
+// program). The work runs in a rollback journal, so the file grows in place instead of
+// through a WAL as large as the index, and the rollup is filled one chunk of rows per
+// transaction. A stop between chunks leaves the trigger missing, so the next open starts over;
+// `stopped` then tells the caller that nothing failed.
+bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progress, bool* stopped,
+                   QString* error)
+{
+    const auto report = [&progress, stopped](int percent) {
+        *stopped = progress && !progress(percent);
+        return !*stopped;
+    };
+    // Only possible while no other connection has the file open; WAL with a checkpoint after
+    // every chunk serves otherwise.
+    exec(db, QStringLiteral("PRAGMA journal_mode=DELETE"), error);
+    const auto checkpoint = [&db, error] {
+        return exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), error);
+    };
+
+    if (!execTransaction(db, rollupResetStatements(), error) || !report(1))
+        return false;
+    if (!exec(db, indexStatement(), error) || !checkpoint() || !report(40))
+        return false;
+
+    qint64 last = 0;
+    if (!largestRowid(db, &last)) {
+        if (!execTransaction(db, {rollupFillStatement({})}, error))
+            return false;
+    } else {
+        for (qint64 from = 1; from <= last; from += kRebuildChunkRows) {
+            const QString range = QStringLiteral("rowid BETWEEN %1 AND %2")
+                                      .arg(from)
+                                      .arg(from + kRebuildChunkRows - 1);
+            if (!execTransaction(db, {rollupFillStatement(range)}, error) || !checkpoint())
+                return false;
+            if (!report(40 + int(59 * std::min(last, from + kRebuildChunkRows) / last)))
+                return false;
+        }
+    }
+    return execTransaction(db, {triggerStatement()}, error) && report(100);
+}
+
 // Checks the file and sets the connection up: WAL with a full sync at every commit, so a crash
 // or a power cut keeps every row whose insert returned; the rollup is added when missing.
-bool prepareConnection(QSqlDatabase& db, QString* error)
+bool prepareConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progress, QString* error)
 {
     bool found = false;
     if (!hasEnergyTable(db, &found, error))
@@ -181,14 +263,16 @@ bool prepareConnection(QSqlDatabase& db, QString* error)
         *error = QStringLiteral("The database holds no table Energy.");
         return false;
     }
-    if (!execAll(
-            db,
-            {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},
-            error))
+    if (!exec(db, QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit), error))
         return false;
     if (!hasRollup(db, &found, error))
         return false;
-    return found || execTransaction(db, rollupStatements(), error);
+    bool stopped = false;
+    if (!found && !rebuildRollup(db, progress, &stopped, error) && !stopped)
+        return false;
+    return execAll(
+        db, {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},
+        error);
 }
 
 // True for a text that SQLite reads as a numeric literal: blanks around an optional sign,
@@ -358,17 +442,17 @@ bool EnergyDatabase::isOpen() const
            QSqlDatabase::database(m_connectionName, false).isOpen();
 }
 
-DatabaseResult EnergyDatabase::OpenDatabase()
+DatabaseResult EnergyDatabase::OpenDatabase(const Progress& progress)
 {
     if (isOpen())
         return succeeded();
     QString error;
-    if (openConnection(&error))
+    if (openConnection(progress, &error))
         return succeeded();
     return noConnection(error);
 }
 
-bool EnergyDatabase::openConnection(QString* error)
+bool EnergyDatabase::openConnection(const Progress& progress, QString* error)
 {
     const QString file = path();
     if (!QFileInfo(file).isFile()) {
@@ -383,7 +467,7 @@ bool EnergyDatabase::openConnection(QString* error)
         *error = describe(db.lastError());
         return false;
     }
-    if (prepareConnection(db, error))
+    if (prepareConnection(db, progress, error))
         return true;
     db.close();
     return false;

@@ -60,9 +60,15 @@ public:
     QString path() const;
     bool isOpen() const;
 
+    // Called with 0..100 while the summary tables of a file are built. Returning false stops
+    // the building: the file opens without them (rows still go into Energy) and the next open
+    // starts the building over.
+    using Progress = std::function<bool(int percent)>;
+
     // Opens the existing file (Ok at once when it is open); never creates it. NoConnection
-    // when the file is missing or is not a database with an Energy table.
-    DatabaseResult OpenDatabase();
+    // when the file is missing or is not a database with an Energy table. A file that lacks
+    // the summary tables gets them built first, which takes a while on a large file.
+    DatabaseResult OpenDatabase(const Progress& progress = {});
     void close();
 
     // One row for a recordable reading, dated with the reading's own time; opens the file
@@ -86,7 +92,7 @@ public:
     QSqlDatabase connection() const;
 
 private:
-    bool openConnection(QString* error);
+    bool openConnection(const Progress& progress, QString* error);
     bool compactFiles(QString* error);
 
     QString m_folder;

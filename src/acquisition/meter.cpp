@@ -1,15 +1,15 @@
 #include "acquisition/meter.h"
 
-#include "acquisition/energydatabase.h"
 #include "app/clock.h"
 
 #include <QPointer>
 
 namespace powerlog {
 
-Meter::Meter(EnergyDatabase& database, const Clock& clock, QObject* parent)
+Meter::Meter(DatabaseWriter& database, const Clock& clock, QObject* parent)
     : QObject(parent), m_database(database), m_clock(clock)
 {
+    connect(&m_database, &DatabaseWriter::insertFailed, this, &Meter::onInsertFailed);
 }
 
 void Meter::takeFrame(const QString& frame)
@@ -23,7 +23,7 @@ void Meter::takeFrame(const QString& frame)
     const QPointer<Meter> alive(this);
     emit readingArrived(*reading);
     if (alive && m_recording && reading->isRecordable())
-        record(*reading);
+        m_database.insert(*reading);
 }
 
 void Meter::setRecording(bool on)
@@ -34,11 +34,8 @@ void Meter::setRecording(bool on)
     emit recordingChanged(on);
 }
 
-void Meter::record(const Reading& reading)
+void Meter::onInsertFailed(const DatabaseResult& result)
 {
-    const DatabaseResult result = m_database.InsertReading(reading);
-    if (result.ok())
-        return;
     if (result.kind == DatabaseResult::Kind::Failed)
         setRecording(false);
     emit recordFailed(result);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/livegraph.h"
 #include "acquisition/reading.h"
 
@@ -17,7 +17,7 @@ class Meter : public QObject
 {
     Q_OBJECT
 public:
-    Meter(EnergyDatabase& database, const Clock& clock, QObject* parent = nullptr);
+    Meter(DatabaseWriter& database, const Clock& clock, QObject* parent = nullptr);
 
     // A whole frame from the command session; frames that are not measurement replies are
     // ignored.
@@ -33,14 +33,14 @@ signals:
     // After the graph took it and before it is recorded.
     void readingArrived(const powerlog::Reading& reading);
     void recordingChanged(bool on);
-    // The database could not take a reading. NoConnection: recording goes on and tries again
-    // with the next reading. Failed: the row was refused and recording stopped.
+    // The database could not take a reading. NoConnection: recording goes on, and the reading
+    // is written once the file is back. Failed: the row was refused and recording stopped.
     void recordFailed(const powerlog::DatabaseResult& result);
 
 private:
-    void record(const Reading& reading);
+    void onInsertFailed(const DatabaseResult& result);
 
-    EnergyDatabase& m_database;
+    DatabaseWriter& m_database;
     const Clock& m_clock;
     LiveGraphModel m_graph;
     bool m_recording = false;

@@ -80,6 +80,7 @@ constexpr TextRow kTable[] = {
     {Text::TableClearedCompactQuestion, {"Tabella Cancellata.\r\nEseguire la compattazione ?",
                                          "Table cleared.\r\nDo you want compact the database ?"}},
     {Text::DatabaseCompacted,  {"Database compattato", "Database has been compacted"}},
+    {Text::PreparingDatabase,  {"Preparazione database ... %1%", "Preparing the database ... %1%"}},
     {Text::LoadEventTooShort,  {"13 - Evento carico troppo corto: %1", "13 - Load event too short: %1"}},
     {Text::LoadEventBadState,  {"13 - Stato carico '%2' non valido in %1", "13 - Invalid load state '%2' in %1"}},
     {Text::LoadEventBadPosition, {"13 - Posizione carico '%2' non valida in %1", "13 - Invalid load position '%2' in %1"}},

@@ -72,6 +72,7 @@ enum class Text {
     ClearDatabaseQuestion,
     TableClearedCompactQuestion,
     DatabaseCompacted,
+    PreparingDatabase, // %1: percent done
     // Load events the gateway sent that cannot be read; %1 the piece, %2 the character.
     LoadEventTooShort,
     LoadEventBadState,

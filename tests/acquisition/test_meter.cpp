@@ -2,12 +2,13 @@
 // gateway on 127.0.0.1, turned into readings, the live graph and rows of the energy table,
 // with no window at all.
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/meter.h"
 #include "gateway/commandsession.h"
 #include "gateway/frames.h"
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
+#include "support/sqlfile.h"
 #include "support/timings.h"
 
 #include <QDir>
@@ -35,18 +36,26 @@ struct MeterRig
     // Asks the gateway for a reading, as the refresh button does.
     void requestReading() { command.SendTCP(frames::kMeasurementRequest); }
 
+    QString file() const { return dir.filePath(EnergyDatabase::kFileName); }
+
+    bool settle()
+    {
+        bool done = false;
+        database.flush([&done] { done = true; });
+        return QTest::qWaitFor([&done] { return done; }, 10000);
+    }
+
     int rows()
     {
-        QSqlQuery query(database.connection());
-        query.exec(QStringLiteral("SELECT count(*) FROM Energy"));
-        return query.next() ? query.value(0).toInt() : -1;
+        settle();
+        return SqlFile(file()).rows();
     }
 
     QTemporaryDir dir;
     FixedClock clock;
     sim::GatewaySimulator simulator;
     CommandSession command{fastTimings()};
-    EnergyDatabase database{dir.path()};
+    DatabaseWriter database{dir.path()};
     Meter meter{database, clock};
 };
 
@@ -60,7 +69,6 @@ private slots:
     void recordsASimulatorReadingWithoutAWindow()
     {
         MeterRig rig;
-        QVERIFY(rig.database.OpenDatabase().ok());
         rig.simulator.setReading(QStringLiteral("231"), QStringLiteral("4"), QStringLiteral("925"),
                                  QStringLiteral("1500.5"));
         rig.meter.setRecording(true);
@@ -75,7 +83,9 @@ private slots:
         QCOMPARE(reading.time, rig.clock.time);
         QCOMPARE(rig.meter.liveGraph().history(LiveGraphModel::kNewest), qint16(925));
 
-        QSqlQuery row(rig.database.connection());
+        QVERIFY(rig.settle());
+        SqlFile file(rig.file());
+        QSqlQuery row(file.db());
         QVERIFY(row.exec(QStringLiteral("SELECT V, a, W, e, Data FROM Energy")));
         QVERIFY(row.next());
         QCOMPARE(row.value(0).toDouble(), 231.0);
@@ -109,7 +119,6 @@ private slots:
         QFETCH(bool, plotted);
         QFETCH(int, rows);
         MeterRig rig;
-        QVERIFY(rig.database.OpenDatabase().ok());
         rig.meter.setRecording(recording);
         QSignalSpy readings(&rig.meter, &Meter::readingArrived);
         rig.meter.takeFrame(frame);
@@ -127,38 +136,37 @@ private slots:
         QCOMPARE(readings.count(), 0);
     }
 
-    // A missing file is reported with every reading and recording goes on, so the readings
-    // are written again once the file is back.
+    // A missing file is reported with every reading and recording goes on; the readings are
+    // kept and written once the file is back.
     void missingDatabaseKeepsRecording()
     {
         MeterRig rig;
-        QFile::remove(rig.dir.filePath(EnergyDatabase::kFileName));
+        QFile::remove(rig.file());
         rig.meter.setRecording(true);
         QSignalSpy failed(&rig.meter, &Meter::recordFailed);
         rig.meter.takeFrame(QStringLiteral("*#3*10*0*230*2*460*1234##"));
-        QCOMPARE(failed.count(), 1);
+        QTRY_COMPARE(failed.count(), 1);
         QCOMPARE(failed.first().first().value<DatabaseResult>().kind,
                  DatabaseResult::Kind::NoConnection);
         QVERIFY(rig.meter.isRecording());
 
-        EnergyDatabase::createEmpty(rig.dir.filePath(EnergyDatabase::kFileName));
+        EnergyDatabase::createEmpty(rig.file());
         rig.meter.takeFrame(QStringLiteral("*#3*10*0*230*2*460*1234##"));
+        QCOMPARE(rig.rows(), 2);
         QCOMPARE(failed.count(), 1);
-        QCOMPARE(rig.rows(), 1);
     }
 
     void refusedRowStopsRecording()
     {
         MeterRig rig;
-        QVERIFY(rig.database.OpenDatabase().ok());
-        QSqlQuery(rig.database.connection())
-            .exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Energy BEGIN "
-                                 "SELECT RAISE(ABORT, 'refused by a test'); END"));
+        QVERIFY(SqlFile(rig.file())
+                    .exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON Energy BEGIN "
+                                         "SELECT RAISE(ABORT, 'refused by a test'); END")));
         rig.meter.setRecording(true);
         QSignalSpy failed(&rig.meter, &Meter::recordFailed);
         QSignalSpy recording(&rig.meter, &Meter::recordingChanged);
         rig.meter.takeFrame(QStringLiteral("*#3*10*0*230*2*460*1234##"));
-        QCOMPARE(failed.count(), 1);
+        QTRY_COMPARE(failed.count(), 1);
         const auto result = failed.first().first().value<DatabaseResult>();
         QCOMPARE(result.kind, DatabaseResult::Kind::Failed);
         QVERIFY(result.error.contains(QStringLiteral("refused by a test")));

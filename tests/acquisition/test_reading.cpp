@@ -62,22 +62,22 @@ private slots:
     void readingFromFrame_data()
     {
         QTest::addColumn<QString>("frame");
-        QTest::addColumn<int>("kind"); // -1: not a reading
+        QTest::addColumn<int>("kind");          // -1: not a reading
         QTest::addColumn<QStringList>("texts"); // V, A, W, E
 
         const int full = int(Reading::Kind::Full);
         const int powerOnly = int(Reading::Kind::PowerOnly);
         const QStringList values{"230", "2", "460", "1234"};
         QTest::newRow("full") << "*#3*10*0*230*2*460*1234##" << full << values;
-        QTest::newRow("full with decimals") << "*#3*10*0*229*2.3*527*98765##" << full
-                                            << QStringList{"229", "2.3", "527", "98765"};
+        QTest::newRow("full with decimals")
+            << "*#3*10*0*229*2.3*527*98765##" << full << QStringList{"229", "2.3", "527", "98765"};
         QTest::newRow("other where") << "*#3*11*0*230*2*460*1234##" << full << values;
-        QTest::newRow("dimension with leading zero") << "*#3*10*00*230*2*460*1234##" << full
-                                                     << values;
-        QTest::newRow("power only") << "*#3*10*3*575##" << powerOnly
-                                    << QStringList{"", "", "575", ""};
-        QTest::newRow("texts kept as received") << "*#3*10*0*2 3*x*4x0*1.5e3##" << full
-                                                << QStringList{"2 3", "x", "4x0", "1.5e3"};
+        QTest::newRow("dimension with leading zero")
+            << "*#3*10*00*230*2*460*1234##" << full << values;
+        QTest::newRow("power only")
+            << "*#3*10*3*575##" << powerOnly << QStringList{"", "", "575", ""};
+        QTest::newRow("texts kept as received")
+            << "*#3*10*0*2 3*x*4x0*1.5e3##" << full << QStringList{"2 3", "x", "4x0", "1.5e3"};
         QTest::newRow("text before the frame") << "x*#3*10*0*230*2*460*1234##" << full << values;
         QTest::newRow("empty") << "" << -1 << QStringList();
         QTest::newRow("cut reply") << "*#3*10*0*230*2" << -1 << QStringList();
@@ -87,23 +87,23 @@ private slots:
         QTest::newRow("other who") << "*#4*10*0*230*2*460*1234##" << -1 << QStringList();
         QTest::newRow("other dimension") << "*#3*10*1*230*2*460*1234##" << -1 << QStringList();
         QTest::newRow("dimension 30") << "*#3*10*30*230*2*460*1234##" << -1 << QStringList();
-        QTest::newRow("dimension not a number") << "*#3*10*x*230*2*460*1234##" << -1
-                                                << QStringList();
+        QTest::newRow("dimension not a number")
+            << "*#3*10*x*230*2*460*1234##" << -1 << QStringList();
         QTest::newRow("dimension empty") << "*#3*10**230*2*460*1234##" << -1 << QStringList();
         QTest::newRow("dimension signed") << "*#3*10*-0*230*2*460*1234##" << -1 << QStringList();
 
         const QString endlessDigits(100000, QLatin1Char('7'));
         const QString endlessZeros(100000, QLatin1Char('0'));
-        QTest::newRow("endless dimension") << "*#3*10*" + endlessDigits + "*1*2*3*4##" << -1
-                                           << QStringList();
+        QTest::newRow("endless dimension")
+            << "*#3*10*" + endlessDigits + "*1*2*3*4##" << -1 << QStringList();
         QTest::newRow("endless zero dimension")
             << "*#3*10*" + endlessZeros + "*1*2*3*4##" << full << QStringList{"1", "2", "3", "4"};
         QTest::newRow("endless value") << "*#3*10*3*" + endlessDigits + "##" << powerOnly
                                        << QStringList{"", "", endlessDigits, ""};
-        QTest::newRow("nul bytes") << QString::fromLatin1("*#3*10*\0*1*2*3*4##", 18) << -1
-                                   << QStringList();
-        QTest::newRow("non-ascii digit") << QString::fromUtf8("*#3*10*\u0660*1*2*3*4##") << -1
-                                         << QStringList();
+        QTest::newRow("nul bytes")
+            << QString::fromLatin1("*#3*10*\0*1*2*3*4##", 18) << -1 << QStringList();
+        QTest::newRow("non-ascii digit")
+            << QString::fromUtf8("*#3*10*\u0660*1*2*3*4##") << -1 << QStringList();
         QTest::newRow("only stars") << QString(5000, QLatin1Char('*')) << -1 << QStringList();
         QTest::newRow("only hashes") << QString(5000, QLatin1Char('#')) << -1 << QStringList();
     }

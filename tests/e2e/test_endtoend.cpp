@@ -211,6 +211,7 @@ private slots:
     void initTestCase();
     void recordsAReadingFromTheGateway();
     void demoRunsAgainstItsOwnGateway();
+    void terminationWritesEveryQueuedReading();
 };
 
 void TestEndToEnd::initTestCase()
@@ -300,6 +301,57 @@ void TestEndToEnd::demoRunsAgainstItsOwnGateway()
     run.process.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 10000);
     QCOMPARE(calls.count(), 0);
+}
+
+// Readings wait in the writer's queue while another program holds the database; a request to
+// end the program arrives meanwhile. Every one of them is on disk when the program has ended.
+void TestEndToEnd::terminationWritesEveryQueuedReading()
+{
+    powerlog::sim::GatewaySimulator gateway;
+    QVERIFY(gateway.listen(0));
+    ProgramRun run;
+    QVERIFY(run.installEmptyDatabase());
+    // The ST interface records whatever the gateway pushes, so the test decides each reading.
+    QVERIFY(run.writeSettings(settingsFor(gateway.port(), "Interface=1\n[Start]\nRecAuto=1\n")));
+    run.start();
+    QVERIFY2(run.process.waitForStarted(10000), qPrintable(run.process.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(gateway.openEventSessions() >= 1, 20000);
+    QTest::qWait(300); // the program has opened the database by now
+
+    const QString lockName = QStringLiteral("endtoend-lock");
+    {
+        QSqlDatabase lock = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lockName);
+        lock.setDatabaseName(run.databasePath());
+        QVERIFY(lock.open());
+        QVERIFY(QSqlQuery(lock).exec(QStringLiteral("BEGIN IMMEDIATE")));
+
+        constexpr int kReadings = 20;
+        for (int i = 1; i <= kReadings; ++i) {
+            gateway.pushToEventSessions(
+                QStringLiteral("*#3*10*0*230*4*900*%1##").arg(i).toLatin1());
+            QTest::qWait(10);
+        }
+        QTest::qWait(500); // delivered, and waiting behind the lock
+        run.process.terminate();
+        QTest::qWait(500);
+        QVERIFY(run.process.state() == QProcess::Running); // still writing, or waiting to
+        QVERIFY(QSqlQuery(lock).exec(QStringLiteral("ROLLBACK")));
+        lock.close();
+
+        QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 0);
+
+        QString integrity;
+        const QList<EnergyRow> rows = energyRows(run.databasePath(), &integrity);
+        QCOMPARE(integrity, QStringLiteral("ok"));
+        for (const auto& r : rows)
+            qInfo() << "row" << r.e;
+        QCOMPARE(rows.size(), kReadings);
+        for (int i = 0; i < kReadings; ++i)
+            QCOMPARE(rows.at(i).e.toInt(), i + 1);
+    }
+    QSqlDatabase::removeDatabase(lockName);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -1,4 +1,4 @@
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/reading.h"
 #include "support/recorders.h"
 #include "ui/common/databaseprompts.h"
@@ -13,6 +13,7 @@
 #include <memory>
 
 using powerlog::DatabaseResult;
+using powerlog::DatabaseWriter;
 using powerlog::EnergyDatabase;
 using powerlog::Prompts;
 using powerlog::Reading;
@@ -105,9 +106,16 @@ private:
     void makeDatabaseWithTwoRows()
     {
         QVERIFY(EnergyDatabase::createEmpty(dbFile()));
-        m_db = std::make_unique<EnergyDatabase>(m_dir->path());
-        QVERIFY(m_db->InsertReading(readingAt(0)).ok());
-        QVERIFY(m_db->InsertReading(readingAt(10)).ok());
+        EnergyDatabase direct(m_dir->path());
+        QVERIFY(direct.InsertReading(readingAt(0)).ok());
+        QVERIFY(direct.InsertReading(readingAt(10)).ok());
+    }
+    // Waits until the writer has done what it was asked so far.
+    bool settle()
+    {
+        bool done = false;
+        m_db->flush([&done] { done = true; });
+        return QTest::qWaitFor([&done] { return done; }, 10000);
     }
     std::function<void(bool)> busyRecorder()
     {
@@ -116,7 +124,7 @@ private:
     static QString title() { return QCoreApplication::applicationName(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<EnergyDatabase> m_db;
+    std::unique_ptr<DatabaseWriter> m_db;
     RecordingPrompts m_prompts;
     QList<bool> m_busy;
 };
@@ -130,7 +138,7 @@ void TestDatabasePrompts::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_db = std::make_unique<EnergyDatabase>(m_dir->path());
+    m_db = std::make_unique<DatabaseWriter>(m_dir->path());
     m_prompts = RecordingPrompts();
     m_busy.clear();
 }
@@ -218,6 +226,7 @@ void TestDatabasePrompts::clearDatabase()
 
     powerlog::clearDatabase(*m_db, m_prompts, language, busyRecorder(), [&done] { ++done; });
 
+    QTRY_COMPARE(done, 1);
     QCOMPARE(m_prompts.texts(), shown);
     for (const auto& each : m_prompts.shown) {
         QCOMPARE(each.title, title());
@@ -229,7 +238,6 @@ void TestDatabasePrompts::clearDatabase()
     QCOMPARE(rowCount(dbFile(), QStringLiteral("EnergyHalfHour")), rowsLeft ? 1 : 0);
     QCOMPARE(QFile::exists(file(EnergyDatabase::kBackupName)), compacted);
     QVERIFY(!QFile::exists(file(EnergyDatabase::kTempName)));
-    QCOMPARE(m_db->isOpen(), !compacted);
 }
 
 void TestDatabasePrompts::clearingUnopenableDatabaseSaysSoAndEnds()
@@ -239,6 +247,7 @@ void TestDatabasePrompts::clearingUnopenableDatabaseSaysSoAndEnds()
     powerlog::clearDatabase(*m_db, m_prompts, QStringLiteral("eng"), busyRecorder(),
                             [&done] { ++done; });
 
+    QTRY_COMPARE(done, 1);
     QCOMPARE(m_prompts.shown.size(), 2);
     QVERIFY(m_prompts.shown[0].question);
     QCOMPARE(m_prompts.shown[1].title, QStringLiteral("Errore connessione DB"));
@@ -252,16 +261,25 @@ void TestDatabasePrompts::clearingUnopenableDatabaseSaysSoAndEnds()
 void TestDatabasePrompts::clearingRefusedSaysSoAndEnds()
 {
     makeDatabaseWithTwoRows();
+    m_db->open();
+    QVERIFY(settle());
     {
-        // The rollup went missing after the file was opened: the deletion is refused.
-        QSqlQuery query(m_db->connection());
-        QVERIFY(query.exec(QStringLiteral("DROP TABLE EnergyHalfHour")));
+        // The deletion is refused from inside the file.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "spoil");
+        db.setDatabaseName(dbFile());
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(
+            QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON EnergyHalfHour BEGIN "
+                           "SELECT RAISE(ABORT, 'EnergyHalfHour is kept'); END")));
+        db.close();
     }
+    QSqlDatabase::removeDatabase("spoil");
     int done = 0;
 
     powerlog::clearDatabase(*m_db, m_prompts, QStringLiteral("ita"), busyRecorder(),
                             [&done] { ++done; });
 
+    QTRY_COMPARE(done, 1);
     QCOMPARE(m_prompts.shown.size(), 2);
     QCOMPARE(m_prompts.shown[1].title, title());
     QCOMPARE(m_prompts.shown[1].icon, Prompts::Icon::Critical);
@@ -285,11 +303,12 @@ void TestDatabasePrompts::clearingWaitsForEachAnswer()
     QCOMPARE(rowCount(dbFile()), 2);
 
     prompts.answerNext(true);
+    QTRY_COMPARE(prompts.questions.size(), 2);
     QCOMPARE(rowCount(dbFile()), 0);
-    QCOMPARE(prompts.questions.size(), 2);
     QCOMPARE(done, 0);
 
     prompts.answerNext(true);
+    QTRY_COMPARE(done, 1);
     QCOMPARE(prompts.messages, QStringList{"Database has been compacted"});
     QCOMPARE(m_busy, QList<bool>({true, false}));
     QCOMPARE(done, 1);
@@ -314,7 +333,9 @@ void TestDatabasePrompts::compactionSucceeded()
     QFETCH(QString, text);
     makeDatabaseWithTwoRows();
 
-    powerlog::compactDatabase(*m_db, m_prompts, language, busyRecorder());
+    int done = 0;
+    powerlog::compactDatabase(*m_db, m_prompts, language, busyRecorder(), [&done] { ++done; });
+    QTRY_COMPARE(done, 1);
 
     QCOMPARE(m_busy, QList<bool>({true, false}));
     QCOMPARE(m_prompts.texts(), QStringList{text});
@@ -332,7 +353,10 @@ void TestDatabasePrompts::failedSecondRenameRestoresDatabase()
         return from != temp && QFile::rename(from, to);
     });
 
-    powerlog::compactDatabase(*m_db, m_prompts, QStringLiteral("ita"), busyRecorder());
+    int done = 0;
+    powerlog::compactDatabase(*m_db, m_prompts, QStringLiteral("ita"), busyRecorder(),
+                              [&done] { ++done; });
+    QTRY_COMPARE(done, 1);
 
     QCOMPARE(m_prompts.shown.size(), 1);
     QCOMPARE(m_prompts.shown[0].title, title());
@@ -343,12 +367,17 @@ void TestDatabasePrompts::failedSecondRenameRestoresDatabase()
     QCOMPARE(m_busy, QList<bool>({true, false}));
     QVERIFY(!QFile::exists(file(EnergyDatabase::kBackupName)));
     QCOMPARE(rowCount(dbFile()), 2);
-    QVERIFY(m_db->InsertReading(readingAt(20)).ok());
+    m_db->insert(readingAt(20));
+    QVERIFY(settle());
+    QCOMPARE(rowCount(dbFile()), 3);
 }
 
 void TestDatabasePrompts::compactionOfMissingFileFails()
 {
-    powerlog::compactDatabase(*m_db, m_prompts, QStringLiteral("eng"), busyRecorder());
+    int done = 0;
+    powerlog::compactDatabase(*m_db, m_prompts, QStringLiteral("eng"), busyRecorder(),
+                              [&done] { ++done; });
+    QTRY_COMPARE(done, 1);
 
     QCOMPARE(m_prompts.shown.size(), 1);
     QCOMPARE(m_prompts.shown[0].title, title());

@@ -3,7 +3,7 @@
 // A main window wired to recorders, a temporary program folder and settings store, and a
 // simulated gateway on 127.0.0.1 with short time limits.
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
@@ -14,11 +14,13 @@
 #include "gateway/monitorsession.h"
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
+#include "support/sqlfile.h"
 #include "support/timings.h"
 #include "ui/main/frmmain.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 namespace powerlog::test {
@@ -35,7 +37,7 @@ struct WindowHarness
     sim::GatewaySimulator simulator;
     CommandSession command{fastTimings()};
     MonitorSession monitor{command, fastTimings()};
-    EnergyDatabase database{dir.path()};
+    DatabaseWriter database{dir.path()};
     Meter meter{database, clock};
     Poller poller{command, monitor};
     LoadStates loads;
@@ -75,6 +77,20 @@ struct WindowHarness
                                                               meter, poller, loads, dir.path()});
         window->Form_Load();
         return *window;
+    }
+
+    // Waits until the database writer has done everything asked of it so far.
+    bool settle()
+    {
+        bool done = false;
+        database.flush([&done] { done = true; });
+        return QTest::qWaitFor([&done] { return done; }, 10000);
+    }
+    // Rows of the energy table, once the writer has settled.
+    int rows()
+    {
+        settle();
+        return SqlFile(dir.filePath(EnergyDatabase::kFileName)).rows();
     }
 
     // A frame as the command session hands it on.

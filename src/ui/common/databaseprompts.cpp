@@ -45,16 +45,12 @@ void showDatabaseResult(Prompts& prompts, const DatabaseResult& result)
     }
 }
 
-void clearDatabase(EnergyDatabase& database, Prompts& prompts, const QString& languageCode,
+void clearDatabase(DatabaseWriter& database, Prompts& prompts, const QString& languageCode,
                    std::function<void(bool busy)> busy, std::function<void()> done)
 {
     const QString title = programName();
-    auto clearThenOffer = [&database, &prompts, languageCode, title, busy, done](bool clear) {
-        if (!clear) {
-            finish(done);
-            return;
-        }
-        const DatabaseResult cleared = database.ClearAllRows();
+    auto offerCompaction = [&database, &prompts, languageCode, title, busy,
+                            done](const DatabaseResult& cleared) {
         if (!cleared.ok()) {
             showDatabaseResult(prompts, cleared);
             finish(done);
@@ -63,28 +59,36 @@ void clearDatabase(EnergyDatabase& database, Prompts& prompts, const QString& la
         prompts.askYesNo(title, textFor(Text::TableClearedCompactQuestion, languageCode),
                          [&database, &prompts, languageCode, busy, done](bool compact) {
                              if (compact)
-                                 compactDatabase(database, prompts, languageCode, busy);
-                             finish(done);
+                                 compactDatabase(database, prompts, languageCode, busy, done);
+                             else
+                                 finish(done);
                          });
     };
     prompts.askYesNo(title, textFor(Text::ClearDatabaseQuestion, languageCode),
-                     std::move(clearThenOffer));
+                     [&database, done, offerCompaction = std::move(offerCompaction)](bool clear) {
+                         if (clear)
+                             database.clearAllRows(offerCompaction);
+                         else
+                             finish(done);
+                     });
 }
 
-void compactDatabase(EnergyDatabase& database, Prompts& prompts, const QString& languageCode,
-                     std::function<void(bool busy)> busy)
+void compactDatabase(DatabaseWriter& database, Prompts& prompts, const QString& languageCode,
+                     std::function<void(bool busy)> busy, std::function<void()> done)
 {
     tell(busy, true);
-    const DatabaseResult result = database.CompactEnergyDatabase();
-    tell(busy, false);
-    if (result.ok()) {
-        prompts.message(programName(), textFor(Text::DatabaseCompacted, languageCode),
-                        Prompts::Icon::Information);
-        return;
-    }
-    prompts.message(programName(),
-                    textFor(Text::CompactionFailed, languageCode) + kCrLf + result.error,
-                    Prompts::Icon::Critical);
+    database.compact([&prompts, languageCode, busy, done](const DatabaseResult& result) {
+        tell(busy, false);
+        if (result.ok()) {
+            prompts.message(programName(), textFor(Text::DatabaseCompacted, languageCode),
+                            Prompts::Icon::Information);
+        } else {
+            prompts.message(programName(),
+                            textFor(Text::CompactionFailed, languageCode) + kCrLf + result.error,
+                            Prompts::Icon::Critical);
+        }
+        finish(done);
+    });
 }
 
 } // namespace powerlog

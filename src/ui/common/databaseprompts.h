@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 
 #include <QString>
 #include <functional>
@@ -20,11 +20,12 @@ void showDatabaseResult(Prompts& prompts, const DatabaseResult& result);
 
 // Asks before deleting every row, then offers compaction. `busy` is told while a compaction
 // runs; `done` is called once when the dialogue is over, whichever way it ended.
-void clearDatabase(EnergyDatabase& database, Prompts& prompts, const QString& languageCode,
+void clearDatabase(DatabaseWriter& database, Prompts& prompts, const QString& languageCode,
                    std::function<void(bool busy)> busy = {}, std::function<void()> done = {});
 
-// Compacts the database between busy(true) and busy(false), then says how it went.
-void compactDatabase(EnergyDatabase& database, Prompts& prompts, const QString& languageCode,
-                     std::function<void(bool busy)> busy = {});
+// Compacts the database between busy(true) and busy(false), then says how it went; `done` is
+// called after that.
+void compactDatabase(DatabaseWriter& database, Prompts& prompts, const QString& languageCode,
+                     std::function<void(bool busy)> busy = {}, std::function<void()> done = {});
 
 } // namespace powerlog

@@ -1,6 +1,6 @@
 #include "ui/main/frmmain.h"
 
-#include "acquisition/energydatabase.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/livegraph.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
@@ -292,7 +292,21 @@ void FrmMain::wireModels()
     Meter& meter = m_services.meter;
     connect(&meter, &Meter::readingArrived, this, &FrmMain::showReading);
     connect(&meter, &Meter::recordingChanged, this, &FrmMain::showRecording);
-    connect(&meter, &Meter::recordFailed, this, &FrmMain::onRecordFailed);
+    connect(&meter, &Meter::recordFailed, this, &FrmMain::showDatabaseProblem);
+
+    DatabaseWriter& database = m_services.database;
+    connect(&database, &DatabaseWriter::opened, this, &FrmMain::showDatabaseProblem);
+    connect(&database, &DatabaseWriter::progress, this, [this](int percent) {
+        if (m_databaseBusy)
+            setPanel(1, m_services.texts(Text::PreparingDatabase).arg(percent));
+    });
+    connect(&database, &DatabaseWriter::busyChanged, this, [this](bool busy) {
+        m_databaseBusy = busy;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::BusyCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
 
     Poller& poller = m_services.poller;
     connect(&poller, &Poller::ticked, this, &FrmMain::flashActivityLight);
@@ -413,7 +427,9 @@ bool FrmMain::Form_Load()
     m_detailText = m_services.texts.trayDetail();
     setPanel(1, m_services.texts(Text::NoReading));
 
-    showDatabaseResult(m_services.prompts, m_services.database.OpenDatabase());
+    // Opens in the background: a file without its summary tables takes a while to prepare,
+    // and the window shows meanwhile.
+    m_services.database.open();
 
     placeBottomRight();
     m_imRec->show();
@@ -733,7 +749,7 @@ void FrmMain::TrayUpdate(const Reading& reading)
     m_tpop->start(10000);
 }
 
-void FrmMain::onRecordFailed(const DatabaseResult& result)
+void FrmMain::showDatabaseProblem(const DatabaseResult& result)
 {
     showDatabaseResult(m_services.prompts, result);
 }

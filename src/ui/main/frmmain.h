@@ -19,7 +19,7 @@ class ActivityLight;
 class BarShape;
 class CommandSession;
 class Desktop;
-class EnergyDatabase;
+class DatabaseWriter;
 class LightShape;
 class LiveGraphModel;
 class LoadIcons;
@@ -59,7 +59,7 @@ struct MainWindowServices
     Tray& tray;
     CommandSession& command;
     MonitorSession& monitor;
-    EnergyDatabase& database;
+    DatabaseWriter& database;
     Meter& meter;
     Poller& poller;
     LoadStates& loads;
@@ -151,7 +151,7 @@ private:
     void showStatistics();
     void TrayUpdate(const Reading& reading);
     void onLinkState(int channel, LinkState state, const QString& detail);
-    void onRecordFailed(const DatabaseResult& result);
+    void showDatabaseProblem(const DatabaseResult& result);
     void flashActivityLight();
     void Tpop_Timer();
     void Tst_Timer();
@@ -161,6 +161,7 @@ private:
     bool m_closing = false;
     bool m_unloaded = false;
     bool m_balloonShown = false;
+    bool m_databaseBusy = false;
     bool m_updateBalloonShown = false;
     int m_trayIconIndex = 0;
     QString m_detailText;

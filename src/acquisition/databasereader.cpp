@@ -1,0 +1,111 @@
+#include "acquisition/databasereader.h"
+
+#include "acquisition/energydatabase.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QUrl>
+
+namespace powerlog {
+
+namespace {
+
+std::atomic<int> g_readerCount{0};
+
+} // namespace
+
+// Owns the read connection; every member runs on the reader's thread.
+class ReaderWorker : public QObject
+{
+public:
+    explicit ReaderWorker(const QString& folder)
+        : m_path(QDir(folder).filePath(EnergyDatabase::kFileName)),
+          m_name(QStringLiteral("powerlog-reader-%1").arg(++g_readerCount))
+    {
+    }
+
+    ~ReaderWorker() override
+    {
+        if (QSqlDatabase::contains(m_name)) {
+            QSqlDatabase::database(m_name, false).close();
+            QSqlDatabase::removeDatabase(m_name);
+        }
+    }
+
+    // The connection is opened for each read, so a file compacted or put back meanwhile is
+    // the one read; opening a SQLite file costs little.
+    void run(const DatabaseReader::Job& job, const ReadTicket& ticket)
+    {
+        QString error;
+        QSqlDatabase db = open(&error);
+        job(db, error, ticket);
+        if (db.isValid())
+            db.close();
+    }
+
+private:
+    QSqlDatabase open(QString* error)
+    {
+        if (!QFileInfo(m_path).isFile()) {
+            *error = QStringLiteral("File not found: %1").arg(QDir::toNativeSeparators(m_path));
+            return {};
+        }
+        QSqlDatabase db = QSqlDatabase::contains(m_name)
+                              ? QSqlDatabase::database(m_name, false)
+                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        const QUrl url = QUrl::fromLocalFile(QFileInfo(m_path).absoluteFilePath());
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (db.open())
+            return db;
+        *error = db.lastError().databaseText().isEmpty() ? db.lastError().text()
+                                                         : db.lastError().databaseText();
+        return {};
+    }
+
+    QString m_path;
+    QString m_name;
+};
+
+DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
+    : QObject(parent), m_worker(new ReaderWorker(folder)),
+      m_closing(std::make_shared<std::atomic<bool>>(false))
+{
+    m_thread.setObjectName(QStringLiteral("DatabaseReader"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+DatabaseReader::~DatabaseReader()
+{
+    m_closing->store(true);
+    ReaderWorker* worker = m_worker;
+    // The thread ends behind the last job: quitting at once would drop the jobs still queued.
+    QThread* thread = &m_thread;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, thread] {
+            delete worker;
+            thread->quit();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+std::shared_ptr<ReadTicket> DatabaseReader::read(Job job)
+{
+    auto ticket = std::make_shared<ReadTicket>();
+    ReaderWorker* worker = m_worker;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, job = std::move(job), ticket, closing = m_closing] {
+            if (closing->load())
+                ticket->cancel();
+            worker->run(job, *ticket);
+        },
+        Qt::QueuedConnection);
+    return ticket;
+}
+
+} // namespace powerlog

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace powerlog {
+
+class ReaderWorker;
+
+// Cancels one read. Long reads look at it between rows and give up when it is set.
+class ReadTicket
+{
+public:
+    void cancel() { m_cancelled.store(true); }
+    bool isCancelled() const { return m_cancelled.load(); }
+
+private:
+    std::atomic<bool> m_cancelled{false};
+};
+
+// Reads the energy database on a thread and a read-only connection of their own, so that
+// charts and exports never wait behind a write and never hold up the window. WAL lets them
+// read while the writer writes.
+class DatabaseReader : public QObject
+{
+    Q_OBJECT
+public:
+    // Runs on the reader's thread with the connection open (invalid when the file could not
+    // be opened: `error` then says why). Hand results back with QMetaObject::invokeMethod.
+    using Job =
+        std::function<void(QSqlDatabase db, const QString& error, const ReadTicket& ticket)>;
+
+    explicit DatabaseReader(const QString& folder, QObject* parent = nullptr);
+    // Cancels what is still waiting or running and waits for the thread to end.
+    ~DatabaseReader() override;
+
+    // Jobs run one after the other, in the order they were given.
+    std::shared_ptr<ReadTicket> read(Job job);
+
+private:
+    QThread m_thread;
+    ReaderWorker* m_worker; // lives on m_thread, deleted there before the thread ends
+    std::shared_ptr<std::atomic<bool>> m_closing;
+};
+
+} // namespace powerlog

@@ -1,0 +1,265 @@
+#include "acquisition/databasewriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <deque>
+#include <sys/stat.h>
+
+namespace powerlog {
+
+namespace {
+
+// Which file a path names: device and inode. A file deleted, or replaced by another under the
+// same name, no longer matches what was opened.
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool exists = false;
+
+    static FileIdentity of(const QString& path)
+    {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return {};
+        return {info.st_dev, info.st_ino, true};
+    }
+    bool operator==(const FileIdentity&) const = default;
+};
+
+} // namespace
+
+// Owns the write connection; every member runs on the writer's thread.
+class DatabaseWorker : public QObject
+{
+public:
+    using Report = std::function<void(int percent)>;
+
+    DatabaseWorker(const QString& folder, std::shared_ptr<std::atomic<bool>> stopping,
+                   Report report)
+        : m_database(folder), m_stopping(std::move(stopping)), m_report(std::move(report))
+    {
+    }
+
+    EnergyDatabase& database() { return m_database; }
+
+    // Opens the file, or checks that the open connection still writes into the file the path
+    // names. A file deleted or replaced meanwhile is let go: closing the last connection folds
+    // its WAL into the old file and deletes the WAL, so nothing of it reaches the new one.
+    DatabaseResult ensureUsable()
+    {
+        if (m_database.isOpen()) {
+            if (FileIdentity::of(m_database.path()) == m_identity)
+                return {};
+            m_database.close();
+        }
+        const DatabaseResult result = m_database.OpenDatabase([this](int percent) {
+            m_report(percent);
+            return !m_stopping->load();
+        });
+        if (result.ok())
+            m_identity = FileIdentity::of(m_database.path());
+        return result;
+    }
+
+    DatabaseResult insert(const Reading& reading)
+    {
+        DatabaseResult result = ensureUsable();
+        if (!result.ok()) {
+            keep(reading);
+            return result;
+        }
+        result = writePending();
+        if (!result.ok()) {
+            keep(reading);
+            return result;
+        }
+        return m_database.InsertReading(reading);
+    }
+
+private:
+    void keep(const Reading& reading)
+    {
+        m_pending.push_back(reading);
+        if (m_pending.size() > std::size_t(DatabaseWriter::kMaxPending))
+            m_pending.pop_front();
+    }
+
+    // Readings kept while the file was unusable go in first, in one transaction.
+    DatabaseResult writePending()
+    {
+        if (m_pending.empty())
+            return {};
+        QSqlDatabase db = m_database.connection();
+        db.transaction();
+        while (!m_pending.empty()) {
+            const DatabaseResult result = m_database.InsertReading(m_pending.front());
+            if (result.kind == DatabaseResult::Kind::NoConnection) {
+                db.rollback();
+                return result;
+            }
+            // A row refused for its own sake is dropped: it would block every later one.
+            m_pending.pop_front();
+        }
+        db.commit();
+        return {};
+    }
+
+    EnergyDatabase m_database;
+    std::shared_ptr<std::atomic<bool>> m_stopping;
+    Report m_report;
+    FileIdentity m_identity;
+    std::deque<Reading> m_pending;
+};
+
+DatabaseWriter::DatabaseWriter(const QString& folder, QObject* parent)
+    : QObject(parent), m_path(QDir(folder).filePath(EnergyDatabase::kFileName)),
+      m_stopping(std::make_shared<std::atomic<bool>>(false)), m_compactionWatch(new QTimer(this))
+{
+    m_thread.setObjectName(QStringLiteral("DatabaseWriter"));
+    // Called on the writer's thread while summary tables are built; the writer's thread ends
+    // before this object does, so the pointer stays valid for every call.
+    m_worker = new DatabaseWorker(folder, m_stopping, [this](int percent) {
+        QMetaObject::invokeMethod(this, [this, percent] {
+            if (!m_rebuilding) {
+                m_rebuilding = true;
+                emit busyChanged(true);
+            }
+            emit progress(percent);
+        });
+    });
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+
+    // VACUUM tells nothing of its progress: the size of the copy it writes does.
+    m_compactionWatch->setInterval(250);
+    connect(m_compactionWatch, &QTimer::timeout, this, [this] {
+        const QDir folder = QFileInfo(m_path).dir();
+        const qint64 whole = QFileInfo(m_path).size();
+        const qint64 written = QFileInfo(folder.filePath(EnergyDatabase::kTempName)).size();
+        if (whole > 0)
+            emit progress(int(std::min<qint64>(99, written * 100 / whole)));
+    });
+}
+
+DatabaseWriter::~DatabaseWriter()
+{
+    // Every job asked for still runs; a rebuild in progress stops at its next chunk, and the
+    // readings behind it go into the table without the summary, which the next start rebuilds.
+    m_stopping->store(true);
+    DatabaseWorker* worker = m_worker;
+    // The thread ends behind the last job: quitting at once would drop the jobs still queued.
+    QThread* thread = &m_thread;
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, thread] {
+            delete worker;
+            thread->quit();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+template <typename Job> void DatabaseWriter::post(Job job)
+{
+    QMetaObject::invokeMethod(m_worker, std::move(job), Qt::QueuedConnection);
+}
+
+// Jobs capture `this` to post their results back: the writer's thread ends before the writer
+// is destroyed, and results posted during the destruction are dropped with it.
+void DatabaseWriter::open()
+{
+    DatabaseWorker* worker = m_worker;
+    post([this, worker] {
+        const DatabaseResult result = worker->ensureUsable();
+        QMetaObject::invokeMethod(this, [this, result] {
+            endRebuild();
+            emit opened(result);
+        });
+    });
+}
+
+void DatabaseWriter::insert(const Reading& reading)
+{
+    DatabaseWorker* worker = m_worker;
+    post([this, worker, reading] {
+        const DatabaseResult result = worker->insert(reading);
+        QMetaObject::invokeMethod(this, [this, result] {
+            endRebuild();
+            if (!result.ok())
+                emit insertFailed(result);
+        });
+    });
+}
+
+void DatabaseWriter::clearAllRows(Done done)
+{
+    DatabaseWorker* worker = m_worker;
+    post([this, worker, done = std::move(done)] {
+        DatabaseResult result = worker->ensureUsable();
+        if (result.ok())
+            result = worker->database().ClearAllRows();
+        QMetaObject::invokeMethod(this, [this, done, result] {
+            endRebuild();
+            if (done)
+                done(result);
+        });
+    });
+}
+
+void DatabaseWriter::compact(Done done)
+{
+    watchCompaction(true);
+    DatabaseWorker* worker = m_worker;
+    post([this, worker, done = std::move(done)] {
+        // A file replaced meanwhile is let go first; the compaction works on the file itself.
+        worker->ensureUsable();
+        const DatabaseResult result = worker->database().CompactEnergyDatabase();
+        QMetaObject::invokeMethod(this, [this, done, result] {
+            watchCompaction(false);
+            if (done)
+                done(result);
+        });
+    });
+}
+
+void DatabaseWriter::endRebuild()
+{
+    if (!m_rebuilding)
+        return;
+    m_rebuilding = false;
+    emit busyChanged(false);
+}
+
+void DatabaseWriter::close()
+{
+    DatabaseWorker* worker = m_worker;
+    post([worker] { worker->database().close(); });
+}
+
+void DatabaseWriter::flush(std::function<void()> done)
+{
+    post([this, done = std::move(done)] { QMetaObject::invokeMethod(this, done); });
+}
+
+void DatabaseWriter::setRenameFunction(EnergyDatabase::RenameFunction rename)
+{
+    DatabaseWorker* worker = m_worker;
+    post([worker, rename = std::move(rename)] { worker->database().setRenameFunction(rename); });
+}
+
+void DatabaseWriter::watchCompaction(bool running)
+{
+    if (running == m_compactionWatch->isActive())
+        return;
+    emit busyChanged(running);
+    if (running) {
+        emit progress(0);
+        m_compactionWatch->start();
+    } else {
+        m_compactionWatch->stop();
+        emit progress(100);
+    }
+}
+
+} // namespace powerlog

@@ -1,0 +1,58 @@
+#pragma once
+
+// A connection of the test's own to a database file, for looking at what the program wrote
+// (or for spoiling the file on purpose), closed and removed when it goes out of scope.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <atomic>
+
+namespace powerlog::test {
+
+class SqlFile
+{
+public:
+    explicit SqlFile(const QString& path)
+        : m_name(QStringLiteral("test-sqlfile-%1").arg(++counter()))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.open();
+    }
+    ~SqlFile()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    SqlFile(const SqlFile&) = delete;
+    SqlFile& operator=(const SqlFile&) = delete;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+    // The first column of the first row, or an invalid value.
+    QVariant value(const QString& sql) const
+    {
+        QSqlQuery query(db());
+        return query.exec(sql) && query.next() ? query.value(0) : QVariant();
+    }
+    int rows() const
+    {
+        const QVariant n = value(QStringLiteral("SELECT count(*) FROM Energy"));
+        return n.isValid() ? n.toInt() : -1;
+    }
+    bool exec(const QString& sql) const { return QSqlQuery(db()).exec(sql); }
+
+private:
+    static std::atomic<int>& counter()
+    {
+        static std::atomic<int> n{0};
+        return n;
+    }
+
+    QString m_name;
+};
+
+} // namespace powerlog::test
