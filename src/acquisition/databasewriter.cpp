@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <deque>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace powerlog {
 
@@ -44,21 +46,33 @@ public:
     EnergyDatabase& database() { return m_database; }
 
     // Opens the file, or checks that the open connection still writes into the file the path
-    // names. A file deleted or replaced meanwhile is let go: closing the last connection folds
-    // its WAL into the old file and deletes the WAL, so nothing of it reaches the new one.
+    // names. A file deleted or replaced meanwhile is let go, and so are its WAL and shared-
+    // memory files: SQLite leaves them behind when its file was unlinked, and a file put back
+    // under the name would have that WAL replayed into it.
     DatabaseResult ensureUsable()
     {
         if (m_database.isOpen()) {
             if (FileIdentity::of(m_database.path()) == m_identity)
                 return {};
             m_database.close();
+            for (const auto& [side, identity] : m_sideFiles) {
+                if (FileIdentity::of(side) == identity)
+                    QFile::remove(side);
+            }
         }
         const DatabaseResult result = m_database.OpenDatabase([this](int percent) {
             m_report(percent);
             return !m_stopping->load();
         });
-        if (result.ok())
-            m_identity = FileIdentity::of(m_database.path());
+        if (result.ok()) {
+            const QString path = m_database.path();
+            m_identity = FileIdentity::of(path);
+            m_sideFiles.clear();
+            for (const char* suffix : {"-wal", "-shm"}) {
+                const QString side = path + QLatin1String(suffix);
+                m_sideFiles.push_back({side, FileIdentity::of(side)});
+            }
+        }
         return result;
     }
 
@@ -109,6 +123,8 @@ private:
     std::shared_ptr<std::atomic<bool>> m_stopping;
     Report m_report;
     FileIdentity m_identity;
+    // The WAL and shared-memory files of the open file, as they were when it was opened.
+    std::vector<std::pair<QString, FileIdentity>> m_sideFiles;
     std::deque<Reading> m_pending;
 };
 

@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
@@ -142,6 +143,35 @@ private slots:
         QVERIFY(w.AutoMode()); // stopping the recording keeps polling
         h.receive(QStringLiteral("*#3*10*0*230*4*920*153##"));
         QCOMPARE(rowCount(h), 1);
+    }
+
+    // A file without its summary tables is prepared after the window shows, with the progress
+    // in the status bar; a reading taken meanwhile is recorded once the file is ready.
+    void largeFileIsPreparedWhileTheWindowRuns()
+    {
+        WindowHarness h({{"Start/RecAuto", "1"}}, false);
+        {
+            SqlFile sql(h.dir.filePath(EnergyDatabase::kFileName));
+            QVERIFY(sql.exec(QStringLiteral(
+                "CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")));
+            QVERIFY(sql.exec(QStringLiteral(
+                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 299999) "
+                "INSERT INTO Energy SELECT 230, 2, i % 3000, i, "
+                "strftime('%Y-%m-%d %H:%M:%S', '2025-01-01', '+' || (i * 10) || ' seconds') "
+                "FROM n")));
+        }
+        QSignalSpy opened(&h.database, &DatabaseWriter::opened);
+        FrmMain& w = h.load();
+        QVERIFY(w.Recording());
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.panelText(1).startsWith(QStringLiteral("Preparazione database")) ||
+                opened.count() > 0,
+            30000);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 60000);
+        QVERIFY(opened.first().first().value<DatabaseResult>().ok());
+        QCOMPARE(rowCount(h), 300001);
+        QVERIFY(h.prompts.shown.isEmpty());
     }
 
     // Every reading tells that the file is missing; the readings are kept and written once
