@@ -163,7 +163,7 @@ private slots:
         QSignalSpy opened(&h.database, &DatabaseWriter::opened);
         FrmMain& w = h.load();
         QVERIFY(w.Recording());
-        h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        h.receive(QStringLiteral("*#3*10*0*299*4*920*152##"));
         QTRY_VERIFY_WITH_TIMEOUT(
             w.panelText(1).startsWith(QStringLiteral("Preparazione database")) ||
                 opened.count() > 0,
@@ -173,7 +173,7 @@ private slots:
         // Polling runs too, so the simulator's own readings may have joined it.
         QVERIFY(rowCount(h) >= 300001);
         QCOMPARE(SqlFile(h.dir.filePath(EnergyDatabase::kFileName))
-                     .value(QStringLiteral("SELECT count(*) FROM Energy WHERE W = 920"))
+                     .value(QStringLiteral("SELECT count(*) FROM Energy WHERE V = 299"))
                      .toInt(),
                  1);
         QVERIFY(h.prompts.shown.isEmpty());
