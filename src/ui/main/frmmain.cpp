@@ -97,6 +97,18 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
     return label;
 }
 
+PanelLabel* makePanel(QWidget* parent, const QString& name, const QRect& geometry,
+                      const QColor& fill, const QColor& border, const QColor& text,
+                      Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto* label = new PanelLabel(fill, border, text, parent);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setAlignment(alignment);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 // Colours set through the palette, not a style sheet: a style sheet would reach the label's
 // tooltip too and paint it in the same light colour on the tooltip's pale background.
 void paintText(QLabel* label, const QColor& colour, qreal pointSize, bool bold = false)
@@ -169,15 +181,11 @@ void FrmMain::buildControls()
     setFixedSize(340, 244);
     setMouseTracking(false);
 
-    m_image1 = new QWidget(this);
+    m_image1 = new Backdrop(QColor(0x2b, 0x34, 0x40), QColor(0x17, 0x1c, 0x23), this);
     m_image1->setObjectName(QStringLiteral("Image1"));
     m_image1->setGeometry(rect());
     m_image1->setMouseTracking(true);
     m_image1->installEventFilter(this);
-    m_image1->setStyleSheet(QStringLiteral(
-        "#Image1 { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #2b3440, "
-        "stop:1 #171c23); }"));
-    m_image1->setAttribute(Qt::WA_StyledBackground);
 
     const QString family = sevenSegmentFamily();
     for (int i = 0; i < 4; ++i) {
@@ -185,11 +193,9 @@ void FrmMain::buildControls()
         m_lbt[i] =
             makeLabel(this, QStringLiteral("Lbt_%1").arg(i), QRect(x, 4, 78, 16), Qt::AlignCenter);
         paintText(m_lbt[i], kCaptionColour, 8);
-        m_lb[i] = makeLabel(this, QStringLiteral("Lb_%1").arg(i), QRect(x, 20, 78, 30),
-                            Qt::AlignRight | Qt::AlignVCenter);
-        m_lb[i]->setStyleSheet(QStringLiteral("QLabel { background: #0b0f0c; color: #62ff8a; "
-                                              "border: 1px solid #3a4a3e; border-radius: 3px; "
-                                              "padding-right: 4px; }"));
+        m_lb[i] = makePanel(this, QStringLiteral("Lb_%1").arg(i), QRect(x, 20, 78, 30),
+                            QColor(0x0b, 0x0f, 0x0c), QColor(0x3a, 0x4a, 0x3e),
+                            QColor(0x62, 0xff, 0x8a), Qt::AlignRight | Qt::AlignVCenter);
         QFont digits(family);
         digits.setPointSizeF(13);
         m_lb[i]->setFont(digits);
@@ -233,9 +239,8 @@ void FrmMain::buildControls()
     m_pmod->setPalette(modePalette);
     connect(m_pmod, &ModeBox::clicked, this, &FrmMain::Pmod_Click);
 
-    m_lload = makeLabel(this, QStringLiteral("Lload"), QRect(8, 158, 326, 20));
-    m_lload->setStyleSheet(QStringLiteral("QLabel { color: white; background: #10151b; "
-                                          "border-radius: 3px; padding-left: 4px; }"));
+    m_lload = makePanel(this, QStringLiteral("Lload"), QRect(8, 158, 326, 20),
+                        QColor(0x10, 0x15, 0x1b), QColor(), Qt::white);
     m_lload->setMouseTracking(true);
     m_lload->installEventFilter(this);
 
@@ -274,7 +279,7 @@ void FrmMain::buildControls()
     m_stBar = new StatusPanels(this);
     m_stBar->setObjectName(QStringLiteral("StBar"));
     m_stBar->setGeometry(0, 222, 340, 22);
-    m_stBar->setStyleSheet(QStringLiteral("QLabel { color: #dfe6ee; background: #222a33; }"));
+    m_stBar->setColours(QColor(0x22, 0x2a, 0x33), QColor(0xdf, 0xe6, 0xee));
     for (auto* panel : m_stBar->findChildren<QLabel*>())
         panel->installEventFilter(this);
     connect(m_stBar, &StatusPanels::panelClicked, this, &FrmMain::StBar_PanelClick);

@@ -6,9 +6,55 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace powerlog {
+
+Backdrop::Backdrop(const QColor& top, const QColor& bottom, QWidget* parent)
+    : QWidget(parent), m_top(top), m_bottom(bottom)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void Backdrop::paintEvent(QPaintEvent* event)
+{
+    const qreal ratio = devicePixelRatioF();
+    if (m_cache.deviceIndependentSize() != QSizeF(size()) || m_cache.devicePixelRatio() != ratio) {
+        m_cache = QPixmap(size() * ratio);
+        m_cache.setDevicePixelRatio(ratio);
+        QPainter cache(&m_cache);
+        QLinearGradient gradient(0, 0, 0, height());
+        gradient.setColorAt(0, m_top);
+        gradient.setColorAt(1, m_bottom);
+        cache.fillRect(rect(), gradient);
+    }
+    QPainter painter(this);
+    painter.drawPixmap(event->rect(), m_cache, QRectF(QPointF(event->rect().topLeft()) * ratio,
+                                                      QSizeF(event->rect().size()) * ratio));
+}
+
+PanelLabel::PanelLabel(const QColor& fill, const QColor& border, const QColor& text,
+                       QWidget* parent)
+    : QLabel(parent), m_fill(fill), m_border(border)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, text);
+    setPalette(p);
+    setContentsMargins(4, 0, 4, 0);
+}
+
+void PanelLabel::paintEvent(QPaintEvent* event)
+{
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(m_border.isValid() ? QPen(m_border, 1) : QPen(Qt::NoPen));
+        painter.setBrush(m_fill);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 3, 3);
+    }
+    QLabel::paintEvent(event);
+}
 
 StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent)
 {
@@ -25,6 +71,17 @@ StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent)
         m_panels[i]->setMouseTracking(true);
         m_panels[i]->installEventFilter(this);
         layout->addWidget(m_panels[i], i == 0 ? 3 : 1);
+    }
+}
+
+void StatusPanels::setColours(const QColor& fill, const QColor& text)
+{
+    for (QLabel* panel : m_panels) {
+        QPalette p = panel->palette();
+        p.setColor(QPalette::Window, fill);
+        p.setColor(QPalette::WindowText, text);
+        panel->setPalette(p);
+        panel->setAutoFillBackground(true);
     }
 }
 

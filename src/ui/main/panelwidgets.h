@@ -3,6 +3,7 @@
 #include "ui/main/clicktracker.h"
 
 #include <QLabel>
+#include <QPixmap>
 #include <QWidget>
 #include <functional>
 
@@ -10,12 +11,47 @@ namespace powerlog {
 
 class LiveGraphModel;
 
+// The window's background: a vertical gradient painted once into a pixmap and copied from it,
+// so that repainting a small control above it costs a small copy.
+class Backdrop : public QWidget
+{
+    Q_OBJECT
+public:
+    Backdrop(const QColor& top, const QColor& bottom, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_top;
+    QColor m_bottom;
+    QPixmap m_cache;
+};
+
+// A label on a filled, rounded panel with a thin border, drawn with a painter rather than a
+// style sheet (cheap to repaint, and a tooltip keeps its own colours).
+class PanelLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    PanelLabel(const QColor& fill, const QColor& border, const QColor& text,
+               QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_fill;
+    QColor m_border;
+};
+
 // The status bar: panel 1 for messages, panel 2 for the mode. Clicks report the panel (1, 2).
 class StatusPanels : public QWidget
 {
     Q_OBJECT
 public:
     explicit StatusPanels(QWidget* parent = nullptr);
+    void setColours(const QColor& fill, const QColor& text);
     void setPanelText(int panel, const QString& text);
     QString panelText(int panel) const;
 
