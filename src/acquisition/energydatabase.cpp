@@ -545,6 +545,8 @@ bool EnergyDatabase::compactFiles(QString* error)
     // be replayed into the compacted copy once that takes the name.
     if (QFileInfo::exists(database + QStringLiteral("-wal"))) {
         *error = QStringLiteral("%1 is in use by another program.").arg(nativePath(database));
+        QString ignored;
+        removeWithSideFiles(temp, &ignored);
         return false;
     }
     if (!removeFile(backup, error))

@@ -1,0 +1,21 @@
+// powerlog-cli: works on the energy database without a window, for home servers and scripts.
+// `powerlog-cli --help` lists the commands.
+
+#include "checkcommand.h"
+#include "compactcommand.h"
+#include "dispatcher.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    powerlog::cli::CommandDispatcher dispatcher(out, err);
+    dispatcher.add(powerlog::cli::checkCommand());
+    dispatcher.add(powerlog::cli::compactCommand());
+    return dispatcher.run(app.arguments());
+}
