@@ -1,5 +1,8 @@
 #include "ui/main/artwork.h"
 
+#include <QHash>
+#include <array>
+
 #include <QIconEngine>
 #include <QImage>
 #include <QLinearGradient>
@@ -81,10 +84,18 @@ public:
         }
         drawInto(*painter, rect, m_draw);
     }
-    // QIcon asks for the size in device pixels and sets the pixel ratio itself.
+    // QIcon asks for the size in device pixels and sets the pixel ratio itself. Each size is
+    // drawn once: the tray and the windows ask for the same few sizes over and over.
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override
     {
-        return render(m_draw, size, 1.0, mode);
+        const quint64 key =
+            (quint64(size.width()) << 32) | (quint64(size.height()) << 8) | quint64(mode);
+        auto cached = m_pixmaps.constFind(key);
+        if (cached != m_pixmaps.constEnd())
+            return *cached;
+        const QPixmap drawn = render(m_draw, size, 1.0, mode);
+        m_pixmaps.insert(key, drawn);
+        return drawn;
     }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
     {
@@ -96,6 +107,7 @@ public:
 
 private:
     Drawing m_draw;
+    QHash<quint64, QPixmap> m_pixmaps;
 };
 
 QIcon drawnIcon(Drawing draw)
@@ -446,8 +458,17 @@ void drawApp(QPainter& p)
 
 QPixmap loadPicture(LoadPicture picture, int logicalSize, qreal devicePixelRatio)
 {
-    return render([picture](QPainter& p) { drawLoadPicture(p, picture); },
-                  QSize(logicalSize, logicalSize), devicePixelRatio, QIcon::Normal);
+    // Load icons change with every load event: each picture is drawn once per size.
+    static QHash<QString, QPixmap> cache;
+    const QString key =
+        QStringLiteral("%1/%2/%3").arg(int(picture)).arg(logicalSize).arg(devicePixelRatio);
+    auto cached = cache.constFind(key);
+    if (cached != cache.constEnd())
+        return *cached;
+    const QPixmap drawn = render([picture](QPainter& p) { drawLoadPicture(p, picture); },
+                                 QSize(logicalSize, logicalSize), devicePixelRatio, QIcon::Normal);
+    cache.insert(key, drawn);
+    return drawn;
 }
 
 QIcon loadIcon(LoadPicture picture)
@@ -457,7 +478,14 @@ QIcon loadIcon(LoadPicture picture)
 
 QIcon trayPicture(int index)
 {
-    return drawnIcon([index](QPainter& p) { drawTrayPicture(p, index); });
+    // One icon per picture for the whole run, so its drawn sizes are kept.
+    static const std::array<QIcon, kTrayPictureCount> icons = [] {
+        std::array<QIcon, kTrayPictureCount> all;
+        for (int i = 0; i < kTrayPictureCount; ++i)
+            all[std::size_t(i)] = drawnIcon([i](QPainter& p) { drawTrayPicture(p, i); });
+        return all;
+    }();
+    return icons[std::size_t(index >= 0 && index < kTrayPictureCount ? index : kTrayNoLink)];
 }
 
 QIcon buttonIcon(Button button)

@@ -30,8 +30,9 @@ void Backdrop::paintEvent(QPaintEvent* event)
         cache.fillRect(rect(), gradient);
     }
     QPainter painter(this);
-    painter.drawPixmap(event->rect(), m_cache, QRectF(QPointF(event->rect().topLeft()) * ratio,
-                                                      QSizeF(event->rect().size()) * ratio));
+    painter.drawPixmap(
+        event->rect(), m_cache,
+        QRectF(QPointF(event->rect().topLeft()) * ratio, QSizeF(event->rect().size()) * ratio));
 }
 
 PanelLabel::PanelLabel(const QColor& fill, const QColor& border, const QColor& text,
@@ -164,11 +165,24 @@ void LightShape::setColour(const QColor& colour)
 
 void LightShape::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(30, 30, 30), 1));
-    painter.setBrush(m_colour);
-    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    // The light steps through a few colours every second: each is drawn once.
+    const qreal ratio = devicePixelRatioF();
+    const QString key =
+        QStringLiteral("%1/%2x%3/%4").arg(m_colour.rgba()).arg(width()).arg(height()).arg(ratio);
+    auto cached = m_pictures.constFind(key);
+    if (cached == m_pictures.constEnd()) {
+        QPixmap picture(size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(30, 30, 30), 1));
+        painter.setBrush(m_colour);
+        painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+        painter.end();
+        cached = m_pictures.insert(key, picture);
+    }
+    QPainter(this).drawPixmap(0, 0, *cached);
 }
 
 BarShape::BarShape(QWidget* parent) : QWidget(parent) {}

@@ -2,6 +2,7 @@
 
 #include "ui/main/clicktracker.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QPixmap>
 #include <QWidget>
@@ -120,6 +121,7 @@ protected:
 
 private:
     QColor m_colour;
+    QHash<QString, QPixmap> m_pictures;
 };
 
 // A plain filled bar whose width the window sets (the polling progress).
