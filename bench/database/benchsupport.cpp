@@ -1,0 +1,213 @@
+#include "benchsupport.h"
+
+#include "acquisition/energydatabase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace powerlog::bench {
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = std::size_t(std::ceil(fraction * double(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+void report(const char* name, double value)
+{
+    std::printf("%s=%.10g\n", name, value);
+    std::fflush(stdout);
+}
+
+void note(const QString& text)
+{
+    std::fprintf(stderr, "  %s\n", qPrintable(text));
+}
+
+StallProbe::StallProbe(QObject* parent) : QObject(parent)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(1);
+    connect(&m_timer, &QTimer::timeout, this, &StallProbe::tick);
+}
+
+StallProbe::~StallProbe()
+{
+    if (m_schedstat >= 0)
+        ::close(m_schedstat);
+}
+
+void StallProbe::start()
+{
+    // The file describes the thread that opens it: this one, where the timer runs.
+    if (m_schedstat < 0)
+        m_schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    m_longestNs = 0;
+    m_longestReadyNs = 0;
+    m_overLimit = 0;
+    m_clock.start();
+    m_lastNs = 0;
+    m_lastReadyNs = readyNs();
+    m_timer.start();
+}
+
+void StallProbe::stop()
+{
+    tick(); // the time since the last tick counts too
+    m_timer.stop();
+}
+
+void StallProbe::tick()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    const qint64 ready = readyNs();
+    const qint64 gap = now - m_lastNs;
+    if (gap > m_longestNs) {
+        m_longestNs = gap;
+        m_longestReadyNs = ready - m_lastReadyNs;
+    }
+    m_lastNs = now;
+    m_lastReadyNs = ready;
+    if (gap > qint64(kLimitMs * 1e6))
+        ++m_overLimit;
+}
+
+// schedstat holds three numbers: time on a CPU, time waiting for one, timeslices run.
+qint64 StallProbe::readyNs() const
+{
+    char text[96] = {};
+    if (m_schedstat < 0 || ::pread(m_schedstat, text, sizeof text - 1, 0) <= 0)
+        return 0;
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    if (std::sscanf(text, "%llu %llu", &running, &waiting) != 2)
+        return 0;
+    return qint64(waiting);
+}
+
+void measureProbeBaselines(StallProbe* probe, int milliseconds, std::function<void()> next)
+{
+    note(QStringLiteral("probe: 1 ms timer for %1 ms idle, then %1 ms beside a busy thread")
+             .arg(milliseconds));
+    probe->start();
+    QTimer::singleShot(milliseconds, probe, [probe, milliseconds, next = std::move(next)] {
+        probe->stop();
+        report("idle_gap_ms", probe->longestGapMs());
+        auto spinning = std::make_shared<std::atomic<bool>>(true);
+        auto spinner = std::make_shared<std::thread>([spinning] {
+            while (spinning->load(std::memory_order_relaxed)) {
+            }
+        });
+        probe->start();
+        QTimer::singleShot(milliseconds, probe, [probe, spinning, spinner, next] {
+            probe->stop();
+            spinning->store(false);
+            spinner->join();
+            report("busy_gap_ms", probe->longestGapMs());
+            report("busy_gap_ready_ms", probe->longestGapReadyMs());
+            next();
+        });
+    });
+}
+
+PeakSizeSampler::PeakSizeSampler(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        m_paths.push_back(QFile::encodeName(path).toStdString());
+    m_peaks.assign(m_paths.size(), 0);
+    m_thread = std::thread([this] {
+        while (!m_stopping.load()) {
+            sample();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        sample();
+    });
+}
+
+PeakSizeSampler::~PeakSizeSampler()
+{
+    stop();
+}
+
+void PeakSizeSampler::stop()
+{
+    m_stopping.store(true);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void PeakSizeSampler::sample()
+{
+    for (std::size_t i = 0; i < m_paths.size(); ++i) {
+        std::error_code missing;
+        const std::uintmax_t size = std::filesystem::file_size(m_paths[i], missing);
+        if (!missing)
+            m_peaks[i] = std::max(m_peaks[i], qint64(size));
+    }
+}
+
+void StepChain::run(Next done)
+{
+    m_done = std::move(done);
+    QTimer::singleShot(0, [this] { runFrom(0); });
+}
+
+void StepChain::runFrom(std::size_t index)
+{
+    if (index == m_steps.size()) {
+        m_done();
+        return;
+    }
+    // Each next step starts from the event loop, so a long chain never deepens the stack.
+    m_steps[index]([this, index] { QTimer::singleShot(0, [this, index] { runFrom(index + 1); }); });
+}
+
+bool copyDatabase(const QString& file, const QString& folder)
+{
+    const QString target = QDir(folder).filePath(EnergyDatabase::kFileName);
+    if (!QDir().mkpath(folder)) {
+        note(QStringLiteral("cannot make %1").arg(folder));
+        return false;
+    }
+    QFile::remove(target);
+    QFile source(file);
+    if (!source.copy(target)) {
+        note(QStringLiteral("cannot copy %1 to %2: %3").arg(file, target, source.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void removeFolder(const QString& folder)
+{
+    QDir(folder).removeRecursively();
+}
+
+void fail(const QString& why)
+{
+    std::fprintf(stderr, "error: %s\n", qPrintable(why));
+    QCoreApplication::exit(1);
+}
+
+} // namespace powerlog::bench
