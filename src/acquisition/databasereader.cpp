@@ -1,6 +1,7 @@
 #include "acquisition/databasereader.h"
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/workerthread.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -80,17 +81,7 @@ DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
 DatabaseReader::~DatabaseReader()
 {
     m_closing->store(true);
-    ReaderWorker* worker = m_worker;
-    // The thread ends behind the last job: quitting at once would drop the jobs still queued.
-    QThread* thread = &m_thread;
-    QMetaObject::invokeMethod(
-        worker,
-        [worker, thread] {
-            delete worker;
-            thread->quit();
-        },
-        Qt::QueuedConnection);
-    m_thread.wait();
+    finishQueuedJobsAndEnd(m_worker, m_thread);
 }
 
 std::shared_ptr<ReadTicket> DatabaseReader::read(Job job)

@@ -1,5 +1,7 @@
 #include "acquisition/databasewriter.h"
 
+#include "acquisition/workerthread.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <deque>
@@ -163,17 +165,7 @@ DatabaseWriter::~DatabaseWriter()
     // Every job asked for still runs; a rebuild in progress stops at its next chunk, and the
     // readings behind it go into the table without the summary, which the next start rebuilds.
     m_stopping->store(true);
-    DatabaseWorker* worker = m_worker;
-    // The thread ends behind the last job: quitting at once would drop the jobs still queued.
-    QThread* thread = &m_thread;
-    QMetaObject::invokeMethod(
-        worker,
-        [worker, thread] {
-            delete worker;
-            thread->quit();
-        },
-        Qt::QueuedConnection);
-    m_thread.wait();
+    finishQueuedJobsAndEnd(m_worker, m_thread);
 }
 
 template <typename Job> void DatabaseWriter::post(Job job)

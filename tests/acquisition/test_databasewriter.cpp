@@ -4,6 +4,7 @@
 
 #include "acquisition/databasewriter.h"
 #include "support/sqlfile.h"
+#include "support/writersettle.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,12 +43,7 @@ struct WriterRig
     QString file() const { return dir.filePath(EnergyDatabase::kFileName); }
     QString other(const QString& name) const { return dir.filePath(name); }
 
-    bool settle()
-    {
-        bool done = false;
-        writer.flush([&done] { done = true; });
-        return QTest::qWaitFor([&done] { return done; }, 20000);
-    }
+    bool settle() { return powerlog::test::settle(writer); }
 
     // Energy values of the rows, in the order they were written.
     QList<int> energies()

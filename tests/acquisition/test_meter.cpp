@@ -10,6 +10,7 @@
 #include "support/recorders.h"
 #include "support/sqlfile.h"
 #include "support/timings.h"
+#include "support/writersettle.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,12 +39,7 @@ struct MeterRig
 
     QString file() const { return dir.filePath(EnergyDatabase::kFileName); }
 
-    bool settle()
-    {
-        bool done = false;
-        database.flush([&done] { done = true; });
-        return QTest::qWaitFor([&done] { return done; }, 10000);
-    }
+    bool settle() { return powerlog::test::settle(database); }
 
     int rows()
     {

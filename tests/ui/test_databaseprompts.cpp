@@ -1,6 +1,7 @@
 #include "acquisition/databasewriter.h"
 #include "acquisition/reading.h"
 #include "support/recorders.h"
+#include "support/writersettle.h"
 #include "ui/common/databaseprompts.h"
 
 #include <QCoreApplication>
@@ -110,13 +111,7 @@ private:
         QVERIFY(direct.InsertReading(readingAt(0)).ok());
         QVERIFY(direct.InsertReading(readingAt(10)).ok());
     }
-    // Waits until the writer has done what it was asked so far.
-    bool settle()
-    {
-        bool done = false;
-        m_db->flush([&done] { done = true; });
-        return QTest::qWaitFor([&done] { return done; }, 10000);
-    }
+    bool settle() { return powerlog::test::settle(*m_db); }
     std::function<void(bool)> busyRecorder()
     {
         return [this](bool busy) { m_busy << busy; };

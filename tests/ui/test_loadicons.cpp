@@ -353,6 +353,21 @@ private slots:
 
 private:
     std::unique_ptr<Loads> model;
+
+    // A hidden window's banner stands still and scrolls on where it was once shown again.
+    void hiddenBannerDoesNotScroll()
+    {
+        model->setLoadNames({"A very long load name", "Pump"});
+        apply(*model, {{0, '0'}});
+        QVERIFY(model->scrollTimer()->isActive());
+        model->icons.setShown(false);
+        QVERIFY(!model->scrollTimer()->isActive());
+        apply(*model, {{1, '0'}}); // a new list while hidden does not start it either
+        QVERIFY(!model->scrollTimer()->isActive());
+        model->icons.setShown(true);
+        QVERIFY(model->scrollTimer()->isActive());
+        QCOMPARE(model->scrollTimer()->interval(), LoadIcons::kOffListScrollMs);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLoadIcons)

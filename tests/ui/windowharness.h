@@ -16,6 +16,7 @@
 #include "support/recorders.h"
 #include "support/sqlfile.h"
 #include "support/timings.h"
+#include "support/writersettle.h"
 #include "ui/main/frmmain.h"
 
 #include <QFile>
@@ -79,13 +80,7 @@ struct WindowHarness
         return *window;
     }
 
-    // Waits until the database writer has done everything asked of it so far.
-    bool settle()
-    {
-        bool done = false;
-        database.flush([&done] { done = true; });
-        return QTest::qWaitFor([&done] { return done; }, 10000);
-    }
+    bool settle() { return powerlog::test::settle(database); }
     // Rows of the energy table, once the writer has settled.
     int rows()
     {

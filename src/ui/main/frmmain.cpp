@@ -463,6 +463,8 @@ bool FrmMain::Form_Load()
     m_tupd->start(1000);
 
     readLoadNames();
+    // A window that starts hidden gets no hide event; its banner must not scroll either.
+    m_loadIcons->setShown(isVisible());
     return true;
 }
 
@@ -500,6 +502,18 @@ void FrmMain::Form_Unload()
     m_services.tray.TrayDelete();
     m_services.database.close();
     emit closed();
+}
+
+void FrmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_loadIcons->setShown(true);
+}
+
+void FrmMain::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_loadIcons->setShown(false);
 }
 
 void FrmMain::closeEvent(QCloseEvent* event)

@@ -61,6 +61,7 @@ void LoadIcons::Iload_MouseMove(int index)
     if (previous >= 0)
         refresh(previous);
     m_tscor.stop();
+    m_scrollMs = 0;
     m_iold = m_states.picture(index);
     refresh(index);
     setBanner(m_states.loadName(index) + QLatin1Char(' '));
@@ -73,6 +74,7 @@ void LoadIcons::EndLoadHover()
     if (!m_hoverShown)
         return;
     m_tscor.stop();
+    m_scrollMs = 0;
     setBanner(QString());
     m_hoverShown = false;
     const int previous = m_hoverIndex - 1;
@@ -88,6 +90,7 @@ void LoadIcons::ShowOffLoads()
     if (off.isEmpty())
         return;
     m_tscor.stop();
+    m_scrollMs = 0;
     QString text = kOffPrefix;
     for (const QString& name : off)
         text += name + QLatin1Char(' ');
@@ -112,8 +115,18 @@ void LoadIcons::setBanner(const QString& text)
 
 void LoadIcons::startScrollingIfLong(int intervalMs)
 {
-    if (m_banner.size() > kBannerWidth)
-        m_tscor.start(intervalMs);
+    m_scrollMs = m_banner.size() > kBannerWidth ? intervalMs : 0;
+    if (m_scrollMs && m_visible)
+        m_tscor.start(m_scrollMs);
+}
+
+void LoadIcons::setShown(bool shown)
+{
+    m_visible = shown;
+    if (!shown)
+        m_tscor.stop();
+    else if (m_scrollMs && !m_tscor.isActive())
+        m_tscor.start(m_scrollMs);
 }
 
 } // namespace powerlog

@@ -34,6 +34,8 @@ public:
     void ShowOffLoads();
     // Scrolls the banner left by one character.
     void Tscor_Timer();
+    // A hidden window's banner does not scroll: nobody would see it move.
+    void setShown(bool shown);
 
     LoadPicture picture(int index) const;
     int hoverIndex() const { return m_hoverIndex; }
@@ -58,6 +60,8 @@ private:
     int m_hoverIndex = 0; // index + 1 of the highlighted icon, 0 for none
     bool m_hoverShown = false;
     LoadPicture m_iold = LoadPicture::Design;
+    bool m_visible = true;
+    int m_scrollMs = 0; // the interval the banner scrolls at, 0 when it does not
     QString m_banner;
     QTimer m_tscor;
 };
