@@ -45,7 +45,7 @@ struct Options
     QString work;
     QString shell = QStringLiteral("sqlite3");
     int inserts = 500;
-    int probeMs = 2000;
+    int probeMs = 5000;
 };
 
 // The readings recorded by the benchmark start on a day after every generated row.
@@ -240,6 +240,7 @@ private:
             report("compact_gap_ms", m_probe.longestGapMs());
             report("compact_gap_ready_ms", m_probe.longestGapReadyMs());
             report("compact_gaps_over_5ms", m_probe.gapsOverLimit());
+            report("compact_gaps_per_min", m_probe.gapsOverLimitPerMinute());
             report("compacted_mib", QFileInfo(database()).size() / kMiB);
             next();
         });
@@ -317,8 +318,8 @@ std::optional<Options> parse(const QCoreApplication& app)
                                      QStringLiteral("Readings recorded (default 500)."),
                                      QStringLiteral("N"), QStringLiteral("500"));
     const QCommandLineOption probe(QStringLiteral("probe-ms"),
-                                   QStringLiteral("Length of each probe baseline (default 2000)."),
-                                   QStringLiteral("MS"), QStringLiteral("2000"));
+                                   QStringLiteral("Length of each probe baseline (default 5000)."),
+                                   QStringLiteral("MS"), QStringLiteral("5000"));
     parser.addOptions({source, prepared, work, shell, inserts, probe});
     parser.process(app);
     if (!parser.isSet(source) || !parser.isSet(prepared) || !parser.isSet(work) ||

@@ -38,7 +38,7 @@ struct Options
     QString source;
     QString work;
     QString shell = QStringLiteral("sqlite3");
-    int probeMs = 2000;
+    int probeMs = 5000;
 };
 
 // The longest time between two progress reports, from the start to the end of an open.
@@ -216,6 +216,7 @@ private:
                     report("writer_open_gap_ms", m_probe.longestGapMs());
                     report("writer_open_gap_ready_ms", m_probe.longestGapReadyMs());
                     report("writer_open_gaps_over_5ms", m_probe.gapsOverLimit());
+                    report("writer_open_gaps_per_min", m_probe.gapsOverLimitPerMinute());
                     report("writer_progress_gap_s", gaps->longestSeconds());
                 });
         // The file is checked once the writer, and with it its connection, is gone.
@@ -252,8 +253,8 @@ std::optional<Options> parse(const QCoreApplication& app)
                                    QStringLiteral("The sqlite3 shell (default: from PATH)."),
                                    QStringLiteral("PATH"), QStringLiteral("sqlite3"));
     const QCommandLineOption probe(QStringLiteral("probe-ms"),
-                                   QStringLiteral("Length of each probe baseline (default 2000)."),
-                                   QStringLiteral("MS"), QStringLiteral("2000"));
+                                   QStringLiteral("Length of each probe baseline (default 5000)."),
+                                   QStringLiteral("MS"), QStringLiteral("5000"));
     parser.addOptions({source, work, shell, probe});
     parser.process(app);
     if (!parser.isSet(source) || !parser.isSet(work) || !QFileInfo(parser.value(source)).isFile()) {

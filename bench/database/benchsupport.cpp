@@ -126,6 +126,7 @@ void measureProbeBaselines(StallProbe* probe, int milliseconds, std::function<vo
             spinner->join();
             report("busy_gap_ms", probe->longestGapMs());
             report("busy_gap_ready_ms", probe->longestGapReadyMs());
+            report("busy_gaps_per_min", probe->gapsOverLimitPerMinute());
             next();
         });
     });

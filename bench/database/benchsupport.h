@@ -42,8 +42,13 @@ public:
     // kernel's schedstat; 0 where the kernel does not keep it). Close to the gap itself, it
     // means the machine's cores were busy, not that the thread was held up by a wait.
     double longestGapReadyMs() const { return m_longestReadyNs / 1e6; }
-    // Gaps since start() longer than kLimitMs, the most a window may freeze unnoticed.
+    // Gaps since start() longer than kLimitMs, the most a window may freeze unnoticed, and
+    // their rate, which compares windows of different lengths.
     int gapsOverLimit() const { return m_overLimit; }
+    double gapsOverLimitPerMinute() const
+    {
+        return m_lastNs > 0 ? m_overLimit * 60e9 / double(m_lastNs) : 0;
+    }
     static constexpr double kLimitMs = 5.0;
 
 private:
