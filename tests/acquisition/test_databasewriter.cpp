@@ -183,18 +183,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(EnergyDatabase::kFileName);
-        {
-            SqlFile sql(path);
-            QVERIFY(sql.exec(QStringLiteral(
-                "CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")));
-            // 250,000 readings, one every 10 s from 2026-01-01, so the rollup spans chunks
-            // only when the chunk size is small; the count is what matters here.
-            QVERIFY(sql.exec(QStringLiteral(
-                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 249999) "
-                "INSERT INTO Energy SELECT 230, 2, i % 3000, i, "
-                "strftime('%Y-%m-%d %H:%M:%S', '2026-01-01', '+' || (i * 10) || ' seconds') "
-                "FROM n")));
-        }
+        QVERIFY(writeEnergyOnlyFile(path, 250000, QStringLiteral("2026-01-01")));
         DatabaseWriter writer(dir.path());
         QSignalSpy progress(&writer, &DatabaseWriter::progress);
         QSignalSpy busy(&writer, &DatabaseWriter::busyChanged);

@@ -55,4 +55,21 @@ private:
     QString m_name;
 };
 
+// Writes a file with only the Energy table, as written by hand or by another program: `rows`
+// readings one every 10 s from `from` (yyyy-MM-dd), V 230, A 2, W cycling 0..2999, e the count.
+inline bool writeEnergyOnlyFile(const QString& path, int rows, const QString& from)
+{
+    SqlFile sql(path);
+    return sql.exec(QStringLiteral(
+               "CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")) &&
+           sql.exec(
+               QStringLiteral(
+                   "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                   "INSERT INTO Energy SELECT 230, 2, i % 3000, i, "
+                   "strftime('%Y-%m-%d %H:%M:%S', '%2', '+' || (i * 10) || ' seconds') "
+                   "FROM n")
+                   .arg(rows - 1)
+                   .arg(from));
+}
+
 } // namespace powerlog::test

@@ -150,16 +150,8 @@ private slots:
     void largeFileIsPreparedWhileTheWindowRuns()
     {
         WindowHarness h({{"Start/RecAuto", "1"}}, false);
-        {
-            SqlFile sql(h.dir.filePath(EnergyDatabase::kFileName));
-            QVERIFY(sql.exec(QStringLiteral(
-                "CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")));
-            QVERIFY(sql.exec(QStringLiteral(
-                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 299999) "
-                "INSERT INTO Energy SELECT 230, 2, i % 3000, i, "
-                "strftime('%Y-%m-%d %H:%M:%S', '2025-01-01', '+' || (i * 10) || ' seconds') "
-                "FROM n")));
-        }
+        QVERIFY(writeEnergyOnlyFile(h.dir.filePath(EnergyDatabase::kFileName), 300000,
+                                    QStringLiteral("2025-01-01")));
         QSignalSpy opened(&h.database, &DatabaseWriter::opened);
         FrmMain& w = h.load();
         QVERIFY(w.Recording());
