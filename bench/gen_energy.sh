@@ -3,21 +3,30 @@
 # index, no summary table, rollback journal. Ten years of readings every 10 seconds by default
 # (31,536,000 rows, about 1.8 GB), generated inside the sqlite3 shell by a recursive query.
 #
-#   bash bench/gen_energy.sh [--rows N] FILE
+#   bash bench/gen_energy.sh [--rows N] [--from "YYYY-MM-DD HH:MM:SS"] FILE
+#
+# --from sets the first reading's time (default 2016-01-01 00:00:00); the demo uses it to
+# write a history that ends today.
 #
 # A FILE that is already there is kept as it is (a cache): the file only takes its name once
 # it is complete, so an interrupted run leaves nothing that looks finished.
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 [--rows N] FILE" >&2
+    echo "usage: $0 [--rows N] [--from \"YYYY-MM-DD HH:MM:SS\"] FILE" >&2
     exit 2
 }
 
 rows=31536000
+from="2016-01-01 00:00:00"
 out=
 while [ $# -gt 0 ]; do
     case $1 in
+    --from)
+        [ $# -ge 2 ] || usage
+        from=$2
+        shift 2
+        ;;
     --rows)
         [ $# -ge 2 ] || usage
         rows=$2
@@ -33,6 +42,10 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ -n "$out" ] || usage
+[[ $from =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}\ [0-9]{2}:[0-9]{2}:[0-9]{2}$ ]] || {
+    echo "--from takes a time as \"YYYY-MM-DD HH:MM:SS\"" >&2
+    exit 2
+}
 [[ $rows =~ ^[1-9][0-9]*$ ]] || {
     echo "--rows takes a positive whole number" >&2
     exit 2
@@ -80,7 +93,8 @@ WITH RECURSIVE reading(n, v, w, e) AS (
            e + w * 10 / 3600.0
     FROM reading
     WHERE n < $rows - 1)
-SELECT v, round(w / v, 2), w, CAST(e AS INTEGER), datetime(1451606400 + n * 10, 'unixepoch')
+SELECT v, round(w / v, 2), w, CAST(e AS INTEGER),
+       datetime(CAST(strftime('%s', '$from') AS INTEGER) + n * 10, 'unixepoch')
 FROM reading;
 SQL
 mv "$part" "$out"

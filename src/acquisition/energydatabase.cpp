@@ -19,7 +19,10 @@ namespace powerlog {
 
 namespace {
 
-const QString kSlotTrigger = QStringLiteral("EnergyHalfHourOnInsert");
+// Fills both summary tables. Files of earlier versions had a trigger of another name that
+// filled EnergyHalfHour alone; its absence tells that EnergyDay must be added.
+const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
+const QString kHalfHourTrigger = QStringLiteral("EnergyHalfHourOnInsert");
 
 // Rows that can be placed in a half hour: a power value and a Data in our own text form.
 QString rollupCondition(const QString& row)
@@ -42,21 +45,46 @@ QStringList energyTableStatements()
     return {QStringLiteral("CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")};
 }
 
+QString upsert(const QString& key)
+{
+    return QStringLiteral("ON CONFLICT (%1) DO UPDATE SET Samples = Samples + excluded.Samples, "
+                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)")
+        .arg(key);
+}
+
 QString slotUpsert()
 {
-    return QStringLiteral("ON CONFLICT (Slot) DO UPDATE SET Samples = Samples + excluded.Samples, "
-                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)");
+    return upsert(QStringLiteral("Slot"));
+}
+
+QString dayTableStatement()
+{
+    return QStringLiteral("CREATE TABLE EnergyDay (Day TEXT PRIMARY KEY, "
+                          "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
+                          "WITHOUT ROWID");
+}
+
+// EnergyDay from EnergyHalfHour: a day is the sum of its 48 half hours.
+QString dayFillStatement()
+{
+    return QStringLiteral("INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                          "SELECT substr(Slot, 1, 10), sum(Samples), sum(SumW), max(MaxW) "
+                          "FROM EnergyHalfHour GROUP BY 1 ") +
+           upsert(QStringLiteral("Day"));
 }
 
 // Drops the rollup and makes it anew, empty; the index on Data comes with it.
 QStringList rollupResetStatements()
 {
     return {
-        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kSlotTrigger),
+        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kSummaryTrigger),
+        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kHalfHourTrigger),
         QStringLiteral("DROP TABLE IF EXISTS EnergyHalfHour"),
+        QStringLiteral("DROP TABLE IF EXISTS EnergyDay"),
         QStringLiteral("CREATE TABLE EnergyHalfHour (Slot TEXT PRIMARY KEY, "
                        "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
                        "WITHOUT ROWID"),
+        dayTableStatement(),
     };
 }
 
@@ -79,16 +107,27 @@ QString triggerStatement()
 {
     return QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
                           "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
-                          "VALUES (%3, 1, NEW.W, NEW.W) %4; END")
-        .arg(kSlotTrigger, rollupCondition(QStringLiteral("NEW.")),
-             slotOf(QStringLiteral("NEW.Data")), slotUpsert());
+                          "VALUES (%3, 1, NEW.W, NEW.W) %4; "
+                          "INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                          "VALUES (substr(NEW.Data, 1, 10), 1, NEW.W, NEW.W) %5; END")
+        .arg(kSummaryTrigger, rollupCondition(QStringLiteral("NEW.")),
+             slotOf(QStringLiteral("NEW.Data")), slotUpsert(), upsert(QStringLiteral("Day")));
+}
+
+// A file whose EnergyHalfHour is complete but that lacks EnergyDay (written by an earlier
+// version) gets it from the half hours: quick, as it never reads Energy.
+QStringList dayMigrationStatements()
+{
+    return {QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kHalfHourTrigger),
+            QStringLiteral("DROP TABLE IF EXISTS EnergyDay"), dayTableStatement(),
+            dayFillStatement(), triggerStatement()};
 }
 
 // The whole rollup in one go, for a new file.
 QStringList rollupStatements()
 {
-    return rollupResetStatements() +
-           QStringList{indexStatement(), rollupFillStatement({}), triggerStatement()};
+    return rollupResetStatements() + QStringList{indexStatement(), rollupFillStatement({}),
+                                                 dayFillStatement(), triggerStatement()};
 }
 
 QString nextConnectionName()
@@ -190,9 +229,21 @@ bool hasRollup(const QSqlDatabase& db, bool* found, QString* error)
 {
     return countIs(db,
                    QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                  "(type = 'table' AND name IN ('EnergyHalfHour', 'EnergyDay') "
+                                  "COLLATE NOCASE) "
+                                  "OR (type = 'trigger' AND name = '%1' COLLATE NOCASE)")
+                       .arg(kSummaryTrigger),
+                   3, found, error);
+}
+
+// The complete half-hour summary of an earlier version: its table and its trigger.
+bool hasHalfHourRollupOnly(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
                                   "(type = 'table' AND name = 'EnergyHalfHour' COLLATE NOCASE) "
                                   "OR (type = 'trigger' AND name = '%1' COLLATE NOCASE)")
-                       .arg(kSlotTrigger),
+                       .arg(kHalfHourTrigger),
                    2, found, error);
 }
 
@@ -249,7 +300,7 @@ bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progr
                 return false;
         }
     }
-    return execTransaction(db, {triggerStatement()}, error) && report(100);
+    return execTransaction(db, {dayFillStatement(), triggerStatement()}, error) && report(100);
 }
 
 // Checks the file and sets the connection up: WAL with a full sync at every commit, so a crash
@@ -267,6 +318,14 @@ bool prepareConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progres
         return false;
     if (!hasRollup(db, &found, error))
         return false;
+    bool halfHoursOnly = false;
+    if (!found && !hasHalfHourRollupOnly(db, &halfHoursOnly, error))
+        return false;
+    if (halfHoursOnly) {
+        if (!execTransaction(db, dayMigrationStatements(), error))
+            return false;
+        found = true;
+    }
     bool stopped = false;
     if (!found && !rebuildRollup(db, progress, &stopped, error) && !stopped)
         return false;
@@ -503,7 +562,8 @@ DatabaseResult EnergyDatabase::ClearAllRows()
     QString error;
     if (execTransaction(connection(),
                         {QStringLiteral("DELETE FROM Energy"),
-                         QStringLiteral("DELETE FROM %1").arg(kRollupTable)},
+                         QStringLiteral("DELETE FROM %1").arg(kRollupTable),
+                         QStringLiteral("DELETE FROM %1").arg(kDayTable)},
                         &error))
         return succeeded();
     return failed(error);

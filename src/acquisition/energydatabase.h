@@ -29,9 +29,9 @@ struct DatabaseResult
 // The energy database "DbEnergy.mdb" in the program's folder: one SQLite connection, the
 // table Energy (V, a, W, e, Data), insertion of readings, clearing and compaction.
 //
-// Besides Energy the file holds EnergyHalfHour, one row per half hour with the count, sum and
-// maximum of W, kept up to date by a trigger on every insert, so that monthly and yearly
-// charts never scan the full table.
+// Besides Energy the file holds EnergyHalfHour and EnergyDay, one row per half hour and per day
+// with the count, sum and maximum of W, kept up to date by a trigger on every insert, so that
+// monthly and yearly charts never scan the full table.
 class EnergyDatabase
 {
 public:
@@ -43,6 +43,8 @@ public:
     static inline const QString kDataFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     // Half-hour slots: 'yyyy-MM-dd HH:00' or 'yyyy-MM-dd HH:30'.
     static inline const QString kRollupTable = QStringLiteral("EnergyHalfHour");
+    // Days: 'yyyy-MM-dd', with the same count, sum and maximum.
+    static inline const QString kDayTable = QStringLiteral("EnergyDay");
 
     // Renames a file; false on failure. Replaceable so that tests can make one step fail.
     using RenameFunction = std::function<bool(const QString& from, const QString& to)>;

@@ -87,6 +87,13 @@ QStringList rollupRows(const QString& file)
                        "FROM EnergyHalfHour ORDER BY Slot"));
 }
 
+QStringList dayRows(const QString& file)
+{
+    return OtherConnection(file).column(
+        QStringLiteral("SELECT Day || '|' || Samples || '|' || SumW || '|' || MaxW "
+                       "FROM EnergyDay ORDER BY Day"));
+}
+
 // Runs the build's database tool; its exit code, or -1 when it did not finish normally.
 int runBuildTool(const QStringList& arguments)
 {
@@ -429,20 +436,43 @@ void TestEnergyDatabase::durableAndVisibleToOtherConnections()
 
 void TestEnergyDatabase::rollupFollowsEnergy_data()
 {
-    QTest::addColumn<bool>("handMade");
-    QTest::newRow("file written by the build") << false;
-    QTest::newRow("file without the rollup") << true;
+    QTest::addColumn<QString>("origin");
+    QTest::newRow("file written by the build") << QStringLiteral("build");
+    QTest::newRow("file without the rollup") << QStringLiteral("hand");
+    QTest::newRow("file with half hours only") << QStringLiteral("halfhours");
 }
 
 void TestEnergyDatabase::rollupFollowsEnergy()
 {
-    QFETCH(bool, handMade);
+    QFETCH(QString, origin);
     const QList<std::pair<QDateTime, qint16>> readings{
         {at(5, 10, 0, 0), 100},   {at(5, 10, 29, 59), 300}, {at(5, 10, 30, 0), 50},
         {at(5, 10, 59, 59), -20}, {at(5, 23, 59, 59), 7},   {at(6, 0, 0, 0), 9},
     };
     auto db = makeDatabase();
-    if (handMade) {
+    if (origin == QStringLiteral("halfhours")) {
+        // An earlier version's file: the half-hour summary and its own trigger, no days.
+        QVERIFY(EnergyDatabase::createEmpty(dbFile()));
+        {
+            OtherConnection other(dbFile());
+            QVERIFY(other.exec(QStringLiteral("DROP TRIGGER EnergySummariesOnInsert")));
+            QVERIFY(other.exec(QStringLiteral("DROP TABLE EnergyDay")));
+            QVERIFY(other.exec(QStringLiteral(
+                "CREATE TRIGGER EnergyHalfHourOnInsert AFTER INSERT ON Energy WHEN NEW.W IS NOT "
+                "NULL BEGIN INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) VALUES "
+                "(substr(NEW.Data, 1, 14) || CASE WHEN substr(NEW.Data, 15, 2) < '30' THEN '00' "
+                "ELSE '30' END, 1, NEW.W, NEW.W) ON CONFLICT (Slot) DO UPDATE SET "
+                "Samples = Samples + excluded.Samples, SumW = SumW + excluded.SumW, "
+                "MaxW = max(MaxW, excluded.MaxW); END")));
+            for (const auto& [when, w] : readings)
+                QVERIFY(other.exec(QStringLiteral("INSERT INTO Energy VALUES (230, 4, ?, 1, ?)"),
+                                   {int(w), when.toString(EnergyDatabase::kDataFormat)}));
+        }
+        QVERIFY(db->OpenDatabase().ok());
+        QCOMPARE(OtherConnection(dbFile()).column(
+                     QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger'")),
+                 QStringList{"EnergySummariesOnInsert"});
+    } else if (origin == QStringLiteral("hand")) {
         OtherConnection other(dbFile());
         QVERIFY(other.exec(QStringLiteral("CREATE TABLE energy (v DOUBLE, a DOUBLE, w INTEGER, "
                                           "e DOUBLE, data DATETIME)")));
@@ -468,11 +498,14 @@ void TestEnergyDatabase::rollupFollowsEnergy()
                                        "2026-12-05 23:30|1|7|7",
                                        "2026-12-06 00:00|1|9|9",
                                    }));
+    QCOMPARE(dayRows(dbFile()), QStringList({"2026-12-05|6|447|300", "2026-12-06|1|9|9"}));
 
     QCOMPARE(db->ClearAllRows(), DatabaseResult{});
     QVERIFY(rollupRows(dbFile()).isEmpty());
+    QVERIFY(dayRows(dbFile()).isEmpty());
     insertAt(*db, at(7, 8, 15, 0), 1200);
     QCOMPARE(rollupRows(dbFile()), QStringList{"2026-12-07 08:00|1|1200|1200"});
+    QCOMPARE(dayRows(dbFile()), QStringList{"2026-12-07|1|1200|1200"});
 }
 
 void TestEnergyDatabase::clearAllRowsEmptiesBothTables()

@@ -5,6 +5,7 @@
 
 #include "app/clock.h"
 #include "app/desktop.h"
+#include "app/filedialogs.h"
 #include "app/prompts.h"
 #include "app/tray.h"
 
@@ -49,6 +50,28 @@ public:
 
     QList<Shown> shown;
     QQueue<bool> answers; // Yes = true; an empty queue answers Yes
+};
+
+// Records every save question and answers from `answers` (an empty queue cancels).
+class RecordingFileDialogs final : public FileDialogs
+{
+public:
+    struct Asked
+    {
+        QString title;
+        QString suggested;
+        QString filter;
+    };
+
+    void askSaveFile(const QString& title, const QString& suggested, const QString& filter,
+                     std::function<void(const QString& path)> chosen) override
+    {
+        asked.append({title, suggested, filter});
+        chosen(answers.isEmpty() ? QString() : answers.dequeue());
+    }
+
+    QList<Asked> asked;
+    QQueue<QString> answers;
 };
 
 class RecordingDesktop final : public Desktop

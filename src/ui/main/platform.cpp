@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
@@ -84,6 +85,23 @@ void MessageBoxPrompts::askYesNo(const QString& title, const QString& text,
             answer(yes);
     });
     box->open();
+}
+
+void SystemFileDialogs::askSaveFile(const QString& title, const QString& suggested,
+                                    const QString& filter,
+                                    std::function<void(const QString& path)> chosen)
+{
+    auto* dialog = new QFileDialog(QApplication::activeWindow(), title, suggested, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    QObject::connect(
+        dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int result) {
+            const QStringList files = dialog->selectedFiles();
+            if (chosen)
+                chosen(result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString());
+        });
+    dialog->open();
 }
 
 void SystemDesktop::open(const QUrl& target)

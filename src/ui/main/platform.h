@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/desktop.h"
+#include "app/filedialogs.h"
 #include "app/prompts.h"
 #include "app/tray.h"
 
@@ -40,6 +41,13 @@ private:
     void forgetClosedBoxes();
 
     std::vector<OpenMessage> m_open;
+};
+
+class SystemFileDialogs final : public FileDialogs
+{
+public:
+    void askSaveFile(const QString& title, const QString& suggested, const QString& filter,
+                     std::function<void(const QString& path)> chosen) override;
 };
 
 class SystemDesktop final : public Desktop
