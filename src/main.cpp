@@ -1,6 +1,8 @@
 // Program entry: builds the objects of one run and hands them to the main window.
 
+#include "acquisition/databasereader.h"
 #include "acquisition/databasewriter.h"
+#include "acquisition/energydatabase.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
@@ -19,6 +21,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <memory>
 
 using namespace powerlog;
@@ -37,7 +41,8 @@ int main(int argc, char* argv[])
     parser.addVersionOption();
     const QCommandLineOption demoOption(
         QStringLiteral("demo"),
-        QStringLiteral("Run against a simulated gateway on this computer (nothing is stored)."));
+        QStringLiteral("Run against a simulated gateway on this computer, recording into the "
+                       "program folder's demo/ subfolder (your own database is not touched)."));
     const QCommandLineOption folderOption(
         QStringLiteral("folder"),
         QStringLiteral("Program folder holding load.ini and DbEnergy.mdb (default: the "
@@ -49,7 +54,20 @@ int main(int argc, char* argv[])
     parser.addOptions({demoOption, folderOption, settingsOption});
     parser.process(app);
 
-    const QString folder = resolveProgramFolder(parser.value(folderOption));
+    const bool demo = parser.isSet(demoOption);
+    QString folder = resolveProgramFolder(parser.value(folderOption));
+    if (demo) {
+        // Simulated readings never mix with real ones: the demo keeps a database of its own.
+        folder = QDir(folder).filePath(QStringLiteral("demo"));
+        const QString file = QDir(folder).filePath(EnergyDatabase::kFileName);
+        QString error;
+        if (!QDir().mkpath(folder) ||
+            (!QFileInfo::exists(file) && !EnergyDatabase::createEmpty(file, &error))) {
+            qCritical("The demo's database %s cannot be made: %s", qPrintable(file),
+                      qPrintable(error));
+            return 1;
+        }
+    }
     const auto settings = parser.isSet(settingsOption)
                               ? std::make_unique<SettingsStore>(parser.value(settingsOption))
                               : std::make_unique<SettingsStore>();
@@ -62,6 +80,8 @@ int main(int argc, char* argv[])
     CommandSession command;
     MonitorSession monitor(command);
     DatabaseWriter database(folder);
+    DatabaseReader reader(folder);
+    SystemFileDialogs files;
     Meter meter(database, clock);
     Poller poller(command, monitor);
     LoadStates loads;
@@ -69,7 +89,7 @@ int main(int argc, char* argv[])
 
     RunOverrides overrides;
     std::unique_ptr<sim::GatewaySimulator> simulator;
-    if (parser.isSet(demoOption)) {
+    if (demo) {
         // A busy evening, whatever the time, so that loads are shed and restored to watch.
         sim::Options options;
         options.hour = 19;
@@ -83,6 +103,7 @@ int main(int argc, char* argv[])
         overrides.serverPassword = simulator->options().password;
         overrides.refreshSeconds = 10;
         overrides.startAutomatic = true;
+        overrides.startRecording = true;
         // The simulated loads carry names, so a newcomer sees what is shed; the user's own
         // load.ini is left alone.
         QStringList names;
@@ -96,7 +117,7 @@ int main(int argc, char* argv[])
     }
 
     FrmMain window({*settings, texts, prompts, desktop, tray, command, monitor, database, meter,
-                    poller, loads, folder, &instance, overrides});
+                    poller, loads, folder, &instance, overrides, &reader, &files});
     if (!window.Form_Load())
         return 0; // another instance runs: leave silently
     // A request to end shuts down in order; the database writer, destroyed after the window,

@@ -59,7 +59,6 @@ ChartScale ChartScale::fromLineIndex(int index)
     ChartScale scale;
     scale.linePower = LinePower(std::clamp(index, 0, 4));
     scale.ceiling = scale.linePower + 500;
-    scale.wattsPerPixel = scale.ceiling / 350;
     return scale;
 }
 

@@ -12,12 +12,17 @@ namespace powerlog {
 // gives (its position plus one).
 enum class ChartType { Daily = 1, Monthly = 2, Yearly = 3 };
 
-// How tall the chart is: the top grid line stands at the line's power plus 500 W.
+// How tall the chart is: the top grid line stands at the line's power plus 500 W, 350 pixels
+// above the axis.
 struct ChartScale
 {
-    int linePower = 3000;   // whole watts
-    int ceiling = 3500;     // the power of the top grid line
-    int wattsPerPixel = 10; // bars are drawn at one pixel per this many watts
+    int linePower = 3000; // whole watts
+    int ceiling = 3500;   // the power of the top grid line
+
+    // Bars are drawn at the grid's own scale, so that a bar meets the label of its power on
+    // every scale (a whole number of watts per pixel would put a 1000 W bar of the 2000 W
+    // scale at the 1143W line).
+    double wattsPerPixel() const { return ceiling / 350.0; }
 
     // From the line-power setting (0..4: 1500, 3000, 4500, 6000, 9000 W). Indices outside
     // that range count as the nearest one.

@@ -146,22 +146,24 @@ void TestChartSeries::scaleFromLinePower_data()
 {
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("ceiling");
-    QTest::addColumn<int>("wattsPerPixel");
-    QTest::newRow("1500 W") << 0 << 2000 << 5;
-    QTest::newRow("3000 W") << 1 << 3500 << 10;
-    QTest::newRow("4500 W") << 2 << 5000 << 14;
-    QTest::newRow("6000 W") << 3 << 6500 << 18;
-    QTest::newRow("9000 W, not 7500") << 4 << 9500 << 27;
+    QTest::addColumn<double>("wattsPerPixel");
+    QTest::newRow("1500 W") << 0 << 2000 << 2000 / 350.0;
+    QTest::newRow("3000 W") << 1 << 3500 << 10.0;
+    QTest::newRow("4500 W") << 2 << 5000 << 5000 / 350.0;
+    QTest::newRow("6000 W") << 3 << 6500 << 6500 / 350.0;
+    QTest::newRow("9000 W, not 7500") << 4 << 9500 << 9500 / 350.0;
 }
 
 void TestChartSeries::scaleFromLinePower()
 {
     QFETCH(int, index);
     QFETCH(int, ceiling);
-    QFETCH(int, wattsPerPixel);
+    QFETCH(double, wattsPerPixel);
     const ChartScale scale = ChartScale::fromLineIndex(index);
     QCOMPARE(scale.ceiling, ceiling);
-    QCOMPARE(scale.wattsPerPixel, wattsPerPixel);
+    QCOMPARE(scale.wattsPerPixel(), wattsPerPixel);
+    // The top grid line reads the ceiling: a bar of the ceiling's power reaches it.
+    QCOMPARE(scale.ceiling / scale.wattsPerPixel(), 350.0);
 }
 
 void TestChartSeries::periodStart()

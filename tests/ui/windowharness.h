@@ -3,6 +3,7 @@
 // A main window wired to recorders, a temporary program folder and settings store, and a
 // simulated gateway on 127.0.0.1 with short time limits.
 
+#include "acquisition/databasereader.h"
 #include "acquisition/databasewriter.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
@@ -39,6 +40,8 @@ struct WindowHarness
     CommandSession command{fastTimings()};
     MonitorSession monitor{command, fastTimings()};
     DatabaseWriter database{dir.path()};
+    DatabaseReader reader{dir.path()};
+    RecordingFileDialogs files;
     Meter meter{database, clock};
     Poller poller{command, monitor};
     LoadStates loads;
@@ -73,9 +76,22 @@ struct WindowHarness
 
     FrmMain& load()
     {
-        window = std::make_unique<FrmMain>(MainWindowServices{settings, texts, prompts, desktop,
-                                                              tray, command, monitor, database,
-                                                              meter, poller, loads, dir.path()});
+        window = std::make_unique<FrmMain>(MainWindowServices{settings,
+                                                              texts,
+                                                              prompts,
+                                                              desktop,
+                                                              tray,
+                                                              command,
+                                                              monitor,
+                                                              database,
+                                                              meter,
+                                                              poller,
+                                                              loads,
+                                                              dir.path(),
+                                                              nullptr,
+                                                              {},
+                                                              &reader,
+                                                              &files});
         window->Form_Load();
         return *window;
     }

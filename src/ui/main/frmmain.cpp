@@ -17,6 +17,7 @@
 #include "gateway/frames.h"
 #include "gateway/monitorsession.h"
 #include "ui/about/frmabout.h"
+#include "ui/charts/frmgraf.h"
 #include "ui/common/databaseprompts.h"
 #include "ui/main/activitylight.h"
 #include "ui/main/artwork.h"
@@ -416,6 +417,8 @@ bool FrmMain::Form_Load()
         m_config.RefreshSeconds = *run.refreshSeconds;
     if (run.startAutomatic)
         m_config.AutoStart = true;
+    if (run.startRecording)
+        m_config.RecAuto = true;
 
     SetLanguage(m_config.LanguageCode);
 
@@ -495,6 +498,8 @@ void FrmMain::Form_Unload()
     m_services.monitor.setClosing();
     if (m_about)
         m_about->close();
+    if (m_charts)
+        m_charts->close();
     m_services.poller.stopAutomaticMode();
     m_tpop->stop();
     m_tst->stop();
@@ -545,6 +550,8 @@ void FrmMain::SetLanguage(const QString& code)
 {
     if (m_services.texts.apply(code))
         applyMainWindowCaptions(*this, code);
+    if (m_charts)
+        m_charts->SetLanguage(code);
     setPanel(2, m_services.texts(AutoMode() ? Text::AutomaticMode : Text::ManualMode));
     setPanel(1, QString());
 }
@@ -637,9 +644,25 @@ void FrmMain::ImTool_Click()
     // The options window is not built yet; the button is there already.
 }
 
+FrmGraf* FrmMain::chartsWindow() const
+{
+    return m_charts.data();
+}
+
 void FrmMain::Igraf_Click()
 {
-    // The charts window is not built yet; the button is there already.
+    if (!m_services.reader || !m_services.files)
+        return;
+    if (!m_charts) {
+        auto* charts = new FrmGraf({m_config.LanguageCode, m_config.LinePowerIndex,
+                                    *m_services.reader, m_services.prompts, *m_services.files},
+                                   this);
+        charts->setAttribute(Qt::WA_DeleteOnClose);
+        m_charts = charts;
+    }
+    m_charts->show();
+    m_charts->raise();
+    m_charts->activateWindow();
 }
 
 void FrmMain::Idel_Click()

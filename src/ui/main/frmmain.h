@@ -19,7 +19,10 @@ class ActivityLight;
 class BarShape;
 class CommandSession;
 class Desktop;
+class DatabaseReader;
+class FrmGraf;
 class DatabaseWriter;
+class FileDialogs;
 class LightShape;
 class LiveGraphModel;
 class LoadIcons;
@@ -47,6 +50,7 @@ struct RunOverrides
     std::optional<int> refreshSeconds;
     std::optional<QStringList> loadNames;
     bool startAutomatic = false;
+    bool startRecording = false;
 };
 
 // Everything the main window works with, built by the program's entry.
@@ -66,6 +70,9 @@ struct MainWindowServices
     QString programFolder;
     SingleInstance* instance = nullptr; // no check when null
     RunOverrides overrides = {};
+    // The charts window reads through these; without them it does not open.
+    DatabaseReader* reader = nullptr;
+    FileDialogs* files = nullptr;
 };
 
 // The main window: readouts, live graph, load icons, buttons and the status bar. It shows what
@@ -125,6 +132,8 @@ public:
 
     // Opens the about window (modal from the "About" link).
     void showAbout(bool modal);
+    // The charts window while it is open.
+    FrmGraf* chartsWindow() const;
 
 signals:
     void closed();
@@ -193,6 +202,7 @@ private:
     LightShape* m_shi = nullptr;
     QWidget* m_image1 = nullptr;
     QPointer<QWidget> m_about;
+    QPointer<FrmGraf> m_charts;
 };
 
 } // namespace powerlog
