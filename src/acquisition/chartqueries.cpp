@@ -75,19 +75,22 @@ std::optional<QList<PeriodGroup>> readGroups(const QSqlDatabase& db, const QStri
 
 } // namespace
 
+// The day summary is complete only beside the trigger that keeps it: a first open that was
+// stopped leaves the table made but not filled, and no trigger.
 bool ChartQueries::hasDaySummary(ReadError* error, bool* found) const
 {
     QSqlQuery query(m_db);
     if (!run(query,
-             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ? "
-                            "COLLATE NOCASE"),
-             {EnergyDatabase::kDayTable}, error) ||
+             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                            "(type = 'table' AND name = ? COLLATE NOCASE) OR "
+                            "(type = 'trigger' AND name = ? COLLATE NOCASE)"),
+             {EnergyDatabase::kDayTable, EnergyDatabase::kSummaryTrigger}, error) ||
         !query.next()) {
         if (error->description.isEmpty())
             *error = readErrorOf(query.lastError());
         return false;
     }
-    *found = query.value(0).toInt() > 0;
+    *found = query.value(0).toInt() == 2;
     return true;
 }
 
@@ -163,7 +166,7 @@ std::optional<ChartSeries> ChartQueries::series(ChartType type, const QDate& dat
                  QStringLiteral("SELECT CAST(substr(Data, 12, 2) AS INTEGER) * 60 + "
                                 "CAST(substr(Data, 15, 2) AS INTEGER), avg(W), max(W) "
                                 "FROM Energy WHERE Data >= ? AND Data < ? AND W IS NOT NULL "
-                                "AND %1 GROUP BY 1")
+                                "AND %1 GROUP BY 1 ORDER BY 1")
                      .arg(kOwnForm),
                  {dayKey(first), dayKey(first.addDays(1))}, error))
             return std::nullopt;

@@ -128,8 +128,13 @@ ChartSeries dailySeries(const QDate& day, const QList<MinuteGroup>& minutes)
         qint64 max = 0;
     };
     std::vector<Slot> halfHours(ChartSeries::kHalfHours + 1);
+    // The running sums are rounded at each addition, so the minutes go in in time order.
+    QList<MinuteGroup> inOrder = minutes;
+    std::stable_sort(
+        inOrder.begin(), inOrder.end(),
+        [](const MinuteGroup& a, const MinuteGroup& b) { return a.minuteOfDay < b.minuteOfDay; });
     ChartTotals totals;
-    for (const MinuteGroup& minute : minutes) {
+    for (const MinuteGroup& minute : inOrder) {
         if (minute.minuteOfDay < 0 || minute.minuteOfDay >= 24 * 60)
             continue;
         Slot& slot = halfHours[minute.minuteOfDay / 30 + 1];

@@ -21,7 +21,7 @@ namespace {
 
 // Fills both summary tables. Files of earlier versions had a trigger of another name that
 // filled EnergyHalfHour alone; its absence tells that EnergyDay must be added.
-const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
+const QString kSummaryTrigger = EnergyDatabase::kSummaryTrigger;
 const QString kHalfHourTrigger = QStringLiteral("EnergyHalfHourOnInsert");
 
 // Rows that can be placed in a half hour: a power value and a Data in our own text form.

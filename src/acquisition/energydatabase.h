@@ -45,6 +45,9 @@ public:
     static inline const QString kRollupTable = QStringLiteral("EnergyHalfHour");
     // Days: 'yyyy-MM-dd', with the same count, sum and maximum.
     static inline const QString kDayTable = QStringLiteral("EnergyDay");
+    // Fills both summaries on every insert. A file without it has summaries that are not
+    // complete (their building was stopped): readers must count from Energy instead.
+    static inline const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
 
     // Renames a file; false on failure. Replaceable so that tests can make one step fail.
     using RenameFunction = std::function<bool(const QString& from, const QString& to)>;

@@ -22,6 +22,7 @@ private slots:
     void dailySlots_data();
     void dailySlots();
     void dailyChartAverageUsesUnroundedMinuteMeans();
+    void minutesMayComeInAnyOrder();
     void dayWithoutReadingsIsAllZero();
     void monthlyWalksTheMonthsDays_data();
     void monthlyWalksTheMonthsDays();
@@ -91,6 +92,16 @@ void TestChartSeries::dailyChartAverageUsesUnroundedMinuteMeans()
     QCOMPARE(series.avgPower, qint64(467)); // (100.6 + 300.6 + 999.9) / 3 = 467.03
     QCOMPARE(series.maxPower, qint64(3100));
     QCOMPARE(series.avg[1], 201.0f); // (101 + 301) / 2
+}
+
+void TestChartSeries::minutesMayComeInAnyOrder()
+{
+    // The running sum is rounded at each step, so the minutes must be added in time order.
+    const QList<MinuteGroup> inOrder{minute(0, 0, 0.75, 1), minute(0, 1, 0.5, 1)};
+    const QList<MinuteGroup> reversed{inOrder[1], inOrder[0]};
+    const ChartSeries expected = dailySeries(QDate(2026, 3, 1), inOrder);
+    QCOMPARE(expected.avg[1], 1.0f); // round(0.75) = 1, round(1 + 0.5) = 2 (even), 2 / 2
+    QCOMPARE(dailySeries(QDate(2026, 3, 1), reversed), expected);
 }
 
 void TestChartSeries::dayWithoutReadingsIsAllZero()

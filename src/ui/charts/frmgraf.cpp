@@ -138,8 +138,10 @@ void FrmGraf::buildControls()
     m_cyear = makeList(this, QStringLiteral("Cyear"), QRect(125, 25, 71, 21));
     m_cmonth = makeList(this, QStringLiteral("Cmonth"), QRect(200, 25, 81, 21));
     m_cday = makeList(this, QStringLiteral("Cday"), QRect(285, 25, 56, 21));
-    for (QComboBox* list : {m_ctipo, m_cyear, m_cmonth, m_cday})
+    for (QComboBox* list : {m_ctipo, m_cyear, m_cmonth, m_cday}) {
         list->installEventFilter(this);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    }
     connect(m_ctipo, &QComboBox::currentIndexChanged, this, &FrmGraf::Ctipo_Click);
     connect(m_cyear, &QComboBox::currentIndexChanged, this, &FrmGraf::Cyear_Click);
     connect(m_cmonth, &QComboBox::currentIndexChanged, this, &FrmGraf::Cmonth_Click);
@@ -168,6 +170,22 @@ void FrmGraf::buildControls()
     m_lmax = makeLabel(this, QStringLiteral("Lmax"), QRect(200, 447, 156, 16));
     m_lmed->setText(QStringLiteral("Potenza Media : 000W"));
     m_lmax->setText(QStringLiteral("Potenza Massima : 000W"));
+}
+
+void FrmGraf::fitLists()
+{
+    // The lists keep their places and widths, and grow (pushing the next ones right) when a
+    // text would not fit: month names are long in some languages and fonts.
+    const std::array<QComboBox*, 4> lists{m_ctipo, m_cyear, m_cmonth, m_cday};
+    const std::array<int, 4> designLeft{10, 125, 200, 285};
+    const std::array<int, 4> designWidth{101, 71, 81, 56};
+    int shift = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int width = std::max(designWidth[i], lists[i]->sizeHint().width());
+        lists[i]->setGeometry(designLeft[i] + shift, 25, width, lists[i]->height());
+        m_lb[i]->move(designLeft[i] + shift, 10);
+        shift += width - designWidth[i];
+    }
 }
 
 void FrmGraf::wireSource()
@@ -256,6 +274,7 @@ void FrmGraf::SetLanguage(const QString& code)
         if (remembered && m_cmonth->currentIndex() >= 0)
             m_lastMonthText = m_cmonth->currentText();
     }
+    fitLists();
     showSummary();
 }
 
@@ -385,6 +404,7 @@ void FrmGraf::onMonthsRead(int year, const QList<int>& months, bool ok)
         }
         m_cmonth->setCurrentIndex(-1);
     }
+    fitLists();
     if (!m_openingDay || !m_openingDay->isValid() || m_openingDay->year() != year) {
         m_openingDay.reset();
         return;
@@ -475,6 +495,7 @@ void FrmGraf::onRangeRead(const RecordedRange& range, bool ok)
             m_cyear->addItem(QString::number(year));
         m_cyear->setCurrentIndex(-1);
     }
+    fitLists();
     m_openingDay = range.last;
     select(m_cyear, m_cyear->count() - 1);
 }

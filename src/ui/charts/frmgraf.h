@@ -77,6 +77,7 @@ private:
     void Form_Load();
     void Form_Unload();
     void buildControls();
+    void fitLists();
     void wireSource();
     void onRangeRead(const RecordedRange& range, bool ok);
     void onMonthsRead(int year, const QList<int>& months, bool ok);
