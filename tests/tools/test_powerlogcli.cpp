@@ -161,7 +161,8 @@ void TestPowerlogCli::checkReportsAnEmptyDatabase()
         runCli({QStringLiteral("--folder"), m_folder->path(), QStringLiteral("check")});
 
     QCOMPARE(run.err, QString());
-    QCOMPARE(run.out, QStringLiteral("rows=0\nfirst=\nlast=\nintegrity=ok\nsummary=ok\n"));
+    QCOMPARE(run.out,
+             QStringLiteral("rows=0\nfirst=\nlast=\nintegrity=ok\nsummary=ok\nday_summary=ok\n"));
     QCOMPARE(run.exitCode, 0);
 }
 
@@ -190,6 +191,7 @@ void TestPowerlogCli::checkBuildsAMissingSummary()
     QCOMPARE(fields.value(QStringLiteral("last")), QStringLiteral("2026-12-05 08:19:50"));
     QCOMPARE(fields.value(QStringLiteral("integrity")), QStringLiteral("ok"));
     QCOMPARE(fields.value(QStringLiteral("summary")), QStringLiteral("ok"));
+    QCOMPARE(fields.value(QStringLiteral("day_summary")), QStringLiteral("ok"));
 
     // Progress on stderr, each percentage once and rising, up to 100.
     const QStringList progress = progressLines(built.err);
@@ -212,6 +214,9 @@ void TestPowerlogCli::checkBuildsAMissingSummary()
                  kReadingSlots);
         QCOMPARE(file.value(QStringLiteral("SELECT sum(Samples) FROM EnergyHalfHour")).toInt(),
                  kReadings);
+        QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM EnergyDay")).toInt(), 1);
+        QCOMPARE(file.value(QStringLiteral("SELECT sum(Samples) FROM EnergyDay")).toInt(),
+                 kReadings);
     }
 
     // A second check finds it and builds nothing.
@@ -225,45 +230,58 @@ void TestPowerlogCli::checkFindsSummaryDifferences_data()
 {
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("daySummary");
 
     const QString slot = QStringLiteral("'2026-12-05 01:00'");
+    const QString ok = QStringLiteral("ok");
+    const QString oneSlot = QStringLiteral("1 slot differs");
     QTest::newRow("count changed")
         << QStringList{QStringLiteral(
                            "UPDATE EnergyHalfHour SET Samples = Samples + 1 WHERE Slot = %1")
                            .arg(slot)}
-        << QStringLiteral("1 slot differs");
+        << oneSlot << ok;
     QTest::newRow("sum changed")
         << QStringList{QStringLiteral("UPDATE EnergyHalfHour SET SumW = SumW - 7 WHERE Slot = %1")
                            .arg(slot)}
-        << QStringLiteral("1 slot differs");
+        << oneSlot << ok;
     QTest::newRow("maximum changed")
         << QStringList{QStringLiteral("UPDATE EnergyHalfHour SET MaxW = MaxW + 1 WHERE Slot = %1")
                            .arg(slot)}
-        << QStringLiteral("1 slot differs");
+        << oneSlot << ok;
     QTest::newRow("slot missing")
         << QStringList{QStringLiteral("DELETE FROM EnergyHalfHour WHERE Slot = %1").arg(slot)}
-        << QStringLiteral("1 slot differs");
+        << oneSlot << ok;
     QTest::newRow("slot added")
         << QStringList{QStringLiteral(
                "INSERT INTO EnergyHalfHour VALUES ('2027-01-01 00:00', 1, 5, 5)")}
-        << QStringLiteral("1 slot differs");
-    // Rows removed by hand are not followed by the summary.
+        << oneSlot << ok;
+    // Rows removed by hand are not followed by the summaries.
     QTest::newRow("reading deleted")
-        << QStringList{QStringLiteral("DELETE FROM Energy WHERE rowid = 1")}
-        << QStringLiteral("1 slot differs");
+        << QStringList{QStringLiteral("DELETE FROM Energy WHERE rowid = 1")} << oneSlot
+        << QStringLiteral("1 day differs");
     QTest::newRow("several")
         << QStringList{QStringLiteral("UPDATE EnergyHalfHour SET SumW = 0 WHERE Slot = %1")
                            .arg(slot),
                        QStringLiteral("DELETE FROM EnergyHalfHour WHERE Slot = '2026-12-05 02:30'"),
                        QStringLiteral(
                            "INSERT INTO EnergyHalfHour VALUES ('2027-01-01 00:00', 1, 5, 5)")}
-        << QStringLiteral("3 slots differ");
+        << QStringLiteral("3 slots differ") << ok;
+    // The day summary on its own: the half hours stay right.
+    QTest::newRow("day sum changed")
+        << QStringList{QStringLiteral(
+               "UPDATE EnergyDay SET SumW = SumW + 1 WHERE Day = '2026-12-05'")}
+        << ok << QStringLiteral("1 day differs");
+    QTest::newRow("day missing, another added")
+        << QStringList{QStringLiteral("DELETE FROM EnergyDay WHERE Day = '2026-12-05'"),
+                       QStringLiteral("INSERT INTO EnergyDay VALUES ('2026-12-06', 1, 5, 5)")}
+        << ok << QStringLiteral("2 days differ");
 }
 
 void TestPowerlogCli::checkFindsSummaryDifferences()
 {
     QFETCH(QStringList, edits);
     QFETCH(QString, summary);
+    QFETCH(QString, daySummary);
     writeDatabase(true);
     {
         const SqlFile file(databasePath());
@@ -277,6 +295,7 @@ void TestPowerlogCli::checkFindsSummaryDifferences()
     QCOMPARE(run.exitCode, 1);
     const QMap<QString, QString> fields = run.fields();
     QCOMPARE(fields.value(QStringLiteral("summary")), summary);
+    QCOMPARE(fields.value(QStringLiteral("day_summary")), daySummary);
     QCOMPARE(fields.value(QStringLiteral("integrity")), QStringLiteral("ok"));
     QVERIFY(fields.contains(QStringLiteral("rows")));
 }
@@ -346,11 +365,15 @@ void TestPowerlogCli::compactKeepsRowsAndABackup()
     writeDatabase(true);
     constexpr int kKept = 3 * 360; // the readings of 00:00:00 to 02:59:50
     {
-        // Most rows go, with their half hours: the file keeps their pages as free space.
+        // Most rows go, with their summaries: the file keeps their pages as free space.
         const SqlFile file(databasePath());
         QVERIFY(file.exec(QStringLiteral("DELETE FROM Energy WHERE Data >= '2026-12-05 03'")));
         QVERIFY(
             file.exec(QStringLiteral("DELETE FROM EnergyHalfHour WHERE Slot >= '2026-12-05 03'")));
+        // The day keeps what its remaining half hours hold.
+        QVERIFY(file.exec(QStringLiteral(
+            "UPDATE EnergyDay SET (Samples, SumW, MaxW) = (SELECT sum(Samples), sum(SumW), "
+            "max(MaxW) FROM EnergyHalfHour WHERE substr(Slot, 1, 10) = Day)")));
         QCOMPARE(file.rows(), kKept);
     }
     const qint64 before = QFileInfo(databasePath()).size();
@@ -475,7 +498,8 @@ void TestPowerlogCli::helpListsTheCommands()
     QVERIFY2(
         run.out.startsWith(QStringLiteral("Usage: powerlog-cli [--folder DIR] COMMAND [args]\n")),
         qPrintable(run.out));
-    for (const QString& command : {QStringLiteral("check"), QStringLiteral("compact")}) {
+    for (const QString& command :
+         {QStringLiteral("check"), QStringLiteral("compact"), QStringLiteral("series")}) {
         const QRegularExpression listed(QStringLiteral("^  %1 ").arg(command),
                                         QRegularExpression::MultilineOption);
         QVERIFY2(listed.match(run.out).hasMatch(), qPrintable(command));

@@ -17,27 +17,52 @@ QString describe(const QSqlError& error)
     return text.isEmpty() ? error.text() : text;
 }
 
-// The rows of Energy that belong in the summary, and their half hour. This restates the rule
-// the database itself applies when it fills EnergyHalfHour, so that a fault in either shows up
-// as a difference.
+// The rows of Energy that belong in the summaries, their half hour and their day. This restates
+// the rule the database itself applies when it fills EnergyHalfHour and EnergyDay, so that a
+// fault in either shows up as a difference.
 const QString kSummarizedRows =
     QStringLiteral("W IS NOT NULL AND Data GLOB "
                    "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]*'");
 const QString kSlotOfData = QStringLiteral(
     "substr(Data, 1, 14) || CASE WHEN substr(Data, 15, 2) < '30' THEN '00' ELSE '30' END");
 
-// Half hours whose stored summary differs from a recomputation from Energy: a slot missing on
-// either side or with another count, sum or maximum.
-QString summaryDifferenceQuery()
+const QString kDayOfData = QStringLiteral("substr(Data, 1, 10)");
+
+// One summary table: its key column, how the key follows from Data, and the words its
+// differences are told in.
+struct SummaryTable
+{
+    QString table;
+    QString key;
+    QString keyOfData;
+    QString oneDiffers; // "1 slot differs"
+    QString manyDiffer; // "%1 slots differ"
+};
+
+SummaryTable halfHourSummary()
+{
+    return {EnergyDatabase::kRollupTable, QStringLiteral("Slot"), kSlotOfData,
+            QStringLiteral("1 slot differs"), QStringLiteral("%1 slots differ")};
+}
+
+SummaryTable daySummary()
+{
+    return {EnergyDatabase::kDayTable, QStringLiteral("Day"), kDayOfData,
+            QStringLiteral("1 day differs"), QStringLiteral("%1 days differ")};
+}
+
+// Keys whose stored summary differs from a recomputation from Energy: a key missing on either
+// side or with another count, sum or maximum.
+QString summaryDifferenceQuery(const SummaryTable& summary)
 {
     return QStringLiteral(
-               "WITH Expected AS (SELECT %1 AS Slot, count(*) AS Samples, sum(W) AS SumW, "
-               "max(W) AS MaxW FROM Energy WHERE %2 GROUP BY 1), "
-               "Stored AS (SELECT Slot, Samples, SumW, MaxW FROM %3) "
+               "WITH Expected AS (SELECT %1 AS %2, count(*) AS Samples, sum(W) AS SumW, "
+               "max(W) AS MaxW FROM Energy WHERE %3 GROUP BY 1), "
+               "Stored AS (SELECT %2, Samples, SumW, MaxW FROM %4) "
                "SELECT count(*) FROM ("
-               "SELECT Slot FROM (SELECT * FROM Expected EXCEPT SELECT * FROM Stored) UNION "
-               "SELECT Slot FROM (SELECT * FROM Stored EXCEPT SELECT * FROM Expected))")
-        .arg(kSlotOfData, kSummarizedRows, EnergyDatabase::kRollupTable);
+               "SELECT %2 FROM (SELECT * FROM Expected EXCEPT SELECT * FROM Stored) UNION "
+               "SELECT %2 FROM (SELECT * FROM Stored EXCEPT SELECT * FROM Expected))")
+        .arg(summary.keyOfData, summary.key, kSummarizedRows, summary.table);
 }
 
 struct Extent
@@ -73,17 +98,16 @@ QString integrityOf(const QSqlDatabase& db)
     return findings.join(QStringLiteral("; "));
 }
 
-// "ok", "N slots differ", or the error that kept the comparison from running.
-QString summaryOf(const QSqlDatabase& db)
+// "ok", "N slots differ" ("N days differ"), or the error that kept the comparison from running.
+QString summaryOf(const QSqlDatabase& db, const SummaryTable& summary)
 {
     QSqlQuery query(db);
-    if (!query.exec(summaryDifferenceQuery()) || !query.next())
+    if (!query.exec(summaryDifferenceQuery(summary)) || !query.next())
         return describe(query.lastError());
     const qint64 differing = query.value(0).toLongLong();
     if (differing == 0)
         return QStringLiteral("ok");
-    return differing == 1 ? QStringLiteral("1 slot differs")
-                          : QStringLiteral("%1 slots differ").arg(differing);
+    return differing == 1 ? summary.oneDiffers : summary.manyDiffer.arg(differing);
 }
 
 int runCheck(const Invocation& invocation)
@@ -121,9 +145,12 @@ int runCheck(const Invocation& invocation)
         allOk = false;
     }
     const QString integrity = integrityOf(db);
-    const QString summary = summaryOf(db);
-    invocation.out << "integrity=" << integrity << "\nsummary=" << summary << '\n';
-    allOk = allOk && integrity == QStringLiteral("ok") && summary == QStringLiteral("ok");
+    const QString halfHours = summaryOf(db, halfHourSummary());
+    const QString days = summaryOf(db, daySummary());
+    invocation.out << "integrity=" << integrity << "\nsummary=" << halfHours
+                   << "\nday_summary=" << days << '\n';
+    allOk = allOk && integrity == QStringLiteral("ok") && halfHours == QStringLiteral("ok") &&
+            days == QStringLiteral("ok");
     return allOk ? kExitOk : kExitFault;
 }
 
@@ -133,8 +160,8 @@ Command checkCommand()
 {
     return {QStringLiteral("check"),
             {},
-            QStringLiteral("verify the file and its half-hour summary\n"
-                           "(the summary is built first when the file lacks it)"),
+            QStringLiteral("verify the file and its half-hour and day summaries\n"
+                           "(the summaries are built first when the file lacks them)"),
             {},
             runCheck};
 }

@@ -1,0 +1,180 @@
+#include "seriescommand.h"
+
+#include "acquisition/chartqueries.h"
+#include "acquisition/energydatabase.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QVariant>
+#include <charconv>
+#include <optional>
+
+namespace powerlog::cli {
+
+namespace {
+
+struct ChartName
+{
+    const char* name;
+    ChartType type;
+};
+
+constexpr ChartName kChartNames[] = {
+    {"daily", ChartType::Daily},
+    {"monthly", ChartType::Monthly},
+    {"yearly", ChartType::Yearly},
+};
+
+std::optional<ChartType> chartTypeNamed(const QString& name)
+{
+    for (const ChartName& each : kChartNames) {
+        if (name == QLatin1String(each.name))
+            return each.type;
+    }
+    return std::nullopt;
+}
+
+// Only the program's own day form: four-digit year, two-digit month and day, a real date.
+QDate dateFrom(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    if (!form.match(text).hasMatch())
+        return {};
+    return QDate::fromString(text, Qt::ISODate);
+}
+
+QString describe(const QSqlError& error)
+{
+    const QString text = error.databaseText();
+    return text.isEmpty() ? error.text() : text;
+}
+
+// The shortest text that reads back as the same float, with a dot in every locale.
+QString floatText(float value)
+{
+    char text[64];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    return QString::fromLatin1(text, written.ptr - text);
+}
+
+void print(QTextStream& out, const ChartSeries& series)
+{
+    out << "group,avg,max\n";
+    for (int group = 1; group <= series.groupCount(); ++group) {
+        out << group << ',' << floatText(series.avg[std::size_t(group)]) << ','
+            << qint64(series.max[std::size_t(group)]) << '\n';
+    }
+    out << "chart_avg=" << series.avgPower << ",chart_max=" << series.maxPower << '\n';
+}
+
+// A read-only connection of the command's own, as the charts window reads: nothing in the file
+// changes, and a file without the summary tables is read from Energy alone.
+class ReadOnlyConnection
+{
+public:
+    explicit ReadOnlyConnection(const QString& file) : m_name(QStringLiteral("powerlog-cli-series"))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            m_error = describe(db.lastError());
+    }
+    ~ReadOnlyConnection()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    ReadOnlyConnection(const ReadOnlyConnection&) = delete;
+    ReadOnlyConnection& operator=(const ReadOnlyConnection&) = delete;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+    // Opened, and a database with an Energy table; else why not. SQLite reads nothing at
+    // open, so a file that is no database only shows itself at the first statement.
+    bool usable(QString* error) const
+    {
+        if (!m_error.isEmpty()) {
+            *error = m_error;
+            return false;
+        }
+        QSqlQuery query(db());
+        if (!query.exec(
+                QStringLiteral("SELECT count(*) FROM sqlite_master "
+                               "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE")) ||
+            !query.next()) {
+            *error = describe(query.lastError());
+            return false;
+        }
+        if (query.value(0).toInt() == 1)
+            return true;
+        *error = QStringLiteral("the file has no Energy table");
+        return false;
+    }
+
+private:
+    QString m_name;
+    QString m_error;
+};
+
+int runSeries(const Invocation& invocation)
+{
+    if (invocation.arguments.size() != 2) {
+        invocation.err << kProgramName
+                       << ": series takes a chart type (daily, monthly or yearly) and a date "
+                          "(YYYY-MM-DD)"
+                       << Qt::endl;
+        return kExitUsage;
+    }
+    const std::optional<ChartType> type = chartTypeNamed(invocation.arguments.at(0));
+    if (!type) {
+        invocation.err << kProgramName << ": unknown chart type '" << invocation.arguments.at(0)
+                       << "' (daily, monthly or yearly)" << Qt::endl;
+        return kExitUsage;
+    }
+    const QDate date = dateFrom(invocation.arguments.at(1));
+    if (!date.isValid()) {
+        invocation.err << kProgramName << ": not a date in the form YYYY-MM-DD: '"
+                       << invocation.arguments.at(1) << "'" << Qt::endl;
+        return kExitUsage;
+    }
+
+    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
+    if (!databaseFileExists(invocation, file))
+        return kExitNoDatabase;
+    const ReadOnlyConnection connection(file);
+    QString openError;
+    if (!connection.usable(&openError)) {
+        invocation.err << kProgramName << ": cannot open " << file << ": " << openError << Qt::endl;
+        return kExitNoDatabase;
+    }
+    ReadError error;
+    const std::optional<ChartSeries> series =
+        ChartQueries(connection.db()).series(*type, date, &error);
+    if (!series) {
+        invocation.err << kProgramName << ": cannot read the chart: " << error.description
+                       << Qt::endl;
+        return kExitFault;
+    }
+    print(invocation.out, *series);
+    return kExitOk;
+}
+
+} // namespace
+
+Command seriesCommand()
+{
+    return {QStringLiteral("series"),
+            QStringLiteral("daily|monthly|yearly YYYY-MM-DD"),
+            QStringLiteral("print the chart holding the date (read-only):\n"
+                           "group,avg,max lines, then chart_avg=N,chart_max=M"),
+            {},
+            runSeries};
+}
+
+} // namespace powerlog::cli
