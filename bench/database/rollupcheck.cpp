@@ -12,7 +12,8 @@ namespace powerlog::bench {
 
 namespace {
 
-const QString kTrigger = QStringLiteral("EnergyHalfHourOnInsert");
+// The trigger that fills both summary tables.
+const QString kTrigger = QStringLiteral("EnergySummariesOnInsert");
 
 QString rowCondition(const QString& row)
 {
@@ -28,10 +29,33 @@ QString slotOf(const QString& data)
         .arg(data);
 }
 
-QString slotUpsert()
+QString upsert(const QString& key)
 {
-    return QStringLiteral("ON CONFLICT (Slot) DO UPDATE SET Samples = Samples + excluded.Samples, "
-                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)");
+    return QStringLiteral("ON CONFLICT (%1) DO UPDATE SET Samples = Samples + excluded.Samples, "
+                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)")
+        .arg(key);
+}
+
+QString summaryTable(const QString& name, const QString& key)
+{
+    return QStringLiteral("CREATE TABLE %1 (%2 TEXT PRIMARY KEY, "
+                          "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
+                          "WITHOUT ROWID")
+        .arg(name, key);
+}
+
+// Count, sum and maximum of one summary table.
+bool readTotals(QSqlQuery& query, const QString& table, SummaryTotals* totals, QString* error)
+{
+    if (!query.exec(QStringLiteral("SELECT count(*), sum(Samples), sum(SumW), max(MaxW) FROM %1")
+                        .arg(table)) ||
+        !query.next()) {
+        *error = query.lastError().text();
+        return false;
+    }
+    *totals = {query.value(0).toLongLong(), query.value(1).toLongLong(),
+               query.value(2).toLongLong(), query.value(3).toLongLong()};
+    return true;
 }
 
 // A connection of its own to one file for the length of a scope.
@@ -63,14 +87,21 @@ private:
 
 } // namespace
 
-QString RollupSummary::describe() const
+QString SummaryTotals::describe(const QString& rowsName) const
 {
-    return QStringLiteral("%1 half hours, %2 samples, sum W %3, max W %4, journal %5")
-        .arg(halfHours)
+    return QStringLiteral("%1 %2, %3 samples, sum W %4, max W %5")
+        .arg(rows)
+        .arg(rowsName)
         .arg(samples)
         .arg(sumW)
-        .arg(maxW)
-        .arg(journalMode);
+        .arg(maxW);
+}
+
+QString RollupSummary::describe() const
+{
+    return QStringLiteral("%1; %2; journal %3")
+        .arg(halfHours.describe(QStringLiteral("half hours")),
+             days.describe(QStringLiteral("days")), journalMode);
 }
 
 std::optional<RollupSummary> summarize(const QString& file, QString* error)
@@ -83,8 +114,8 @@ std::optional<RollupSummary> summarize(const QString& file, QString* error)
     QSqlQuery query(connection.db());
     RollupSummary summary;
     if (!query.exec(QStringLiteral("SELECT group_concat(sql, ';\n') FROM (SELECT sql FROM "
-                                   "sqlite_master WHERE name IN ('EnergyHalfHour', '%1', "
-                                   "'EnergyByData') ORDER BY name)")
+                                   "sqlite_master WHERE name IN ('EnergyHalfHour', 'EnergyDay', "
+                                   "'%1', 'EnergyByData') ORDER BY name)")
                         .arg(kTrigger)) ||
         !query.next()) {
         *error = query.lastError().text();
@@ -96,16 +127,9 @@ std::optional<RollupSummary> summarize(const QString& file, QString* error)
         return {};
     }
     summary.journalMode = query.value(0).toString();
-    if (!query.exec(QStringLiteral(
-            "SELECT count(*), sum(Samples), sum(SumW), max(MaxW) FROM EnergyHalfHour")) ||
-        !query.next()) {
-        *error = query.lastError().text();
+    if (!readTotals(query, QStringLiteral("EnergyHalfHour"), &summary.halfHours, error) ||
+        !readTotals(query, QStringLiteral("EnergyDay"), &summary.days, error))
         return {};
-    }
-    summary.halfHours = query.value(0).toLongLong();
-    summary.samples = query.value(1).toLongLong();
-    summary.sumW = query.value(2).toLongLong();
-    summary.maxW = query.value(3).toLongLong();
     return summary;
 }
 
@@ -137,19 +161,26 @@ QString singleTransactionRebuild()
         QStringLiteral("BEGIN"),
         QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kTrigger),
         QStringLiteral("DROP TABLE IF EXISTS EnergyHalfHour"),
-        QStringLiteral("CREATE TABLE EnergyHalfHour (Slot TEXT PRIMARY KEY, "
-                       "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
-                       "WITHOUT ROWID"),
+        QStringLiteral("DROP TABLE IF EXISTS EnergyDay"),
+        summaryTable(QStringLiteral("EnergyHalfHour"), QStringLiteral("Slot")),
+        summaryTable(QStringLiteral("EnergyDay"), QStringLiteral("Day")),
         QStringLiteral("CREATE INDEX IF NOT EXISTS EnergyByData ON Energy (Data)"),
         QStringLiteral("INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
                        "SELECT %1, count(*), sum(W), max(W) FROM Energy WHERE %2 GROUP BY 1 ")
                 .arg(slotOf(QStringLiteral("Data")), rowCondition({})) +
-            slotUpsert(),
+            upsert(QStringLiteral("Slot")),
+        // A day is the sum of its half hours.
+        QStringLiteral("INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                       "SELECT substr(Slot, 1, 10), sum(Samples), sum(SumW), max(MaxW) "
+                       "FROM EnergyHalfHour GROUP BY 1 ") +
+            upsert(QStringLiteral("Day")),
         QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
                        "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
-                       "VALUES (%3, 1, NEW.W, NEW.W) %4; END")
+                       "VALUES (%3, 1, NEW.W, NEW.W) %4; "
+                       "INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                       "VALUES (substr(NEW.Data, 1, 10), 1, NEW.W, NEW.W) %5; END")
             .arg(kTrigger, rowCondition(QStringLiteral("NEW.")), slotOf(QStringLiteral("NEW.Data")),
-                 slotUpsert()),
+                 upsert(QStringLiteral("Slot")), upsert(QStringLiteral("Day"))),
         QStringLiteral("COMMIT"),
     };
     return statements.join(QStringLiteral(";\n")) + QStringLiteral(";\n");

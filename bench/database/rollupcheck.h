@@ -5,17 +5,27 @@
 
 namespace powerlog::bench {
 
-// What a file's first open leaves behind: the text of the summary table, its trigger and the
-// index, and totals of the summary. Two files built from the same rows by the same statements
+// Totals of one summary table: its rows, and the count, sum and maximum of W they hold.
+struct SummaryTotals
+{
+    qint64 rows = 0;
+    qint64 samples = 0;
+    qint64 sumW = 0;
+    qint64 maxW = 0;
+
+    bool operator==(const SummaryTotals&) const = default;
+    QString describe(const QString& rowsName) const;
+};
+
+// What a file's first open leaves behind: the text of the summary tables, their trigger and the
+// index, and totals of both summaries. Two files built from the same rows by the same statements
 // give equal summaries, which tells that the baseline did the same work as the program.
 struct RollupSummary
 {
     QString schema;
     QString journalMode;
-    qint64 halfHours = 0;
-    qint64 samples = 0;
-    qint64 sumW = 0;
-    qint64 maxW = 0;
+    SummaryTotals halfHours;
+    SummaryTotals days;
 
     bool operator==(const RollupSummary&) const = default;
     QString describe() const;
@@ -31,8 +41,9 @@ qint64 energyRows(const QString& file);
 qint64 summarySamplesFrom(const QString& file, const QString& firstSlot);
 
 // The statements a first open ran before it built the summary in chunks: WAL with a full sync,
-// then the index, the summary table, one INSERT ... SELECT ... GROUP BY over the whole table
-// and the trigger, in one transaction. Built as the program's own functions wrote them.
+// then the index, the summary tables, one INSERT ... SELECT ... GROUP BY over the whole table
+// into the half hours, the days from the half hours and the trigger, in one transaction. Built
+// as the program's own functions write them.
 QString singleTransactionRebuild();
 
 } // namespace powerlog::bench
