@@ -12,6 +12,7 @@
 #include "app/settingsstore.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
+#include "app/updatecheck.h"
 #include "gateway/commandsession.h"
 #include "gateway/monitorsession.h"
 #include "simulator/gatewaysimulator.h"
@@ -117,7 +118,8 @@ int main(int argc, char* argv[])
     }
 
     FrmMain window({*settings, texts, prompts, desktop, tray, command, monitor, database, meter,
-                    poller, loads, folder, &instance, overrides, &reader, &files});
+                    poller, loads, folder, &instance, overrides, &reader, &files,
+                    configuredUpdateUrl()});
     if (!window.Form_Load())
         return 0; // another instance runs: leave silently
     // A request to end shuts down in order; the database writer, destroyed after the window,

@@ -113,6 +113,9 @@ constexpr TextRow kTable[] = {
     {Text::MonthName10,        {"Ottobre", "October"}},
     {Text::MonthName11,        {"Novembre", "November"}},
     {Text::MonthName12,        {"Dicembre", "December"}},
+    {Text::MenuAbout,          {"About..", "About.."}},
+    {Text::MenuHelp,           {"Help", "Help"}},
+    {Text::HelpMissing,        {"Manuale non trovato: %1", "User manual not found: %1"}},
 };
 // clang-format on
 

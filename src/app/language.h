@@ -107,6 +107,10 @@ enum class Text {
     MonthName10,
     MonthName11,
     MonthName12,
+    // Notification-area menu.
+    MenuAbout,
+    MenuHelp,
+    HelpMissing, // %1: the manual's file
 
     Count // not a text: the number of texts
 };

@@ -1,9 +1,22 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
 namespace powerlog {
+
+// One entry of the icon's popup menu. A choice comes back as Tray::menuChosen(id).
+struct TrayMenuEntry
+{
+    int id = 0;
+    QString text; // empty for a separator
+    bool separator = false;
+    bool enabled = true;
+    bool isDefault = false; // shown bold: what a double click does
+
+    bool operator==(const TrayMenuEntry&) const = default;
+};
 
 // The notification-area icon. Pictures are indices: 0 no link, 1 to 9 power level, 10 busy.
 class Tray : public QObject
@@ -18,12 +31,15 @@ public:
     virtual void TrayDelete() = 0;
     virtual void TrayBalloon(int picture, const QString& text, const QString& title) = 0;
     virtual void TrayBalloonClear(int picture) = 0;
+    // The popup menu the icon opens on a right click, replacing the previous one.
+    virtual void setMenu(const QList<TrayMenuEntry>& entries) = 0;
 
 signals:
     void leftClicked();
     void doubleClicked();
     void menuRequested();
     void balloonClicked();
+    void menuChosen(int id);
 };
 
 } // namespace powerlog

@@ -127,8 +127,19 @@ public:
         calls.append({QStringLiteral("balloonClear"), picture, {}, {}});
     }
 
-    int lastPicture() const { return calls.isEmpty() ? -1 : calls.last().picture; }
+    void setMenu(const QList<TrayMenuEntry>& entries) override { menu = entries; }
 
+    int lastPicture() const { return calls.isEmpty() ? -1 : calls.last().picture; }
+    // The texts of the menu in order, "-" for a separator.
+    QStringList menuTexts() const
+    {
+        QStringList texts;
+        for (const TrayMenuEntry& entry : menu)
+            texts << (entry.separator ? QStringLiteral("-") : entry.text);
+        return texts;
+    }
+
+    QList<TrayMenuEntry> menu;
     bool available = true;
     bool present = false;
     QList<Call> calls;

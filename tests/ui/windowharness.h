@@ -46,6 +46,7 @@ struct WindowHarness
     Poller poller{command, monitor};
     LoadStates loads;
     std::unique_ptr<FrmMain> window;
+    QUrl updateUrl; // none: no update check
 
     // Settings as "Section/Key" = value; the gateway is always this harness's simulator.
     explicit WindowHarness(const QHash<QString, QString>& stored = {}, bool withDatabase = true)
@@ -91,7 +92,8 @@ struct WindowHarness
                                                               nullptr,
                                                               {},
                                                               &reader,
-                                                              &files});
+                                                              &files,
+                                                              updateUrl});
         window->Form_Load();
         return *window;
     }

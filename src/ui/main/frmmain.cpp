@@ -6,6 +6,7 @@
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
 #include "acquisition/reading.h"
+#include "app/desktop.h"
 #include "app/language.h"
 #include "app/programfolder.h"
 #include "app/prompts.h"
@@ -30,6 +31,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -156,15 +158,17 @@ FrmMain::FrmMain(MainWindowServices services, QWidget* parent)
     : QWidget(parent), m_services(std::move(services)),
       m_loadIcons(new LoadIcons(m_services.loads, this)), m_light(new ActivityLight(this)),
       m_tpop(makeTimer(this, QStringLiteral("Tpop"))),
-      m_tst(makeTimer(this, QStringLiteral("Tst"))), m_tupd(makeTimer(this, QStringLiteral("Tupd")))
+      m_tst(makeTimer(this, QStringLiteral("Tst"))),
+      m_tupd(makeTimer(this, QStringLiteral("Tupd"))),
+      m_updateChecker(new UpdateChecker(m_services.updateUrl, versionString(), this))
 {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowIcon(appIcon());
     new BottomRightPlacer(*this, kBottomMarginTwips / kTwipsPerPixel);
     connect(m_tpop, &QTimer::timeout, this, &FrmMain::Tpop_Timer);
     connect(m_tst, &QTimer::timeout, this, &FrmMain::Tst_Timer);
-    // The update check arrives with its own window; until then its timer only ends itself.
-    connect(m_tupd, &QTimer::timeout, m_tupd, &QTimer::stop);
+    connect(m_tupd, &QTimer::timeout, this, &FrmMain::Tupd_Timer);
+    connect(m_updateChecker, &UpdateChecker::finished, this, &FrmMain::onUpdateChecked);
 
     buildControls();
     wireModels();
@@ -381,6 +385,13 @@ void FrmMain::wireTray()
         m_services.tray.TrayBalloon(m_trayIconIndex, m_detailText, kTrayTooltip);
         m_tpop->start(10000);
     });
+    connect(&tray, &Tray::menuChosen, this, &FrmMain::trayMenuChosen);
+    connect(&tray, &Tray::balloonClicked, this, [this] {
+        if (m_updateBalloonShown)
+            m_services.desktop.open(m_downloadUrl);
+        m_updateBalloonShown = false;
+    });
+    connect(&tray, &Tray::menuRequested, this, &FrmMain::refreshTrayMenu);
     connect(&tray, &Tray::doubleClicked, this, [this] {
         m_services.tray.TrayBalloonClear(m_trayIconIndex);
         m_tpop->stop();
@@ -444,6 +455,7 @@ bool FrmMain::Form_Load()
 
     m_trayIconIndex = kTrayNoLink;
     m_services.tray.TrayAdd(kTrayNoLink, kTrayTooltip);
+    refreshTrayMenu();
 
     if (m_config.StInterface) {
         setPanel(2, QStringLiteral("ST Interface"));
@@ -552,6 +564,7 @@ void FrmMain::SetLanguage(const QString& code)
         applyMainWindowCaptions(*this, code);
     if (m_charts)
         m_charts->SetLanguage(code);
+    refreshTrayMenu();
     setPanel(2, m_services.texts(AutoMode() ? Text::AutomaticMode : Text::ManualMode));
     setPanel(1, QString());
 }
@@ -641,7 +654,145 @@ void FrmMain::ImReload_Click()
 
 void FrmMain::ImTool_Click()
 {
-    // The options window is not built yet; the button is there already.
+    showOptions(true);
+}
+
+void FrmMain::showOptions(bool)
+{
+    // The options window is not built yet; the button and the menu entry are there already.
+}
+
+namespace {
+
+enum TrayMenuId {
+    kMenuOpen = 1,
+    kMenuRefresh = 2,
+    kMenuOptions = 3,
+    kMenuAbout = 5,
+    kMenuHelp = 6,
+    kMenuDownload = 8,
+    kMenuExit = 7,            // without an update
+    kMenuExitAfterUpdate = 10 // with the download entry and its separators before it
+};
+
+} // namespace
+
+QList<TrayMenuEntry> FrmMain::trayMenuEntries() const
+{
+    const Texts& text = m_services.texts;
+    const auto separator = [](int id) { return TrayMenuEntry{id, {}, true, false, false}; };
+    QList<TrayMenuEntry> entries{
+        {kMenuOpen, text(Text::MenuOpen), false, true, true},
+        {kMenuRefresh, text(Text::MenuRefresh), false, !m_config.StInterface, false},
+        {kMenuOptions, text(Text::MenuOptions), false, true, false},
+        separator(4),
+        {kMenuAbout, text(Text::MenuAbout), false, true, false},
+        {kMenuHelp, text(Text::MenuHelp), false, true, false},
+    };
+    if (m_updateAvailable) {
+        entries << separator(7)
+                << TrayMenuEntry{kMenuDownload, text(Text::DownloadNewVersion), false, true, false}
+                << separator(9)
+                << TrayMenuEntry{kMenuExitAfterUpdate, text(Text::MenuExit), false, true, false};
+    } else {
+        entries << TrayMenuEntry{kMenuExit, text(Text::MenuExit), false, true, false};
+    }
+    return entries;
+}
+
+void FrmMain::refreshTrayMenu()
+{
+    if (!m_unloaded)
+        m_services.tray.setMenu(trayMenuEntries());
+}
+
+void FrmMain::trayMenuChosen(int id)
+{
+    const bool exit = id == (m_updateAvailable ? kMenuExitAfterUpdate : kMenuExit);
+    if (exit) {
+        close();
+        return;
+    }
+    switch (id) {
+    case kMenuOpen:
+        showNormal();
+        activateWindow();
+        break;
+    case kMenuRefresh: {
+        if (m_config.StInterface)
+            break; // greyed: a stale menu cannot send it either
+        // The next full reading shows its balloon again.
+        m_balloonShown = false;
+        m_services.command.setNoAckWait(false);
+        QPointer<FrmMain> self(this);
+        m_services.command.SendTCP(frames::kMeasurementRequest, [self](bool) {
+            if (self)
+                self->flashActivityLight();
+        });
+        break;
+    }
+    case kMenuOptions:
+        showOptions(false);
+        break;
+    case kMenuAbout:
+        showAbout(false);
+        break;
+    case kMenuHelp:
+        openHelp();
+        break;
+    case kMenuDownload:
+        if (m_updateAvailable)
+            m_services.desktop.open(m_downloadUrl);
+        break;
+    default:
+        break;
+    }
+}
+
+// Once per run, a second after start-up: is there a newer version?
+void FrmMain::Tupd_Timer()
+{
+    m_tupd->stop();
+    m_updateChecker->check();
+}
+
+void FrmMain::onUpdateChecked(UpdateOutcome outcome, const UpdateInfo& info)
+{
+    if (outcome != UpdateOutcome::Newer || m_unloaded)
+        return;
+    const Texts& text = m_services.texts;
+    const QString crlf = QStringLiteral("\r\n");
+    const QString announcement =
+        text(Text::UpdateAvailable) + QStringLiteral(" : ") + info.serverVersion + crlf +
+        text(Text::CurrentVersion) + QLatin1Char(' ') + VersionText() + QStringLiteral(" --> ") +
+        text(Text::ServerVersion) + QLatin1Char(' ') + info.serverVersion + crlf +
+        text(Text::DownloadNewVersion) + QLatin1Char(' ') + info.downloadUrl.toString();
+    m_downloadUrl = info.downloadUrl;
+    m_services.tray.TrayBalloon(m_trayIconIndex, announcement, kTrayTooltip);
+    m_updateBalloonShown = true;
+    m_updateAvailable = true;
+    m_tpop->start(10000);
+    refreshTrayMenu();
+}
+
+void FrmMain::openHelp()
+{
+    // The manual is delivered beside the program; a program folder chosen elsewhere (the demo's,
+    // a --folder) falls back to the executable's own.
+    const QString name = QStringLiteral("Powerlog.pdf");
+    QStringList places{QDir(m_services.programFolder).filePath(name)};
+    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    if (!places.contains(besideProgram))
+        places << besideProgram;
+    for (const QString& place : places) {
+        if (QFileInfo(place).isFile()) {
+            m_services.desktop.open(QUrl::fromLocalFile(QFileInfo(place).absoluteFilePath()));
+            return;
+        }
+    }
+    m_services.prompts.message(
+        {}, m_services.texts(Text::HelpMissing).arg(QDir::toNativeSeparators(places.first())),
+        Prompts::Icon::Exclamation);
 }
 
 FrmGraf* FrmMain::chartsWindow() const

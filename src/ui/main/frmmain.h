@@ -1,12 +1,15 @@
 #pragma once
 
 #include "app/config.h"
+#include "app/tray.h"
+#include "app/updatecheck.h"
 #include "gateway/linkstate.h"
 #include "ui/main/clicktracker.h"
 
 #include <QLabel>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -73,6 +76,8 @@ struct MainWindowServices
     // The charts window reads through these; without them it does not open.
     DatabaseReader* reader = nullptr;
     FileDialogs* files = nullptr;
+    // The version file the update check asks, once per run; empty: no check.
+    QUrl updateUrl = {};
 };
 
 // The main window: readouts, live graph, load icons, buttons and the status bar. It shows what
@@ -132,6 +137,16 @@ public:
 
     // Opens the about window (modal from the "About" link).
     void showAbout(bool modal);
+    // Opens the options window (modal from the tool button, not from the tray menu).
+    void showOptions(bool modal);
+
+    // The notification-area menu: its entries for the present language, interface and update
+    // state, and the action of each.
+    QList<TrayMenuEntry> trayMenuEntries() const;
+    void trayMenuChosen(int id);
+    // Opens the user manual with the desktop, or says where it was looked for.
+    void openHelp();
+    bool UpdateAvailable() const { return m_updateAvailable; }
     // The charts window while it is open.
     FrmGraf* chartsWindow() const;
 
@@ -166,6 +181,9 @@ private:
     void flashActivityLight();
     void Tpop_Timer();
     void Tst_Timer();
+    void refreshTrayMenu();
+    void Tupd_Timer();
+    void onUpdateChecked(UpdateOutcome outcome, const UpdateInfo& info);
 
     MainWindowServices m_services;
     Config m_config;
@@ -174,6 +192,8 @@ private:
     bool m_balloonShown = false;
     bool m_databaseBusy = false;
     bool m_updateBalloonShown = false;
+    bool m_updateAvailable = false;
+    QUrl m_downloadUrl;
     int m_trayIconIndex = 0;
     QString m_detailText;
     QStringList m_loadNames;
@@ -183,6 +203,7 @@ private:
     QTimer* m_tpop;
     QTimer* m_tst;
     QTimer* m_tupd;
+    UpdateChecker* m_updateChecker;
     ClickTracker m_clicks;
 
     std::array<QLabel*, 4> m_lb{};

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
@@ -109,7 +110,7 @@ void SystemDesktop::open(const QUrl& target)
     QDesktopServices::openUrl(target);
 }
 
-SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(new QSystemTrayIcon)
+SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(std::make_unique<QSystemTrayIcon>())
 {
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -131,6 +132,34 @@ SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(new QSystemTrayIc
 }
 
 SystemTray::~SystemTray() = default;
+
+void SystemTray::setMenu(const QList<TrayMenuEntry>& entries)
+{
+    if (m_menu && entries == m_entries)
+        return;
+    m_entries = entries;
+    if (!m_menu) {
+        m_menu = std::make_unique<QMenu>();
+        m_icon->setContextMenu(m_menu.get());
+    }
+    m_menu->clear();
+    for (const TrayMenuEntry& entry : entries) {
+        if (entry.separator) {
+            m_menu->addSeparator();
+            continue;
+        }
+        QAction* action = m_menu->addAction(entry.text);
+        action->setEnabled(entry.enabled);
+        if (entry.isDefault) {
+            QFont bold = action->font();
+            bold.setBold(true);
+            action->setFont(bold);
+            m_menu->setDefaultAction(action);
+        }
+        const int id = entry.id;
+        connect(action, &QAction::triggered, this, [this, id] { emit menuChosen(id); });
+    }
+}
 
 bool SystemTray::isAvailable() const
 {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class QMenu;
 class QMessageBox;
 class QSystemTrayIcon;
 class QWidget;
@@ -70,11 +71,14 @@ public:
     void TrayDelete() override;
     void TrayBalloon(int picture, const QString& text, const QString& title) override;
     void TrayBalloonClear(int picture) override;
+    void setMenu(const QList<TrayMenuEntry>& entries) override;
 
 private:
     void showPicture(int picture);
 
+    std::unique_ptr<QMenu> m_menu; // outlives the icon that shows it
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    QList<TrayMenuEntry> m_entries;
     int m_picture = -1;
     bool m_balloonShown = false;
 };
