@@ -115,40 +115,31 @@ std::optional<RecordedRange> ChartQueries::recordedRange(ReadError* error) const
 
 std::optional<QList<int>> ChartQueries::monthsWithReadings(int year, ReadError* error) const
 {
-    const QVariantList bounds{dayKey(QDate(year, 1, 1)), dayKey(QDate(year + 1, 1, 1))};
-    bool summary = false;
-    if (!hasDaySummary(error, &summary))
-        return std::nullopt;
-    if (summary)
-        return readNumbers(m_db,
-                           QStringLiteral("SELECT DISTINCT CAST(substr(Day, 6, 2) AS INTEGER) "
-                                          "FROM EnergyDay WHERE Day >= ? AND Day < ? ORDER BY 1"),
-                           bounds, error);
-    return readNumbers(m_db,
-                       QStringLiteral("SELECT DISTINCT CAST(substr(Data, 6, 2) AS INTEGER) "
-                                      "FROM Energy WHERE Data >= ? AND Data < ? AND %1 ORDER BY 1")
-                           .arg(kOwnForm),
-                       bounds, error);
+    return partsWithReadings(6, QDate(year, 1, 1), QDate(year + 1, 1, 1), error);
 }
 
 std::optional<QList<int>> ChartQueries::daysWithReadings(int year, int month,
                                                          ReadError* error) const
 {
     const QDate first(year, month, 1);
-    const QVariantList bounds{dayKey(first), dayKey(first.addMonths(1))};
+    return partsWithReadings(9, first, first.addMonths(1), error);
+}
+
+std::optional<QList<int>> ChartQueries::partsWithReadings(int position, const QDate& from,
+                                                          const QDate& to, ReadError* error) const
+{
     bool summary = false;
     if (!hasDaySummary(error, &summary))
         return std::nullopt;
-    if (summary)
-        return readNumbers(m_db,
-                           QStringLiteral("SELECT CAST(substr(Day, 9, 2) AS INTEGER) "
-                                          "FROM EnergyDay WHERE Day >= ? AND Day < ? ORDER BY 1"),
-                           bounds, error);
-    return readNumbers(m_db,
-                       QStringLiteral("SELECT DISTINCT CAST(substr(Data, 9, 2) AS INTEGER) "
-                                      "FROM Energy WHERE Data >= ? AND Data < ? AND %1 ORDER BY 1")
-                           .arg(kOwnForm),
-                       bounds, error);
+    // The month (position 6) or the day (position 9) of each day with readings in [from, to).
+    const QString column = summary ? QStringLiteral("Day") : QStringLiteral("Data");
+    const QString sql = QStringLiteral("SELECT DISTINCT CAST(substr(%1, %2, 2) AS INTEGER) FROM %3 "
+                                       "WHERE %1 >= ? AND %1 < ?%4 ORDER BY 1")
+                            .arg(column)
+                            .arg(position)
+                            .arg(summary ? EnergyDatabase::kDayTable : QStringLiteral("Energy"),
+                                 summary ? QString() : QStringLiteral(" AND ") + kOwnForm);
+    return readNumbers(m_db, sql, {dayKey(from), dayKey(to)}, error);
 }
 
 std::optional<ChartSeries> ChartQueries::series(ChartType type, const QDate& date, ReadError* error,

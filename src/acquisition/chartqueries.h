@@ -57,6 +57,8 @@ public:
 
 private:
     bool hasDaySummary(ReadError* error, bool* found) const;
+    std::optional<QList<int>> partsWithReadings(int position, const QDate& from, const QDate& to,
+                                                ReadError* error) const;
 
     QSqlDatabase m_db;
 };
