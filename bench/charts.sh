@@ -13,133 +13,18 @@
 # Markdown table and writes it to bench/README.md under "Charts".
 set -euo pipefail
 
-bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root_dir=$(dirname "$bench_dir")
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 command_line="bash bench/charts.sh${*:+ $*}"
 
-build_dir=""
-rows=31536000 # ten years of readings every 10 s
-runs=3
-keep=""
-
-usage() {
-    sed -n '7p' "${BASH_SOURCE[0]}" | sed 's/^#   //'
-    echo "  --rows N     readings in the generated file (default $rows, ten years)"
-    echo "  --runs R     measurements of every case, medians reported (default 3)"
-    echo "  --keep DIR   keep the generated files in DIR and reuse them on the next run"
-}
-
-is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
-
-while [ $# -gt 0 ]; do
-    case $1 in
-    --rows | --runs)
-        if [ $# -lt 2 ] || ! is_count "$2"; then
-            echo "$1 needs a whole number above 0" >&2
-            exit 2
-        fi
-        declare "${1#--}=$2"
-        shift 2
-        ;;
-    --keep)
-        [ $# -ge 2 ] || { echo "--keep needs a folder" >&2; exit 2; }
-        keep=$2
-        shift 2
-        ;;
-    -h | --help) usage; exit 0 ;;
-    -*) echo "unknown option $1" >&2; usage >&2; exit 2 ;;
-    *)
-        [ -z "$build_dir" ] || { echo "one build folder only" >&2; exit 2; }
-        build_dir=$1
-        shift
-        ;;
-    esac
-done
-
-# The build folder as given, else relative to the project root.
-build_dir=${build_dir:-build-bench}
-if [ ! -d "$build_dir" ] && [ -d "$root_dir/$build_dir" ]; then
-    build_dir=$root_dir/$build_dir
-fi
-[ -d "$build_dir" ] || { echo "no build folder $build_dir" >&2; exit 2; }
-build_dir=$(cd "$build_dir" && pwd)
-charts_bench=$build_dir/bench/bench_charts
-window_bench=$build_dir/bench/bench_charts_window
-for program in "$charts_bench" "$window_bench"; do
-    [ -x "$program" ] || {
-        echo "$program is missing: cmake --build $build_dir -j2 --target bench_charts" \
-            "bench_charts_window" >&2
-        exit 2
-    }
-done
-
-if ! command -v sqlite3 >/dev/null; then
-    echo "Installing: sqlite3" >&2
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        --no-install-recommends sqlite3 >&2
-fi
-
-# --- folders and clean-up ----------------------------------------------------------------------
-
-if [ -n "$keep" ]; then
-    mkdir -p "$keep"
-    data=$(cd "$keep" && pwd)
-else
-    data=$(mktemp -d "${TMPDIR:-/tmp}/powerlog-charts.XXXXXX")
-fi
-# The copy lives beside the generated file, on the same disk.
-work=$(mktemp -d "$data/work.XXXXXX")
-child=""
-
-cleanup() {
-    trap - EXIT INT TERM HUP
-    if [ -n "$child" ]; then
-        kill -TERM -- "-$child" 2>/dev/null || true
-        wait "$child" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-    [ -n "$keep" ] || rm -rf "$data"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
-
-# Runs a command in a process group of its own, in the background so that a signal reaches
-# the trap at once.
-run() {
-    setsid "$@" &
-    child=$!
-    local code=0
-    wait "$child" || code=$?
-    child=""
-    return "$code"
-}
-
-elapsed() { echo $(($(date +%s) - $1)); }
-
-# --- data --------------------------------------------------------------------------------------
-
-generated=$data/energy-$rows.mdb
-prepared=$data/energy-$rows-prepared.mdb
-started=$(date +%s)
-if [ -f "$generated" ]; then
-    generation="reused from $data"
-else
-    echo "Generating $rows readings into $generated" >&2
-    run bash "$bench_dir/gen_energy.sh" --rows "$rows" "$generated"
-    generation="generated in $(elapsed "$started") s"
-fi
+start_data_benchmark charts bench_charts bench_charts_window -- "$@"
 
 # --- run ---------------------------------------------------------------------------------------
 
 results=$work/results.txt
 echo "Charts: $runs run(s)" >&2
-if ! run "$charts_bench" --source "$generated" --prepared "$prepared" --work "$work" \
-    --runs "$runs" >"$results"; then
+if ! run_interruptible "$build_dir/bench/bench_charts" --source "$generated" \
+    --prepared "$prepared" --work "$work" --runs "$runs" >"$results"; then
     echo "bench_charts failed; its figures so far:" >&2
     cat "$results" >&2
     exit 1
@@ -148,7 +33,8 @@ echo "Charts window: $runs opening(s)" >&2
 # The window reads the prepared file in place, read-only, as the program would.
 mkdir -p "$work/window"
 ln -sf "$prepared" "$work/window/DbEnergy.mdb"
-if ! run "$window_bench" --folder "$work/window" --runs "$runs" >>"$results"; then
+if ! run_interruptible "$build_dir/bench/bench_charts_window" --folder "$work/window" \
+    --runs "$runs" >>"$results"; then
     echo "bench_charts_window failed" >&2
     exit 1
 fi
@@ -196,8 +82,6 @@ table=$work/table.md
         "$(value window_opening_ms)" "" "" "≤ 60 ms" 60 ""
 } >"$table"
 
-one() { awk '{ printf "%.1f", $1 }' <<<"$1"; }
-two() { awk '{ printf "%.2f", $1 }' <<<"$1"; }
 # One paragraph, folded at 100 columns.
 footer=$(fold -s -w 100 <<<"Powerlog: medians of $runs run(s) over $(value dates) dates spread \
 from $(value first_day) to $(value last_day), on one read-only connection; the slowest read took \
@@ -208,56 +92,12 @@ $(two "$(value ours_yearly_cpu_ms)") ms of CPU. Opening: medians of $runs run(s)
 reader and source, ending with the daily chart of $(value opening_day) (slowest \
 $(one "$(value opening_max_ms)") ms). Baseline: medians of $runs run(s) on \
 $(value baseline_date); its groups gave the same three charts as ours. \
-$(awk '{ printf "%d", $1 }' <<<"$(value rows)") readings (generated file \
+$(whole "$(value rows)") readings (generated file \
 $(du -h "$generated" | cut -f1), after its first open $(du -h "$prepared" | cut -f1); \
 $generation). Whole run: $total s." | sed 's/ *$//')
-echo
-cat "$table"
-echo
-echo "$footer"
 
 # --- bench/README.md ---------------------------------------------------------------------------
 
-cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
-source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build_dir/CMakeCache.txt" 2>/dev/null || true)
-built_from="unknown sources"
-if [ -n "$source_dir" ] && git -C "$source_dir" rev-parse --short HEAD >/dev/null 2>&1; then
-    built_from="commit $(git -C "$source_dir" rev-parse --short HEAD)"
-    [ -z "$(git -C "$source_dir" status --porcelain --untracked-files=no 2>/dev/null)" ] ||
-        built_from="$built_from with uncommitted changes"
-fi
-block=$work/block.md
-{
-    echo "<!-- charts:begin -->"
-    echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') with"
-    echo
-    echo '```sh'
-    echo "$command_line"
-    echo '```'
-    echo
-    echo "Build: \`$build_dir\` ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt" 2>/dev/null), $built_from)."
-    echo "Machine: $(nproc) CPUs ($cpu_model), Linux $(uname -r)," \
-        "Qt $(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo '?'), SQLite $(sqlite3 --version | cut -d' ' -f1)."
-    echo
-    cat "$table"
-    echo
-    echo "$footer"
-    echo "<!-- charts:end -->"
-} >"$block"
-readme=$bench_dir/README.md
-if [ -f "$readme" ] && grep -q '^<!-- charts:begin -->$' "$readme"; then
-    awk -v f="$block" '
-        /^<!-- charts:begin -->$/ { while ((getline line < f) > 0) print line; skip = 1; next }
-        /^<!-- charts:end -->$/ { skip = 0; next }
-        !skip' "$readme" >"$work/readme.new"
-else
-    {
-        [ ! -f "$readme" ] || { cat "$readme"; echo; }
-        echo "## Charts"
-        echo
-        echo "\`charts.sh\` times the charts' reads on a large generated file."
-        echo
-        cat "$block"
-    } >"$work/readme.new"
-fi
-cat "$work/readme.new" >"$readme"
+machine() { echo "Machine: $(machine_description), $(qt_and_sqlite_versions)."; }
+publish_results charts machine Charts \
+    "\`charts.sh\` times the charts' reads on a large generated file."

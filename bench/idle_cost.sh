@@ -10,8 +10,8 @@
 # also when it is interrupted. Prints a Markdown table and writes it to bench/README.md.
 set -euo pipefail
 
-bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root_dir=$(dirname "$bench_dir")
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 command_line="bash bench/idle_cost.sh${*:+ $*}"
 
 build_dir=""
@@ -28,36 +28,10 @@ usage() {
     echo "  --warmup N   seconds between the start and the window (default 15)"
 }
 
-is_count() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
-
-while [ $# -gt 0 ]; do
-    case $1 in
-    --seconds | --runs | --warmup)
-        if [ $# -lt 2 ] || ! is_count "$2"; then
-            echo "$1 needs a whole number above 0" >&2
-            exit 2
-        fi
-        declare "${1#--}=$2"
-        shift 2
-        ;;
-    -h | --help) usage; exit 0 ;;
-    -*) echo "unknown option $1" >&2; usage >&2; exit 2 ;;
-    *)
-        [ -z "$build_dir" ] || { echo "one build folder only" >&2; exit 2; }
-        build_dir=$1
-        shift
-        ;;
-    esac
-done
+parse_arguments "seconds runs warmup" "" "$@"
 [ "$seconds" -ge $((2 * refresh)) ] || { echo "--seconds must be at least $((2 * refresh))" >&2; exit 2; }
 
-# The build folder as given, else relative to the project root.
-build_dir=${build_dir:-build-bench}
-if [ ! -d "$build_dir" ] && [ -d "$root_dir/$build_dir" ]; then
-    build_dir=$root_dir/$build_dir
-fi
-[ -d "$build_dir" ] || { echo "no build folder $build_dir" >&2; exit 2; }
-build_dir=$(cd "$build_dir" && pwd)
+resolve_build_dir
 for f in powerlog powerlog-gateway-sim DbEnergy.mdb; do
     [ -e "$build_dir/$f" ] || {
         echo "$build_dir/$f is missing: build the targets powerlog powerlog-gateway-sim" \
@@ -73,14 +47,7 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}" >&2
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-        --no-install-recommends "${missing[@]}" >&2
-fi
+[ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
 
 # --- processes and clean-up --------------------------------------------------------------------
 
@@ -112,10 +79,7 @@ cleanup() {
     for ((i = ${#started[@]} - 1; i >= 0; i--)); do stop_process "${started[i]}"; done
     rm -rf "$work"
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+trap_cleanup cleanup
 
 # A wait that a signal can cut short (a foreground sleep would hold the trap back).
 pause() {
@@ -329,8 +293,7 @@ done
 
 # Median of column $2 for case $1.
 median() {
-    awk -F'\t' -v c="$1" -v k="$2" '$1 == c && $k != "" { print $k }' "$results" | sort -g |
-        awk '{ v[NR] = $1 } END { if (NR == 0) exit; m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m }'
+    awk -F'\t' -v c="$1" -v k="$2" '$1 == c && $k != "" { print $k }' "$results" | median_of_lines ""
 }
 range() {
     awk -F'\t' -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
@@ -358,50 +321,15 @@ table=$work/table.md
                  n, cpu, rg, n }'
 } >"$table"
 
-echo
-cat "$table"
-echo
-echo "Medians of $runs run(s); each run ${seconds} s after ${warmup} s of warm-up, reading every ${refresh} s."
+footer="Medians of $runs run(s); each run ${seconds} s after ${warmup} s of warm-up, reading every ${refresh} s."
 
 # The figures go into bench/README.md between its result markers, with how they were made.
-cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
-source_dir=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build_dir/CMakeCache.txt" 2>/dev/null || true)
-built_from="unknown sources"
-if [ -n "$source_dir" ] && git -C "$source_dir" rev-parse --short HEAD >/dev/null 2>&1; then
-    built_from="commit $(git -C "$source_dir" rev-parse --short HEAD)"
-    [ -z "$(git -C "$source_dir" status --porcelain --untracked-files=no 2>/dev/null)" ] ||
-        built_from="$built_from with uncommitted changes"
-fi
-block=$work/block.md
-{
-    echo "<!-- results:begin -->"
-    echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') with"
-    echo
-    echo '```sh'
-    echo "$command_line"
-    echo '```'
-    echo
-    echo "Build: \`$build_dir\` ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt" 2>/dev/null), $built_from)."
-    echo "Machine: $(nproc) CPUs ($cpu_model), Linux $(uname -r), temporary folders on" \
+machine() {
+    echo "Machine: $(machine_description), temporary folders on" \
         "$(df --output=fstype "$work" | tail -n 1 | tr -d ' '),"
-    echo "Qt $(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo '?'), SQLite $(sqlite3 --version | cut -d' ' -f1)."
-    echo
-    cat "$table"
-    echo
-    echo "Medians of $runs run(s); each run ${seconds} s after ${warmup} s of warm-up, reading every ${refresh} s."
-    echo "<!-- results:end -->"
-} >"$block"
-readme=$bench_dir/README.md
-if [ -f "$readme" ] && grep -q '^<!-- results:begin -->$' "$readme"; then
-    awk -v f="$block" '
-        /^<!-- results:begin -->$/ { while ((getline line < f) > 0) print line; skip = 1; next }
-        /^<!-- results:end -->$/ { skip = 0; next }
-        !skip' "$readme" >"$work/readme.new"
-    cat "$work/readme.new" >"$readme"
-else
-    { [ -f "$readme" ] && cat "$readme" && echo; cat "$block"; } >"$work/readme.new"
-    cat "$work/readme.new" >"$readme"
-fi
+    echo "$(qt_and_sqlite_versions)."
+}
+publish_results results machine
 
 awk -F'\t' -v min=$((expected_rows / 2)) '$1 != "baseline" && $7 < min { bad = 1 } END { exit bad }' \
     "$results" || fail "a run recorded fewer than $((expected_rows / 2)) rows: its figures are not an idle cost"

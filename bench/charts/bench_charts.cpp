@@ -15,23 +15,21 @@
 #include "acquisition/chartqueries.h"
 #include "acquisition/databasereader.h"
 #include "acquisition/energydatabase.h"
+#include "acquisition/sqliteconnection.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -42,13 +40,45 @@ namespace {
 
 struct Options
 {
-    QString source;
-    QString prepared;
-    QString work;
+    BenchFiles files;
     int runs = 3;
     int dates = 15;
     QDate baselineDate; // invalid: picked from the spread dates
 };
+
+std::optional<Options> parse(const QCoreApplication& app)
+{
+    BenchCommandLine line(
+        QStringLiteral("Times the charts' reads of a large energy database, against one GROUP BY "
+                       "over the whole table per chart."),
+        BenchCommandLine::Prepared::Taken,
+        QStringLiteral("Folder for the copy (removed after use)."));
+    const QCommandLineOption runs(QStringLiteral("runs"),
+                                  QStringLiteral("Measurements of every case (default 3)."),
+                                  QStringLiteral("R"), QStringLiteral("3"));
+    const QCommandLineOption dates(QStringLiteral("dates"),
+                                   QStringLiteral("Dates spread over the readings (default 15)."),
+                                   QStringLiteral("N"), QStringLiteral("15"));
+    const QCommandLineOption baseline(
+        QStringLiteral("baseline-date"),
+        QStringLiteral("The date of the baseline's charts (default: picked from the dates)."),
+        QStringLiteral("YYYY-MM-DD"));
+    line.addOptions({runs, dates, baseline});
+    if (!line.process(app))
+        return {};
+    Options options{.files = line.files(),
+                    .runs = line.number(runs, 1),
+                    .dates = line.number(dates, 1),
+                    .baselineDate = {}};
+    if (line.isSet(baseline)) {
+        options.baselineDate = QDate::fromString(line.value(baseline), Qt::ISODate);
+        if (!options.baselineDate.isValid()) {
+            std::fprintf(stderr, "--baseline-date takes a date YYYY-MM-DD\n");
+            return {};
+        }
+    }
+    return options;
+}
 
 const char* nameOf(ChartType type)
 {
@@ -64,12 +94,6 @@ const char* nameOf(ChartType type)
 }
 
 constexpr ChartType kChartTypes[] = {ChartType::Daily, ChartType::Monthly, ChartType::Yearly};
-
-void reportText(const char* name, const QString& value)
-{
-    std::printf("%s=%s\n", name, qPrintable(value));
-    std::fflush(stdout);
-}
 
 double elapsedMs(const QElapsedTimer& clock)
 {
@@ -90,25 +114,15 @@ bool hasCurrentSummaries(const QString& file)
 {
     if (!QFileInfo(file).isFile())
         return false;
-    const QString name = QStringLiteral("bench-charts-schema");
-    bool current = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QSqlQuery query(db);
-        current =
-            db.open() &&
-            query.exec(QStringLiteral(
-                "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name IN "
-                "('EnergyHalfHour', 'EnergyDay')) OR (type = 'trigger' AND name = "
-                "'EnergySummariesOnInsert') OR (type = 'index' AND name = 'EnergyByData')")) &&
-            query.next() && query.value(0).toInt() == 4;
-        query.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return current;
+    const SqliteConnection connection(QStringLiteral("bench-charts-schema"), file,
+                                      SqliteMode::ReadOnly);
+    QSqlQuery query(connection.db());
+    return connection.opened() &&
+           query.exec(QStringLiteral(
+               "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name IN "
+               "('EnergyHalfHour', 'EnergyDay')) OR (type = 'trigger' AND name = "
+               "'EnergySummariesOnInsert') OR (type = 'index' AND name = 'EnergyByData')")) &&
+           query.next() && query.value(0).toInt() == 4;
 }
 
 // The day, month and year run together without leading zeros, as the first version keyed
@@ -242,42 +256,16 @@ QString differences(const ChartSeries& ours, const ChartSeries& baseline)
     return lines.join(QLatin1Char('\n'));
 }
 
-// A read-only connection as the charts window's reader opens it.
-class ReadOnlyConnection
-{
-public:
-    explicit ReadOnlyConnection(const QString& file) : m_name(QStringLiteral("bench-charts"))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-        db.open();
-    }
-    ~ReadOnlyConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    ReadOnlyConnection(const ReadOnlyConnection&) = delete;
-    ReadOnlyConnection& operator=(const ReadOnlyConnection&) = delete;
-
-    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
-
-private:
-    QString m_name;
-};
-
 class ChartsBenchmark : public QObject
 {
 public:
     explicit ChartsBenchmark(Options options) : m_options(std::move(options))
     {
-        m_chain.add([this](StepChain::Next next) { prepare(next); });
-        m_chain.add([this](StepChain::Next next) { pickDates(next); });
-        m_chain.add([this](StepChain::Next next) { measureOurs(next); });
-        m_chain.add([this](StepChain::Next next) { measureOpenings(next); });
-        m_chain.add([this](StepChain::Next next) { measureBaseline(next); });
+        m_chain.add(this, &ChartsBenchmark::prepare);
+        m_chain.add(this, &ChartsBenchmark::pickDates);
+        m_chain.add(this, &ChartsBenchmark::measureOurs);
+        m_chain.add(this, &ChartsBenchmark::measureOpenings);
+        m_chain.add(this, &ChartsBenchmark::measureBaseline);
     }
 
     void start()
@@ -288,39 +276,27 @@ public:
         });
     }
 
-    QString folder() const { return QDir(m_options.work).filePath(QStringLiteral("charts")); }
-
 private:
-    QString database() const { return QDir(folder()).filePath(EnergyDatabase::kFileName); }
+    QString folder() const { return QDir(m_options.files.work).filePath(QStringLiteral("charts")); }
+    QString database() const { return databaseIn(folder()); }
 
     // The generated file gets its index and summary tables once; later runs copy the result.
     // A kept file of an earlier version is brought up to date the same way.
     void prepare(const StepChain::Next& next)
     {
-        if (!hasCurrentSummaries(m_options.prepared)) {
-            const QString base =
-                QFileInfo(m_options.prepared).isFile() ? m_options.prepared : m_options.source;
-            const QString part = m_options.prepared + QStringLiteral(".part.d");
-            note(QStringLiteral("prepare: first open of a copy of %1").arg(base));
-            if (!copyDatabase(base, part))
-                return fail(QStringLiteral("prepare: no copy"));
-            QElapsedTimer clock;
-            clock.start();
-            const DatabaseResult result = EnergyDatabase(part).OpenDatabase();
-            if (!result.ok()) {
-                removeFolder(part);
-                return fail(QStringLiteral("prepare: %1").arg(result.error));
-            }
-            note(QStringLiteral("prepare: %1 s").arg(clock.nsecsElapsed() / 1e9, 0, 'f', 1));
-            QFile::remove(m_options.prepared);
-            if (!QFile::rename(QDir(part).filePath(EnergyDatabase::kFileName), m_options.prepared))
-                return fail(QStringLiteral("prepare: cannot name %1").arg(m_options.prepared));
-            removeFolder(part);
+        if (!hasCurrentSummaries(m_options.files.prepared)) {
+            const QString base = QFileInfo(m_options.files.prepared).isFile()
+                                     ? m_options.files.prepared
+                                     : m_options.files.source;
+            if (!prepareFirstOpen(base, m_options.files.prepared))
+                return;
         }
-        note(QStringLiteral("copy: %1").arg(m_options.prepared));
-        if (!copyDatabase(m_options.prepared, folder()))
-            return fail(QStringLiteral("no copy of %1").arg(m_options.prepared));
-        m_connection = std::make_unique<ReadOnlyConnection>(database());
+        note(QStringLiteral("copy: %1").arg(m_options.files.prepared));
+        if (!copyDatabase(m_options.files.prepared, folder()))
+            return fail(QStringLiteral("no copy of %1").arg(m_options.files.prepared));
+        // One read-only connection, as the charts window's reader opens it.
+        m_connection = std::make_unique<SqliteConnection>(QStringLiteral("bench-charts"),
+                                                          database(), SqliteMode::ReadOnly);
         next();
     }
 
@@ -516,7 +492,7 @@ private:
     Options m_options;
     StepChain m_chain;
     StepChain::Next m_next;
-    std::unique_ptr<ReadOnlyConnection> m_connection;
+    std::unique_ptr<SqliteConnection> m_connection;
     QList<QDate> m_dates;
     QDate m_baselineDate;
     int m_openingsLeft = 0;
@@ -524,73 +500,9 @@ private:
     QDate m_openedDay;
 };
 
-std::optional<Options> parse(const QCoreApplication& app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Times the charts' reads of a large energy database, against one GROUP BY "
-                       "over the whole table per chart."));
-    parser.addHelpOption();
-    const QCommandLineOption source(QStringLiteral("source"),
-                                    QStringLiteral("The generated database (left untouched)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption prepared(
-        QStringLiteral("prepared"),
-        QStringLiteral("The source after its first open; built from --source when missing."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption work(QStringLiteral("work"),
-                                  QStringLiteral("Folder for the copy (removed after use)."),
-                                  QStringLiteral("DIR"));
-    const QCommandLineOption runs(QStringLiteral("runs"),
-                                  QStringLiteral("Measurements of every case (default 3)."),
-                                  QStringLiteral("R"), QStringLiteral("3"));
-    const QCommandLineOption dates(QStringLiteral("dates"),
-                                   QStringLiteral("Dates spread over the readings (default 15)."),
-                                   QStringLiteral("N"), QStringLiteral("15"));
-    const QCommandLineOption baseline(
-        QStringLiteral("baseline-date"),
-        QStringLiteral("The date of the baseline's charts (default: picked from the dates)."),
-        QStringLiteral("YYYY-MM-DD"));
-    parser.addOptions({source, prepared, work, runs, dates, baseline});
-    parser.process(app);
-    if (!parser.isSet(source) || !parser.isSet(prepared) || !parser.isSet(work) ||
-        !QFileInfo(parser.value(source)).isFile()) {
-        std::fprintf(stderr, "--source FILE (existing), --prepared FILE and --work DIR are "
-                             "needed\n");
-        return {};
-    }
-    Options options;
-    options.source = QFileInfo(parser.value(source)).absoluteFilePath();
-    options.prepared = QFileInfo(parser.value(prepared)).absoluteFilePath();
-    options.work = QFileInfo(parser.value(work)).absoluteFilePath();
-    options.runs = std::max(1, parser.value(runs).toInt());
-    options.dates = std::max(1, parser.value(dates).toInt());
-    if (parser.isSet(baseline)) {
-        options.baselineDate = QDate::fromString(parser.value(baseline), Qt::ISODate);
-        if (!options.baselineDate.isValid()) {
-            std::fprintf(stderr, "--baseline-date takes a date YYYY-MM-DD\n");
-            return {};
-        }
-    }
-    return options;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const std::optional<Options> options = parse(app);
-    if (!options)
-        return 2;
-    int code = 0;
-    QString copy;
-    {
-        ChartsBenchmark benchmark(*options);
-        copy = benchmark.folder();
-        QTimer::singleShot(0, &benchmark, [&benchmark] { benchmark.start(); });
-        code = app.exec();
-    }
-    removeFolder(copy);
-    return code;
+    return benchmarkMain<ChartsBenchmark>(argc, argv, parse, {QStringLiteral("charts")});
 }

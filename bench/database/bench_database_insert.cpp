@@ -15,22 +15,18 @@
 #include "acquisition/databasewriter.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/reading.h"
+#include "acquisition/sqliteconnection.h"
 #include "benchsupport.h"
 #include "rollupcheck.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
-#include <algorithm>
-#include <cstdio>
+#include <memory>
 #include <optional>
 
 using namespace powerlog;
@@ -40,13 +36,32 @@ namespace {
 
 struct Options
 {
-    QString source;
-    QString prepared;
-    QString work;
+    BenchFiles files;
     QString shell = QStringLiteral("sqlite3");
     int inserts = 500;
     int probeMs = 5000;
 };
+
+std::optional<Options> parse(const QCoreApplication& app)
+{
+    BenchCommandLine line(
+        QStringLiteral("Times recording into and compacting a large energy database from the "
+                       "window's thread, against bare prepared inserts and the sqlite3 shell."),
+        BenchCommandLine::Prepared::Taken,
+        QStringLiteral("Folder for the copy (removed after use)."));
+    const QCommandLineOption shell = sqliteShellOption();
+    const QCommandLineOption inserts(QStringLiteral("inserts"),
+                                     QStringLiteral("Readings recorded (default 500)."),
+                                     QStringLiteral("N"), QStringLiteral("500"));
+    const QCommandLineOption probe = probeOption();
+    line.addOptions({shell, inserts, probe});
+    if (!line.process(app))
+        return {};
+    return Options{.files = line.files(),
+                   .shell = line.value(shell),
+                   .inserts = line.number(inserts, 1),
+                   .probeMs = line.number(probe, 100)};
+}
 
 // The readings recorded by the benchmark start on a day after every generated row.
 const QDate kFirstDay(2030, 1, 1);
@@ -71,18 +86,18 @@ class InsertBenchmark : public QObject
 public:
     explicit InsertBenchmark(Options options) : m_options(std::move(options)), m_probe(this)
     {
-        m_chain.add([this](StepChain::Next next) { prepare(next); });
+        m_chain.add(this, &InsertBenchmark::prepare);
         m_chain.add([this](StepChain::Next next) {
             measureProbeBaselines(&m_probe, m_options.probeMs, next);
         });
-        m_chain.add([this](StepChain::Next next) { openWriter(next); });
-        m_chain.add([this](StepChain::Next next) { measureInserts(next); });
-        m_chain.add([this](StepChain::Next next) { closeWriter(next); });
-        m_chain.add([this](StepChain::Next next) { measureBareLoop(next); });
+        m_chain.add(this, &InsertBenchmark::openWriter);
+        m_chain.add(this, &InsertBenchmark::measureInserts);
+        m_chain.add(this, &InsertBenchmark::closeWriter);
+        m_chain.add(this, &InsertBenchmark::measureBareLoop);
         // The shell reads the file first, in the state the compaction then finds it in.
-        m_chain.add([this](StepChain::Next next) { measureShellVacuum(next); });
-        m_chain.add([this](StepChain::Next next) { measureCompaction(next); });
-        m_chain.add([this](StepChain::Next next) { endWriter(next); });
+        m_chain.add(this, &InsertBenchmark::measureShellVacuum);
+        m_chain.add(this, &InsertBenchmark::measureCompaction);
+        m_chain.add(this, &InsertBenchmark::endWriter);
     }
 
     void start()
@@ -91,33 +106,19 @@ public:
     }
 
 private:
-    QString folder() const { return QDir(m_options.work).filePath(QStringLiteral("writer")); }
-    QString database() const { return QDir(folder()).filePath(EnergyDatabase::kFileName); }
+    QString folder() const { return QDir(m_options.files.work).filePath(QStringLiteral("writer")); }
+    QString database() const { return databaseIn(folder()); }
 
     // The generated file gets its index and summary tables once; later runs copy the result.
     void prepare(const StepChain::Next& next)
     {
-        if (!QFileInfo(m_options.prepared).isFile()) {
-            const QString part = m_options.prepared + QStringLiteral(".part.d");
-            note(QStringLiteral("prepare: first open of a copy of %1").arg(m_options.source));
-            if (!copyDatabase(m_options.source, part))
-                return fail(QStringLiteral("prepare: no copy"));
-            QElapsedTimer clock;
-            clock.start();
-            const DatabaseResult result = EnergyDatabase(part).OpenDatabase();
-            if (!result.ok()) {
-                removeFolder(part);
-                return fail(QStringLiteral("prepare: %1").arg(result.error));
-            }
-            note(QStringLiteral("prepare: %1 s").arg(clock.nsecsElapsed() / 1e9, 0, 'f', 1));
-            if (!QFile::rename(QDir(part).filePath(EnergyDatabase::kFileName), m_options.prepared))
-                return fail(QStringLiteral("prepare: cannot name %1").arg(m_options.prepared));
-            removeFolder(part);
-        }
-        m_rows = energyRows(m_options.prepared);
+        if (!QFileInfo(m_options.files.prepared).isFile() &&
+            !prepareFirstOpen(m_options.files.source, m_options.files.prepared))
+            return;
+        m_rows = energyRows(m_options.files.prepared);
         report("rows", double(m_rows));
-        if (!copyDatabase(m_options.prepared, folder()))
-            return fail(QStringLiteral("no copy of %1").arg(m_options.prepared));
+        if (!copyDatabase(m_options.files.prepared, folder()))
+            return fail(QStringLiteral("no copy of %1").arg(m_options.files.prepared));
         next();
     }
 
@@ -181,16 +182,14 @@ private:
         std::vector<double> latencies;
         QString error;
         {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-loop"));
-            db.setDatabaseName(database());
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-            QSqlQuery query(db);
-            if (!db.open() || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            const SqliteConnection connection(QStringLiteral("bench-loop"), database(),
+                                              SqliteMode::ReadWrite);
+            QSqlQuery query(connection.db());
+            if (!connection.opened() || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
                 !query.exec(QStringLiteral("PRAGMA synchronous=FULL")) ||
                 !query.prepare(QStringLiteral(
                     "INSERT INTO Energy (V, a, W, e, Data) VALUES (?, ?, ?, ?, ?)"))) {
-                error = db.lastError().text() + query.lastError().text();
+                error = connection.db().lastError().text() + query.lastError().text();
             }
             QElapsedTimer clock;
             for (int i = 0; error.isEmpty() && i < m_options.inserts; ++i) {
@@ -206,9 +205,7 @@ private:
                 latencies.push_back(clock.nsecsElapsed() / 1e6);
             }
             query.finish();
-            db.close();
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("bench-loop"));
         if (!error.isEmpty())
             return fail(QStringLiteral("loop: %1").arg(error));
         // Both ways recorded every reading, and the trigger counted each in the summary.
@@ -237,10 +234,7 @@ private:
             if (!result.ok())
                 return fail(QStringLiteral("compact: %1").arg(result.error));
             report("compact_s", seconds);
-            report("compact_gap_ms", m_probe.longestGapMs());
-            report("compact_gap_ready_ms", m_probe.longestGapReadyMs());
-            report("compact_gaps_over_5ms", m_probe.gapsOverLimit());
-            report("compact_gaps_per_min", m_probe.gapsOverLimitPerMinute());
+            m_probe.reportGaps("compact");
             report("compacted_mib", QFileInfo(database()).size() / kMiB);
             next();
         });
@@ -259,29 +253,15 @@ private:
     {
         const QString copy = QDir(folder()).filePath(QStringLiteral("vacuum.mdb"));
         note(QStringLiteral("vacuum: %1 VACUUM INTO").arg(m_options.shell));
-        auto* shell = new QProcess(this);
-        auto clock = std::make_shared<QElapsedTimer>();
-        connect(shell, &QProcess::errorOccurred, this, [shell](QProcess::ProcessError) {
-            if (shell->state() == QProcess::NotRunning)
-                fail(QStringLiteral("vacuum: %1").arg(shell->errorString()));
-        });
-        connect(shell, &QProcess::finished, this,
-                [shell, clock, copy, next](int code, QProcess::ExitStatus status) {
-                    const double seconds = clock->nsecsElapsed() / 1e9;
-                    shell->deleteLater();
-                    const QByteArray errors = shell->readAllStandardError().trimmed();
-                    QFile::remove(copy);
-                    if (status != QProcess::NormalExit || code != 0 || !errors.isEmpty())
-                        return fail(QStringLiteral("vacuum: exit %1: %2")
-                                        .arg(code)
-                                        .arg(QString::fromLocal8Bit(errors)));
-                    report("vacuum_s", seconds);
-                    next();
-                });
-        clock->start();
-        shell->start(m_options.shell,
-                     {QStringLiteral("-bail"), database(),
-                      QStringLiteral("VACUUM INTO '%1'").arg(QString(copy).replace('\'', "''"))});
+        // A failed run leaves the copy to the removal of the whole folder.
+        runShell(this, QStringLiteral("vacuum"), m_options.shell,
+                 {QStringLiteral("-bail"), database(),
+                  QStringLiteral("VACUUM INTO '%1'").arg(QString(copy).replace('\'', "''"))},
+                 {}, [copy, next](double seconds) {
+                     QFile::remove(copy);
+                     report("vacuum_s", seconds);
+                     next();
+                 });
     }
 
     Options m_options;
@@ -294,64 +274,9 @@ private:
     std::vector<double> m_latencies;
 };
 
-std::optional<Options> parse(const QCoreApplication& app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Times recording into and compacting a large energy database from the "
-                       "window's thread, against bare prepared inserts and the sqlite3 shell."));
-    parser.addHelpOption();
-    const QCommandLineOption source(QStringLiteral("source"),
-                                    QStringLiteral("The generated database (left untouched)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption prepared(
-        QStringLiteral("prepared"),
-        QStringLiteral("The source after its first open; built from --source when missing."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption work(QStringLiteral("work"),
-                                  QStringLiteral("Folder for the copy (removed after use)."),
-                                  QStringLiteral("DIR"));
-    const QCommandLineOption shell(QStringLiteral("sqlite3"),
-                                   QStringLiteral("The sqlite3 shell (default: from PATH)."),
-                                   QStringLiteral("PATH"), QStringLiteral("sqlite3"));
-    const QCommandLineOption inserts(QStringLiteral("inserts"),
-                                     QStringLiteral("Readings recorded (default 500)."),
-                                     QStringLiteral("N"), QStringLiteral("500"));
-    const QCommandLineOption probe(QStringLiteral("probe-ms"),
-                                   QStringLiteral("Length of each probe baseline (default 5000)."),
-                                   QStringLiteral("MS"), QStringLiteral("5000"));
-    parser.addOptions({source, prepared, work, shell, inserts, probe});
-    parser.process(app);
-    if (!parser.isSet(source) || !parser.isSet(prepared) || !parser.isSet(work) ||
-        !QFileInfo(parser.value(source)).isFile()) {
-        std::fprintf(stderr, "--source FILE (existing), --prepared FILE and --work DIR are "
-                             "needed\n");
-        return {};
-    }
-    Options options;
-    options.source = QFileInfo(parser.value(source)).absoluteFilePath();
-    options.prepared = QFileInfo(parser.value(prepared)).absoluteFilePath();
-    options.work = QFileInfo(parser.value(work)).absoluteFilePath();
-    options.shell = parser.value(shell);
-    options.inserts = std::max(1, parser.value(inserts).toInt());
-    options.probeMs = std::max(100, parser.value(probe).toInt());
-    return options;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const std::optional<Options> options = parse(app);
-    if (!options)
-        return 2;
-    int code = 0;
-    {
-        InsertBenchmark benchmark(*options);
-        QTimer::singleShot(0, &benchmark, [&benchmark] { benchmark.start(); });
-        code = app.exec();
-    }
-    removeFolder(QDir(options->work).filePath(QStringLiteral("writer")));
-    return code;
+    return benchmarkMain<InsertBenchmark>(argc, argv, parse, {QStringLiteral("writer")});
 }

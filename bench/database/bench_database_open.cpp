@@ -16,15 +16,10 @@
 #include "benchsupport.h"
 #include "rollupcheck.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QProcess>
-#include <QTimer>
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -35,11 +30,26 @@ namespace {
 
 struct Options
 {
-    QString source;
-    QString work;
+    BenchFiles files;
     QString shell = QStringLiteral("sqlite3");
     int probeMs = 5000;
 };
+
+std::optional<Options> parse(const QCoreApplication& app)
+{
+    BenchCommandLine line(
+        QStringLiteral("Times the first open of an energy database that has only its Energy "
+                       "table, against the sqlite3 shell doing the same work in one go."),
+        BenchCommandLine::Prepared::NotTaken,
+        QStringLiteral("Folder for the copies (removed after use)."));
+    const QCommandLineOption shell = sqliteShellOption();
+    const QCommandLineOption probe = probeOption();
+    line.addOptions({shell, probe});
+    if (!line.process(app))
+        return {};
+    return Options{
+        .files = line.files(), .shell = line.value(shell), .probeMs = line.number(probe, 100)};
+}
 
 // The longest time between two progress reports, from the start to the end of an open.
 class ProgressGaps
@@ -77,26 +87,22 @@ public:
         m_chain.add([this](StepChain::Next next) {
             measureProbeBaselines(&m_probe, m_options.probeMs, next);
         });
-        m_chain.add([this](StepChain::Next next) { measureOurOpen(next); });
-        m_chain.add([this](StepChain::Next next) { measureShell(next); });
-        m_chain.add([this](StepChain::Next next) { measureWriter(next); });
+        m_chain.add(this, &OpenBenchmark::measureOurOpen);
+        m_chain.add(this, &OpenBenchmark::measureShell);
+        m_chain.add(this, &OpenBenchmark::measureWriter);
     }
 
     void start()
     {
-        const qint64 rows = energyRows(m_options.source);
+        const qint64 rows = energyRows(m_options.files.source);
         if (rows <= 0)
-            return fail(QStringLiteral("%1 holds no Energy rows").arg(m_options.source));
+            return fail(QStringLiteral("%1 holds no Energy rows").arg(m_options.files.source));
         report("rows", double(rows));
         m_chain.run([] { QCoreApplication::exit(0); });
     }
 
 private:
-    QString folder(const QString& name) const { return QDir(m_options.work).filePath(name); }
-    static QString databaseIn(const QString& folder)
-    {
-        return QDir(folder).filePath(EnergyDatabase::kFileName);
-    }
+    QString folder(const QString& name) const { return QDir(m_options.files.work).filePath(name); }
 
     // Checks a built file against the first one built and removes its folder.
     bool checkAndRemove(const QString& where, const char* name)
@@ -124,7 +130,7 @@ private:
     void measureOurOpen(const StepChain::Next& next)
     {
         const QString where = folder(QStringLiteral("ours"));
-        if (!copyDatabase(m_options.source, where))
+        if (!copyDatabase(m_options.files.source, where))
             return fail(QStringLiteral("ours: no copy"));
         note(QStringLiteral("ours: EnergyDatabase::OpenDatabase"));
         const QString file = databaseIn(where);
@@ -158,44 +164,27 @@ private:
     void measureShell(const StepChain::Next& next)
     {
         const QString where = folder(QStringLiteral("shell"));
-        if (!copyDatabase(m_options.source, where))
+        if (!copyDatabase(m_options.files.source, where))
             return fail(QStringLiteral("shell: no copy"));
         note(QStringLiteral("shell: %1, one transaction").arg(m_options.shell));
         const QString file = databaseIn(where);
         auto sampler = std::make_shared<PeakSizeSampler>(
             QStringList{file + QStringLiteral("-wal"), file + QStringLiteral("-journal")});
-        auto* shell = new QProcess(this);
-        auto clock = std::make_shared<QElapsedTimer>();
-        connect(shell, &QProcess::errorOccurred, this, [shell](QProcess::ProcessError) {
-            if (shell->state() == QProcess::NotRunning)
-                fail(QStringLiteral("shell: %1").arg(shell->errorString()));
-        });
-        connect(shell, &QProcess::finished, this,
-                [this, shell, sampler, clock, where, next](int code, QProcess::ExitStatus status) {
-                    const double seconds = clock->nsecsElapsed() / 1e9;
-                    sampler->stop();
-                    shell->deleteLater();
-                    const QByteArray errors = shell->readAllStandardError().trimmed();
-                    if (status != QProcess::NormalExit || code != 0 || !errors.isEmpty())
-                        return fail(QStringLiteral("shell: exit %1: %2")
-                                        .arg(code)
-                                        .arg(QString::fromLocal8Bit(errors)));
-                    report("shell_open_s", seconds);
-                    report("shell_peak_wal_mib", sampler->peak(0) / kMiB);
-                    report("shell_peak_journal_mib", sampler->peak(1) / kMiB);
-                    if (checkAndRemove(where, "shell"))
-                        next();
-                });
-        clock->start();
-        shell->start(m_options.shell, {QStringLiteral("-bail"), file});
-        shell->write(singleTransactionRebuild().toUtf8());
-        shell->closeWriteChannel();
+        runShell(this, QStringLiteral("shell"), m_options.shell, {QStringLiteral("-bail"), file},
+                 singleTransactionRebuild().toUtf8(), [this, sampler, where, next](double seconds) {
+                     sampler->stop();
+                     report("shell_open_s", seconds);
+                     report("shell_peak_wal_mib", sampler->peak(0) / kMiB);
+                     report("shell_peak_journal_mib", sampler->peak(1) / kMiB);
+                     if (checkAndRemove(where, "shell"))
+                         next();
+                 });
     }
 
     void measureWriter(const StepChain::Next& next)
     {
         const QString where = folder(QStringLiteral("writer"));
-        if (!copyDatabase(m_options.source, where))
+        if (!copyDatabase(m_options.files.source, where))
             return fail(QStringLiteral("writer: no copy"));
         note(QStringLiteral("writer: DatabaseWriter::open with a 1 ms timer on this thread"));
         auto* writer = new DatabaseWriter(where, this);
@@ -213,10 +202,7 @@ private:
                     if (*failed)
                         return fail(QStringLiteral("writer: %1").arg(result.error));
                     report("writer_open_s", seconds);
-                    report("writer_open_gap_ms", m_probe.longestGapMs());
-                    report("writer_open_gap_ready_ms", m_probe.longestGapReadyMs());
-                    report("writer_open_gaps_over_5ms", m_probe.gapsOverLimit());
-                    report("writer_open_gaps_per_min", m_probe.gapsOverLimitPerMinute());
+                    m_probe.reportGaps("writer_open");
                     report("writer_progress_gap_s", gaps->longestSeconds());
                 });
         // The file is checked once the writer, and with it its connection, is gone.
@@ -236,55 +222,11 @@ private:
     std::optional<RollupSummary> m_expected;
 };
 
-std::optional<Options> parse(const QCoreApplication& app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Times the first open of an energy database that has only its Energy "
-                       "table, against the sqlite3 shell doing the same work in one go."));
-    parser.addHelpOption();
-    const QCommandLineOption source(QStringLiteral("source"),
-                                    QStringLiteral("The generated database (left untouched)."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption work(QStringLiteral("work"),
-                                  QStringLiteral("Folder for the copies (removed after use)."),
-                                  QStringLiteral("DIR"));
-    const QCommandLineOption shell(QStringLiteral("sqlite3"),
-                                   QStringLiteral("The sqlite3 shell (default: from PATH)."),
-                                   QStringLiteral("PATH"), QStringLiteral("sqlite3"));
-    const QCommandLineOption probe(QStringLiteral("probe-ms"),
-                                   QStringLiteral("Length of each probe baseline (default 5000)."),
-                                   QStringLiteral("MS"), QStringLiteral("5000"));
-    parser.addOptions({source, work, shell, probe});
-    parser.process(app);
-    if (!parser.isSet(source) || !parser.isSet(work) || !QFileInfo(parser.value(source)).isFile()) {
-        std::fprintf(stderr, "--source FILE (existing) and --work DIR are needed\n");
-        return {};
-    }
-    Options options;
-    options.source = QFileInfo(parser.value(source)).absoluteFilePath();
-    options.work = QFileInfo(parser.value(work)).absoluteFilePath();
-    options.shell = parser.value(shell);
-    options.probeMs = std::max(100, parser.value(probe).toInt());
-    return options;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    const std::optional<Options> options = parse(app);
-    if (!options)
-        return 2;
-    int code = 0;
-    {
-        OpenBenchmark benchmark(*options);
-        QTimer::singleShot(0, &benchmark, [&benchmark] { benchmark.start(); });
-        code = app.exec();
-    }
-    // A failed case may leave its copy behind.
-    for (const char* name : {"ours", "shell", "writer"})
-        removeFolder(QDir(options->work).filePath(QLatin1String(name)));
-    return code;
+    return benchmarkMain<OpenBenchmark>(
+        argc, argv, parse,
+        {QStringLiteral("ours"), QStringLiteral("shell"), QStringLiteral("writer")});
 }

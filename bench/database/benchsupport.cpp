@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +17,65 @@
 #include <unistd.h>
 
 namespace powerlog::bench {
+
+BenchCommandLine::BenchCommandLine(const QString& description, Prepared prepared,
+                                   const QString& workHelp)
+    : m_source(QStringLiteral("source"), QStringLiteral("The generated database (left untouched)."),
+               QStringLiteral("FILE")),
+      m_prepared(QStringLiteral("prepared"),
+                 QStringLiteral("The source after its first open; built from --source when "
+                                "missing."),
+                 QStringLiteral("FILE")),
+      m_work(QStringLiteral("work"), workHelp, QStringLiteral("DIR")),
+      m_takesPrepared(prepared == Prepared::Taken)
+{
+    m_parser.setApplicationDescription(description);
+    m_parser.addHelpOption();
+    m_parser.addOption(m_source);
+    if (m_takesPrepared)
+        m_parser.addOption(m_prepared);
+    m_parser.addOption(m_work);
+}
+
+bool BenchCommandLine::process(const QCoreApplication& app)
+{
+    m_parser.process(app);
+    if (m_parser.isSet(m_source) && (!m_takesPrepared || m_parser.isSet(m_prepared)) &&
+        m_parser.isSet(m_work) && QFileInfo(m_parser.value(m_source)).isFile())
+        return true;
+    std::fprintf(stderr,
+                 m_takesPrepared
+                     ? "--source FILE (existing), --prepared FILE and --work DIR are needed\n"
+                     : "--source FILE (existing) and --work DIR are needed\n");
+    return false;
+}
+
+BenchFiles BenchCommandLine::files() const
+{
+    const auto absolute = [this](const QCommandLineOption& option) {
+        return QFileInfo(m_parser.value(option)).absoluteFilePath();
+    };
+    return {absolute(m_source), m_takesPrepared ? absolute(m_prepared) : QString(),
+            absolute(m_work)};
+}
+
+int BenchCommandLine::number(const QCommandLineOption& option, int least) const
+{
+    return std::max(least, m_parser.value(option).toInt());
+}
+
+QCommandLineOption sqliteShellOption()
+{
+    return {QStringLiteral("sqlite3"), QStringLiteral("The sqlite3 shell (default: from PATH)."),
+            QStringLiteral("PATH"), QStringLiteral("sqlite3")};
+}
+
+QCommandLineOption probeOption()
+{
+    return {QStringLiteral("probe-ms"),
+            QStringLiteral("Length of each probe baseline (default 5000)."), QStringLiteral("MS"),
+            QStringLiteral("5000")};
+}
 
 double median(std::vector<double> values)
 {
@@ -37,6 +98,12 @@ double percentile(std::vector<double> values, double fraction)
 void report(const char* name, double value)
 {
     std::printf("%s=%.10g\n", name, value);
+    std::fflush(stdout);
+}
+
+void reportText(const char* name, const QString& value)
+{
+    std::printf("%s=%s\n", name, qPrintable(value));
     std::fflush(stdout);
 }
 
@@ -91,6 +158,15 @@ void StallProbe::tick()
     m_lastReadyNs = ready;
     if (gap > qint64(kLimitMs * 1e6))
         ++m_overLimit;
+}
+
+void StallProbe::reportGaps(const char* prefix) const
+{
+    const auto named = [prefix](const char* figure) { return QByteArray(prefix) + figure; };
+    report(named("_gap_ms").constData(), longestGapMs());
+    report(named("_gap_ready_ms").constData(), longestGapReadyMs());
+    report(named("_gaps_over_5ms").constData(), gapsOverLimit());
+    report(named("_gaps_per_min").constData(), gapsOverLimitPerMinute());
 }
 
 // schedstat holds three numbers: time on a CPU, time waiting for one, timeslices run.
@@ -184,9 +260,14 @@ void StepChain::runFrom(std::size_t index)
     m_steps[index]([this, index] { QTimer::singleShot(0, [this, index] { runFrom(index + 1); }); });
 }
 
+QString databaseIn(const QString& folder)
+{
+    return QDir(folder).filePath(EnergyDatabase::kFileName);
+}
+
 bool copyDatabase(const QString& file, const QString& folder)
 {
-    const QString target = QDir(folder).filePath(EnergyDatabase::kFileName);
+    const QString target = databaseIn(folder);
     if (!QDir().mkpath(folder)) {
         note(QStringLiteral("cannot make %1").arg(folder));
         return false;
@@ -198,6 +279,63 @@ bool copyDatabase(const QString& file, const QString& folder)
         return false;
     }
     return true;
+}
+
+bool prepareFirstOpen(const QString& base, const QString& prepared)
+{
+    const QString part = prepared + QStringLiteral(".part.d");
+    note(QStringLiteral("prepare: first open of a copy of %1").arg(base));
+    if (!copyDatabase(base, part)) {
+        fail(QStringLiteral("prepare: no copy"));
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const DatabaseResult result = EnergyDatabase(part).OpenDatabase();
+    if (!result.ok()) {
+        removeFolder(part);
+        fail(QStringLiteral("prepare: %1").arg(result.error));
+        return false;
+    }
+    note(QStringLiteral("prepare: %1 s").arg(clock.nsecsElapsed() / 1e9, 0, 'f', 1));
+    QFile::remove(prepared);
+    if (!QFile::rename(databaseIn(part), prepared)) {
+        fail(QStringLiteral("prepare: cannot name %1").arg(prepared));
+        return false;
+    }
+    removeFolder(part);
+    return true;
+}
+
+void runShell(QObject* owner, const QString& what, const QString& program,
+              const QStringList& arguments, const QByteArray& input,
+              std::function<void(double seconds)> done)
+{
+    auto* shell = new QProcess(owner);
+    auto clock = std::make_shared<QElapsedTimer>();
+    QObject::connect(shell, &QProcess::errorOccurred, owner, [shell, what](QProcess::ProcessError) {
+        if (shell->state() == QProcess::NotRunning)
+            fail(QStringLiteral("%1: %2").arg(what, shell->errorString()));
+    });
+    QObject::connect(
+        shell, &QProcess::finished, owner,
+        [shell, clock, what, done = std::move(done)](int code, QProcess::ExitStatus status) {
+            const double seconds = clock->nsecsElapsed() / 1e9;
+            shell->deleteLater();
+            const QByteArray errors = shell->readAllStandardError().trimmed();
+            if (status != QProcess::NormalExit || code != 0 || !errors.isEmpty())
+                return fail(QStringLiteral("%1: exit %2: %3")
+                                .arg(what)
+                                .arg(code)
+                                .arg(QString::fromLocal8Bit(errors)));
+            done(seconds);
+        });
+    clock->start();
+    shell->start(program, arguments);
+    if (!input.isEmpty()) {
+        shell->write(input);
+        shell->closeWriteChannel();
+    }
 }
 
 void removeFolder(const QString& folder)

@@ -1,7 +1,8 @@
 #include "rollupcheck.h"
 
+#include "acquisition/sqliteconnection.h"
+
 #include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -11,6 +12,11 @@
 namespace powerlog::bench {
 
 namespace {
+
+// The statements below restate those of src/acquisition/energydatabase.cpp on purpose, rather
+// than calling them: the baseline is an independent account of the same work, and summarize()
+// compares the schema text and totals each side leaves, so a change on either side that the
+// other does not follow fails the run instead of passing unnoticed.
 
 // The trigger that fills both summary tables.
 const QString kTrigger = QStringLiteral("EnergySummariesOnInsert");
@@ -58,32 +64,12 @@ bool readTotals(QSqlQuery& query, const QString& table, SummaryTotals* totals, Q
     return true;
 }
 
-// A connection of its own to one file for the length of a scope.
-class ScopedConnection
+// A name for each check's connection of its own.
+QString nextConnectionName()
 {
-public:
-    explicit ScopedConnection(const QString& file)
-        : m_name(QStringLiteral("bench-check-%1").arg(++s_counter))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        db.open();
-    }
-    ~ScopedConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    ScopedConnection(const ScopedConnection&) = delete;
-    ScopedConnection& operator=(const ScopedConnection&) = delete;
-
-    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
-
-private:
-    static inline std::atomic<int> s_counter{0};
-    QString m_name;
-};
+    static std::atomic<int> counter{0};
+    return QStringLiteral("bench-check-%1").arg(++counter);
+}
 
 } // namespace
 
@@ -110,7 +96,7 @@ std::optional<RollupSummary> summarize(const QString& file, QString* error)
         *error = QStringLiteral("%1 is missing").arg(file);
         return {};
     }
-    ScopedConnection connection(file);
+    const SqliteConnection connection(nextConnectionName(), file, SqliteMode::ReadWriteCreate);
     QSqlQuery query(connection.db());
     RollupSummary summary;
     if (!query.exec(QStringLiteral("SELECT group_concat(sql, ';\n') FROM (SELECT sql FROM "
@@ -135,7 +121,7 @@ std::optional<RollupSummary> summarize(const QString& file, QString* error)
 
 qint64 energyRows(const QString& file)
 {
-    ScopedConnection connection(file);
+    const SqliteConnection connection(nextConnectionName(), file, SqliteMode::ReadWriteCreate);
     QSqlQuery query(connection.db());
     if (!query.exec(QStringLiteral("SELECT max(rowid) FROM Energy")) || !query.next())
         return 0;
@@ -144,7 +130,7 @@ qint64 energyRows(const QString& file)
 
 qint64 summarySamplesFrom(const QString& file, const QString& firstSlot)
 {
-    ScopedConnection connection(file);
+    const SqliteConnection connection(nextConnectionName(), file, SqliteMode::ReadWriteCreate);
     QSqlQuery query(connection.db());
     query.prepare(QStringLiteral("SELECT total(Samples) FROM EnergyHalfHour WHERE Slot >= ?"));
     query.addBindValue(firstSlot);

@@ -1,12 +1,11 @@
 #include "acquisition/databasereader.h"
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/sqliteconnection.h"
 #include "acquisition/workerthread.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlError>
-#include <QUrl>
 
 namespace powerlog {
 
@@ -52,17 +51,7 @@ private:
             *error = QStringLiteral("File not found: %1").arg(QDir::toNativeSeparators(m_path));
             return {};
         }
-        QSqlDatabase db = QSqlDatabase::contains(m_name)
-                              ? QSqlDatabase::database(m_name, false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(m_path).absoluteFilePath());
-        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (db.open())
-            return db;
-        *error = db.lastError().databaseText().isEmpty() ? db.lastError().text()
-                                                         : db.lastError().databaseText();
-        return {};
+        return openSqlite(m_name, m_path, SqliteMode::ReadOnly, error);
     }
 
     QString m_path;

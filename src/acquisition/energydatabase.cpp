@@ -1,6 +1,7 @@
 #include "energydatabase.h"
 
 #include "acquisition/reading.h"
+#include "acquisition/sqliteconnection.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
@@ -136,23 +136,9 @@ QString nextConnectionName()
     return QStringLiteral("powerlog-energy-%1").arg(++counter);
 }
 
-QString describe(const QSqlError& error)
-{
-    const QString text = error.databaseText();
-    return text.isEmpty() ? error.text() : text;
-}
-
 QString nativePath(const QString& path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-// A "file:" URI so that mode=rw can forbid SQLite to create a missing file.
-void configure(QSqlDatabase& db, const QString& file, const QString& mode)
-{
-    const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-    db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") + mode);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
 }
 
 bool exec(const QSqlDatabase& db, const QString& sql, QString* error)
@@ -160,7 +146,7 @@ bool exec(const QSqlDatabase& db, const QString& sql, QString* error)
     QSqlQuery query(db);
     if (query.exec(sql))
         return true;
-    *error = describe(query.lastError());
+    *error = sqlErrorText(query.lastError());
     return false;
 }
 
@@ -177,7 +163,7 @@ bool execAll(const QSqlDatabase& db, const QStringList& statements, QString* err
 bool execTransaction(QSqlDatabase db, const QStringList& statements, QString* error)
 {
     if (!db.transaction()) {
-        *error = describe(db.lastError());
+        *error = sqlErrorText(db.lastError());
         return false;
     }
     if (!execAll(db, statements, error)) {
@@ -186,7 +172,7 @@ bool execTransaction(QSqlDatabase db, const QStringList& statements, QString* er
     }
     if (db.commit())
         return true;
-    *error = describe(db.lastError());
+    *error = sqlErrorText(db.lastError());
     db.rollback();
     return false;
 }
@@ -201,7 +187,7 @@ bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* erro
         if (query.exec())
             return true;
     }
-    *error = describe(query.lastError());
+    *error = sqlErrorText(query.lastError());
     return false;
 }
 
@@ -210,7 +196,7 @@ bool countIs(const QSqlDatabase& db, const QString& sql, int expected, bool* mat
 {
     QSqlQuery query(db);
     if (!query.exec(sql) || !query.next()) {
-        *error = describe(query.lastError());
+        *error = sqlErrorText(query.lastError());
         return false;
     }
     *matches = query.value(0).toInt() == expected;
@@ -382,44 +368,11 @@ bool removeWithSideFiles(const QString& file, QString* error)
     return true;
 }
 
-// A connection of its own for one job (creation, compaction), removed when it goes out of
-// scope. It never hands out a lasting handle, so the removal never finds the name in use.
-class WorkConnection
-{
-public:
-    WorkConnection(const QString& file, const QString& mode) : m_name(nextConnectionName())
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        configure(db, file, mode);
-        if (!db.open())
-            m_error = describe(db.lastError());
-    }
-    ~WorkConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    WorkConnection(const WorkConnection&) = delete;
-    WorkConnection& operator=(const WorkConnection&) = delete;
-
-    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
-    bool open(QString* error) const
-    {
-        if (m_error.isEmpty())
-            return true;
-        *error = m_error;
-        return false;
-    }
-
-private:
-    QString m_name;
-    QString m_error;
-};
-
 bool writeSchema(const QString& path, QString* error)
 {
-    WorkConnection work(path, QStringLiteral("rwc"));
-    return work.open(error) && exec(work.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error) &&
+    SqliteConnection work(nextConnectionName(), path, SqliteMode::ReadWriteCreate);
+    return work.opened(error) &&
+           exec(work.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error) &&
            execTransaction(work.db(), energyTableStatements() + rollupStatements(), error);
 }
 
@@ -428,19 +381,19 @@ bool writeSchema(const QString& path, QString* error)
 bool vacuumInto(const QString& source, const QString& target, QString* error)
 {
     {
-        WorkConnection work(source, QStringLiteral("rw"));
-        if (!work.open(error))
+        SqliteConnection work(nextConnectionName(), source, SqliteMode::ReadWrite);
+        if (!work.opened(error))
             return false;
         QSqlQuery query(work.db());
         query.prepare(QStringLiteral("VACUUM INTO ?"));
         query.addBindValue(QFileInfo(target).absoluteFilePath());
         if (!query.exec()) {
-            *error = describe(query.lastError());
+            *error = sqlErrorText(query.lastError());
             return false;
         }
     }
-    WorkConnection copy(target, QStringLiteral("rw"));
-    return copy.open(error) && exec(copy.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error);
+    SqliteConnection copy(nextConnectionName(), target, SqliteMode::ReadWrite);
+    return copy.opened(error) && exec(copy.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error);
 }
 
 DatabaseResult succeeded()
@@ -518,14 +471,10 @@ bool EnergyDatabase::openConnection(const Progress& progress, QString* error)
         *error = QStringLiteral("File not found: %1").arg(nativePath(file));
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
-                          ? QSqlDatabase::database(m_connectionName, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    configure(db, file, QStringLiteral("rw"));
-    if (!db.open()) {
-        *error = describe(db.lastError());
+    // mode=rw: a file removed meanwhile is not made anew, empty.
+    QSqlDatabase db = openSqlite(m_connectionName, file, SqliteMode::ReadWrite, error);
+    if (!db.isValid())
         return false;
-    }
     if (prepareConnection(db, progress, error))
         return true;
     db.close();

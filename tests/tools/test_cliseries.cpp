@@ -4,11 +4,10 @@
 
 #include "acquisition/energydatabase.h"
 #include "support/sqlfile.h"
+#include "support/toolrun.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,38 +19,15 @@
 
 using powerlog::EnergyDatabase;
 using powerlog::test::SqlFile;
+using powerlog::test::ToolRun;
 using powerlog::test::writeEnergyOnlyFile;
 
 namespace {
 
-constexpr int kToolTimeoutMs = 120000;
-
-struct CliRun
+ToolRun runCli(const QStringList& arguments)
 {
-    int exitCode = -1; // -1 when the tool did not start or did not end by itself
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList& arguments)
-{
-    QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("POWERLOG_HOME"));
-    tool.setProcessEnvironment(environment);
-    QSignalSpy finished(&tool, &QProcess::finished);
-    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
-    CliRun run;
-    if (tool.state() == QProcess::NotRunning || !finished.wait(kToolTimeoutMs)) {
-        run.err = QStringLiteral("the tool did not run to its end: ") + tool.errorString();
-        tool.kill();
-        return run;
-    }
-    if (tool.exitStatus() == QProcess::NormalExit)
-        run.exitCode = tool.exitCode();
-    run.out = QString::fromUtf8(tool.readAllStandardOutput());
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    return run;
+    return powerlog::test::runTool(QStringLiteral(POWERLOG_CLI), arguments,
+                                   powerlog::test::toolEnvironment());
 }
 
 // One reading as the program stores it: Data 'yyyy-MM-dd HH:mm:ss' and its power.
@@ -320,7 +296,7 @@ void TestCliSeries::initTestCase()
 
 void TestCliSeries::handWorkedDailyChart()
 {
-    const CliRun run =
+    const ToolRun run =
         runCli(seriesArguments(m_folder, QStringLiteral("daily"), QStringLiteral("2026-03-14")));
 
     QCOMPARE(run.err, QString());
@@ -344,7 +320,7 @@ void TestCliSeries::handWorkedDailyChart()
 
 void TestCliSeries::dayWithoutReadings()
 {
-    const CliRun run =
+    const ToolRun run =
         runCli(seriesArguments(m_folder, QStringLiteral("daily"), QStringLiteral("2026-06-01")));
 
     QCOMPARE(run.err, QString());
@@ -399,7 +375,7 @@ void TestCliSeries::chartsFollowTheRules()
         expectedChart(m_rows, type, QDate::fromString(date, Qt::ISODate));
     QCOMPARE(int(expected.avg.size()), groups);
 
-    const CliRun run = runCli(seriesArguments(m_folder, type, date));
+    const ToolRun run = runCli(seriesArguments(m_folder, type, date));
 
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
@@ -439,7 +415,7 @@ void TestCliSeries::fileWithoutSummariesGivesTheSameCharts()
         const QString expected = printed(expectedChart(
             rows, QLatin1String(type), QDate::fromString(QLatin1String(date), Qt::ISODate)));
         for (const QString& folder : {bare, built}) {
-            const CliRun run =
+            const ToolRun run =
                 runCli(seriesArguments(folder, QLatin1String(type), QLatin1String(date)));
             const QString where =
                 QStringLiteral("%1 %2 in %3").arg(QLatin1String(type), QLatin1String(date), folder);
@@ -483,7 +459,7 @@ void TestCliSeries::wrongUsageExits64()
     QFETCH(QStringList, arguments);
     QFETCH(QString, complaint);
 
-    const CliRun run = runCli(
+    const ToolRun run = runCli(
         QStringList{QStringLiteral("--folder"), m_folder, QStringLiteral("series")} + arguments);
 
     QCOMPARE(run.exitCode, 64);
@@ -518,7 +494,7 @@ void TestCliSeries::unusableFilesExit2()
         QVERIFY(SqlFile(path).exec(QStringLiteral("CREATE TABLE %1 (x)").arg(table)));
     const QStringList filesBefore = QDir(folder.path()).entryList(QDir::Files);
 
-    const CliRun run = runCli(
+    const ToolRun run = runCli(
         seriesArguments(folder.path(), QStringLiteral("daily"), QStringLiteral("2026-03-14")));
 
     QCOMPARE(run.exitCode, 2);

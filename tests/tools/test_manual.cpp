@@ -1,43 +1,24 @@
 // The user manual built beside the program, and powerlog-manual run as the build runs it: a
 // process of its own on files in a folder of the test's own.
 
+#include "support/toolrun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+using powerlog::test::ToolRun;
+
 namespace {
 
-// Laying out and writing a PDF takes a while on a loaded machine.
-constexpr int kToolTimeoutMs = 120000;
-
-struct ToolRun
+// powerlog-manual in the test's own environment, as the build runs it.
+ToolRun runManual(const QStringList& arguments,
+                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
 {
-    int exitCode = -1; // -1 when the tool did not start or did not end by itself
-    QString err;
-};
-
-ToolRun runTool(const QStringList& arguments,
-                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    QSignalSpy finished(&tool, &QProcess::finished);
-    tool.start(QStringLiteral(POWERLOG_MANUAL_TOOL), arguments);
-    ToolRun run;
-    if (tool.state() == QProcess::NotRunning || !finished.wait(kToolTimeoutMs)) {
-        run.err = QStringLiteral("the tool did not run to its end: ") + tool.errorString();
-        tool.kill();
-        return run;
-    }
-    if (tool.exitStatus() == QProcess::NormalExit)
-        run.exitCode = tool.exitCode();
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    return run;
+    return powerlog::test::runTool(QStringLiteral(POWERLOG_MANUAL_TOOL), arguments, environment);
 }
 
 QByteArray readAll(const QString& path)
@@ -147,7 +128,7 @@ void TestManual::rendersMarkdown()
     const QString output = folder.filePath(QStringLiteral("Powerlog.pdf"));
     QVERIFY(writeFile(input, markdown));
 
-    const ToolRun run = runTool({input, output});
+    const ToolRun run = runManual({input, output});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     const QByteArray pdf = readAll(output);
     QVERIFY(pdf.startsWith("%PDF-"));
@@ -170,7 +151,7 @@ void TestManual::runsWithoutDisplay()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
-    const ToolRun run = runTool({input, output}, environment);
+    const ToolRun run = runManual({input, output}, environment);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QVERIFY(readAll(output).startsWith("%PDF-"));
 }
@@ -207,7 +188,7 @@ void TestManual::failsWithoutWriting()
     for (QString& argument : arguments)
         argument = folder.filePath(argument);
 
-    const ToolRun run = runTool(arguments);
+    const ToolRun run = runManual(arguments);
     QVERIFY2(run.exitCode > 0, qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("powerlog-manual: ")), qPrintable(run.err));
     QCOMPARE(folderContents(folder.path()), before);

@@ -1,73 +1,28 @@
 #include "acquisition/energydatabase.h"
 #include "support/sqlfile.h"
+#include "support/toolrun.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 using powerlog::EnergyDatabase;
 using powerlog::test::SqlFile;
+using powerlog::test::toolEnvironment;
+using powerlog::test::ToolRun;
 
 namespace {
 
-// A large file's summary takes a while to build on a loaded machine; these are small files.
-constexpr int kToolTimeoutMs = 120000;
-
-struct CliRun
+ToolRun runCli(const QStringList& arguments,
+               const QProcessEnvironment& environment = toolEnvironment())
 {
-    int exitCode = -1; // -1 when the tool did not start or did not end by itself
-    QString out;
-    QString err;
-
-    // The `key=value` lines of stdout.
-    QMap<QString, QString> fields() const
-    {
-        QMap<QString, QString> fields;
-        for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const qsizetype equals = line.indexOf(QLatin1Char('='));
-            if (equals > 0)
-                fields.insert(line.left(equals), line.mid(equals + 1));
-        }
-        return fields;
-    }
-};
-
-// The environment the tool runs in: the test's own, without a program folder of the user's.
-QProcessEnvironment toolEnvironment(const QString& home = {})
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("POWERLOG_HOME"));
-    if (!home.isEmpty())
-        environment.insert(QStringLiteral("POWERLOG_HOME"), home);
-    return environment;
-}
-
-CliRun runCli(const QStringList& arguments,
-              const QProcessEnvironment& environment = toolEnvironment())
-{
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    QSignalSpy finished(&tool, &QProcess::finished);
-    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
-    CliRun run;
-    if (tool.state() == QProcess::NotRunning || !finished.wait(kToolTimeoutMs)) {
-        run.err = QStringLiteral("the tool did not run to its end: ") + tool.errorString();
-        tool.kill();
-        return run;
-    }
-    if (tool.exitStatus() == QProcess::NormalExit)
-        run.exitCode = tool.exitCode();
-    run.out = QString::fromUtf8(tool.readAllStandardOutput());
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    return run;
+    return powerlog::test::runTool(QStringLiteral(POWERLOG_CLI), arguments, environment);
 }
 
 // Readings every 10 s from 2026-12-05 00:00:00, with powers that rise, fall and go negative.
@@ -157,7 +112,7 @@ void TestPowerlogCli::checkReportsAnEmptyDatabase()
 {
     writeDatabase(false);
 
-    const CliRun run =
+    const ToolRun run =
         runCli({QStringLiteral("--folder"), m_folder->path(), QStringLiteral("check")});
 
     QCOMPARE(run.err, QString());
@@ -182,7 +137,7 @@ void TestPowerlogCli::checkBuildsAMissingSummary()
     const QStringList arguments{QStringLiteral("check"), QStringLiteral("--folder"),
                                 m_folder->path()};
 
-    const CliRun built = runCli(arguments);
+    const ToolRun built = runCli(arguments);
 
     QCOMPARE(built.exitCode, 0);
     const QMap<QString, QString> fields = built.fields();
@@ -220,7 +175,7 @@ void TestPowerlogCli::checkBuildsAMissingSummary()
     }
 
     // A second check finds it and builds nothing.
-    const CliRun again = runCli(arguments);
+    const ToolRun again = runCli(arguments);
     QCOMPARE(again.err, QString());
     QCOMPARE(again.out, built.out);
     QCOMPARE(again.exitCode, 0);
@@ -289,7 +244,7 @@ void TestPowerlogCli::checkFindsSummaryDifferences()
             QVERIFY2(file.exec(edit), qPrintable(edit));
     }
 
-    const CliRun run =
+    const ToolRun run =
         runCli({QStringLiteral("check"), QStringLiteral("--folder"), m_folder->path()});
 
     QCOMPARE(run.exitCode, 1);
@@ -312,7 +267,7 @@ void TestPowerlogCli::checkFindsADamagedIndex()
                                          "WHERE name = 'EnergyByData'")));
     }
 
-    const CliRun run =
+    const ToolRun run =
         runCli({QStringLiteral("check"), QStringLiteral("--folder"), m_folder->path()});
 
     QCOMPARE(run.exitCode, 1);
@@ -351,7 +306,7 @@ void TestPowerlogCli::unusableFilesExit2()
         QVERIFY(SqlFile(databasePath()).exec(QStringLiteral("CREATE TABLE %1 (x)").arg(table)));
     const QStringList filesBefore = QDir(m_folder->path()).entryList(QDir::Files);
 
-    const CliRun run = runCli({QStringLiteral("--folder"), m_folder->path(), command});
+    const ToolRun run = runCli({QStringLiteral("--folder"), m_folder->path(), command});
 
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
@@ -379,7 +334,7 @@ void TestPowerlogCli::compactKeepsRowsAndABackup()
     const qint64 before = QFileInfo(databasePath()).size();
     const QStringList arguments{QStringLiteral("--folder"), m_folder->path()};
 
-    const CliRun run = runCli(arguments + QStringList{QStringLiteral("compact")});
+    const ToolRun run = runCli(arguments + QStringList{QStringLiteral("compact")});
 
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
@@ -393,7 +348,7 @@ void TestPowerlogCli::compactKeepsRowsAndABackup()
     QCOMPARE(SqlFile(databasePath()).rows(), kKept);
 
     // The compacted file passes the check with every row.
-    const CliRun check = runCli(arguments + QStringList{QStringLiteral("check")});
+    const ToolRun check = runCli(arguments + QStringList{QStringLiteral("check")});
     QCOMPARE(check.exitCode, 0);
     QCOMPARE(check.fields().value(QStringLiteral("rows")), QString::number(kKept));
 }
@@ -405,7 +360,7 @@ void TestPowerlogCli::compactRefusesAFileInUse()
     const SqlFile other(databasePath());
     QCOMPARE(other.rows(), kReadings);
 
-    const CliRun run =
+    const ToolRun run =
         runCli({QStringLiteral("compact"), QStringLiteral("--folder"), m_folder->path()});
 
     QCOMPARE(run.exitCode, 1);
@@ -444,7 +399,7 @@ void TestPowerlogCli::folderIsFoundLikeTheProgramDoes()
     home.replace(QStringLiteral("%1"), m_folder->path())
         .replace(QStringLiteral("%2"), elsewhere.path());
 
-    const CliRun run = runCli(arguments, toolEnvironment(home));
+    const ToolRun run = runCli(arguments, toolEnvironment(home));
 
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
@@ -477,7 +432,7 @@ void TestPowerlogCli::wrongUsageExits64()
     writeDatabase(false);
     const QStringList filesBefore = QDir(m_folder->path()).entryList(QDir::Files);
 
-    const CliRun run =
+    const ToolRun run =
         runCli(QStringList{QStringLiteral("--folder"), m_folder->path()} + arguments);
 
     QCOMPARE(run.exitCode, 64);
@@ -491,7 +446,7 @@ void TestPowerlogCli::wrongUsageExits64()
 
 void TestPowerlogCli::helpListsTheCommands()
 {
-    const CliRun run = runCli({QStringLiteral("--help")});
+    const ToolRun run = runCli({QStringLiteral("--help")});
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());

@@ -1,6 +1,7 @@
 #include "checkcommand.h"
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/sqliteconnection.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -10,12 +11,6 @@
 namespace powerlog::cli {
 
 namespace {
-
-QString describe(const QSqlError& error)
-{
-    const QString text = error.databaseText();
-    return text.isEmpty() ? error.text() : text;
-}
 
 // The rows of Energy that belong in the summaries, their half hour and their day. This restates
 // the rule the database itself applies when it fills EnergyHalfHour and EnergyDay, so that a
@@ -77,7 +72,7 @@ std::optional<Extent> extentOf(const QSqlDatabase& db, QString* error)
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT count(*), min(Data), max(Data) FROM Energy")) ||
         !query.next()) {
-        *error = describe(query.lastError());
+        *error = sqlErrorText(query.lastError());
         return std::nullopt;
     }
     return Extent{query.value(0).toLongLong(), query.value(1).toString(),
@@ -89,12 +84,12 @@ QString integrityOf(const QSqlDatabase& db)
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA integrity_check")))
-        return describe(query.lastError());
+        return sqlErrorText(query.lastError());
     QStringList findings;
     while (query.next())
         findings << query.value(0).toString();
     if (query.lastError().isValid())
-        findings << describe(query.lastError());
+        findings << sqlErrorText(query.lastError());
     return findings.join(QStringLiteral("; "));
 }
 
@@ -103,7 +98,7 @@ QString summaryOf(const QSqlDatabase& db, const SummaryTable& summary)
 {
     QSqlQuery query(db);
     if (!query.exec(summaryDifferenceQuery(summary)) || !query.next())
-        return describe(query.lastError());
+        return sqlErrorText(query.lastError());
     const qint64 differing = query.value(0).toLongLong();
     if (differing == 0)
         return QStringLiteral("ok");

@@ -2,13 +2,11 @@
 
 #include "acquisition/chartqueries.h"
 #include "acquisition/energydatabase.h"
+#include "acquisition/sqliteconnection.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 #include <QVariant>
 #include <charconv>
 #include <optional>
@@ -47,12 +45,6 @@ QDate dateFrom(const QString& text)
     return QDate::fromString(text, Qt::ISODate);
 }
 
-QString describe(const QSqlError& error)
-{
-    const QString text = error.databaseText();
-    return text.isEmpty() ? error.text() : text;
-}
-
 // The shortest text that reads back as the same float, with a dot in every locale.
 QString floatText(float value)
 {
@@ -71,56 +63,24 @@ void print(QTextStream& out, const ChartSeries& series)
     out << "chart_avg=" << series.avgPower << ",chart_max=" << series.maxPower << '\n';
 }
 
-// A read-only connection of the command's own, as the charts window reads: nothing in the file
-// changes, and a file without the summary tables is read from Energy alone.
-class ReadOnlyConnection
+// Opened, and a database with an Energy table; else why not. SQLite reads nothing at open, so a
+// file that is no database only shows itself at the first statement.
+bool usable(const SqliteConnection& connection, QString* error)
 {
-public:
-    explicit ReadOnlyConnection(const QString& file) : m_name(QStringLiteral("powerlog-cli-series"))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open())
-            m_error = describe(db.lastError());
-    }
-    ~ReadOnlyConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    ReadOnlyConnection(const ReadOnlyConnection&) = delete;
-    ReadOnlyConnection& operator=(const ReadOnlyConnection&) = delete;
-
-    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
-
-    // Opened, and a database with an Energy table; else why not. SQLite reads nothing at
-    // open, so a file that is no database only shows itself at the first statement.
-    bool usable(QString* error) const
-    {
-        if (!m_error.isEmpty()) {
-            *error = m_error;
-            return false;
-        }
-        QSqlQuery query(db());
-        if (!query.exec(
-                QStringLiteral("SELECT count(*) FROM sqlite_master "
-                               "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE")) ||
-            !query.next()) {
-            *error = describe(query.lastError());
-            return false;
-        }
-        if (query.value(0).toInt() == 1)
-            return true;
-        *error = QStringLiteral("the file has no Energy table");
+    if (!connection.opened(error))
+        return false;
+    QSqlQuery query(connection.db());
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master "
+                                   "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE")) ||
+        !query.next()) {
+        *error = sqlErrorText(query.lastError());
         return false;
     }
-
-private:
-    QString m_name;
-    QString m_error;
-};
+    if (query.value(0).toInt() == 1)
+        return true;
+    *error = QStringLiteral("the file has no Energy table");
+    return false;
+}
 
 int runSeries(const Invocation& invocation)
 {
@@ -147,9 +107,12 @@ int runSeries(const Invocation& invocation)
     const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
     if (!databaseFileExists(invocation, file))
         return kExitNoDatabase;
-    const ReadOnlyConnection connection(file);
+    // A read-only connection of the command's own, as the charts window reads: nothing in the
+    // file changes, and a file without the summary tables is read from Energy alone.
+    const SqliteConnection connection(QStringLiteral("powerlog-cli-series"), file,
+                                      SqliteMode::ReadOnly);
     QString openError;
-    if (!connection.usable(&openError)) {
+    if (!usable(connection, &openError)) {
         invocation.err << kProgramName << ": cannot open " << file << ": " << openError << Qt::endl;
         return kExitNoDatabase;
     }
