@@ -4,12 +4,17 @@
 #include "acquisition/energydatabase.h"
 #include "acquisition/exportformat.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 #include <algorithm>
+#include <memory>
+#include <sqlite3.h>
 
 namespace powerlog {
 
@@ -22,6 +27,7 @@ const QString kOwnForm =
 constexpr qsizetype kWriteChunk = 256 * 1024;
 constexpr int kRowsBetweenClockLooks = 1024;
 constexpr qint64 kProgressEveryMs = 50;
+constexpr int kBusyTimeoutMs = 5000;
 
 QString describe(const QSqlError& error)
 {
@@ -29,14 +35,80 @@ QString describe(const QSqlError& error)
     return text.isEmpty() ? error.text() : text;
 }
 
-QString dataText(const QDateTime& moment)
-{
-    return moment.toString(EnergyDatabase::kDataFormat);
-}
-
 ExportResult failure(ExportResult::Kind kind, const QString& error, qint64 rows = 0)
 {
     return {kind, error, rows};
+}
+
+struct CloseConnection
+{
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct FinalizeStatement
+{
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseConnection>;
+using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+QString errorOf(sqlite3* db)
+{
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+// The export reads with SQLite's own interface on a read-only connection of its own: going
+// through QSqlQuery costs a QVariant for every value and an UTF-16 copy of every text, more than
+// the whole export may take per row.
+Connection openReadOnly(const QString& file, QString* error)
+{
+    if (!QFileInfo(file).isFile()) {
+        *error = QStringLiteral("File not found: %1").arg(QDir::toNativeSeparators(file));
+        return {};
+    }
+    const QByteArray uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())
+                               .toString(QUrl::FullyEncoded)
+                               .toUtf8() +
+                           "?mode=ro";
+    sqlite3* handle = nullptr;
+    const int opened =
+        // Used by one thread only: no locking on every call.
+        sqlite3_open_v2(uri.constData(), &handle,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(handle);
+    if (opened != SQLITE_OK) {
+        *error = handle ? errorOf(handle) : QString::fromUtf8(sqlite3_errstr(opened));
+        return {};
+    }
+    sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    return db;
+}
+
+Statement prepare(sqlite3* db, const QByteArray& sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &statement, nullptr);
+    return Statement(statement);
+}
+
+QByteArrayView textOf(sqlite3_stmt* statement, int column)
+{
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    return QByteArrayView(bytes, sqlite3_column_bytes(statement, column));
+}
+
+ExportValue valueOf(sqlite3_stmt* statement, int column)
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return ExportValue::whole(sqlite3_column_int64(statement, column));
+    case SQLITE_FLOAT:
+        return ExportValue::number(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: // a reading that was no number, kept as its UTF-8 bytes
+        return ExportValue::utf8(textOf(statement, column));
+    default:
+        return ExportValue::null();
+    }
 }
 
 // How far the export has come, 0..1000: by row number for the whole table (rows come in
@@ -44,28 +116,29 @@ ExportResult failure(ExportResult::Kind kind, const QString& error, qint64 rows 
 class ProgressMeter
 {
 public:
-    ProgressMeter(const QSqlDatabase& db, const ExportRequest& request)
+    ProgressMeter(sqlite3* db, const ExportRequest& request)
     {
         if (request.period) {
             m_from = request.period->first;
             m_to = request.period->second;
             return;
         }
-        QSqlQuery query(db);
-        if (query.exec(QStringLiteral("SELECT max(rowid) FROM Energy")) && query.next())
-            m_lastRow = query.value(0).toLongLong();
+        const Statement last = prepare(db, "SELECT max(rowid) FROM Energy");
+        if (last && sqlite3_step(last.get()) == SQLITE_ROW)
+            m_lastRow = sqlite3_column_int64(last.get(), 0);
     }
 
-    int permille(const QSqlQuery& row) const
+    // `statement` stands on a row of rowid, V, a, W, e, Data.
+    int permille(sqlite3_stmt* statement) const
     {
         double done = 0;
         if (m_from.isValid()) {
-            const QDateTime at =
-                QDateTime::fromString(row.value(5).toString(), EnergyDatabase::kDataFormat);
+            const QDateTime at = QDateTime::fromString(QString::fromUtf8(textOf(statement, 5)),
+                                                       EnergyDatabase::kDataFormat);
             const qint64 span = m_from.secsTo(m_to);
             done = span > 0 && at.isValid() ? double(m_from.secsTo(at)) / double(span) : 0;
         } else if (m_lastRow > 0) {
-            done = row.value(0).toDouble() / double(m_lastRow);
+            done = double(sqlite3_column_int64(statement, 0)) / double(m_lastRow);
         }
         return int(std::clamp(done, 0.0, 1.0) * 1000);
     }
@@ -93,7 +166,7 @@ char separatorChar(ExportSeparator separator)
     return ',';
 }
 
-ExportResult exportEnergy(const QSqlDatabase& db, const ExportRequest& request,
+ExportResult exportEnergy(const QString& databaseFile, const ExportRequest& request,
                           const ReadTicket* ticket,
                           const std::function<void(int permille)>& progress)
 {
@@ -101,22 +174,27 @@ ExportResult exportEnergy(const QSqlDatabase& db, const ExportRequest& request,
     if (cancelled())
         return failure(ExportResult::Kind::Cancelled, {});
 
-    const ProgressMeter meter(db, request);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    const QString columns = QStringLiteral("SELECT rowid, V, a, W, e, Data FROM Energy");
+    QString openError;
+    const Connection db = openReadOnly(databaseFile, &openError);
+    if (!db)
+        return failure(ExportResult::Kind::NoConnection, openError);
+
+    const ProgressMeter meter(db.get(), request);
+    QByteArray sql = "SELECT rowid, V, a, W, e, Data FROM Energy";
+    if (request.period)
+        sql += " WHERE Data >= ?1 AND Data <= ?2 AND " + kOwnForm.toUtf8();
+    const Statement rows = prepare(db.get(), sql);
+    if (!rows)
+        return failure(ExportResult::Kind::ReadFailed, errorOf(db.get()));
     // The bounds travel as values, never inside the statement's text.
-    const bool prepared =
-        request.period
-            ? query.prepare(columns + QStringLiteral(" WHERE Data >= ? AND Data <= ? AND ") +
-                            kOwnForm)
-            : query.prepare(columns);
     if (request.period) {
-        query.addBindValue(dataText(request.period->first));
-        query.addBindValue(dataText(request.period->second));
+        for (const auto& [index, moment] :
+             {std::pair{1, request.period->first}, {2, request.period->second}}) {
+            const QByteArray bound = moment.toString(EnergyDatabase::kDataFormat).toUtf8();
+            sqlite3_bind_text(rows.get(), index, bound.constData(), int(bound.size()),
+                              SQLITE_TRANSIENT);
+        }
     }
-    if (!prepared || !query.exec())
-        return failure(ExportResult::Kind::ReadFailed, describe(query.lastError()));
 
     QSaveFile file(request.path);
     if (!file.open(QIODevice::WriteOnly))
@@ -127,7 +205,7 @@ ExportResult exportEnergy(const QSqlDatabase& db, const ExportRequest& request,
     chunk.reserve(kWriteChunk + 4096);
     const auto writeChunk = [&file, &chunk] {
         const bool written = file.write(chunk) == chunk.size();
-        chunk.clear();
+        chunk.resize(0); // keeps the buffer for the next chunk
         return written;
     };
 
@@ -135,36 +213,37 @@ ExportResult exportEnergy(const QSqlDatabase& db, const ExportRequest& request,
     sinceProgress.start();
     if (progress)
         progress(0);
-    std::array<QVariant, ExportFormat::kColumns> row;
-    qint64 rows = 0;
-    while (query.next()) {
+    std::array<ExportValue, ExportFormat::kColumns> row;
+    qint64 written = 0;
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         if (cancelled()) {
             file.cancelWriting();
-            return failure(ExportResult::Kind::Cancelled, {}, rows);
+            return failure(ExportResult::Kind::Cancelled, {}, written);
         }
         for (int column = 0; column < ExportFormat::kColumns; ++column)
-            row[std::size_t(column)] = query.value(column + 1);
+            row[std::size_t(column)] = valueOf(rows.get(), column + 1);
         format.appendRow(chunk, row);
-        ++rows;
+        ++written;
         if (chunk.size() >= kWriteChunk && !writeChunk())
-            return failure(ExportResult::Kind::WriteFailed, file.errorString(), rows);
-        if (rows % kRowsBetweenClockLooks == 0 && progress &&
+            return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
+        if (written % kRowsBetweenClockLooks == 0 && progress &&
             sinceProgress.elapsed() >= kProgressEveryMs) {
-            progress(meter.permille(query));
+            progress(meter.permille(rows.get()));
             sinceProgress.restart();
         }
     }
-    if (query.lastError().isValid())
-        return failure(ExportResult::Kind::ReadFailed, describe(query.lastError()), rows);
+    if (step != SQLITE_DONE)
+        return failure(ExportResult::Kind::ReadFailed, errorOf(db.get()), written);
     if (cancelled()) {
         file.cancelWriting();
-        return failure(ExportResult::Kind::Cancelled, {}, rows);
+        return failure(ExportResult::Kind::Cancelled, {}, written);
     }
     if (!writeChunk() || !file.commit())
-        return failure(ExportResult::Kind::WriteFailed, file.errorString(), rows);
+        return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
     if (progress)
         progress(1000);
-    return {ExportResult::Kind::Ok, {}, rows};
+    return {ExportResult::Kind::Ok, {}, written};
 }
 
 std::optional<RecordedMoments> recordedMoments(const QSqlDatabase& db, QString* error)
@@ -250,15 +329,12 @@ void ExportSource::start(const ExportRequest& request)
     cancel();
     m_running = true;
     const quint64 generation = ++m_generation;
-    m_ticket = m_reader.read([answers = m_answers, request, generation](QSqlDatabase db,
-                                                                        const QString& openError,
-                                                                        const ReadTicket& ticket) {
-        if (!db.isValid()) {
-            emit answers->finished(generation, {ExportResult::Kind::NoConnection, openError, 0});
-            return;
-        }
+    // The job reads through a connection of its own (see exportEnergy); the reader's thread
+    // keeps it in order with the other reads and off the window's thread.
+    m_ticket = m_reader.read([answers = m_answers, request, generation, file = m_reader.path()](
+                                 QSqlDatabase, const QString&, const ReadTicket& ticket) {
         emit answers->finished(generation,
-                               exportEnergy(db, request, &ticket, [&answers, generation](int p) {
+                               exportEnergy(file, request, &ticket, [&answers, generation](int p) {
                                    emit answers->progress(generation, p);
                                }));
     });

@@ -57,17 +57,17 @@ struct RecordedMoments
     bool isEmpty() const { return !first.isValid() || !last.isValid(); }
 };
 
-// Writes the readings to `request.path`, streaming: one row is held at a time, whatever the
-// size of the table. The file is written under a temporary name in the same folder and takes
-// its name only when complete, so a cancelled or failed export leaves no file, and an older
-// file of that name stays as it was. A period with no readings gives a file with the heading
-// line alone. Rows come in the order the database returns them: recording order for the whole
-// table, time order for a period.
+// Writes the readings of the database file `databaseFile` to `request.path`, streaming: one row
+// is held at a time, whatever the size of the table. The file is written under a temporary name
+// in the same folder and takes its name only when complete, so a cancelled or failed export
+// leaves no file, and an older file of that name stays as it was. A period with no readings
+// gives a file with the heading line alone. Rows come in the order the database returns them:
+// recording order for the whole table, time order for a period.
 //
-// Runs on the caller's thread: call it where waiting on the disk does no harm. `progress` gets
-// 0..1000 now and then (at most 20 times a second); a cancelled ticket stops the export between
-// two rows.
-ExportResult exportEnergy(const QSqlDatabase& db, const ExportRequest& request,
+// Reads on a read-only connection of its own and runs on the caller's thread: call it where
+// waiting on the disk does no harm. `progress` gets 0..1000 now and then (at most 20 times a
+// second); a cancelled ticket stops the export between two rows.
+ExportResult exportEnergy(const QString& databaseFile, const ExportRequest& request,
                           const ReadTicket* ticket = nullptr,
                           const std::function<void(int permille)>& progress = {});
 

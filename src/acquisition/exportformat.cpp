@@ -57,31 +57,31 @@ QByteArray utf8(const QString& text)
     return text.toUtf8();
 }
 
-bool isDigit(QChar c)
+bool isDigit(char c)
 {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    return c >= '0' && c <= '9';
 }
 
 // "yyyy-MM-dd HH:mm:ss", the only form the program writes into Data.
-bool isOwnForm(QStringView data)
+bool isOwnForm(QByteArrayView data)
 {
     if (data.size() != 19)
         return false;
     for (qsizetype i = 0; i < 19; ++i) {
-        const QChar c = data.at(i);
+        const char c = data[i];
         switch (i) {
         case 4:
         case 7:
-            if (c != QLatin1Char('-'))
+            if (c != '-')
                 return false;
             break;
         case 10:
-            if (c != QLatin1Char(' '))
+            if (c != ' ')
                 return false;
             break;
         case 13:
         case 16:
-            if (c != QLatin1Char(':'))
+            if (c != ':')
                 return false;
             break;
         default:
@@ -92,9 +92,9 @@ bool isOwnForm(QStringView data)
     return true;
 }
 
-int twoDigits(QStringView data, qsizetype at)
+int twoDigits(QByteArrayView data, qsizetype at)
 {
-    return (data.at(at).unicode() - '0') * 10 + (data.at(at + 1).unicode() - '0');
+    return (data[at] - '0') * 10 + (data[at + 1] - '0');
 }
 
 } // namespace
@@ -167,47 +167,39 @@ QByteArray ExportFormat::headingLine(const QStringList& headings) const
     for (qsizetype i = 0; i < headings.size(); ++i) {
         if (i > 0)
             line += m_separator;
-        appendText(line, headings.at(i));
+        appendText(line, headings.at(i).toUtf8());
     }
     return line + kLineEnd;
 }
 
-void ExportFormat::appendRow(QByteArray& out, const std::array<QVariant, kColumns>& row)
+void ExportFormat::appendRow(QByteArray& out, const std::array<ExportValue, kColumns>& row)
 {
     for (int column = 0; column < kColumns; ++column) {
         if (column > 0)
             out += m_separator;
-        const QVariant& value = row[std::size_t(column)];
-        if (column == kColumns - 1 && value.typeId() == QMetaType::QString)
-            appendDateTime(out, value.toString());
+        const ExportValue& value = row[std::size_t(column)];
+        if (column == kColumns - 1 && value.kind == ExportValue::Kind::Text)
+            appendDateTime(out, value.text);
         else
             appendValue(out, value);
     }
     out += kLineEnd;
 }
 
-void ExportFormat::appendValue(QByteArray& out, const QVariant& value) const
+void ExportFormat::appendValue(QByteArray& out, const ExportValue& value) const
 {
-    switch (value.typeId()) {
-    case QMetaType::Double:
-        appendNumber(out, value.toDouble());
+    switch (value.kind) {
+    case ExportValue::Kind::Null:
         return;
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-    case QMetaType::ULongLong:
-    case QMetaType::UInt:
-        appendInteger(out, value.toLongLong());
+    case ExportValue::Kind::Integer:
+        appendInteger(out, value.integer);
         return;
-    case QMetaType::QByteArray: {
-        // A reading that was no number, kept as its UTF-8 bytes.
-        const QByteArray bytes = value.toByteArray();
-        appendText(out, QString::fromUtf8(bytes));
+    case ExportValue::Kind::Real:
+        appendNumber(out, value.real);
         return;
-    }
-    default:
-        if (value.isNull())
-            return;
-        appendText(out, value.toString());
+    case ExportValue::Kind::Text:
+        appendText(out, value.text);
+        return;
     }
 }
 
@@ -225,7 +217,7 @@ void ExportFormat::appendNumber(QByteArray& out, double value) const
     char ascii[64];
     const std::to_chars_result written =
         std::to_chars(ascii, ascii + sizeof ascii, value, std::chars_format::fixed);
-    m_field.clear();
+    m_field.resize(0); // keeps the buffer; clear() would free it
     appendLocalized(m_field, ascii, written.ptr - ascii);
     appendField(out, m_field);
 }
@@ -234,47 +226,56 @@ void ExportFormat::appendInteger(QByteArray& out, qint64 value) const
 {
     char ascii[32];
     const std::to_chars_result written = std::to_chars(ascii, ascii + sizeof ascii, value);
-    m_field.clear();
+    m_field.resize(0); // keeps the buffer; clear() would free it
     appendLocalized(m_field, ascii, written.ptr - ascii);
     appendField(out, m_field);
 }
 
-// ASCII digits, '-' and '.' in the locale's own signs.
+// ASCII digits, '-' and '.' in the locale's own signs; runs of characters the locale writes as
+// they are go in at once.
 void ExportFormat::appendLocalized(QByteArray& field, const char* ascii, qsizetype size) const
 {
+    const bool asciiDigits = m_digits[0].isEmpty();
+    qsizetype plain = 0; // start of the run not yet appended
     for (qsizetype i = 0; i < size; ++i) {
         const char c = ascii[i];
+        const QByteArray* sign = nullptr;
         if (c == '-')
-            field += m_minus;
+            sign = &m_minus;
         else if (c == '.')
-            field += m_decimalPoint;
-        else if (!m_digits[0].isEmpty() && c >= '0' && c <= '9')
-            field += m_digits[std::size_t(c - '0')];
-        else
-            field += c;
+            sign = &m_decimalPoint;
+        else if (!asciiDigits)
+            sign = &m_digits[std::size_t(c - '0')];
+        if (!sign || (sign->size() == 1 && sign->at(0) == c))
+            continue;
+        field.append(ascii + plain, i - plain);
+        field += *sign;
+        plain = i + 1;
     }
+    field.append(ascii + plain, size - plain);
 }
 
-void ExportFormat::appendText(QByteArray& out, QStringView text) const
+void ExportFormat::appendText(QByteArray& out, QByteArrayView utf8) const
 {
-    appendField(out, text.toUtf8());
+    appendField(out, utf8);
 }
 
-void ExportFormat::appendDateTime(QByteArray& out, QStringView data)
+void ExportFormat::appendDateTime(QByteArray& out, QByteArrayView data)
 {
     if (!isOwnForm(data)) {
         appendText(out, data);
         return;
     }
-    const QStringView day = data.left(10);
-    if (m_dayKey.size() != 10 || QLatin1StringView(m_dayKey) != day) {
-        const QDate date(data.left(4).toInt(), twoDigits(data, 5), twoDigits(data, 8));
+    const QByteArrayView day = data.first(10);
+    if (m_dayKey != day) {
+        const QDate date(twoDigits(data, 0) * 100 + twoDigits(data, 2), twoDigits(data, 5),
+                         twoDigits(data, 8));
         const QTime time(twoDigits(data, 11), twoDigits(data, 14), twoDigits(data, 17));
         if (!date.isValid() || !time.isValid()) {
             appendText(out, data);
             return;
         }
-        m_dayKey = day.toLatin1();
+        m_dayKey = day.toByteArray();
         m_dayText = utf8(m_locale.toString(date, m_dateFormat));
     }
     const int hour = twoDigits(data, 11);
@@ -285,7 +286,7 @@ void ExportFormat::appendDateTime(QByteArray& out, QStringView data)
         return;
     }
 
-    m_field.clear();
+    m_field.resize(0); // keeps the buffer; clear() would free it
     m_field += m_dayText;
     m_field += ' ';
     if (m_secondsFormat.isEmpty()) {
@@ -315,7 +316,7 @@ const ExportFormat::MinuteText& ExportFormat::minute(int minuteOfDay)
 
 // A field with the separator, a quote or a line break in it goes between quotes, its quotes
 // doubled; any other field is written as it is.
-void ExportFormat::appendField(QByteArray& out, const QByteArray& field) const
+void ExportFormat::appendField(QByteArray& out, QByteArrayView field) const
 {
     bool quote = false;
     for (const char c : field) {
@@ -329,11 +330,14 @@ void ExportFormat::appendField(QByteArray& out, const QByteArray& field) const
         return;
     }
     out += '"';
-    for (const char c : field) {
-        if (c == '"')
-            out += '"';
-        out += c;
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '"') {
+            out.append(field.sliced(plain, i + 1 - plain));
+            plain = i; // the quote again, doubled
+        }
     }
+    out.append(field.sliced(plain));
     out += '"';
 }
 

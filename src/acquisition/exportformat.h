@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
-#include <QVariant>
 #include <array>
 #include <vector>
 
@@ -17,6 +16,23 @@ namespace powerlog {
 QString exportDateTimeFormat(const QLocale& locale);
 QString exportDateFormat(const QLocale& locale);
 QString exportTimeFormat(const QLocale& locale);
+
+// One value of the energy table as the database holds it. Texts are UTF-8 and are not owned:
+// they must outlive the call that takes them.
+struct ExportValue
+{
+    enum class Kind { Null, Integer, Real, Text };
+
+    Kind kind = Kind::Null;
+    qint64 integer = 0;
+    double real = 0;
+    QByteArrayView text;
+
+    static ExportValue null() { return {}; }
+    static ExportValue whole(qint64 value) { return {Kind::Integer, value, 0, {}}; }
+    static ExportValue number(double value) { return {Kind::Real, 0, value, {}}; }
+    static ExportValue utf8(QByteArrayView value) { return {Kind::Text, 0, 0, value}; }
+};
 
 // One line of an export file, in UTF-8, ended by CR LF: the values of the energy table joined
 // by the separator, numbers with the regional decimal separator and no group separators, the
@@ -39,16 +55,15 @@ public:
     QByteArray headingLine(const QStringList& headings) const;
 
     // Appends the line of one row. A number is written as a number, the last column's text in
-    // the form "yyyy-MM-dd HH:mm:ss" as a date and time; anything else (a text, a blob holding
-    // a reading that was no number, a Data in another form) as the text it holds, and NULL as
-    // an empty field.
-    void appendRow(QByteArray& out, const std::array<QVariant, kColumns>& row);
+    // the form "yyyy-MM-dd HH:mm:ss" as a date and time; any other text (a reading that was no
+    // number, a Data in another form) as it is, and NULL as an empty field.
+    void appendRow(QByteArray& out, const std::array<ExportValue, kColumns>& row);
 
-    // The pieces, for tests and for the command line.
+    // The pieces of a line.
     void appendNumber(QByteArray& out, double value) const;
     void appendInteger(QByteArray& out, qint64 value) const;
-    void appendText(QByteArray& out, QStringView text) const;
-    void appendDateTime(QByteArray& out, QStringView data);
+    void appendText(QByteArray& out, QByteArrayView utf8) const;
+    void appendDateTime(QByteArray& out, QByteArrayView data);
 
     static inline const QByteArray kLineEnd = QByteArrayLiteral("\r\n");
 
@@ -60,9 +75,9 @@ private:
         bool ready = false;
     };
 
-    void appendField(QByteArray& out, const QByteArray& field) const;
+    void appendField(QByteArray& out, QByteArrayView field) const;
     void appendLocalized(QByteArray& field, const char* ascii, qsizetype size) const;
-    void appendValue(QByteArray& out, const QVariant& value) const;
+    void appendValue(QByteArray& out, const ExportValue& value) const;
     const MinuteText& minute(int minuteOfDay);
 
     QLocale m_locale;

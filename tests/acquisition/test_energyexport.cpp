@@ -181,8 +181,7 @@ void TestEnergyExport::filesByteForByte()
     QFETCH(ExportSeparator, separator);
     QFETCH(QByteArray, file);
     QVERIFY(addFixtureRows());
-    SqlFile read(dbFile());
-    const ExportResult result = exportEnergy(read.db(), request(locale, separator, code));
+    const ExportResult result = exportEnergy(dbFile(), request(locale, separator, code));
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(result.rows, qint64(4));
     QCOMPARE(contents(target()), file);
@@ -210,8 +209,7 @@ void TestEnergyExport::periodBoundsAreIncluded()
     QVERIFY(addFixtureRows());
     ExportRequest wanted = request(QLocale::c(), ExportSeparator::Semicolon, "eng");
     wanted.period = {from, to};
-    SqlFile read(dbFile());
-    const ExportResult result = exportEnergy(read.db(), wanted);
+    const ExportResult result = exportEnergy(dbFile(), wanted);
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(result.rows, qint64(times.size()));
     // The C locale writes "5 Dec 2026 10:16:26": the time is the line's last field.
@@ -231,8 +229,7 @@ void TestEnergyExport::emptyPeriodWritesTheHeadingAlone()
     QVERIFY(writeFile(target(), "older export\r\n1;2;3;4;5\r\n"));
     ExportRequest wanted = request(QLocale::c(), ExportSeparator::Semicolon, "eng");
     wanted.period = {at("2027-01-01 00:00:00"), at("2027-12-31 23:59:59")};
-    SqlFile read(dbFile());
-    const ExportResult result = exportEnergy(read.db(), wanted);
+    const ExportResult result = exportEnergy(dbFile(), wanted);
     QVERIFY2(result.ok(), qPrintable(result.error));
     QCOMPARE(result.rows, qint64(0));
     QCOMPARE(contents(target()), lines({"Tension (V);Current (A);Power (W);Energy;Date"}));
@@ -244,11 +241,10 @@ void TestEnergyExport::cancelledExportLeavesNoFile()
                                       QStringLiteral("2026-01-01")));
     QVERIFY(writeFile(target(), "older export\r\n"));
     ReadTicket ticket;
-    SqlFile read(m_dir->filePath(QStringLiteral("big.mdb")));
     // Cancelled once the file is open and the rows are being read.
-    const ExportResult result =
-        exportEnergy(read.db(), request(QLocale::c(), ExportSeparator::Comma, "eng"), &ticket,
-                     [&ticket](int) { ticket.cancel(); });
+    const ExportResult result = exportEnergy(m_dir->filePath(QStringLiteral("big.mdb")),
+                                             request(QLocale::c(), ExportSeparator::Comma, "eng"),
+                                             &ticket, [&ticket](int) { ticket.cancel(); });
     QCOMPARE(result.kind, ExportResult::Kind::Cancelled);
     QCOMPARE(contents(target()), QByteArray("older export\r\n"));
     QCOMPARE(filesBesideTheDatabases(), QStringList({"Export.csv"}));
@@ -268,8 +264,7 @@ void TestEnergyExport::unwritableTargetFails()
     QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder")));
     ExportRequest wanted = request(QLocale::c(), ExportSeparator::Comma, "eng");
     wanted.path = m_dir->filePath(name);
-    SqlFile read(dbFile());
-    const ExportResult result = exportEnergy(read.db(), wanted);
+    const ExportResult result = exportEnergy(dbFile(), wanted);
     QCOMPARE(result.kind, ExportResult::Kind::WriteFailed);
     QVERIFY(!result.error.isEmpty());
     QVERIFY(!QFileInfo(wanted.path).isFile());

@@ -49,6 +49,8 @@ QByteArray number(const QLocale& locale, double value)
 
 } // namespace
 
+Q_DECLARE_METATYPE(powerlog::ExportValue)
+
 class TestExportFormat : public QObject
 {
     Q_OBJECT
@@ -121,7 +123,8 @@ void TestExportFormat::datesAndTimesAreWrittenAsQLocaleWritesThemInEveryLocale()
         for (int pass = 0; pass < 2; ++pass) {
             for (const QDateTime& moment : moments) {
                 QByteArray out;
-                format.appendDateTime(out, moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+                format.appendDateTime(
+                    out, moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8());
                 QCOMPARE(out, locale.toString(moment, form).toUtf8());
             }
         }
@@ -132,26 +135,26 @@ void TestExportFormat::fieldsHoldingTheSeparatorAreQuoted_data()
 {
     QTest::addColumn<QLocale>("locale");
     QTest::addColumn<char>("separator");
-    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<ExportValue>("value");
     QTest::addColumn<QByteArray>("field");
 
     QTest::newRow("decimal comma, comma")
-        << italian() << ',' << QVariant(229.5) << QByteArray("\"229,5\"");
+        << italian() << ',' << ExportValue::number(229.5) << QByteArray("\"229,5\"");
     QTest::newRow("decimal comma, semicolon")
-        << italian() << ';' << QVariant(229.5) << QByteArray("229,5");
+        << italian() << ';' << ExportValue::number(229.5) << QByteArray("229,5");
     QTest::newRow("decimal point, comma")
-        << american() << ',' << QVariant(229.5) << QByteArray("229.5");
+        << american() << ',' << ExportValue::number(229.5) << QByteArray("229.5");
     QTest::newRow("whole number, comma")
-        << italian() << ',' << QVariant(qlonglong(-15)) << QByteArray("-15");
+        << italian() << ',' << ExportValue::whole(-15) << QByteArray("-15");
     QTest::newRow("date and time, space")
-        << italian() << ' ' << QVariant(QStringLiteral("2026-12-05 10:16:26"))
+        << italian() << ' ' << ExportValue::utf8("2026-12-05 10:16:26")
         << QByteArray("\"05/12/2026 10:16:26\"");
     QTest::newRow("date and time, tab")
-        << italian() << '\t' << QVariant(QStringLiteral("2026-12-05 10:16:26"))
+        << italian() << '\t' << ExportValue::utf8("2026-12-05 10:16:26")
         << QByteArray("05/12/2026 10:16:26");
     QTest::newRow("quotes doubled")
-        << american() << ';' << QVariant(QStringLiteral("2\"3")) << QByteArray("\"2\"\"3\"");
-    QTest::newRow("line break") << american() << ';' << QVariant(QStringLiteral("2\r\n3"))
+        << american() << ';' << ExportValue::utf8("2\"3") << QByteArray("\"2\"\"3\"");
+    QTest::newRow("line break") << american() << ';' << ExportValue::utf8("2\r\n3")
                                 << QByteArray("\"2\r\n3\"");
 }
 
@@ -159,12 +162,11 @@ void TestExportFormat::fieldsHoldingTheSeparatorAreQuoted()
 {
     QFETCH(QLocale, locale);
     QFETCH(char, separator);
-    QFETCH(QVariant, value);
+    QFETCH(ExportValue, value);
     QFETCH(QByteArray, field);
     // The value stands in the last column, where a text in the program's form is a moment.
     QByteArray line;
-    ExportFormat(locale, separator)
-        .appendRow(line, {QVariant(), QVariant(), QVariant(), QVariant(), value});
+    ExportFormat(locale, separator).appendRow(line, {{{}, {}, {}, {}, value}});
     const QByteArray empty(4, separator);
     QCOMPARE(line, empty + field + "\r\n");
 }
@@ -173,12 +175,14 @@ void TestExportFormat::rowsOfEveryKindOfValue()
 {
     ExportFormat format(italian(), ';');
     QByteArray out;
-    // A reading as the program records it; then a tension that was no number, kept as text or
-    // as a blob, a missing power, and a time written by another program.
-    format.appendRow(
-        out, {230.5, 1.25, qlonglong(920), 1234567.0, QStringLiteral("2026-12-05 10:16:26")});
-    format.appendRow(out, {QStringLiteral("abc"), QByteArray("1e999"), QVariant(), 0.0,
-                           QStringLiteral("05/12/2026 10.16")});
+    // A reading as the program records it; then tension and current that were no number, a
+    // missing power, and a time written by another program.
+    format.appendRow(out, {ExportValue::number(230.5), ExportValue::number(1.25),
+                           ExportValue::whole(920), ExportValue::number(1234567.0),
+                           ExportValue::utf8("2026-12-05 10:16:26")});
+    format.appendRow(out,
+                     {ExportValue::utf8("abc"), ExportValue::utf8("1e999"), ExportValue::null(),
+                      ExportValue::number(0), ExportValue::utf8("05/12/2026 10.16")});
     QCOMPARE(out, QByteArray("230,5;1,25;920;1234567;05/12/2026 10:16:26\r\n"
                              "abc;1e999;;0;05/12/2026 10.16\r\n"));
 }
