@@ -21,6 +21,7 @@ class CommandSession;
 class Desktop;
 class DatabaseReader;
 class FrmGraf;
+class FrmOpt;
 class DatabaseWriter;
 class FileDialogs;
 class LightShape;
@@ -134,6 +135,10 @@ public:
     void showAbout(bool modal);
     // The charts window while it is open.
     FrmGraf* chartsWindow() const;
+    // Opens the options window: modal from the options button, not modal from the tray menu.
+    void showOptions(bool modal);
+    // The options window while it is open.
+    FrmOpt* optionsWindow() const;
 
 signals:
     void closed();
@@ -166,6 +171,8 @@ private:
     void flashActivityLight();
     void Tpop_Timer();
     void Tst_Timer();
+    void wireOptions(FrmOpt& options);
+    void optionsClosed();
 
     MainWindowServices m_services;
     Config m_config;
@@ -203,6 +210,7 @@ private:
     QWidget* m_image1 = nullptr;
     QPointer<QWidget> m_about;
     QPointer<FrmGraf> m_charts;
+    QPointer<FrmOpt> m_options;
 };
 
 } // namespace powerlog
