@@ -3,9 +3,12 @@
 #include "support/recorders.h"
 #include "support/sqlfile.h"
 #include "ui/export/frmexport.h"
+#include "ui/main/platform.h"
 
+#include <QApplication>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -54,6 +57,7 @@ private slots:
     void periodStaysInOrder();
     void emptyPeriodWritesTheHeadingAlone();
     void cancelledLongExportLeavesNoFile();
+    void systemSaveDialogAsksBeforeReplacing();
 
 private:
     QString dbFile() const { return m_dir->filePath(EnergyDatabase::kFileName); }
@@ -338,6 +342,29 @@ void TestFrmExport::cancelledLongExportLeavesNoFile()
     QVERIFY(m_window->isVisible());
     QVERIFY(control("Cexport")->isEnabled());
     QVERIFY(!m_window->progressDialog());
+}
+
+// The export writes to the chosen file without asking again: the real dialog must ask before
+// an existing file is replaced, and must not wait for its answer.
+void TestFrmExport::systemSaveDialogAsksBeforeReplacing()
+{
+    SystemFileDialogs files;
+    QStringList chosen;
+    files.askSaveFile(QStringLiteral("File CSV"), m_dir->filePath(QStringLiteral("Export")),
+                      QStringLiteral("File csv (*.csv)"),
+                      [&chosen](const QString& path) { chosen << path; });
+    QFileDialog* dialog = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<QFileDialog*>(widget); found && found->isVisible())
+            dialog = found;
+    }
+    QVERIFY(dialog);
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+    QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("File CSV"));
+    QVERIFY(chosen.isEmpty());
+    dialog->reject();
+    QCOMPARE(chosen, QStringList({QString()}));
 }
 
 QTEST_MAIN(TestFrmExport)
