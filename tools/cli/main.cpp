@@ -4,6 +4,7 @@
 #include "checkcommand.h"
 #include "compactcommand.h"
 #include "dispatcher.h"
+#include "exportcommand.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,5 +18,6 @@ int main(int argc, char* argv[])
     powerlog::cli::CommandDispatcher dispatcher(out, err);
     dispatcher.add(powerlog::cli::checkCommand());
     dispatcher.add(powerlog::cli::compactCommand());
+    dispatcher.add(powerlog::cli::exportCommand());
     return dispatcher.run(app.arguments());
 }
