@@ -107,6 +107,23 @@ private slots:
         QCOMPARE(h.window->panelText(1), QString());
     }
 
+    // The tray menu's entry opens the same window without blocking the others; the options
+    // button then makes it modal.
+    void trayOpensItWithoutBlocking()
+    {
+        WindowHarness h;
+        FrmMain& main = h.load();
+        main.show();
+        main.showOptions(false);
+        FrmOpt* options = main.optionsWindow();
+        QVERIFY(options && options->isVisible());
+        QCOMPARE(options->windowModality(), Qt::NonModal);
+        main.ImTool_Click();
+        QCOMPARE(main.optionsWindow(), options);
+        QVERIFY(options->isVisible());
+        QCOMPARE(options->windowModality(), Qt::ApplicationModal);
+    }
+
     void openingAndClosingStoresNothing()
     {
         WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});

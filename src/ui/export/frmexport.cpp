@@ -63,6 +63,7 @@ FrmExport::FrmExport(ExportWindowServices services, QWidget* parent)
     connect(&m_progressDelay, &QTimer::timeout, this, &FrmExport::showProgress);
     connect(m_source, &ExportSource::rangeRead, this, &FrmExport::onRangeRead);
     connect(m_source, &ExportSource::progress, this, [this](int permille) {
+        m_permille = permille;
         if (m_progress)
             m_progress->setValue(permille);
     });
@@ -228,6 +229,7 @@ void FrmExport::startExport(const QString& path)
     if (m_optDB[1]->isChecked())
         request.period = {m_dtda->dateTime(), m_dta->dateTime()};
     setInputEnabled(false);
+    m_permille = 0;
     m_source->start(request);
     m_progressDelay.start(kProgressDelayMs);
 }
@@ -256,6 +258,7 @@ void FrmExport::showProgress()
     progress->setMinimumDuration(0);
     connect(progress, &QProgressDialog::canceled, m_source, &ExportSource::cancel);
     m_progress = progress;
+    progress->setValue(m_permille);
     progress->show();
 }
 

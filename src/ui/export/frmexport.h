@@ -85,6 +85,7 @@ private:
     QString m_cancelText;
     QTimer m_progressDelay;
     QPointer<QProgressDialog> m_progress;
+    int m_permille = 0; // the export's progress so far, 0..1000
 
     QGroupBox* m_frformat = nullptr;
     QGroupBox* m_frtime = nullptr;

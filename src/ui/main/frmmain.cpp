@@ -658,7 +658,12 @@ void FrmMain::showOptions(bool modal)
         m_options = options;
         wireOptions(*options);
     }
-    m_options->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
+    const Qt::WindowModality modality = modal ? Qt::ApplicationModal : Qt::NonModal;
+    if (m_options->windowModality() != modality) {
+        // A window on screen takes a new modality only when shown again.
+        m_options->hide();
+        m_options->setWindowModality(modality);
+    }
     m_options->show();
     m_options->raise();
     m_options->activateWindow();
