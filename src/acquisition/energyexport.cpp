@@ -274,7 +274,7 @@ class ExportSource::Answers : public QObject
 {
     Q_OBJECT
 signals:
-    void rangeRead(const powerlog::RecordedMoments& range, bool ok, const QString& error);
+    void rangeRead(const powerlog::RecordedMoments& range, const powerlog::ExportResult& outcome);
     void progress(quint64 generation, int permille);
     void finished(quint64 generation, const powerlog::ExportResult& result);
 };
@@ -315,12 +315,15 @@ void ExportSource::requestRange()
     m_reader.read(
         [answers = m_answers](QSqlDatabase db, const QString& openError, const ReadTicket&) {
             if (!db.isValid()) {
-                emit answers->rangeRead({}, false, openError);
+                emit answers->rangeRead({}, {ExportResult::Kind::NoConnection, openError, 0});
                 return;
             }
             QString error;
             const std::optional<RecordedMoments> range = recordedMoments(db, &error);
-            emit answers->rangeRead(range.value_or(RecordedMoments{}), range.has_value(), error);
+            if (range)
+                emit answers->rangeRead(*range, {});
+            else
+                emit answers->rangeRead({}, {ExportResult::Kind::ReadFailed, error, 0});
         });
 }
 

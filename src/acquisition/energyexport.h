@@ -92,8 +92,9 @@ public:
     bool isRunning() const { return m_running; }
 
 signals:
-    // `ok` is false (and `error` says why) when the range could not be read.
-    void rangeRead(const powerlog::RecordedMoments& range, bool ok, const QString& error);
+    // `outcome` is Ok, NoConnection (the file could not be opened) or ReadFailed, with the
+    // error's description.
+    void rangeRead(const powerlog::RecordedMoments& range, const powerlog::ExportResult& outcome);
     void progress(int permille);
     void finished(const powerlog::ExportResult& result);
 

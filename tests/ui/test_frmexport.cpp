@@ -233,6 +233,12 @@ void TestFrmExport::missingDatabaseIsReported()
     QCOMPARE(m_prompts.shown.first().title, QStringLiteral("Errore connessione DB"));
     QVERIFY(!QFileInfo::exists(target()));
     QVERIFY(m_window->isVisible());
+    // Choosing a period reads the range, which fails the same way.
+    QSignalSpy shown(m_window.get(), &FrmExport::rangeShown);
+    control<QRadioButton>("OptDB_1")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(m_prompts.shown.size(), 2, 20000);
+    QCOMPARE(m_prompts.shown.last().title, QStringLiteral("Errore connessione DB"));
+    QCOMPARE(shown.size(), 0);
 }
 
 void TestFrmExport::periodPickersShowTheRecordedRange()

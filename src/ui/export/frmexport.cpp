@@ -176,10 +176,14 @@ void FrmExport::OptDB_Click(int index)
     m_source->requestRange();
 }
 
-void FrmExport::onRangeRead(const RecordedMoments& range, bool ok, const QString& error)
+void FrmExport::onRangeRead(const RecordedMoments& range, const ExportResult& outcome)
 {
-    if (!ok) {
-        m_services.prompts.message({}, error, Prompts::Icon::Critical);
+    if (outcome.kind == ExportResult::Kind::NoConnection) {
+        showDatabaseResult(m_services.prompts, {DatabaseResult::Kind::NoConnection, outcome.error});
+        return;
+    }
+    if (!outcome.ok()) {
+        m_services.prompts.message({}, outcome.error, Prompts::Icon::Critical);
         return;
     }
     // An empty table leaves the pickers as they were.

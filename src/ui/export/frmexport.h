@@ -72,7 +72,7 @@ private:
     void applyTexts(const QString& code);
     void startExport(const QString& path);
     void showProgress();
-    void onRangeRead(const RecordedMoments& range, bool ok, const QString& error);
+    void onRangeRead(const RecordedMoments& range, const ExportResult& outcome);
     void onFinished(const ExportResult& result);
     void setInputEnabled(bool enabled);
 
