@@ -59,8 +59,8 @@ private:
 };
 
 DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
-    : QObject(parent), m_worker(new ReaderWorker(folder)),
-      m_closing(std::make_shared<std::atomic<bool>>(false))
+    : QObject(parent), m_path(QDir(folder).filePath(EnergyDatabase::kFileName)),
+      m_worker(new ReaderWorker(folder)), m_closing(std::make_shared<std::atomic<bool>>(false))
 {
     m_thread.setObjectName(QStringLiteral("DatabaseReader"));
     m_worker->moveToThread(&m_thread);

@@ -42,7 +42,11 @@ public:
     // Jobs run one after the other, in the order they were given.
     std::shared_ptr<ReadTicket> read(Job job);
 
+    // The database file read.
+    QString path() const { return m_path; }
+
 private:
+    QString m_path;
     QThread m_thread;
     ReaderWorker* m_worker; // lives on m_thread, deleted there before the thread ends
     std::shared_ptr<std::atomic<bool>> m_closing;

@@ -3,6 +3,7 @@
 #include "app/settingsstore.h"
 
 #include <QRandomGenerator>
+#include <QStringList>
 #include <algorithm>
 
 namespace powerlog {
@@ -30,7 +31,52 @@ bool readSwitch(const SettingsStore& store, const QString& section, const QStrin
     return isSwitchSet(store.GetSetting(section, name, QStringLiteral("0")));
 }
 
+bool isAllDigits(const QString& text)
+{
+    return !text.isEmpty() &&
+           std::ranges::all_of(text, [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// The value of a text of digits, read without overflow: anything above `limit` is limit + 1.
+int digitsValue(const QString& digits, int limit)
+{
+    qint64 value = 0;
+    for (const QChar c : digits) {
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > limit)
+            return limit + 1;
+    }
+    return int(value);
+}
+
 } // namespace
+
+std::optional<QString> acceptedServerAddress(const QString& typed)
+{
+    if (typed.isEmpty())
+        return std::nullopt;
+    const QChar first = typed.at(0);
+    if (first < u'0' || first > u'9')
+        return typed;
+    QStringList parts = typed.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    for (QString& part : parts) {
+        if (!isAllDigits(part))
+            return std::nullopt;
+        if (digitsValue(part, 255) > 255)
+            part = QStringLiteral("255");
+    }
+    return parts.join(QLatin1Char('.'));
+}
+
+bool isUsablePort(const QString& typed)
+{
+    if (!isAllDigits(typed))
+        return false;
+    const int port = digitsValue(typed, 65535);
+    return port >= 1 && port <= 65535;
+}
 
 quint16 Config::portNumber() const
 {

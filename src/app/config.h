@@ -60,6 +60,16 @@ Config loadConfig(const SettingsStore& store);
 // Whether a stored switch is set: only the number 1 counts.
 bool isSwitchSet(const QString& stored);
 
+// The gateway's address as the options window accepts it: a text that starts with a digit must
+// be four dotted numbers, each part above 255 becoming 255 ("192.168.1.300" gives
+// "192.168.1.255"); any other text is a host name, taken as typed. Nothing for an empty text,
+// for a number of parts other than four and for a part that is not all digits: the previous
+// address then stays.
+std::optional<QString> acceptedServerAddress(const QString& typed);
+
+// Whether a port typed into the options window can be used: digits only, 1 to 65535.
+bool isUsablePort(const QString& typed);
+
 // The contracted line power in watts for an index 0..4: 1500, 3000, 4500, 6000, 9000.
 int LinePower(int linePowerIndex);
 

@@ -290,6 +290,14 @@ bool CommandSession::isClosing() const
     return d->closing;
 }
 
+void CommandSession::closeConnection()
+{
+    d->ackTimer.stop();
+    d->socket.close();
+    if (d->current)
+        d->finish(false);
+}
+
 bool CommandSession::isConnected() const
 {
     return d->socket.isConnected();

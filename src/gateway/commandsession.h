@@ -40,6 +40,10 @@ public:
     void setClosing();
     bool isClosing() const;
 
+    // Closes the connection, as a change of interface needs: the frame under way fails, and
+    // the next frame connects and opens again.
+    void closeConnection();
+
     bool isConnected() const;
 
 signals:

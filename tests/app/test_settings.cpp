@@ -1,6 +1,7 @@
 #include "app/config.h"
 #include "app/settingsstore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -291,6 +292,71 @@ private slots:
         SettingsStore store(storePath());
         store.SaveSetting(key::kOption, key::kServerPassword, scramblePassword("12345678", 4));
         QCOMPARE(loadConfig(store).ServerPassword, QStringLiteral("12345678"));
+    }
+
+    // The file holds the gateway's password: nobody but its owner may read it, from the first
+    // write on, and a file made readable by others meanwhile is closed again.
+    void fileIsForItsOwnerOnly()
+    {
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        const QString path = m_dir.filePath(QStringLiteral("new/folder/settings.ini"));
+        {
+            SettingsStore store(path);
+            QVERIFY(
+                store.SaveSetting(key::kOption, key::kServerPassword, scramblePassword("1234", 2)));
+        }
+        QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
+        QVERIFY(QFile::permissions(path) & QFile::ReadOwner);
+
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther));
+        SettingsStore reopened(path);
+        QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
+        QVERIFY(reopened.SaveSetting(key::kOption, key::kLanguage, QStringLiteral("eng")));
+        QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
+        QCOMPARE(loadConfig(reopened).ServerPassword, QStringLiteral("1234"));
+    }
+
+    // A comma makes QSettings read a list; a value edited by hand still reads as its text, also
+    // after the program has saved something else.
+    void valueWithACommaReadsAsWritten()
+    {
+        QFile file(storePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Option]\nServerIP=host,name\nLanguage=eng\n[Watt]\nline = 2, 3 ,4\n");
+        file.close();
+        SettingsStore store(storePath());
+        QCOMPARE(store.GetSetting(key::kOption, key::kServerIp, QString()),
+                 QStringLiteral("host,name"));
+        QCOMPARE(store.GetSetting(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
+        QVERIFY(store.SaveSetting(key::kOption, key::kServerPort, QStringLiteral("20001")));
+
+        SettingsStore reopened(storePath());
+        QCOMPARE(loadConfig(reopened).ServerAddress, QStringLiteral("host,name"));
+        QCOMPARE(reopened.GetSetting(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
+        QCOMPARE(reopened.GetSetting(key::kOption, key::kServerPort, QString()),
+                 QStringLiteral("20001"));
+    }
+
+    // A store whose folder cannot be made says so, keeps nothing it could not write, and a save
+    // after the fault has gone is judged on its own.
+    void failedSaveIsReported()
+    {
+        const QString blocker = m_dir.filePath(QStringLiteral("blocker"));
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        SettingsStore store(blocker + QStringLiteral("/settings.ini"));
+        QVERIFY(!store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
+        QCOMPARE(store.GetSetting(key::kOption, key::kServerIp, QStringLiteral("default")),
+                 QStringLiteral("default"));
+        QVERIFY(!store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
+
+        QVERIFY(QFile::remove(blocker));
+        QVERIFY(store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.10")));
+        QCOMPARE(SettingsStore(blocker + QStringLiteral("/settings.ini"))
+                     .GetSetting(key::kOption, key::kServerIp, QString()),
+                 QStringLiteral("10.0.0.10"));
     }
 };
 

@@ -39,6 +39,7 @@ private slots:
     void noAckWaitReportsAtOnce();
     void closingFailsEveryRequestAtOnce();
     void peerClosingDuringWaitFailsAtOnce();
+    void closingTheConnectionFailsTheFrameUnderWayAndReopens();
     void replyIsReassembledAcrossSegments_data();
     void replyIsReassembledAcrossSegments();
     void replyAndAckInOneChunk();
@@ -361,6 +362,29 @@ void TestCommandSession::peerClosingDuringWaitFailsAtOnce()
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 1); // no further attempt
     QCOMPARE(linkStates(states).last(), LinkState::PeerClosed);
     QVERIFY(!session->isConnected());
+}
+
+// A change of interface closes the connection: the frame waiting for its ACK fails at once, and
+// the next frame opens a new session of the kind now set.
+void TestCommandSession::closingTheConnectionFailsTheFrameUnderWayAndReopens()
+{
+    sim::Options options;
+    options.faults.silent = true;
+    startSimulator(options);
+    CommandSession* session = makeSession();
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 5000);
+    QCOMPARE(m_results.oks(), QList<bool>());
+
+    session->closeConnection();
+    QCOMPARE(m_results.oks(), QList<bool>{false});
+    QVERIFY(!session->isConnected());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions(), 0, 5000);
+
+    session->setStInterface(true);
+    session->SendTCP(QString(), m_results.callback(QString()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->openEventSessions(), 1, 5000);
+    QCOMPARE(m_sim->openCommandSessions(), 0);
 }
 
 void TestCommandSession::replyIsReassembledAcrossSegments_data()

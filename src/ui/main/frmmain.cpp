@@ -27,6 +27,7 @@
 #include "ui/main/mainwindowtexts.h"
 #include "ui/main/panelwidgets.h"
 #include "ui/main/placement.h"
+#include "ui/options/frmopt.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -508,6 +509,8 @@ void FrmMain::Form_Unload()
     m_closing = true;
     m_services.command.setClosing();
     m_services.monitor.setClosing();
+    if (m_options)
+        m_options->close();
     if (m_about)
         m_about->close();
     if (m_charts)
@@ -657,9 +660,76 @@ void FrmMain::ImTool_Click()
     showOptions(true);
 }
 
-void FrmMain::showOptions(bool)
+void FrmMain::showOptions(bool modal)
 {
-    // The options window is not built yet; the button and the menu entry are there already.
+    if (!m_options) {
+        auto* options = new FrmOpt({m_services.settings, m_config, m_services.prompts,
+                                    m_services.database, m_services.meter, m_services.programFolder,
+                                    m_services.reader, m_services.files},
+                                   this);
+        options->setAttribute(Qt::WA_DeleteOnClose);
+        m_options = options;
+        wireOptions(*options);
+    }
+    const Qt::WindowModality modality = modal ? Qt::ApplicationModal : Qt::NonModal;
+    if (m_options->windowModality() != modality) {
+        // A window on screen takes a new modality only when shown again.
+        m_options->hide();
+        m_options->setWindowModality(modality);
+    }
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
+}
+
+FrmOpt* FrmMain::optionsWindow() const
+{
+    return m_options.data();
+}
+
+// The options window changes m_config itself; what runs is told here.
+void FrmMain::wireOptions(FrmOpt& options)
+{
+    connect(&options, &FrmOpt::languageApplied, this, &FrmMain::SetLanguage);
+    connect(&options, &FrmOpt::gatewayChanged, this, [this] {
+        m_services.command.setPeer(m_config.ServerAddress, m_config.portNumber());
+        m_services.command.setPassword(m_config.ServerPassword);
+        m_services.monitor.setPeer(m_config.ServerAddress, m_config.portNumber());
+        m_services.monitor.setPassword(m_config.ServerPassword);
+    });
+    connect(&options, &FrmOpt::interfaceChanged, this, [this](bool stInterface) {
+        m_services.command.setStInterface(stInterface);
+        m_services.command.closeConnection();
+    });
+    connect(&options, &FrmOpt::linePowerChanged, this, [this](int linePowerIndex) {
+        m_lbt[7]->setText(QString::number(LinePower(linePowerIndex)) + QStringLiteral("W"));
+        m_pgraph->update();
+    });
+    connect(&options, &FrmOpt::refreshChanged, &m_services.poller, &Poller::setRefreshSeconds);
+    connect(&options, &FrmOpt::lostFrameSwitchChanged, &m_services.poller,
+            &Poller::setLostFrameSwitch);
+    connect(&options, &FrmOpt::closed, this, &FrmMain::optionsClosed);
+}
+
+// The interface chosen takes effect when the window closes: the ST interface's readings come
+// unasked, kept alive by Tst; polling stops (recording goes on). Back from the ST interface,
+// the mode shown is the one the window is in.
+void FrmMain::optionsClosed()
+{
+    if (m_closing)
+        return;
+    if (m_config.StInterface) {
+        m_services.poller.stopAutomaticMode();
+        setProgressTwips(0);
+        setPanel(2, QStringLiteral("ST Interface"));
+        m_tst->setInterval(1000);
+        m_tst->start();
+    } else if (panelText(2) == QStringLiteral("ST Interface")) {
+        setPanel(2, m_services.texts(AutoMode() ? Text::AutomaticMode : Text::ManualMode));
+    } else {
+        m_pmod->update();
+    }
+    refreshTrayMenu();
 }
 
 namespace {

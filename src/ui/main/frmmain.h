@@ -24,6 +24,7 @@ class CommandSession;
 class Desktop;
 class DatabaseReader;
 class FrmGraf;
+class FrmOpt;
 class DatabaseWriter;
 class FileDialogs;
 class LightShape;
@@ -137,8 +138,6 @@ public:
 
     // Opens the about window (modal from the "About" link).
     void showAbout(bool modal);
-    // Opens the options window (modal from the tool button, not from the tray menu).
-    void showOptions(bool modal);
 
     // The notification-area menu: its entries for the present language, interface and update
     // state, and the action of each.
@@ -149,6 +148,10 @@ public:
     bool UpdateAvailable() const { return m_updateAvailable; }
     // The charts window while it is open.
     FrmGraf* chartsWindow() const;
+    // Opens the options window: modal from the options button, not modal from the tray menu.
+    void showOptions(bool modal);
+    // The options window while it is open.
+    FrmOpt* optionsWindow() const;
 
 signals:
     void closed();
@@ -184,6 +187,8 @@ private:
     void refreshTrayMenu();
     void Tupd_Timer();
     void onUpdateChecked(UpdateOutcome outcome, const UpdateInfo& info);
+    void wireOptions(FrmOpt& options);
+    void optionsClosed();
 
     MainWindowServices m_services;
     Config m_config;
@@ -224,6 +229,7 @@ private:
     QWidget* m_image1 = nullptr;
     QPointer<QWidget> m_about;
     QPointer<FrmGraf> m_charts;
+    QPointer<FrmOpt> m_options;
 };
 
 } // namespace powerlog

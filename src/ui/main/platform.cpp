@@ -96,6 +96,8 @@ void SystemFileDialogs::askSaveFile(const QString& title, const QString& suggest
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
+    // Callers write to the file chosen without asking again (the export, a chart's image).
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
     QObject::connect(
         dialog, &QFileDialog::finished, dialog, [dialog, chosen = std::move(chosen)](int result) {
             const QStringList files = dialog->selectedFiles();

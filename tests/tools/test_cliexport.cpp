@@ -1,0 +1,206 @@
+#include "acquisition/energydatabase.h"
+#include "support/sqlfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using powerlog::EnergyDatabase;
+using powerlog::test::SqlFile;
+
+namespace {
+
+constexpr int kToolTimeoutMs = 120000;
+
+struct CliRun
+{
+    int exitCode = -1; // -1 when the tool did not start or did not end by itself
+    QString out;
+    QString err;
+};
+
+// The tool as a user runs it, in a locale of the environment's choosing.
+CliRun runCli(const QStringList& arguments, const QString& locale)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("POWERLOG_HOME"));
+    for (const char* name : {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LANGUAGE"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("LANG"), locale);
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    QSignalSpy finished(&tool, &QProcess::finished);
+    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
+    CliRun run;
+    if (tool.state() == QProcess::NotRunning || !finished.wait(kToolTimeoutMs)) {
+        run.err = QStringLiteral("the tool did not run to its end: ") + tool.errorString();
+        tool.kill();
+        return run;
+    }
+    if (tool.exitStatus() == QProcess::NormalExit)
+        run.exitCode = tool.exitCode();
+    run.out = QString::fromUtf8(tool.readAllStandardOutput());
+    run.err = QString::fromUtf8(tool.readAllStandardError());
+    return run;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+}
+
+} // namespace
+
+class TestCliExport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void exportsInTheEnvironmentsLocale_data();
+    void exportsInTheEnvironmentsLocale();
+    void periodBoundsAreIncluded();
+    void wrongUsageWritesNothing_data();
+    void wrongUsageWritesNothing();
+    void missingDatabase();
+    void unwritableFile();
+
+private:
+    QString target() const { return m_dir->filePath(QStringLiteral("out.csv")); }
+    QStringList command(const QStringList& more) const
+    {
+        return QStringList{QStringLiteral("--folder"), m_dir->path(), QStringLiteral("export")} +
+               more;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestCliExport::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    const QString file = m_dir->filePath(EnergyDatabase::kFileName);
+    QString error;
+    QVERIFY2(EnergyDatabase::createEmpty(file, &error), qPrintable(error));
+    QVERIFY(SqlFile(file).exec(QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
+                                              "(230.5, 1.25, 920, 152, '2026-12-05 00:00:00'), "
+                                              "(229, 0.5, -15, 1234567.5, '2026-12-05 10:16:26'), "
+                                              "(231, 2, 3000, 1234600, '2026-12-05 23:59:59')")));
+}
+
+void TestCliExport::exportsInTheEnvironmentsLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("file");
+
+    QTest::newRow("Italian, comma")
+        << "it_IT.UTF-8" << QStringList{}
+        << QByteArray("Tensione (V),Corrente (A),Potenza (W),Energia,Data\r\n"
+                      "\"230,5\",\"1,25\",920,152,05/12/2026 00:00:00\r\n"
+                      "229,\"0,5\",-15,\"1234567,5\",05/12/2026 10:16:26\r\n"
+                      "231,2,3000,1234600,05/12/2026 23:59:59\r\n");
+    QTest::newRow("Italian, semicolon, English headings")
+        << "it_IT.UTF-8" << QStringList{"--separator", "semicolon", "--language", "eng"}
+        << QByteArray("Tension (V);Current (A);Power (W);Energy;Date\r\n"
+                      "230,5;1,25;920;152;05/12/2026 00:00:00\r\n"
+                      "229;0,5;-15;1234567,5;05/12/2026 10:16:26\r\n"
+                      "231;2;3000;1234600;05/12/2026 23:59:59\r\n");
+    QTest::newRow("English, tab") << "en_US.UTF-8" << QStringList{"--separator", "tab"}
+                                  << QByteArray(
+                                         "Tension (V)\tCurrent (A)\tPower (W)\tEnergy\tDate\r\n"
+                                         "230.5\t1.25\t920\t152\t12/5/2026 12:00:00 AM\r\n"
+                                         "229\t0.5\t-15\t1234567.5\t12/5/2026 10:16:26 AM\r\n"
+                                         "231\t2\t3000\t1234600\t12/5/2026 11:59:59 PM\r\n");
+    QTest::newRow("English, space")
+        << "en_US.UTF-8" << QStringList{"--separator", "space"}
+        << QByteArray("\"Tension (V)\" \"Current (A)\" \"Power (W)\" Energy Date\r\n"
+                      "230.5 1.25 920 152 \"12/5/2026 12:00:00 AM\"\r\n"
+                      "229 0.5 -15 1234567.5 \"12/5/2026 10:16:26 AM\"\r\n"
+                      "231 2 3000 1234600 \"12/5/2026 11:59:59 PM\"\r\n");
+}
+
+void TestCliExport::exportsInTheEnvironmentsLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, file);
+    // An older file of that name is replaced.
+    QFile older(target());
+    QVERIFY(older.open(QIODevice::WriteOnly));
+    older.write("older\r\n");
+    older.close();
+    const CliRun run = runCli(command(options + QStringList{target()}), locale);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out,
+             QStringLiteral("exported 3 rows to %1\n").arg(QDir::toNativeSeparators(target())));
+    QCOMPARE(contents(target()), file);
+}
+
+void TestCliExport::periodBoundsAreIncluded()
+{
+    const CliRun run =
+        runCli(command({"--from", "2026-12-05 10:16:26", "--to", "2026-12-05 23:59:59",
+                        "--separator", "semicolon", target()}),
+               QStringLiteral("it_IT.UTF-8"));
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith(QStringLiteral("exported 2 rows")), qPrintable(run.out));
+    QCOMPARE(contents(target()), QByteArray("Tensione (V);Corrente (A);Potenza (W);Energia;Data\r\n"
+                                            "229;0,5;-15;1234567,5;05/12/2026 10:16:26\r\n"
+                                            "231;2;3000;1234600;05/12/2026 23:59:59\r\n"));
+}
+
+void TestCliExport::wrongUsageWritesNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("no file") << QStringList{} << "give one file to write";
+    QTest::newRow("two files") << QStringList{"a.csv", "b.csv"} << "give one file to write";
+    QTest::newRow("unknown separator")
+        << QStringList{"--separator", "pipe", "out.csv"} << "unknown separator 'pipe'";
+    QTest::newRow("from alone") << QStringList{"--from", "2026-12-05 00:00:00", "out.csv"}
+                                << "--from and --to go together";
+    QTest::newRow("not a moment") << QStringList{"--from", "05/12/2026", "--to",
+                                                 "2026-12-05 00:00:00", "out.csv"}
+                                  << "a moment is written";
+    QTest::newRow("from after to")
+        << QStringList{"--from", "2026-12-06 00:00:00", "--to", "2026-12-05 00:00:00", "out.csv"}
+        << "--from is after --to";
+    QTest::newRow("unknown language")
+        << QStringList{"--language", "fr", "out.csv"} << "unknown language 'fr'";
+}
+
+void TestCliExport::wrongUsageWritesNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, complaint);
+    const CliRun run = runCli(command(arguments), QStringLiteral("en_US.UTF-8"));
+    QCOMPARE(run.exitCode, 64);
+    QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
+    QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
+    QCOMPARE(QDir(m_dir->path()).entryList({"*.csv"}, QDir::Files), QStringList());
+}
+
+void TestCliExport::missingDatabase()
+{
+    QVERIFY(QFile::remove(m_dir->filePath(EnergyDatabase::kFileName)));
+    const CliRun run = runCli(command({target()}), QStringLiteral("en_US.UTF-8"));
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(QStringLiteral("file not found")), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(target()));
+}
+
+void TestCliExport::unwritableFile()
+{
+    const QString path = m_dir->filePath(QStringLiteral("missing/out.csv"));
+    const CliRun run = runCli(command({path}), QStringLiteral("en_US.UTF-8"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("cannot write")), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists(path));
+}
+
+QTEST_GUILESS_MAIN(TestCliExport)
+#include "test_cliexport.moc"

@@ -1,0 +1,478 @@
+#include "acquisition/poller.h"
+#include "ui/charts/frmgraf.h"
+#include "ui/export/frmexport.h"
+#include "ui/options/frmopt.h"
+#include "windowharness.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using namespace powerlog;
+using namespace powerlog::test;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestFrmOpt : public QObject
+{
+    Q_OBJECT
+
+    // The options window of a loaded main window, as its button opens it, shown and active so
+    // that the focus moves between its fields as a user moves it.
+    static FrmOpt& open(WindowHarness& h)
+    {
+        FrmMain& main = h.load();
+        main.show();
+        main.ImTool_Click();
+        FrmOpt* options = main.optionsWindow();
+        options->activateWindow();
+        if (!QTest::qWaitForWindowActive(options, 10000))
+            qWarning("the options window did not become active");
+        return *options;
+    }
+
+    template <typename T = QWidget> static T* control(FrmOpt& options, const QString& name)
+    {
+        return options.findChild<T*>(name);
+    }
+
+    static QString stored(WindowHarness& h, const QString& section, const QString& name)
+    {
+        return h.settings.GetSetting(section, name, QStringLiteral("<none>"));
+    }
+
+    // A click where a check box takes it: on its box, at the left.
+    static void click(QWidget* control)
+    {
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(8, control->height() / 2));
+    }
+
+    // Types into a field that has the focus, then moves the focus on as the Tab key does.
+    static void typeAndLeave(FrmOpt& options, const QString& field, const QString& text)
+    {
+        auto* edit = control<QLineEdit>(options, field);
+        edit->setFocus(Qt::TabFocusReason);
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+        control(options, QStringLiteral("Cinterf"))->setFocus(Qt::TabFocusReason);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The window's focus moves only within an active window.
+        QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
+    }
+
+    void opensModallyWithWhatIsInEffect()
+    {
+        WindowHarness h({{"Watt/line", "4"},
+                         {"Timer/Agg", "600"},
+                         {"Frame/Lost", "0"},
+                         {"Start/Auto", "1"},
+                         {"Option/Minimized", "1"}});
+        FrmOpt& options = open(h);
+        QVERIFY(options.isVisible());
+        QCOMPARE(options.windowModality(), Qt::ApplicationModal);
+        QCOMPARE(options.windowTitle(), QStringLiteral("Opzioni"));
+        QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(control<QLineEdit>(options, "TxtPortaws")->text(),
+                 QString::number(h.simulator.port()));
+        QCOMPARE(control<QComboBox>(options, "Cinterf")->currentText(),
+                 QStringLiteral("BT Gateway"));
+        QCOMPARE(control<QComboBox>(options, "Cpot")->currentText(), QStringLiteral("9000 W"));
+        QCOMPARE(control<QComboBox>(options, "Cagg")->currentText(), QStringLiteral("10 Min."));
+        QVERIFY(control<QCheckBox>(options, "CstAut")->isChecked());
+        QVERIFY(control<QCheckBox>(options, "CStmin")->isChecked());
+        QVERIFY(!control<QCheckBox>(options, "CStRec")->isChecked());
+        QVERIFY(!control<QCheckBox>(options, "ChLost")->isChecked());
+        QVERIFY(!control<QToolButton>(options, "ImIT")->isEnabled());
+        QVERIFY(control<QToolButton>(options, "ImEN")->isEnabled());
+        // Applying the window's language empties the main window's message panel.
+        QCOMPARE(h.window->panelText(1), QString());
+    }
+
+    // The tray menu's entry opens the same window without blocking the others; the options
+    // button then makes it modal.
+    void trayOpensItWithoutBlocking()
+    {
+        WindowHarness h;
+        FrmMain& main = h.load();
+        main.show();
+        main.showOptions(false);
+        FrmOpt* options = main.optionsWindow();
+        QVERIFY(options && options->isVisible());
+        QCOMPARE(options->windowModality(), Qt::NonModal);
+        main.ImTool_Click();
+        QCOMPARE(main.optionsWindow(), options);
+        QVERIFY(options->isVisible());
+        QCOMPARE(options->windowModality(), Qt::ApplicationModal);
+    }
+
+    void openingAndClosingStoresNothing()
+    {
+        WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});
+        const QByteArray before = fileBytes(h.settings.fileName());
+        FrmOpt& options = open(h);
+        options.close();
+        QCOMPARE(fileBytes(h.settings.fileName()), before);
+        QTRY_VERIFY(!h.window->optionsWindow());
+    }
+
+    void addressIsCheckedWhenLeft_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("saved");
+
+        QTest::newRow("part above 255") << "192.168.1.300"
+                                        << "192.168.1.255"
+                                        << "192.168.1.255";
+        QTest::newRow("every part above 255") << "999.0300.1.2"
+                                              << "255.255.1.2"
+                                              << "255.255.1.2";
+        QTest::newRow("three parts") << "192.168.1"
+                                     << "127.0.0.1"
+                                     << "127.0.0.1";
+        QTest::newRow("five parts") << "10.0.0.1.5"
+                                    << "127.0.0.1"
+                                    << "127.0.0.1";
+        QTest::newRow("letter after a digit") << "1a.2.3.4"
+                                              << "127.0.0.1"
+                                              << "127.0.0.1";
+        QTest::newRow("empty part") << "10..0.1"
+                                    << "127.0.0.1"
+                                    << "127.0.0.1";
+        QTest::newRow("host name") << "gateway.home"
+                                   << "gateway.home"
+                                   << "gateway.home";
+        QTest::newRow("host name, any dots") << "my-gw"
+                                             << "my-gw"
+                                             << "my-gw";
+        QTest::newRow("empty") << ""
+                               << "127.0.0.1"
+                               << "127.0.0.1";
+        QTest::newRow("plain address") << "192.168.1.35"
+                                       << "192.168.1.35"
+                                       << "192.168.1.35";
+    }
+
+    void addressIsCheckedWhenLeft()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(QString, saved);
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        QSignalSpy gateway(&options, &FrmOpt::gatewayChanged);
+        typeAndLeave(options, "TxtIPws", typed);
+        QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), shown);
+        QCOMPARE(stored(h, key::kOption, key::kServerIp), saved);
+        QCOMPARE(h.window->config().ServerAddress, saved);
+        QCOMPARE(gateway.size(), saved == QStringLiteral("127.0.0.1") ? 0 : 1);
+        // A rejected address is followed by the one accepted before it.
+        typeAndLeave(options, "TxtIPws", "1.2.3");
+        QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), saved);
+    }
+
+    void portKeepsToDigitsAndBounds_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+
+        QTest::newRow("letters dropped") << "2a0b0c01"
+                                         << "20001";
+        QTest::newRow("highest") << "65535"
+                                 << "65535";
+        QTest::newRow("lowest") << "1"
+                                << "1";
+        QTest::newRow("zero") << "0"
+                              << "";
+        QTest::newRow("above the highest") << "99999"
+                                           << "";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+
+    void portKeepsToDigitsAndBounds()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        WindowHarness h;
+        const QString before = QString::number(h.simulator.port());
+        FrmOpt& options = open(h);
+        typeAndLeave(options, "TxtPortaws", typed);
+        const QString expected = kept.isEmpty() ? before : kept;
+        QCOMPARE(control<QLineEdit>(options, "TxtPortaws")->text(), expected);
+        QCOMPARE(stored(h, key::kOption, key::kServerPort), expected);
+        QCOMPARE(h.window->config().ServerPort, expected);
+    }
+
+    void backspaceStillEditsThePort()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        auto* port = control<QLineEdit>(options, "TxtPortaws");
+        port->setFocus(Qt::TabFocusReason);
+        port->end(false);
+        QTest::keyClick(port, Qt::Key_Backspace);
+        QCOMPARE(port->text(), QString::number(h.simulator.port()).chopped(1));
+    }
+
+    void passwordShowsStarsAndIsStoredScrambled()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        typeAndLeave(options, "TxtPwd", "12345678");
+        QCOMPARE(control<QLineEdit>(options, "TxtPwd")->displayText(), QString(8, u'*'));
+        const QString scrambled = stored(h, key::kOption, key::kServerPassword);
+        QCOMPARE(scrambled.size(), 1 + 3 * 8);
+        QCOMPARE(unscramblePassword(scrambled), QStringLiteral("12345678"));
+        QCOMPARE(h.window->config().ServerPassword, QStringLiteral("12345678"));
+    }
+
+    void closingAppliesTheFieldWithTheFocus()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        auto* address = control<QLineEdit>(options, "TxtIPws");
+        address->setFocus(Qt::TabFocusReason);
+        address->setText(QStringLiteral("10.1.1.400"));
+        options.close();
+        QCOMPARE(stored(h, key::kOption, key::kServerIp), QStringLiteral("10.1.1.255"));
+        QCOMPARE(h.window->config().ServerAddress, QStringLiteral("10.1.1.255"));
+    }
+
+    void controlsStoreTheirText_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("choice"); // list entry, or -1 for a click
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("line power 9000 W") << "Cpot" << 4 << "Watt"
+                                           << "line"
+                                           << "4";
+        QTest::newRow("line power 1500 W") << "Cpot" << 0 << "Watt"
+                                           << "line"
+                                           << "0";
+        QTest::newRow("refresh 1 H.") << "Cagg" << 5 << "Timer"
+                                      << "Agg"
+                                      << "3600";
+        QTest::newRow("refresh 10 Sec.") << "Cagg" << 0 << "Timer"
+                                         << "Agg"
+                                         << "10";
+        QTest::newRow("ST ModBus") << "Cinterf" << 1 << "Option"
+                                   << "Interface"
+                                   << "1";
+        QTest::newRow("automatic start") << "CstAut" << -1 << "Start"
+                                         << "Auto"
+                                         << "1";
+        QTest::newRow("start minimized") << "CStmin" << -1 << "Option"
+                                         << "Minimized"
+                                         << "1";
+        QTest::newRow("start recording") << "CStRec" << -1 << "Start"
+                                         << "RecAuto"
+                                         << "1";
+        QTest::newRow("lost frames off") << "ChLost" << -1 << "Frame"
+                                         << "Lost"
+                                         << "0";
+        QTest::newRow("English") << "ImEN" << -1 << "Option"
+                                 << "Language"
+                                 << "eng";
+    }
+
+    void controlsStoreTheirText()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, choice);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        if (choice >= 0)
+            TestFrmOpt::control<QComboBox>(options, control)->setCurrentIndex(choice);
+        else
+            click(TestFrmOpt::control(options, control));
+        QCOMPARE(stored(h, section, key), text);
+        // What is stored is what the next start reads.
+        options.close();
+        const Config restarted = loadConfig(SettingsStore(h.settings.fileName()));
+        const Config& running = h.window->config();
+        QCOMPARE(restarted.LinePowerIndex, running.LinePowerIndex);
+        QCOMPARE(restarted.RefreshSeconds, running.RefreshSeconds);
+        QCOMPARE(restarted.StInterface, running.StInterface);
+        QCOMPARE(restarted.LostFrameSwitch, running.LostFrameSwitch);
+        QCOMPARE(restarted.LanguageCode, running.LanguageCode);
+    }
+
+    void changesReachTheRunningProgram()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        control<QComboBox>(options, "Cpot")->setCurrentIndex(4);
+        QCOMPARE(h.control<QLabel>("Lbt_7")->text(), QStringLiteral("9000W"));
+        control<QComboBox>(options, "Cagg")->setCurrentIndex(5);
+        QCOMPARE(h.poller.refreshSeconds(), 3600);
+        QCOMPARE(h.window->config().RefreshSeconds, 3600);
+        click(control(options, "ChLost"));
+        QCOMPARE(h.window->config().LostFrameSwitch, quint8(0));
+    }
+
+    void listsTakeNoTypedCharacters()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        auto* refresh = control<QComboBox>(options, "Cagg");
+        refresh->setFocus(Qt::TabFocusReason);
+        QTest::keyClicks(refresh, QStringLiteral("13"));
+        QCOMPARE(refresh->currentText(), QStringLiteral("30 Sec."));
+        QCOMPARE(stored(h, key::kTimer, key::kRefresh), QStringLiteral("<none>"));
+    }
+
+    void languageSwitchReachesEveryOpenWindow()
+    {
+        WindowHarness h({{"Start/Auto", "1"}});
+        FrmMain& main = h.load();
+        main.show();
+        main.Igraf_Click();
+        QCOMPARE(main.chartsWindow()->windowTitle(), QStringLiteral("Grafico"));
+        main.ImTool_Click();
+        FrmOpt& options = *main.optionsWindow();
+        QCOMPARE(main.panelText(2), QStringLiteral("Automatico"));
+
+        click(control(options, "ImEN"));
+        QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(control<QLabel>(options, "Lbc_0")->text(), QStringLiteral("Connection options"));
+        QCOMPARE(control<QPushButton>(options, "Cexport")->text(), QStringLiteral("Export DB"));
+        QVERIFY(control<QToolButton>(options, "ImIT")->isEnabled());
+        QVERIFY(!control<QToolButton>(options, "ImEN")->isEnabled());
+        QCOMPARE(main.panelText(2), QStringLiteral("Automatic"));
+        QCOMPARE(h.control("ImTool")->toolTip(), QStringLiteral("Options"));
+        QCOMPARE(h.control<QLabel>("Lbt_0")->text(), QStringLiteral("Tension"));
+        QCOMPARE(main.chartsWindow()->windowTitle(), QStringLiteral("Chart"));
+        QCOMPARE(stored(h, key::kOption, key::kLanguage), QStringLiteral("eng"));
+
+        click(control(options, "ImIT"));
+        QCOMPARE(main.panelText(2), QStringLiteral("Automatico"));
+        QCOMPARE(control<QLabel>(options, "Lb_2")->text(), QStringLiteral("Indirizzo IP WS"));
+    }
+
+    void interfaceChangeClosesTheCommandSession()
+    {
+        WindowHarness h;
+        FrmMain& main = h.load();
+        main.show();
+        main.ImReload_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openCommandSessions(), 1, 10000);
+        QVERIFY(h.command.isConnected());
+
+        main.ImTool_Click();
+        FrmOpt& options = *main.optionsWindow();
+        auto* interfaces = control<QComboBox>(options, "Cinterf");
+        interfaces->setCurrentIndex(1);
+        QVERIFY(!h.command.isConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openCommandSessions(), 0, 10000);
+        QVERIFY(h.window->config().StInterface);
+        QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("1"));
+        for (const char* name : {"Cagg", "ChLost", "CstAut"})
+            QVERIFY2(!control(options, name)->isEnabled(), name);
+
+        // Choosing it again does nothing.
+        QVERIFY(h.settings.SaveSetting(key::kOption, key::kInterface, QStringLiteral("x")));
+        interfaces->setCurrentIndex(1);
+        QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("x"));
+
+        // Once the window closes the program works with the ST interface: the keep-alive opens
+        // the command connection as an event session.
+        const int eventSessions = h.simulator.openEventSessions();
+        options.close();
+        QCOMPARE(main.panelText(2), QStringLiteral("ST Interface"));
+        QVERIFY(!main.AutoMode());
+        QVERIFY(main.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openEventSessions(), eventSessions + 1, 15000);
+    }
+
+    void clearAndCompactWaitWhileRecording()
+    {
+        WindowHarness h({{"Start/RecAuto", "1"}});
+        FrmOpt& options = open(h);
+        QVERIFY(h.window->Recording());
+        QVERIFY(!control(options, "CclearDB")->isEnabled());
+        QVERIFY(!control(options, "CcompDB")->isEnabled());
+        QVERIFY(control(options, "Cexport")->isEnabled());
+        h.window->ImStop_Click();
+        QVERIFY(control(options, "CclearDB")->isEnabled());
+        QVERIFY(control(options, "CcompDB")->isEnabled());
+    }
+
+    void clearingAsksInTheWindowsLanguage()
+    {
+        WindowHarness h({{"Option/Language", "eng"}});
+        FrmOpt& options = open(h);
+        SqlFile(h.dir.filePath(EnergyDatabase::kFileName))
+            .exec(QStringLiteral(
+                "INSERT INTO Energy VALUES (230, 1, 100, 5, '2026-12-05 10:00:00')"));
+        h.prompts.answers << true << true;
+        QTest::mouseClick(control(options, "CclearDB"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(h.prompts.texts().size(), 3, 20000);
+        QCOMPARE(h.prompts.texts(),
+                 QStringList({"Clear all data in the database ?",
+                              "Table cleared.\r\nDo you want compact the database ?",
+                              "Database has been compacted"}));
+        QCOMPARE(h.rows(), 0);
+    }
+
+    void failedSaveIsToldOnce()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        // The settings file can no longer be written: its place is taken by a folder.
+        QVERIFY(QFile::remove(h.settings.fileName()));
+        QVERIFY(QDir().mkdir(h.settings.fileName()));
+        control<QComboBox>(options, "Cpot")->setCurrentIndex(4);
+        control<QComboBox>(options, "Cagg")->setCurrentIndex(0);
+        QCOMPARE(h.prompts.shown.size(), 1);
+        QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
+        QVERIFY(h.prompts.shown.first().text.startsWith(
+            QStringLiteral("Impossibile salvare le impostazioni in ")));
+        QVERIFY(
+            h.prompts.shown.first().text.contains(QDir::toNativeSeparators(h.settings.fileName())));
+        // The change is in effect for this run all the same.
+        QCOMPARE(h.window->config().RefreshSeconds, 10);
+    }
+
+    void exportButtonOpensTheExportWindowModally()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        QTest::mouseClick(control(options, "Cexport"), Qt::LeftButton);
+        FrmExport* exporter = options.exportWindow();
+        QVERIFY(exporter && exporter->isVisible());
+        QCOMPARE(exporter->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(exporter->windowTitle(), QStringLiteral("Esporta"));
+        // Closing the main window closes both.
+        h.window->close();
+        QTRY_VERIFY(!h.window->optionsWindow());
+    }
+};
+
+QTEST_MAIN(TestFrmOpt)
+#include "test_frmopt.moc"
