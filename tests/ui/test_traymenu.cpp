@@ -1,3 +1,4 @@
+#include "ui/options/frmopt.h"
 #include "windowharness.h"
 
 #include <QDialog>
@@ -71,6 +72,7 @@ private slots:
     void openBringsTheHiddenWindowBack();
     void refreshAsksForAReading();
     void aboutOpensWithoutBlocking();
+    void optionsOpenWithoutBlocking();
     void helpOpensTheManualOrSaysWhereItLooked();
     void exitEndsTheProgram();
     void noChoiceDoesNothing();
@@ -161,6 +163,19 @@ void TestTrayMenu::aboutOpensWithoutBlocking()
     QVERIFY(about);
     QVERIFY(about->isVisible());
     QCOMPARE(about->windowModality(), Qt::NonModal);
+}
+
+void TestTrayMenu::optionsOpenWithoutBlocking()
+{
+    WindowHarness h;
+    FrmMain& w = h.load();
+    emit h.tray.menuChosen(3);
+    QVERIFY(w.optionsWindow());
+    QVERIFY(w.optionsWindow()->isVisible());
+    QCOMPARE(w.optionsWindow()->windowModality(), Qt::NonModal);
+    // The options button opens the same window, modal.
+    w.ImTool_Click();
+    QCOMPARE(w.optionsWindow()->windowModality(), Qt::ApplicationModal);
 }
 
 void TestTrayMenu::helpOpensTheManualOrSaysWhereItLooked()
