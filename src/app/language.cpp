@@ -116,6 +116,9 @@ constexpr TextRow kTable[] = {
     {Text::MenuAbout,          {"About..", "About.."}},
     {Text::MenuHelp,           {"Help", "Help"}},
     {Text::HelpMissing,        {"Manuale non trovato: %1", "User manual not found: %1"}},
+    {Text::Authenticating,     {"Autenticazione HMAC %1 ...", "Authenticating with HMAC %1 ..."}},
+    {Text::PasswordRefused,    {"Password rifiutata dal gateway", "Password refused by the gateway"}},
+    {Text::Reopening,          {"Riapertura tra %1 s", "Re-opening in %1 s"}},
 };
 // clang-format on
 
