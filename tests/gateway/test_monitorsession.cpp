@@ -404,6 +404,7 @@ void TestMonitorSession::reopensWhenTheGatewayClosesIt()
     sim::Options options;
     options.password = password;
     options.auth = auth;
+    options.linePowerWatts = 1'000'000; // the household sheds nothing by itself
     m_sim = std::make_unique<sim::GatewaySimulator>(options);
     QVERIFY(m_sim->listen(0));
     m_sim->setLoadState(3, 0);
