@@ -91,9 +91,14 @@ int main(int argc, char* argv[])
     RunOverrides overrides;
     std::unique_ptr<sim::GatewaySimulator> simulator;
     if (demo) {
-        // A busy evening, whatever the time, so that loads are shed and restored to watch.
+        // A busy evening, whatever the time, so that loads are shed and restored to watch; a
+        // modern gateway's HMAC password and the event session it recycles every minute, which
+        // comes back by itself.
         sim::Options options;
         options.hour = 19;
+        options.auth = sim::Auth::HmacSha256;
+        options.password = QStringLiteral("demo2024");
+        options.eventRecycleMs = 60'000;
         simulator = std::make_unique<sim::GatewaySimulator>(options);
         if (!simulator->listen(0)) {
             qCritical("The simulated gateway could not listen on 127.0.0.1");

@@ -34,6 +34,18 @@ LoadPicture LoadStates::picture(int index) const
     return isLoad(index) ? m_pictures[std::size_t(index)] : LoadPicture::Design;
 }
 
+void LoadStates::markUnknown()
+{
+    for (int index = 0; index < kLoadCount; ++index) {
+        const auto i = std::size_t(index);
+        m_pinned[i] = false;
+        if (m_pictures[i] == LoadPicture::Design || m_pictures[i] == LoadPicture::Unknown)
+            continue;
+        m_pictures[i] = LoadPicture::Unknown;
+        emit pictureChanged(index);
+    }
+}
+
 void LoadStates::applyLoadEvent(int index, QChar state)
 {
     if (!isLoad(index))

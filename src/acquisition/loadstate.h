@@ -17,6 +17,7 @@ enum class LoadPicture {
     Forced, // state 2: stays until state 0 or 3, a state 1 does not replace it
     Other,  // state 3
     Highlight,
+    Unknown, // known once, but the monitor session is down: events may be missed
 };
 
 // The eight loads of the load-control central unit as its events left them: the state picture
@@ -36,6 +37,10 @@ public:
     // One load event: load `index` 0..7 entered `state` '0'..'3'. Other states, or an index
     // out of range, change nothing.
     void applyLoadEvent(int index, QChar state);
+    // The monitor session went down: every load that showed a state shows Unknown until its
+    // next event, and no load stays forced (a forced load's state comes again with the
+    // refresh that follows the re-open).
+    void markUnknown();
 
     QStringList loadNames() const { return m_loadNames; }
     QString loadName(int index) const { return m_loadNames.value(index); }

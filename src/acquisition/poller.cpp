@@ -32,10 +32,15 @@ Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent
             Qt::QueuedConnection);
     });
     connect(&m_monitor, &MonitorSession::linkStateChanged, this, [this](LinkState state) {
-        if (m_waitingForMonitor &&
-            (state == LinkState::NoConnection || state == LinkState::NotOpened ||
-             state == LinkState::PasswordMissing))
+        if (!m_waitingForMonitor)
+            return;
+        if (state == LinkState::NoConnection || state == LinkState::NotOpened ||
+            state == LinkState::PasswordMissing)
             sendFirstRequest();
+        else if (state == LinkState::PasswordRefused)
+            // The command session would offer the same password: one refusal is enough, as
+            // gateways lock out after a few.
+            finishFirstRequest(false, m_generation);
     });
 }
 
@@ -57,6 +62,7 @@ void Poller::startAutomaticMode()
     m_pollTicks = 0;
     m_pollNow = true;
     m_autoMode = true;
+    m_monitor.setReopening(true);
     m_tclk.setInterval(1000);
     m_tclk.start();
 }
@@ -67,6 +73,7 @@ void Poller::stopAutomaticMode()
     m_firstRequestPending = false;
     m_waitingForMonitor = false;
     m_autoMode = false;
+    m_monitor.setReopening(false);
     m_pollNow = false;
     m_tclk.stop();
     m_pollTicks = 0;
@@ -76,6 +83,7 @@ void Poller::stopAutomaticMode()
 void Poller::fallBackToManual()
 {
     m_autoMode = false;
+    m_monitor.setReopening(false);
     m_tclk.stop();
     m_pollTicks = 0;
     emit progressChanged(0);
@@ -116,21 +124,31 @@ void Poller::sendFirstRequest()
     const int generation = m_generation;
     QPointer<Poller> self(this);
     m_command.SendTCP(frames::kMeasurementRequest, [self, generation](bool ok) {
-        if (!self || self->m_generation != generation)
-            return; // automatic mode was stopped or restarted meanwhile
-        self->m_firstRequestPending = false;
-        self->m_pollNow = false;
-        self->m_autoMode = ok && self->m_autoMode;
-        if (!self->m_autoMode)
-            self->m_tclk.stop();
-        emit self->firstRequestFinished(ok);
-        if (!self || self->m_generation != generation)
-            return; // a listener changed the mode
-        // The tick that sent the request counts, answered or not: the bar shows it either way.
-        self->continueTick();
-        if (self->m_autoMode)
-            self->m_tclk.start();
+        if (self)
+            self->finishFirstRequest(ok, generation);
     });
+}
+
+void Poller::finishFirstRequest(bool ok, int generation)
+{
+    if (m_generation != generation)
+        return; // automatic mode was stopped or restarted meanwhile
+    m_waitingForMonitor = false;
+    m_firstRequestPending = false;
+    m_pollNow = false;
+    m_autoMode = ok && m_autoMode;
+    if (!m_autoMode) {
+        m_tclk.stop();
+        m_monitor.setReopening(false);
+    }
+    QPointer<Poller> self(this);
+    emit firstRequestFinished(ok);
+    if (!self || m_generation != generation)
+        return; // a listener changed the mode
+    // The tick that sent the request counts, answered or not: the bar shows it either way.
+    continueTick();
+    if (m_autoMode)
+        m_tclk.start();
 }
 
 void Poller::continueTick()
@@ -143,6 +161,7 @@ void Poller::continueTick()
 
     if (m_lostRequests >= kLostLimit) {
         m_autoMode = false;
+        m_monitor.setReopening(false);
         m_tclk.stop();
         emit progressChanged(0);
         emit lostRequestsFallback();

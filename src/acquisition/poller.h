@@ -10,7 +10,8 @@ class MonitorSession;
 
 // Automatic measurement polling: the one-second clock `Tclk`, the ticks counted against the
 // refresh interval, the first request that waits for its ACK, the periodic requests that do
-// not, and the lost-request counter that gives up after five unanswered requests.
+// not, and the lost-request counter that gives up after five unanswered requests. While
+// automatic mode runs, the monitor session re-opens by itself.
 class Poller : public QObject
 {
     Q_OBJECT
@@ -59,6 +60,7 @@ signals:
 
 private:
     void sendFirstRequest();
+    void finishFirstRequest(bool ok, int generation);
     void continueTick();
 
     CommandSession& m_command;

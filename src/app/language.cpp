@@ -159,6 +159,9 @@ constexpr TextRow kTable[] = {
     {Text::ExportHeadingDate,  {"Data", "Date"}},
     {Text::ExportProgress,     {"Esportazione dei dati ...", "Exporting the data ..."}},
     {Text::ExportCancel,       {"Annulla", "Cancel"}},
+    {Text::Authenticating,     {"Autenticazione HMAC %1 ...", "Authenticating with HMAC %1 ..."}},
+    {Text::PasswordRefused,    {"Password rifiutata dal gateway", "Password refused by the gateway"}},
+    {Text::Reopening,          {"Riapertura tra %1 s", "Re-opening in %1 s"}},
 };
 // clang-format on
 

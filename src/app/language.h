@@ -151,6 +151,10 @@ enum class Text {
     ExportHeadingDate,
     ExportProgress,
     ExportCancel,
+    // Gateway link: the HMAC handshake and the monitor session's own re-opens.
+    Authenticating, // %1: the hash, "SHA-256" or "SHA-1"
+    PasswordRefused,
+    Reopening, // %1: whole seconds
 
     Count // not a text: the number of texts
 };

@@ -19,6 +19,8 @@ LinkState failedOpenState(SessionSocket::OpenResult result)
         return LinkState::NoConnection;
     case SessionSocket::OpenResult::PasswordMissing:
         return LinkState::PasswordMissing;
+    case SessionSocket::OpenResult::PasswordRefused:
+        return LinkState::PasswordRefused;
     case SessionSocket::OpenResult::Open:
     case SessionSocket::OpenResult::NotOpened:
         break;
@@ -75,6 +77,9 @@ CommandSession::Private::Private(CommandSession* q, SessionTimings timings)
 {
     QObject::connect(&socket, &SessionSocket::connected, q, [this](const QString& peer) {
         emit this->q->linkStateChanged(LinkState::Connected, peer);
+    });
+    QObject::connect(&socket, &SessionSocket::authenticating, q, [this](const QString& method) {
+        emit this->q->linkStateChanged(LinkState::Authenticating, method);
     });
     QObject::connect(&socket, &SessionSocket::peerClosed, q, [this] { onPeerClosed(); });
     QObject::connect(&socket, &SessionSocket::openFinished, q,

@@ -12,7 +12,9 @@ namespace powerlog {
 
 // The command session (socket "Winsock1"): connects and opens on demand, sends one frame at a
 // time from a queue, waits for the gateway's ACK and retries. Everything is driven by socket
-// signals and single-shot timers; nothing blocks and no event loop is nested.
+// signals and single-shot timers; nothing blocks and no event loop is nested. When the gateway
+// has closed the session (idle gateways do), the next frame opens it again; a frame already
+// written is never sent again on a new connection, since the gateway may have acted on it.
 class CommandSession : public QObject
 {
     Q_OBJECT
@@ -23,7 +25,7 @@ public:
     ~CommandSession() override;
 
     void setPeer(const QString& host, quint16 port);
-    void setPassword(const QString& password); // ServerPassword, plain digits
+    void setPassword(const QString& password); // ServerPassword: digits, or letters and digits
     void setStInterface(bool stInterface);     // opens with "*99*1##" instead of "*99*0##"
 
     // When set, the next SendTCP reports success as soon as its frame is written, without

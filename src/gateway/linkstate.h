@@ -17,6 +17,11 @@ enum class LinkState {
     PasswordMissing,      // the gateway sent a nonce and no usable password is configured
     FrameAcknowledged,    // command session only; detail = the frame
     FrameNotAcknowledged, // command session only, after the last attempt; detail = the frame
+    Authenticating,       // the gateway asked for the HMAC handshake; detail = "SHA-256" or
+                          // "SHA-1"
+    PasswordRefused,      // the gateway refused our password, or could not prove it knows it;
+                          // nothing retries by itself
+    Reopening,            // monitor session only: the next open in detail = milliseconds
 };
 Q_ENUM_NS(LinkState)
 

@@ -3,7 +3,11 @@
 #include "gateway/commandsession.h"
 #include "gateway/sessionsocket.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
 
 namespace powerlog {
 
@@ -14,6 +18,8 @@ public:
 
     void start();
     void onOpenFinished(SessionSocket::OpenResult result);
+    void onPeerClosed();
+    void scheduleReopen();
     void collect(const QString& frame);
     void handleSlice();
 
@@ -23,6 +29,11 @@ public:
     // and it still goes with Private, before the session's QObject part.
     SessionSocket socket;
     bool closing = false;
+    bool open = false;
+    bool reopening = false;
+    QTimer reopenTimer;
+    int nextWaitMs = 0;
+    QElapsedTimer sinceOpenStarted; // how long the session lasted, counted from its open
     // The load events of the slice being read, handled together when it ends. Bounded by the
     // slice size.
     QString events;
@@ -34,21 +45,29 @@ MonitorSession::Private::Private(MonitorSession* q, CommandSession& command, Ses
     QObject::connect(&socket, &SessionSocket::connected, q, [this](const QString& peer) {
         emit this->q->linkStateChanged(LinkState::Connected, peer);
     });
-    QObject::connect(&socket, &SessionSocket::peerClosed, q,
-                     [this] { emit this->q->linkStateChanged(LinkState::PeerClosed, QString()); });
+    QObject::connect(&socket, &SessionSocket::authenticating, q, [this](const QString& method) {
+        emit this->q->linkStateChanged(LinkState::Authenticating, method);
+    });
+    QObject::connect(&socket, &SessionSocket::peerClosed, q, [this] { onPeerClosed(); });
     QObject::connect(&socket, &SessionSocket::openFinished, q,
                      [this](SessionSocket::OpenResult result) { onOpenFinished(result); });
     QObject::connect(&socket, &SessionSocket::frameArrived, q,
                      [this](const QString& frame) { collect(frame); });
     QObject::connect(&socket, &SessionSocket::sliceEnded, q, [this] { handleSlice(); });
+
+    nextWaitMs = timings.reopenFirstMs;
+    reopenTimer.setSingleShot(true);
+    QObject::connect(&reopenTimer, &QTimer::timeout, q, [this] { start(); });
 }
 
 void MonitorSession::Private::start()
 {
     if (closing || socket.isOpening() || socket.isConnected())
         return;
+    reopenTimer.stop();
     emit q->linkStateChanged(LinkState::Connecting, QString());
     events.clear();
+    sinceOpenStarted.start();
     socket.open(frames::kOpenEvent);
 }
 
@@ -57,6 +76,7 @@ void MonitorSession::Private::onOpenFinished(SessionSocket::OpenResult result)
     using Result = SessionSocket::OpenResult;
     switch (result) {
     case Result::Open: {
+        open = true;
         const QPointer<MonitorSession> alive(q);
         emit q->opened();
         if (alive && !closing)
@@ -64,17 +84,50 @@ void MonitorSession::Private::onOpenFinished(SessionSocket::OpenResult result)
         return;
     }
     case Result::NoConnection:
-        emit q->linkStateChanged(LinkState::NoConnection, QString());
-        return;
-    case Result::PasswordMissing:
-        // Unlike the command session's, this is not a reason to ask the user anything: the
-        // listener tells the two apart by the sender.
-        emit q->linkStateChanged(LinkState::PasswordMissing, QString());
-        return;
-    case Result::NotOpened:
-        emit q->linkStateChanged(LinkState::NotOpened, QString());
+    case Result::NotOpened: {
+        const QPointer<MonitorSession> alive(q);
+        emit q->linkStateChanged(result == Result::NoConnection ? LinkState::NoConnection
+                                                                : LinkState::NotOpened,
+                                 QString());
+        if (alive)
+            scheduleReopen();
         return;
     }
+    case Result::PasswordMissing:
+        // Unlike the command session's, this is not a reason to ask the user anything: the
+        // listener tells the two apart by the sender. Trying again would not help, and a
+        // refused password must not be tried again: gateways lock out after a few failures.
+        emit q->linkStateChanged(LinkState::PasswordMissing, QString());
+        return;
+    case Result::PasswordRefused:
+        emit q->linkStateChanged(LinkState::PasswordRefused, QString());
+        return;
+    }
+}
+
+void MonitorSession::Private::onPeerClosed()
+{
+    const bool wasOpen = std::exchange(open, false);
+    // A session that lasted is no sign of trouble: the gateway's own housekeeping.
+    if (wasOpen && sinceOpenStarted.elapsed() >= socket.timings().reopenResetAfterMs)
+        nextWaitMs = socket.timings().reopenFirstMs;
+    const QPointer<MonitorSession> alive(q);
+    emit q->linkStateChanged(LinkState::PeerClosed, QString());
+    if (!alive || !wasOpen)
+        return; // an open under way reports its own end
+    emit q->closed();
+    if (alive)
+        scheduleReopen();
+}
+
+void MonitorSession::Private::scheduleReopen()
+{
+    if (!reopening || closing || socket.isOpening() || socket.isConnected())
+        return;
+    const int waitMs = nextWaitMs;
+    nextWaitMs = std::min(waitMs * 2, socket.timings().reopenLongestMs);
+    reopenTimer.start(waitMs);
+    emit q->linkStateChanged(LinkState::Reopening, QString::number(waitMs));
 }
 
 void MonitorSession::Private::collect(const QString& frame)
@@ -123,9 +176,30 @@ void MonitorSession::StartMonitor()
     d->start();
 }
 
+void MonitorSession::setReopening(bool on)
+{
+    if (on && !d->reopening)
+        d->nextWaitMs = d->socket.timings().reopenFirstMs;
+    d->reopening = on;
+    if (!on)
+        d->reopenTimer.stop();
+}
+
+bool MonitorSession::isReopening() const
+{
+    return d->reopening;
+}
+
+bool MonitorSession::isReopenScheduled() const
+{
+    return d->reopenTimer.isActive();
+}
+
 void MonitorSession::setClosing()
 {
     d->closing = true;
+    d->reopenTimer.stop();
+    d->open = false;
     d->socket.close();
     d->events.clear();
 }

@@ -14,7 +14,9 @@ class CommandSession;
 
 // The monitor session (socket "Winsock2"): an event session on which the gateway pushes the
 // load-control events. Once open, it asks for every load's state with "*#3##" on the command
-// session.
+// session. While re-opening is on (automatic mode), a session the gateway closes, or an open
+// that fails, is opened again after a wait that doubles up to a limit; a refused or missing
+// password ends that until StartMonitor() is called again.
 class MonitorSession : public QObject
 {
     Q_OBJECT
@@ -26,9 +28,16 @@ public:
     void setPeer(const QString& host, quint16 port);
     void setPassword(const QString& password);
 
-    // Makes sure the session is open; does nothing when it is connected or opening. Results
-    // show as link states; callers do not wait for it.
+    // Makes sure the session is open; does nothing when it is connected or opening. A re-open
+    // that is waiting starts now. Results show as link states; callers do not wait for it.
     void StartMonitor();
+
+    // Whether the session comes back by itself after the gateway closes it. Turning it on
+    // starts again from the first wait; turning it off drops a re-open that is waiting.
+    void setReopening(bool on);
+    bool isReopening() const;
+    // A re-open is waiting for its time.
+    bool isReopenScheduled() const;
 
     void setClosing();
     bool isConnected() const;
@@ -36,6 +45,8 @@ public:
 signals:
     void linkStateChanged(powerlog::LinkState state, const QString& detail);
     void opened();
+    // The open session went down: the gateway closed it.
+    void closed();
     // One per load event, in order of arrival.
     void loadEvent(int index, QChar state);
     // A piece with a bad position or state: the rest of that read is skipped.

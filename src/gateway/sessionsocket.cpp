@@ -1,6 +1,7 @@
 #include "gateway/sessionsocket.h"
 
 #include "gateway/frames.h"
+#include "gateway/openhmac.h"
 #include "gateway/openpassword.h"
 
 #include <QPointer>
@@ -28,6 +29,14 @@ std::optional<quint32> usablePassword(const QString& text)
     bool ok = false;
     const quint32 value = digits.toUInt(&ok);
     return ok ? std::optional<quint32>(value) : std::nullopt;
+}
+
+// The password for the HMAC handshake: any text but an empty one (the gateways take letters
+// and digits).
+std::optional<QString> usableHmacPassword(const QString& text)
+{
+    const QString password = text.trimmed();
+    return password.isEmpty() ? std::nullopt : std::optional<QString>(password);
 }
 
 bool isBareAnswer(const QByteArray& slice)
@@ -75,6 +84,7 @@ void SessionSocket::open(const QString& openFrame)
 {
     close();
     m_openFrame = openFrame;
+    m_passwordSent = false;
     m_step = Step::Connecting;
     m_deadline.start(m_timings.connectMs);
     m_socket->connectToHost(m_host, m_port);
@@ -175,6 +185,8 @@ bool SessionSocket::readSlice(const QByteArray& slice)
         }
         if (isOpening()) {
             const std::optional<OpenResult> result = advanceOpen(kind, frame);
+            if (!stillReading())
+                return false;
             if (!result)
                 return true;
             // Answers in the rest of this slice were sent before the gateway saw anything
@@ -198,33 +210,115 @@ bool SessionSocket::readSlice(const QByteArray& slice)
 std::optional<SessionSocket::OpenResult> SessionSocket::advanceOpen(frames::FrameKind kind,
                                                                     QLatin1StringView frame)
 {
-    if (m_step == Step::AwaitingGreeting) {
+    switch (m_step) {
+    case Step::AwaitingGreeting:
         if (kind == FrameKind::Ack) {
-            m_step = Step::Opening;
             write(m_openFrame);
-            m_deadline.start(m_timings.openWindowMs);
+            awaitAnswer(Step::Opening);
         }
         return std::nullopt;
-    }
-    if (m_step != Step::Opening)
+    case Step::Opening:
+        break;
+    case Step::AwaitingRa:
+        return answerRa(kind, frame);
+    case Step::AwaitingConfirmation:
+        return checkConfirmation(kind, frame);
+    case Step::Idle:
+    case Step::Connecting:
         return std::nullopt;
+    }
     switch (kind) {
     case FrameKind::Ack:
         return OpenResult::Open;
-    case FrameKind::Nack: // refused, either the open itself or our password reply
-        return OpenResult::NotOpened;
+    case FrameKind::Nack: // refused: the open itself, or our password reply
+        return m_passwordSent ? OpenResult::PasswordRefused : OpenResult::NotOpened;
     case FrameKind::Nonce:
-        if (const std::optional<quint32> password = usablePassword(m_password)) {
-            QString nonce(frame);
-            write(OpenPasswordReply(nonce, *password));
-            m_deadline.start(m_timings.openWindowMs); // the gateway gets a whole window again
-            return std::nullopt;
-        }
-        return OpenResult::PasswordMissing;
+        return answerNonce(frame);
     case FrameKind::Other:
+        if (const std::optional<hmac::Algorithm> algorithm = hmac::requestedAlgorithm(frame))
+            return startHmac(*algorithm);
         break;
     }
     return std::nullopt;
+}
+
+std::optional<SessionSocket::OpenResult> SessionSocket::answerNonce(QLatin1StringView frame)
+{
+    const std::optional<quint32> password = usablePassword(m_password);
+    if (!password)
+        return OpenResult::PasswordMissing;
+    QString nonce(frame);
+    write(OpenPasswordReply(nonce, *password));
+    m_passwordSent = true;
+    awaitAnswer(Step::Opening); // the gateway gets a whole window again
+    return std::nullopt;
+}
+
+std::optional<SessionSocket::OpenResult> SessionSocket::startHmac(hmac::Algorithm algorithm)
+{
+    const std::optional<QString> password = usableHmacPassword(m_password);
+    if (!password)
+        return OpenResult::PasswordMissing;
+    m_hmacPassword = *password;
+    m_algorithm = algorithm;
+    write(frames::kAck);
+    awaitAnswer(Step::AwaitingRa);
+    emit authenticating(hmac::algorithmName(algorithm));
+    return std::nullopt;
+}
+
+std::optional<SessionSocket::OpenResult> SessionSocket::answerRa(frames::FrameKind kind,
+                                                                 QLatin1StringView frame)
+{
+    if (kind == FrameKind::Nack)
+        return OpenResult::NotOpened;
+    if (kind != FrameKind::Nonce)
+        return std::nullopt;
+    // "*#" digits "##": a random string we cannot take is not answered with a proof.
+    const QLatin1StringView digits = frame.sliced(2, frame.size() - 4);
+    const std::optional<QString> ra = hmac::fromDigits(QString(digits));
+    if (!ra || ra->size() != hmac::hexLength(m_algorithm)) {
+        refuse();
+        return OpenResult::NotOpened;
+    }
+    m_ra = *ra;
+    m_rb = hmac::randomHex(hmac::hexLength(m_algorithm));
+    write(hmac::replyFrame(m_rb, hmac::clientDigest(m_algorithm, m_ra, m_rb, m_hmacPassword)));
+    m_passwordSent = true;
+    awaitAnswer(Step::AwaitingConfirmation);
+    return std::nullopt;
+}
+
+std::optional<SessionSocket::OpenResult> SessionSocket::checkConfirmation(frames::FrameKind kind,
+                                                                          QLatin1StringView frame)
+{
+    if (kind == FrameKind::Nack)
+        return OpenResult::PasswordRefused;
+    if (kind != FrameKind::Nonce)
+        return std::nullopt;
+    const QString expected = hmac::gatewayDigest(m_algorithm, m_ra, m_rb, m_hmacPassword);
+    const std::optional<QString> given =
+        hmac::fromDigits(QString(frame.sliced(2, frame.size() - 4)));
+    // A gateway that cannot prove it knows the password is not given the session.
+    if (!given || !hmac::equalInConstantTime(*given, expected)) {
+        refuse();
+        return OpenResult::PasswordRefused;
+    }
+    write(frames::kAck);
+    return OpenResult::Open;
+}
+
+void SessionSocket::refuse()
+{
+    // The connection closes right after: hand the NACK to the system before it does.
+    write(frames::kNack);
+    m_socket->flush();
+}
+
+void SessionSocket::awaitAnswer(Step step)
+{
+    m_step = step;
+    m_deadline.start(m_timings.openWindowMs);
 }
 
 void SessionSocket::finishOpen(OpenResult result)

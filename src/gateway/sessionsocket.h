@@ -2,6 +2,7 @@
 
 #include "gateway/frameassembler.h"
 #include "gateway/frames.h"
+#include "gateway/openhmac.h"
 #include "gateway/sessiontimings.h"
 
 #include <QObject>
@@ -15,8 +16,9 @@ namespace powerlog {
 
 // The TCP side of one gateway session, shared by the command and the monitor session: owns the
 // socket and its frame assembler, connects and opens (greeting, open frame, password nonce),
-// reads in bounded slices and tells what each slice brought. The session on top keeps the
-// queue, the timers of its own exchange and the signals the program listens to.
+// reads in bounded slices and tells what each slice brought. The password is proved with the
+// numeric algorithm or the HMAC handshake, whichever the gateway asks for. The session on top keeps
+// the queue, the timers of its own exchange and the signals the program listens to.
 class SessionSocket : public QObject
 {
     Q_OBJECT
@@ -26,6 +28,7 @@ public:
         NoConnection,    // no TCP connection within the time limit (or a connect error)
         NotOpened,       // no greeting, no answer to the open, refused, or closed meanwhile
         PasswordMissing, // a nonce arrived and no usable password is configured
+        PasswordRefused, // the gateway refused our password, or failed to prove it knows it
     };
     Q_ENUM(OpenResult)
 
@@ -59,6 +62,8 @@ signals:
     void connected(const QString& peer); // "address:port" of the gateway
     void peerClosed();
     void openFinished(powerlog::SessionSocket::OpenResult result);
+    // The gateway asked for the HMAC handshake with this hash ("SHA-256" or "SHA-1").
+    void authenticating(const QString& method);
     // A slice whose bytes are not exactly one bare ACK or NACK; comes before its frames.
     void answerReceived();
     // Every whole frame that is not an ACK or a NACK, in order.
@@ -68,7 +73,14 @@ signals:
     void sliceEnded(powerlog::SessionSocket::Answer answer);
 
 private:
-    enum class Step { Idle, Connecting, AwaitingGreeting, Opening };
+    enum class Step {
+        Idle,
+        Connecting,
+        AwaitingGreeting,
+        Opening,
+        AwaitingRa,           // HMAC: our ACK to the gateway's choice of hash is out
+        AwaitingConfirmation, // HMAC: Rb and our digest are out
+    };
 
     void onConnected();
     void onDisconnected();
@@ -79,6 +91,14 @@ private:
     bool readSlice(const QByteArray& slice);
     // One frame of the open sequence; a result when it ends the open.
     std::optional<OpenResult> advanceOpen(frames::FrameKind kind, QLatin1StringView frame);
+    std::optional<OpenResult> answerNonce(QLatin1StringView frame);
+    std::optional<OpenResult> startHmac(hmac::Algorithm algorithm);
+    std::optional<OpenResult> answerRa(frames::FrameKind kind, QLatin1StringView frame);
+    std::optional<OpenResult> checkConfirmation(frames::FrameKind kind, QLatin1StringView frame);
+    // A NACK that leaves before the connection closes.
+    void refuse();
+    // The window for the gateway's next answer starts again.
+    void awaitAnswer(Step step);
     void finishOpen(OpenResult result);
 
     QTcpSocket* m_socket;
@@ -90,6 +110,11 @@ private:
     quint16 m_port = 0;
     QString m_password;
     QString m_openFrame;
+    bool m_passwordSent = false; // a NACK from here on refuses the password, not the open
+    hmac::Algorithm m_algorithm = hmac::Algorithm::Sha256;
+    QString m_hmacPassword;   // as it was when the handshake began
+    QString m_ra;             // the gateway's random hex
+    QString m_rb;             // ours
     quint64 m_connection = 0; // changes with every open and close: stale reads stop at once
 };
 

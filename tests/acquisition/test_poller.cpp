@@ -15,6 +15,8 @@
 using namespace powerlog;
 using powerlog::test::fastTimings;
 
+Q_DECLARE_METATYPE(powerlog::sim::Auth)
+
 namespace {
 
 const QString kRequest = frames::kMeasurementRequest;
@@ -100,6 +102,10 @@ private slots:
     void replyChunkClearsLostRequests();
     void stopWhileFirstRequestWaits_data();
     void stopWhileFirstRequestWaits();
+    void monitorComesBackWhileAutomaticModeRuns_data();
+    void monitorComesBackWhileAutomaticModeRuns();
+    void refusedPasswordAtTheStartIsTriedOnce_data();
+    void refusedPasswordAtTheStartIsTriedOnce();
 };
 
 void TestPoller::firstRequestAtOnceThenEveryInterval()
@@ -201,6 +207,7 @@ void TestPoller::unacknowledgedFirstRequestFallsBackToManual()
     QVERIFY(!rig.poller.Tclk().isActive());
     QCOMPARE(rig.poller.PollTicks(), 1); // the tick that sent it still counts
     QCOMPARE(fallback.count(), 0);
+    QVERIFY(!rig.monitor.isReopening());
 }
 
 void TestPoller::silentGatewayAfterFirstExchange_data()
@@ -343,6 +350,82 @@ void TestPoller::stopWhileFirstRequestWaits()
     QVERIFY(!rig.poller.PollNow());
     QVERIFY(!rig.poller.Tclk().isActive());
     QCOMPARE(rig.poller.PollTicks(), 0);
+}
+
+void TestPoller::monitorComesBackWhileAutomaticModeRuns_data()
+{
+    QTest::addColumn<bool>("fallBack"); // how automatic mode ends: a fall-back or a stop
+
+    QTest::newRow("stopped") << false;
+    QTest::newRow("fallen back to manual") << true;
+}
+
+void TestPoller::monitorComesBackWhileAutomaticModeRuns()
+{
+    QFETCH(bool, fallBack);
+
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    QSignalSpy opened(&rig.monitor, &MonitorSession::opened);
+    QSignalSpy closed(&rig.monitor, &MonitorSession::closed);
+    answerFirstRequest(rig);
+    QVERIFY(rig.monitor.isReopening());
+
+    rig.simulator.recycleEventSessions();
+    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 10000);
+    // Opened again by itself, and the load states asked for again.
+    QTRY_COMPARE(rig.simulator.receivedFrames().count(QStringLiteral("*#3##")), 2);
+
+    if (fallBack)
+        rig.poller.fallBackToManual();
+    else
+        rig.poller.stopAutomaticMode();
+    QVERIFY(!rig.monitor.isReopening());
+    rig.simulator.recycleEventSessions();
+    QTRY_COMPARE(closed.count(), 2);
+    QVERIFY(!rig.monitor.isReopenScheduled());
+    QVERIFY(!rig.monitor.isConnected());
+}
+
+void TestPoller::refusedPasswordAtTheStartIsTriedOnce_data()
+{
+    QTest::addColumn<sim::Auth>("auth");
+    QTest::addColumn<QString>("gatewayPassword");
+
+    QTest::newRow("HMAC SHA-256") << sim::Auth::HmacSha256 << "Powerlog2024";
+    QTest::newRow("numeric") << sim::Auth::Numeric << "12345";
+}
+
+// The monitor session's open is refused: the command session does not offer the same password
+// again, and automatic mode ends at once.
+void TestPoller::refusedPasswordAtTheStartIsTriedOnce()
+{
+    QFETCH(sim::Auth, auth);
+    QFETCH(QString, gatewayPassword);
+
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    sim::Options options = rig.simulator.options();
+    options.auth = auth;
+    options.password = gatewayPassword;
+    rig.simulator.setOptions(options);
+    rig.command.setPassword(QStringLiteral("54321"));
+    rig.monitor.setPassword(QStringLiteral("54321"));
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+    QSignalSpy commandStates(&rig.command, &CommandSession::linkStateChanged);
+
+    rig.startAutomaticMode();
+    rig.poller.Tclk_Timer();
+
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(finished.first().first().toBool(), false);
+    QVERIFY(!rig.poller.AutoMode());
+    QVERIFY(!rig.monitor.isReopening());
+    QVERIFY(!rig.monitor.isReopenScheduled());
+    QVERIFY(commandStates.isEmpty()); // never even connected
+    QCOMPARE(rig.simulator.refusedPasswords(), 1);
+    QCOMPARE(rig.simulator.connectionCount(), 1);
+    QCOMPARE(rig.requests(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPoller)

@@ -102,6 +102,8 @@ public:
 
     // Frames answered with an ACK; everything else after the open gets no answer.
     QSet<QString> ackFrames;
+    // Frames on which the gateway closes the connection without answering.
+    QSet<QString> closeOnFrames;
     bool greet = true;      // "*#*1##" on every new connection
     bool answerOpen = true; // an open frame gets no answer at all when false
     // When set, an open frame is answered with "*#<nonce>##", and the reply computed from
@@ -161,6 +163,9 @@ private:
                 const bool right =
                     frame == frames::passwordReplyFrame(openPasswordValue(nonce, password));
                 answerLater(peer.socket, right ? frames::kAck : frames::kNack);
+            } else if (closeOnFrames.contains(frame)) {
+                peer.socket->disconnectFromHost();
+                return false;
             } else if (ackFrames.contains(frame)) {
                 peer.socket->write(frames::kAck.toLatin1());
             }

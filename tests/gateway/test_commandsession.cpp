@@ -2,6 +2,7 @@
 #include "gateway/sessiontestsupport.h"
 #include "simulator/gatewaysimulator.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
@@ -14,8 +15,12 @@ using namespace powerlog::test;
 namespace {
 
 const QString kRequest = frames::kMeasurementRequest;
+const QString kHmacPassword = QStringLiteral("Powerlog2024");
 
 } // namespace
+
+Q_DECLARE_METATYPE(powerlog::sim::Auth)
+Q_DECLARE_METATYPE(powerlog::sim::Faults::BadRa)
 
 class TestCommandSession : public QObject
 {
@@ -28,6 +33,13 @@ private slots:
     void opensAndSends_data();
     void opensAndSends();
     void openWindowRestartsAfterThePasswordReply();
+    void hmacOpensAndSends_data();
+    void hmacOpensAndSends();
+    void hmacOpenFails_data();
+    void hmacOpenFails();
+    void idleClosedSessionOpensForTheNextFrame_data();
+    void idleClosedSessionOpensForTheNextFrame();
+    void frameLostWithItsConnectionIsNotSentAgain();
     void connectsAtTheHighestPort();
     void emptyFrameOnlyOpens_data();
     void emptyFrameOnlyOpens();
@@ -156,6 +168,193 @@ void TestCommandSession::openWindowRestartsAfterThePasswordReply()
              (QStringList{frames::kOpenCommand, QStringLiteral("*#25280520##"), kRequest}));
 }
 
+void TestCommandSession::hmacOpensAndSends_data()
+{
+    QTest::addColumn<sim::Auth>("auth");
+    QTest::addColumn<bool>("splitFrames");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("digitsPerHash");
+
+    QTest::newRow("SHA-256") << sim::Auth::HmacSha256 << false << "SHA-256" << 128;
+    QTest::newRow("SHA-1") << sim::Auth::HmacSha1 << false << "SHA-1" << 80;
+    QTest::newRow("SHA-256 in pieces") << sim::Auth::HmacSha256 << true << "SHA-256" << 128;
+}
+
+// The whole handshake against the simulator, which checks our proof with its own password.
+void TestCommandSession::hmacOpensAndSends()
+{
+    QFETCH(sim::Auth, auth);
+    QFETCH(bool, splitFrames);
+    QFETCH(QString, method);
+    QFETCH(int, digitsPerHash);
+
+    sim::Options options;
+    options.password = kHmacPassword;
+    options.auth = auth;
+    options.faults.splitFrames = splitFrames;
+    startSimulator(options);
+    CommandSession* session = makeSession();
+    session->setPassword(kHmacPassword);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 5000);
+    QVERIFY(session->isConnected());
+    QCOMPARE(linkStates(states),
+             (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
+                               LinkState::Authenticating, LinkState::FrameAcknowledged}));
+    QCOMPARE(linkDetails(states).at(2), method);
+
+    // The open, our ACK to the choice of hash, Rb with our proof, our ACK to the gateway's
+    // proof, then the request: each once.
+    const QStringList received = m_sim->receivedFrames();
+    QCOMPARE(received.size(), 5);
+    QCOMPARE(received.at(0), frames::kOpenCommand);
+    QCOMPARE(received.at(1), frames::kAck);
+    const QRegularExpression reply(QStringLiteral("^\\*#\\d{%1}\\*\\d{%1}##$").arg(digitsPerHash));
+    QVERIFY2(reply.match(received.at(2)).hasMatch(), qPrintable(received.at(2)));
+    QCOMPARE(received.at(3), frames::kAck);
+    QCOMPARE(received.at(4), kRequest);
+    QCOMPARE(m_sim->refusedPasswords(), 0);
+}
+
+void TestCommandSession::hmacOpenFails_data()
+{
+    QTest::addColumn<sim::Auth>("auth");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<sim::Faults::BadRa>("badRa");
+    QTest::addColumn<bool>("wrongConfirmation");
+    QTest::addColumn<LinkState>("state");
+    // What reached the gateway after the open frame; "reply" stands for Rb with our proof.
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("refused"); // password checks the gateway failed
+
+    using BadRa = sim::Faults::BadRa;
+    const QString ack = frames::kAck;
+    const QString nack = frames::kNack;
+    QTest::newRow("wrong password")
+        << sim::Auth::HmacSha256 << "Powerlog2025" << BadRa::None << false
+        << LinkState::PasswordRefused << QStringList{ack, "reply"} << 1;
+    QTest::newRow("wrong password, SHA-1")
+        << sim::Auth::HmacSha1 << "12345" << BadRa::None << false << LinkState::PasswordRefused
+        << QStringList{ack, "reply"} << 1;
+    QTest::newRow("the gateway's proof is wrong")
+        << sim::Auth::HmacSha256 << kHmacPassword << BadRa::None << true
+        << LinkState::PasswordRefused << QStringList{ack, "reply", nack} << 0;
+    QTest::newRow("Ra one digit short")
+        << sim::Auth::HmacSha256 << kHmacPassword << BadRa::WrongLength << false
+        << LinkState::NotOpened << QStringList{ack, nack} << 0;
+    QTest::newRow("Ra with a pair above 15")
+        << sim::Auth::HmacSha1 << kHmacPassword << BadRa::PairAbove15 << false
+        << LinkState::NotOpened << QStringList{ack, nack} << 0;
+    QTest::newRow("password missing") << sim::Auth::HmacSha256 << " " << BadRa::None << false
+                                      << LinkState::PasswordMissing << QStringList() << 0;
+}
+
+void TestCommandSession::hmacOpenFails()
+{
+    QFETCH(sim::Auth, auth);
+    QFETCH(QString, password);
+    QFETCH(sim::Faults::BadRa, badRa);
+    QFETCH(bool, wrongConfirmation);
+    QFETCH(LinkState, state);
+    QFETCH(QStringList, after);
+
+    sim::Options options;
+    options.password = kHmacPassword;
+    options.auth = auth;
+    options.faults.badRa = badRa;
+    options.faults.wrongConfirmation = wrongConfirmation;
+    startSimulator(options);
+    // A refusal ends the open at once, not when the window runs out.
+    SessionTimings timings = fastTimings();
+    timings.openWindowMs = 60000;
+    CommandSession* session = makeSession(timings);
+    session->setPassword(password);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 5000);
+    QVERIFY(!session->isConnected());
+    QCOMPARE(linkStates(states).last(), state);
+    QCOMPARE(linkStates(states).count(state), 1);
+    QStringList expected{frames::kOpenCommand};
+    expected << after;
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().size(), expected.size(), 3000);
+    QStringList received = m_sim->receivedFrames();
+    static const QRegularExpression reply(QStringLiteral("^\\*#\\d+\\*\\d+##$"));
+    for (QString& frame : received) {
+        if (reply.match(frame).hasMatch())
+            frame = QStringLiteral("reply");
+    }
+    QCOMPARE(received, expected);
+    QTEST(m_sim->refusedPasswords(), "refused");
+}
+
+void TestCommandSession::idleClosedSessionOpensForTheNextFrame_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<sim::Auth>("auth");
+
+    QTest::newRow("no password") << QString() << sim::Auth::Numeric;
+    QTest::newRow("numeric") << "12345" << sim::Auth::Numeric;
+    QTest::newRow("HMAC SHA-256") << kHmacPassword << sim::Auth::HmacSha256;
+}
+
+// The gateway closes a command session that stays idle; the next frame opens a new one and
+// goes out exactly once.
+void TestCommandSession::idleClosedSessionOpensForTheNextFrame()
+{
+    QFETCH(QString, password);
+    QFETCH(sim::Auth, auth);
+
+    sim::Options options;
+    options.password = password;
+    options.auth = auth;
+    options.commandIdleCloseMs = 1000;
+    startSimulator(options);
+    CommandSession* session = makeSession();
+    session->setPassword(password);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 5000);
+
+    QTRY_VERIFY_WITH_TIMEOUT(linkStates(states).contains(LinkState::PeerClosed), 10000);
+    QVERIFY(!session->isConnected());
+    const QString command = frames::loadCommandFrame(4);
+    session->SendTCP(command, m_results.callback(command));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{true, true}), 5000);
+    QCOMPARE(m_sim->receivedFrames().count(command), 1);
+    QCOMPARE(m_sim->receivedFrames().count(kRequest), 1);
+    QCOMPARE(m_sim->receivedFrames().count(frames::kOpenCommand), 2);
+    QCOMPARE(m_sim->connectionCount(), 2);
+    QCOMPARE(m_sim->recycledSessions(), 1);
+    QCOMPARE(linkStates(states).last(), LinkState::FrameAcknowledged);
+}
+
+// A frame written just before the gateway closed may have been acted on: it fails, and only the
+// next frame goes out on the new connection.
+void TestCommandSession::frameLostWithItsConnectionIsNotSentAgain()
+{
+    ScriptedGateway gateway;
+    const QString command = frames::loadCommandFrame(4);
+    gateway.closeOnFrames.insert(command);
+    gateway.ackFrames.insert(kRequest);
+    CommandSession* session = makeSession();
+    session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
+
+    session->SendTCP(command, m_results.callback(command));
+    session->SendTCP(kRequest, m_results.callback(kRequest));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 2, 5000);
+    QCOMPARE(m_results.oks(), (QList<bool>{false, true}));
+    QCOMPARE(gateway.received(),
+             (QStringList{frames::kOpenCommand, command, frames::kOpenCommand, kRequest}));
+}
+
 void TestCommandSession::connectsAtTheHighestPort()
 {
     ScriptedGateway gateway(65535);
@@ -219,7 +418,7 @@ void TestCommandSession::openFailsWithoutSending_data()
     QTest::newRow("password beyond 32 bits") << "12345"
                                              << "4294967296" << false << LinkState::PasswordMissing;
     QTest::newRow("wrong password") << "12345"
-                                    << "54321" << false << LinkState::NotOpened;
+                                    << "54321" << false << LinkState::PasswordRefused;
 }
 
 void TestCommandSession::openFailsWithoutSending()
@@ -548,6 +747,9 @@ void TestCommandSession::defaultTimingsAreTheDocumentedOnes()
     QCOMPARE(defaults.openWindowMs, 1000);
     QCOMPARE(defaults.ackWaitMs, 10000);
     QCOMPARE(defaults.attempts, 3);
+    QCOMPARE(defaults.reopenFirstMs, 1000);
+    QCOMPARE(defaults.reopenLongestMs, 60000);
+    QCOMPARE(defaults.reopenResetAfterMs, 60000);
 }
 
 void TestCommandSession::defaultSessionWaitsTenSecondsForTheAck()

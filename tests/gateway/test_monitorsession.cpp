@@ -1,3 +1,4 @@
+#include "acquisition/loadstate.h"
 #include "gateway/commandsession.h"
 #include "gateway/monitorsession.h"
 #include "gateway/sessiontestsupport.h"
@@ -22,7 +23,22 @@ QStringList loadEvents(const QSignalSpy& spy)
     return list;
 }
 
+// The details of the re-opens announced, in order: the waits in milliseconds.
+QStringList reopenWaits(const QSignalSpy& spy)
+{
+    QStringList waits;
+    for (const auto& args : spy) {
+        if (args.at(0).value<LinkState>() == LinkState::Reopening)
+            waits << args.at(1).toString();
+    }
+    return waits;
+}
+
+const QString kHmacPassword = QStringLiteral("Powerlog2024");
+
 } // namespace
+
+Q_DECLARE_METATYPE(powerlog::sim::Auth)
 
 class TestMonitorSession : public QObject
 {
@@ -44,6 +60,16 @@ private slots:
     void closingStopsEverything();
     void defaultTimings_data();
     void defaultTimings();
+    void hmacOpen_data();
+    void hmacOpen();
+    void reopensWhenTheGatewayClosesIt_data();
+    void reopensWhenTheGatewayClosesIt();
+    void waitsDoubleUpToTheLongest();
+    void waitStartsOverAfterALastingSession_data();
+    void waitStartsOverAfterALastingSession();
+    void refusedPasswordIsNotTriedAgain_data();
+    void refusedPasswordIsNotTriedAgain();
+    void reopensOnlyWhileOn();
 
 private:
     void makeSessions(quint16 port, SessionTimings timings = fastTimings());
@@ -212,7 +238,7 @@ void TestMonitorSession::openFails_data()
                                       << QList<S>{S::Connecting, S::Connected, S::PasswordMissing};
     QTest::newRow("wrong password")
         << true << "12345"
-        << "54321" << false << QList<S>{S::Connecting, S::Connected, S::NotOpened};
+        << "54321" << false << QList<S>{S::Connecting, S::Connected, S::PasswordRefused};
 }
 
 void TestMonitorSession::openFails()
@@ -320,6 +346,244 @@ void TestMonitorSession::defaultTimings()
     QTRY_COMPARE_WITH_TIMEOUT(linkStates(states).size(), 3, givenUpWithinMs);
     QCOMPARE(linkStates(states).last(), LinkState::NotOpened);
     QCOMPARE(gateway.received(), greet ? QStringList{frames::kOpenEvent} : QStringList());
+}
+
+void TestMonitorSession::hmacOpen_data()
+{
+    QTest::addColumn<sim::Auth>("auth");
+    QTest::addColumn<QString>("method");
+
+    QTest::newRow("SHA-256") << sim::Auth::HmacSha256 << "SHA-256";
+    QTest::newRow("SHA-1") << sim::Auth::HmacSha1 << "SHA-1";
+}
+
+void TestMonitorSession::hmacOpen()
+{
+    QFETCH(sim::Auth, auth);
+
+    sim::Options options;
+    options.password = kHmacPassword;
+    options.auth = auth;
+    m_sim = std::make_unique<sim::GatewaySimulator>(options);
+    QVERIFY(m_sim->listen(0));
+    makeSessions(m_sim->port());
+    m_command->setPassword(kHmacPassword);
+    m_monitor->setPassword(kHmacPassword);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
+
+    m_monitor->StartMonitor();
+
+    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 5000);
+    QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
+                                                   LinkState::Authenticating}));
+    QTEST(linkDetails(states).last(), "method");
+    // Both sessions proved the password; the load states were asked for once.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(frames::kLoadStatusRequest), 1, 5000);
+    QCOMPARE(m_sim->openEventSessions(), 1);
+    QCOMPARE(m_sim->openCommandSessions(), 1);
+    QCOMPARE(m_sim->refusedPasswords(), 0);
+}
+
+void TestMonitorSession::reopensWhenTheGatewayClosesIt_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<sim::Auth>("auth");
+
+    QTest::newRow("no password") << QString() << sim::Auth::Numeric;
+    QTest::newRow("HMAC SHA-256") << kHmacPassword << sim::Auth::HmacSha256;
+}
+
+// The gateway recycles the event session: the loads show Unknown until the session is back
+// and their states have been asked for again.
+void TestMonitorSession::reopensWhenTheGatewayClosesIt()
+{
+    QFETCH(QString, password);
+    QFETCH(sim::Auth, auth);
+
+    sim::Options options;
+    options.password = password;
+    options.auth = auth;
+    options.linePowerWatts = 1'000'000; // the household sheds nothing by itself
+    m_sim = std::make_unique<sim::GatewaySimulator>(options);
+    QVERIFY(m_sim->listen(0));
+    m_sim->setLoadState(3, 0);
+    m_sim->setLoadState(5, 2);
+    makeSessions(m_sim->port());
+    m_command->setPassword(password);
+    m_monitor->setPassword(password);
+    LoadStates loads;
+    connect(m_monitor.get(), &MonitorSession::loadEvent, &loads, &LoadStates::applyLoadEvent);
+    connect(m_monitor.get(), &MonitorSession::closed, &loads, &LoadStates::markUnknown);
+    QList<LoadPicture> atClose;
+    connect(m_monitor.get(), &MonitorSession::closed, this, [&] {
+        for (int i = 0; i < LoadStates::kLoadCount; ++i)
+            atClose << loads.picture(i);
+    });
+    const auto shown = [&loads] {
+        QList<LoadPicture> pictures;
+        for (int i = 0; i < LoadStates::kLoadCount; ++i)
+            pictures << loads.picture(i);
+        return pictures;
+    };
+    using P = LoadPicture;
+    const QList<P> known{P::On, P::On, P::Off, P::On, P::Forced, P::On, P::On, P::On};
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
+    m_monitor->setReopening(true);
+    m_monitor->StartMonitor();
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), known, 5000);
+
+    m_sim->recycleEventSessions();
+
+    QTRY_COMPARE_WITH_TIMEOUT(atClose.size(), LoadStates::kLoadCount, 5000);
+    QCOMPARE(atClose, QList<P>(LoadStates::kLoadCount, P::Unknown));
+    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), known, 5000);
+    QCOMPARE(m_sim->receivedFrames().count(frames::kLoadStatusRequest), 2);
+    QCOMPARE(m_sim->receivedFrames().count(frames::kOpenEvent), 2);
+    QCOMPARE(reopenWaits(states), QStringList{"100"});
+    const QList<LinkState> afterClose =
+        linkStates(states).mid(linkStates(states).indexOf(LinkState::PeerClosed));
+    QCOMPARE(afterClose.mid(0, 3), (QList<LinkState>{LinkState::PeerClosed, LinkState::Reopening,
+                                                     LinkState::Connecting}));
+    QVERIFY(m_monitor->isConnected());
+}
+
+// With nothing listening every open fails: the waits double up to the longest and stay there.
+void TestMonitorSession::waitsDoubleUpToTheLongest()
+{
+    SessionTimings timings = fastTimings();
+    timings.reopenFirstMs = 20;
+    timings.reopenLongestMs = 160;
+    makeSessions(closedLoopbackPort(), timings);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    m_monitor->setReopening(true);
+
+    m_monitor->StartMonitor();
+
+    QTRY_VERIFY_WITH_TIMEOUT(reopenWaits(states).size() >= 6, 10000);
+    QCOMPARE(reopenWaits(states).mid(0, 6), (QStringList{"20", "40", "80", "160", "160", "160"}));
+    QCOMPARE(linkStates(states).count(LinkState::NoConnection),
+             linkStates(states).count(LinkState::Connecting));
+
+    m_monitor->setReopening(false);
+    QVERIFY(!m_monitor->isReopenScheduled());
+}
+
+void TestMonitorSession::waitStartsOverAfterALastingSession_data()
+{
+    QTest::addColumn<int>("resetAfterMs");
+    QTest::addColumn<int>("heldOpenMs"); // before the gateway closes it
+    QTest::addColumn<QStringList>("waits");
+
+    QTest::newRow("closed at once: the wait doubles") << 60000 << 0 << QStringList{"50", "100"};
+    QTest::newRow("open long enough: the first wait again")
+        << 200 << 300 << QStringList{"50", "50"};
+}
+
+void TestMonitorSession::waitStartsOverAfterALastingSession()
+{
+    QFETCH(int, resetAfterMs);
+    QFETCH(int, heldOpenMs);
+
+    SessionTimings timings = fastTimings();
+    timings.reopenFirstMs = 50;
+    timings.reopenResetAfterMs = resetAfterMs;
+    ScriptedGateway gateway;
+    gateway.ackFrames.insert(frames::kLoadStatusRequest);
+    makeSessions(gateway.port(), timings);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
+    m_monitor->setReopening(true);
+    m_monitor->StartMonitor();
+
+    for (int round = 1; round <= 2; ++round) {
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), round, 5000);
+        if (heldOpenMs > 0)
+            QTest::qWait(heldOpenMs); // counted from the open's start, so it lasted longer
+        gateway.closeSession(frames::kOpenEvent);
+        QTRY_COMPARE_WITH_TIMEOUT(reopenWaits(states).size(), round, 5000);
+    }
+    QTEST(reopenWaits(states), "waits");
+}
+
+void TestMonitorSession::refusedPasswordIsNotTriedAgain_data()
+{
+    QTest::addColumn<sim::Auth>("auth");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<LinkState>("state");
+    QTest::addColumn<int>("refused");
+
+    QTest::newRow("HMAC, wrong") << sim::Auth::HmacSha256 << "Powerlog2025"
+                                 << LinkState::PasswordRefused << 1;
+    QTest::newRow("HMAC, missing")
+        << sim::Auth::HmacSha1 << QString() << LinkState::PasswordMissing << 0;
+    QTest::newRow("numeric, wrong")
+        << sim::Auth::Numeric << "54321" << LinkState::PasswordRefused << 1;
+    QTest::newRow("numeric, letters")
+        << sim::Auth::Numeric << "abc" << LinkState::PasswordMissing << 0;
+}
+
+// Gateways lock out after a few refused passwords: nothing tries one again by itself.
+void TestMonitorSession::refusedPasswordIsNotTriedAgain()
+{
+    QFETCH(sim::Auth, auth);
+    QFETCH(QString, password);
+    QFETCH(LinkState, state);
+
+    sim::Options options;
+    options.password = auth == sim::Auth::Numeric ? QStringLiteral("12345") : kHmacPassword;
+    options.auth = auth;
+    m_sim = std::make_unique<sim::GatewaySimulator>(options);
+    QVERIFY(m_sim->listen(0));
+    SessionTimings timings = fastTimings();
+    timings.reopenFirstMs = 20;
+    makeSessions(m_sim->port(), timings);
+    m_monitor->setPassword(password);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    m_monitor->setReopening(true);
+
+    m_monitor->StartMonitor();
+
+    QTRY_VERIFY_WITH_TIMEOUT(linkStates(states).contains(state), 5000);
+    QVERIFY(!m_monitor->isReopenScheduled());
+    QTest::qWait(200); // ten first waits: a re-open would have come by now
+    QCOMPARE(linkStates(states).last(), state);
+    QCOMPARE(m_sim->connectionCount(), 1);
+    QTEST(m_sim->refusedPasswords(), "refused");
+    QVERIFY(!m_sim->isLockedOut());
+}
+
+void TestMonitorSession::reopensOnlyWhileOn()
+{
+    SessionTimings timings = fastTimings();
+    timings.reopenFirstMs = 60000;
+    ScriptedGateway gateway;
+    gateway.ackFrames.insert(frames::kLoadStatusRequest);
+    makeSessions(gateway.port(), timings);
+    QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
+    QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
+    QSignalSpy closed(m_monitor.get(), &MonitorSession::closed);
+    m_monitor->setReopening(true);
+    m_monitor->StartMonitor();
+    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 5000);
+
+    // A long wait is cut short by a start from the user.
+    gateway.closeSession(frames::kOpenEvent);
+    QTRY_COMPARE_WITH_TIMEOUT(reopenWaits(states), QStringList{"60000"}, 5000);
+    QVERIFY(m_monitor->isReopenScheduled());
+    m_monitor->StartMonitor();
+    QVERIFY(!m_monitor->isReopenScheduled());
+    QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 5000);
+
+    // Off: the session stays closed, as it always did in manual mode.
+    m_monitor->setReopening(false);
+    gateway.closeSession(frames::kOpenEvent);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, 5000);
+    QVERIFY(!m_monitor->isReopenScheduled());
+    QCOMPARE(reopenWaits(states).size(), 1);
+    QVERIFY(!m_monitor->isConnected());
 }
 
 QTEST_GUILESS_MAIN(TestMonitorSession)

@@ -1,8 +1,11 @@
-#include "gateway/frameassembler.h"
 #include "acquisition/reading.h"
+#include "gateway/commandsession.h"
+#include "gateway/frameassembler.h"
 #include "gateway/frames.h"
+#include "gateway/openhmac.h"
 #include "gateway/openpassword.h"
 #include "simulator/gatewaysimulator.h"
+#include "support/timings.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -14,6 +17,7 @@
 #include <memory>
 
 using namespace powerlog;
+using powerlog::sim::Auth;
 using powerlog::sim::Faults;
 using powerlog::sim::GatewaySimulator;
 using powerlog::sim::Options;
@@ -59,6 +63,8 @@ const QString kReadingPattern =
 
 } // namespace
 
+Q_DECLARE_METATYPE(powerlog::sim::Auth)
+
 class TestSimulator : public QObject
 {
     Q_OBJECT
@@ -87,6 +93,10 @@ private slots:
     void splitFramesStillReassemble();
     void garbageBetweenFrames();
     void closeDropsSessions();
+    void hmacExchange_data();
+    void hmacExchange();
+    void refusedPasswordsLockOut();
+    void housekeepingClosesSessions();
 
 private:
     std::unique_ptr<GatewaySimulator> start(Options options = {});
@@ -427,6 +437,126 @@ void TestSimulator::closeDropsSessions()
     m_sim->close();
     QCOMPARE(m_sim->openEventSessions(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(peer->isClosed(), kWaitMs);
+}
+
+void TestSimulator::hmacExchange_data()
+{
+    QTest::addColumn<Auth>("auth");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("rightPassword");
+
+    QTest::newRow("SHA-256, right") << Auth::HmacSha256 << "*98*2##" << true;
+    QTest::newRow("SHA-1, right") << Auth::HmacSha1 << "*98*1##" << true;
+    QTest::newRow("SHA-256, wrong") << Auth::HmacSha256 << "*98*2##" << false;
+}
+
+// The gateway's side of the handshake, driven by hand with fixed Rb.
+void TestSimulator::hmacExchange()
+{
+    QFETCH(Auth, auth);
+    QFETCH(QString, request);
+    QFETCH(bool, rightPassword);
+    Options options;
+    options.password = QStringLiteral("Powerlog2024");
+    options.auth = auth;
+    m_sim = start(options);
+    const hmac::Algorithm algorithm =
+        auth == Auth::HmacSha1 ? hmac::Algorithm::Sha1 : hmac::Algorithm::Sha256;
+    const int length = hmac::hexLength(algorithm);
+
+    Peer peer(m_sim->port());
+    peer.send(frames::kOpenCommand);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 2, kWaitMs);
+    QCOMPARE(peer.frames.at(1), request);
+    peer.send(frames::kAck);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 3, kWaitMs);
+    const QString raFrame = peer.frames.at(2);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\*#\\d{%1}##$").arg(2 * length))
+                 .match(raFrame)
+                 .hasMatch(),
+             qPrintable(raFrame));
+    const std::optional<QString> ra = hmac::fromDigits(raFrame.mid(2, raFrame.size() - 4));
+    QVERIFY(ra);
+
+    const QString rb = QString(length, QLatin1Char('7'));
+    const QString password = rightPassword ? options.password : QStringLiteral("Powerlog2025");
+    peer.send(hmac::replyFrame(rb, hmac::clientDigest(algorithm, *ra, rb, password)));
+    if (!rightPassword) {
+        QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWaitMs);
+        QCOMPARE(peer.frames.last(), frames::kNack);
+        QCOMPARE(m_sim->refusedPasswords(), 1);
+        QCOMPARE(m_sim->openCommandSessions(), 0);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 4, kWaitMs);
+    QCOMPARE(peer.frames.at(3),
+             QStringLiteral("*#") +
+                 hmac::toDigits(hmac::gatewayDigest(algorithm, *ra, rb, options.password)) +
+                 QStringLiteral("##"));
+    QCOMPARE(m_sim->openCommandSessions(), 0); // not before our ACK
+    peer.send(frames::kAck);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions(), 1, kWaitMs);
+    peer.send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 6, kWaitMs);
+    QVERIFY(QRegularExpression(kReadingPattern).match(peer.frames.at(4)).hasMatch());
+    QCOMPARE(peer.frames.at(5), frames::kAck); // the open itself was not acknowledged
+}
+
+// Three refused passwords within the window refuse every open for the lock-out time, even
+// with the right password; afterwards the right password opens again.
+void TestSimulator::refusedPasswordsLockOut()
+{
+    Options options;
+    options.password = QStringLiteral("Powerlog2024");
+    options.auth = Auth::HmacSha256;
+    options.lockoutMs = 5000;
+    m_sim = start(options);
+    CommandSession session(test::fastTimings());
+    session.setPeer(QStringLiteral("127.0.0.1"), m_sim->port());
+    QSignalSpy states(&session, &CommandSession::linkStateChanged);
+    QList<bool> results;
+    // One open; the state it ended with (an open that worked ends with the handshake).
+    const auto attempt = [&](const QString& password) {
+        const qsizetype before = results.size();
+        session.setPassword(password);
+        session.SendTCP(QString(), [&](bool ok) { results << ok; });
+        if (!QTest::qWaitFor([&] { return results.size() > before; }, kWaitMs))
+            return LinkState::Connecting;
+        return states.last().at(0).value<LinkState>();
+    };
+
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(attempt(QStringLiteral("wrong1")), LinkState::PasswordRefused);
+    QVERIFY(!m_sim->isLockedOut());
+    QCOMPARE(attempt(QStringLiteral("wrong1")), LinkState::PasswordRefused);
+    QVERIFY(m_sim->isLockedOut());
+    // Refused before any password is asked for: the open itself gets the NACK.
+    m_sim->clearReceivedFrames();
+    QCOMPARE(attempt(options.password), LinkState::NotOpened);
+    QCOMPARE(m_sim->receivedFrames(), QStringList{frames::kOpenCommand});
+    QCOMPARE(m_sim->refusedPasswords(), 3);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!m_sim->isLockedOut(), options.lockoutMs + 10000);
+    QCOMPARE(attempt(options.password), LinkState::Authenticating);
+    QVERIFY(session.isConnected());
+}
+
+void TestSimulator::housekeepingClosesSessions()
+{
+    Options options;
+    options.commandIdleCloseMs = 200;
+    options.eventRecycleMs = 200;
+    m_sim = start(options);
+    const auto command = openSession(frames::kOpenCommand);
+    const auto event = openSession(frames::kOpenEvent);
+
+    QTRY_VERIFY_WITH_TIMEOUT(command->isClosed() && event->isClosed(), kWaitMs);
+    QCOMPARE(event->frames, greetingAndOpen);
+    QCOMPARE(m_sim->recycledSessions(), 2);
+    QCOMPARE(m_sim->openCommandSessions(), 0);
+    QCOMPARE(m_sim->openEventSessions(), 0);
+    // Nothing was said before closing: the peer only sees the connection end.
+    QCOMPARE(command->frames, greetingAndOpen);
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

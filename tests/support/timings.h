@@ -12,6 +12,8 @@ inline SessionTimings fastTimings()
     t.greetingMs = 1000;
     t.openWindowMs = 500;
     t.ackWaitMs = 400;
+    t.reopenFirstMs = 100;
+    t.reopenLongestMs = 800;
     return t;
 }
 

@@ -33,9 +33,9 @@ void verifyAllVisibleAndDistinct(const QList<QImage>& images)
     }
 }
 
-const QList<LoadPicture> kLoadPictures = {LoadPicture::Design, LoadPicture::Off,
-                                          LoadPicture::On,     LoadPicture::Forced,
-                                          LoadPicture::Other,  LoadPicture::Highlight};
+const QList<LoadPicture> kLoadPictures = {
+    LoadPicture::Design, LoadPicture::Off,       LoadPicture::On,     LoadPicture::Forced,
+    LoadPicture::Other,  LoadPicture::Highlight, LoadPicture::Unknown};
 
 } // namespace
 

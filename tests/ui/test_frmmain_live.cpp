@@ -510,6 +510,82 @@ private slots:
             QVERIFY(parent->styleSheet().isEmpty());
     }
 
+    // A refused password is said once, and automatic mode ends without the command session
+    // offering it again: gateways lock out after a few refusals.
+    void refusedPasswordIsToldOnce()
+    {
+        WindowHarness h(
+            {{"Start/Auto", "1"},
+             {"Option/ServerPWD", scramblePassword(QStringLiteral("Powerlog2025"), 3)}});
+        sim::Options options = h.simulator.options();
+        options.auth = sim::Auth::HmacSha256;
+        options.password = QStringLiteral("Powerlog2024");
+        h.simulator.setOptions(options);
+        FrmMain& w = h.load();
+        h.poller.Tclk().stop();
+        h.poller.Tclk_Timer();
+
+        QTRY_VERIFY(!w.AutoMode());
+        QCOMPARE(w.panelText(1), QStringLiteral("Password rifiutata dal gateway (Monitor)"));
+        QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
+        QCOMPARE(w.TrayIconIndex(), 0);
+        QCOMPARE(h.prompts.texts(),
+                 QStringList{"Attenzione\r\nE' richiesta la password per la connessione"});
+        QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
+        QCOMPARE(h.simulator.refusedPasswords(), 1);
+        QVERIFY(!h.monitor.isReopenScheduled());
+
+        // The user asks again: both sessions try, the message does not come back.
+        QSignalSpy monitorStates(&h.monitor, &MonitorSession::linkStateChanged);
+        QSignalSpy commandStates(&h.command, &CommandSession::linkStateChanged);
+        const auto refusals = [&] {
+            int n = 0;
+            for (const QSignalSpy* spy : {&monitorStates, &commandStates}) {
+                for (const auto& args : *spy)
+                    n += args.at(0).value<LinkState>() == LinkState::PasswordRefused;
+            }
+            return n;
+        };
+        w.ImReload_Click();
+        QTRY_COMPARE(refusals(), 2);
+        QCOMPARE(h.simulator.refusedPasswords(), 3);
+        QVERIFY(w.panelText(1).startsWith(QStringLiteral("Password rifiutata dal gateway")));
+        QCOMPARE(h.prompts.shown.size(), 1);
+    }
+
+    // The gateway recycles the event session: the icons show Unknown until it is back and has
+    // asked for the states again.
+    void loadIconsShowUnknownWhileTheMonitorIsDown()
+    {
+        WindowHarness h({{"Start/Auto", "1"}});
+        sim::Options options = h.simulator.options();
+        options.linePowerWatts = 1'000'000; // the household sheds nothing by itself
+        h.simulator.setOptions(options);
+        FrmMain& w = h.load();
+        h.simulator.setLoadState(2, 0);
+        h.poller.Tclk().stop();
+        h.poller.Tclk_Timer();
+        const auto pictures = [&w] {
+            QList<LoadPicture> list;
+            for (int i = 0; i < LoadStates::kLoadCount; ++i)
+                list << w.loadIcons().picture(i);
+            return list;
+        };
+        using P = LoadPicture;
+        const QList<P> known{P::On, P::Off, P::On, P::On, P::On, P::On, P::On, P::On};
+        QTRY_COMPARE(pictures(), known);
+        QList<P> shownWhileDown;
+        connect(&h.monitor, &MonitorSession::closed, this,
+                [&] { QTimer::singleShot(0, this, [&] { shownWhileDown = pictures(); }); });
+
+        h.simulator.recycleEventSessions();
+
+        QTRY_COMPARE(shownWhileDown, QList<P>(LoadStates::kLoadCount, P::Unknown));
+        QTRY_COMPARE(pictures(), known);
+        QCOMPARE(h.simulator.receivedFrames().count(QStringLiteral("*#3##")), 2);
+        QVERIFY(w.AutoMode());
+    }
+
     // The automatic start opens the monitor session and asks for the load states before the
     // first measurement request goes out.
     void automaticStartAsksForLoadStatesFirst()

@@ -162,6 +162,35 @@ private slots:
         QCOMPARE(model->banner(), QStringLiteral("OFF: Oven Washer Heater Charger "));
     }
 
+    // The monitor session went down: what was known shows Unknown; what never was stays as
+    // designed. The next events bring the states back, a forced load's pin included.
+    void downMonitorMakesKnownStatesUnknown()
+    {
+        apply(*model, {{0, '1'}, {2, '0'}, {4, '2'}});
+        QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
+
+        model->states.markUnknown();
+
+        using P = LoadPicture;
+        QList<P> pictures;
+        for (int i = 0; i < LoadStates::kLoadCount; ++i)
+            pictures << model->picture(i);
+        QCOMPARE(pictures, (QList<P>{P::Unknown, P::Design, P::Unknown, P::Design, P::Unknown,
+                                     P::Design, P::Design, P::Design}));
+        QCOMPARE(icons.size(), 3);
+        QVERIFY(!model->isPinned(4));
+        QCOMPARE(model->banner(), QStringLiteral("OFF: Dryer ")); // the last known list
+
+        model->states.markUnknown(); // already unknown: nothing changes
+        QCOMPARE(icons.size(), 3);
+
+        apply(*model, {{0, '1'}, {2, '1'}, {4, '1'}});
+        QCOMPARE(model->picture(0), P::On);
+        QCOMPARE(model->picture(2), P::On);
+        QCOMPARE(model->picture(4), P::On); // no longer held by the old pin
+        QCOMPARE(model->offName(2), QString());
+    }
+
     void eventsOutsideTheLoadsAreIgnored()
     {
         QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);

@@ -5,6 +5,8 @@
 #include "householdprofile.h"
 #include "loadbank.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -50,6 +52,10 @@ public:
     const Options& currentOptions() const override { return options; }
     void recordFrame(const QString& frame) override;
     QString newNonce() override;
+    QString newRandomHex(int length) override;
+    bool authenticationLocked() override;
+    void passwordRefused() override;
+    void sessionRecycled(GatewayConnection* connection) override;
     QStringList answerCommand(const QString& frame) override;
     void sessionOpened(GatewayConnection* connection) override;
     void connectionClosed(GatewayConnection* connection) override;
@@ -67,6 +73,8 @@ public:
     void restoreIfRoom();
     void changeLoad(int position, int state);
     void pushToEvents(const QString& frame);
+    // A load's state to every event session; a change nobody saw is counted.
+    void pushLoadEvent(int position, int state, bool change);
     void pushReadings();
 
     GatewaySimulator& q;
@@ -89,6 +97,14 @@ public:
     QList<GatewayConnection*> eventSessions;
     int accepted = 0;
     QStringList received;
+
+    QElapsedTimer clock;    // monotonic, for the lock-out
+    QList<qint64> refusals; // when passwords were refused, within the lock-out window
+    QDeadlineTimer lockedUntil;
+    int refused = 0;
+    int recycled = 0;
+    qint64 loadEventsSent = 0;
+    qint64 loadChangesUnseen = 0;
 };
 
 void GatewaySimulator::Private::recordFrame(const QString& frame)
@@ -108,6 +124,41 @@ QString GatewaySimulator::Private::newNonce()
     return digits;
 }
 
+QString GatewaySimulator::Private::newRandomHex(int length)
+{
+    QString hex;
+    for (int i = 0; i < length; ++i)
+        hex.append(QLatin1Char("0123456789abcdef"[nonces.bounded(16)]));
+    return hex;
+}
+
+bool GatewaySimulator::Private::authenticationLocked()
+{
+    return !lockedUntil.hasExpired();
+}
+
+void GatewaySimulator::Private::passwordRefused()
+{
+    ++refused;
+    if (!clock.isValid())
+        clock.start();
+    const qint64 now = clock.elapsed();
+    refusals.append(now);
+    while (!refusals.isEmpty() && now - refusals.first() >= options.lockoutWindowMs)
+        refusals.removeFirst();
+    if (options.lockoutFailures > 0 && refusals.size() >= options.lockoutFailures) {
+        lockedUntil.setRemainingTime(options.lockoutMs, Qt::PreciseTimer);
+        refusals.clear();
+    }
+}
+
+void GatewaySimulator::Private::sessionRecycled(GatewayConnection* connection)
+{
+    ++recycled;
+    commandSessions.removeAll(connection);
+    eventSessions.removeAll(connection);
+}
+
 QStringList GatewaySimulator::Private::answerCommand(const QString& frame)
 {
     static const QRegularExpression wellFormed(QStringLiteral("^\\*[0-9*#]*[0-9]##$"));
@@ -123,7 +174,7 @@ QStringList GatewaySimulator::Private::answerCommand(const QString& frame)
     }
     if (frame == frames::kLoadStatusRequest) {
         for (int position = 1; position <= LoadBank::kCount; ++position)
-            pushToEvents(loadEventFrame(position, loads.state(position)));
+            pushLoadEvent(position, loads.state(position), false);
         return {frames::kAck};
     }
     if (const auto match = loadCommand.match(frame); match.hasMatch()) {
@@ -231,7 +282,7 @@ void GatewaySimulator::Private::shedIfOverLimit()
     secondsBelowLimit = 0;
     if (const int position = loads.nextToShed()) {
         loads.shed(position);
-        pushToEvents(loadEventFrame(position, LoadBank::Off));
+        pushLoadEvent(position, LoadBank::Off, true);
     }
 }
 
@@ -248,7 +299,7 @@ void GatewaySimulator::Private::restoreIfRoom()
         return;
     secondsBelowLimit = 0;
     loads.restore(position);
-    pushToEvents(loadEventFrame(position, LoadBank::On));
+    pushLoadEvent(position, LoadBank::On, true);
 }
 
 // The unit reports the state even when it did not change, as a confirmation.
@@ -257,7 +308,7 @@ void GatewaySimulator::Private::changeLoad(int position, int state)
     if (!LoadBank::isPosition(position) || state < LoadBank::Off || state > LoadBank::Idle)
         return;
     loads.set(position, state);
-    pushToEvents(loadEventFrame(position, state));
+    pushLoadEvent(position, state, true);
 }
 
 void GatewaySimulator::Private::pushToEvents(const QString& frame)
@@ -265,6 +316,14 @@ void GatewaySimulator::Private::pushToEvents(const QString& frame)
     const auto sessions = eventSessions;
     for (GatewayConnection* session : sessions)
         session->sendFrame(frame);
+}
+
+void GatewaySimulator::Private::pushLoadEvent(int position, int state, bool change)
+{
+    if (change && eventSessions.isEmpty())
+        ++loadChangesUnseen;
+    loadEventsSent += eventSessions.size();
+    pushToEvents(loadEventFrame(position, state));
 }
 
 void GatewaySimulator::Private::pushReadings()
@@ -336,6 +395,13 @@ void GatewaySimulator::pushToEventSessions(const QByteArray& bytes)
         session->sendRaw(bytes);
 }
 
+void GatewaySimulator::recycleEventSessions()
+{
+    const auto sessions = d->eventSessions;
+    for (GatewayConnection* session : sessions)
+        session->recycle();
+}
+
 void GatewaySimulator::setLoadState(int position, int state)
 {
     d->changeLoad(position, state);
@@ -359,6 +425,31 @@ int GatewaySimulator::openCommandSessions() const
 int GatewaySimulator::openEventSessions() const
 {
     return d->eventSessions.size();
+}
+
+int GatewaySimulator::refusedPasswords() const
+{
+    return d->refused;
+}
+
+bool GatewaySimulator::isLockedOut() const
+{
+    return d->authenticationLocked();
+}
+
+int GatewaySimulator::recycledSessions() const
+{
+    return d->recycled;
+}
+
+qint64 GatewaySimulator::loadEventsSent() const
+{
+    return d->loadEventsSent;
+}
+
+qint64 GatewaySimulator::loadChangesUnseen() const
+{
+    return d->loadChangesUnseen;
 }
 
 QStringList GatewaySimulator::receivedFrames() const

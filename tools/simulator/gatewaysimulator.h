@@ -21,18 +21,40 @@ struct Faults
                                  // the open; that frame is not answered (0 = never)
     bool splitFrames = false;    // sends every frame in small TCP segments with short delays
     bool garbageBetween = false; // puts junk bytes between frames it sends
+    // HMAC handshake faults: the random Ra one hex digit short, or with a digit pair above 15;
+    // a proof of its own that does not match the password.
+    enum class BadRa { None, WrongLength, PairAbove15 };
+    BadRa badRa = BadRa::None;
+    bool wrongConfirmation = false;
+};
+
+// How the gateway asks for the password when one is set.
+enum class Auth {
+    Numeric,    // a nonce answered with the OpenWebNet password algorithm; digits only
+    HmacSha1,   // the HMAC handshake with SHA-1; letters and digits
+    HmacSha256, // the HMAC handshake with SHA-256; letters and digits
 };
 
 // Options of the simulated gateway and load-control central unit.
 struct Options
 {
-    QString password;          // numeric OPEN password; empty = no password asked
+    QString password;          // OPEN password; empty = no password asked
+    Auth auth = Auth::Numeric; // how the password is asked for
     int linePowerWatts = 3000; // contracted line power used to shed loads
     bool stPush = false;       // push readings unasked on event sessions (ST interface)
     int stPushIntervalMs = 3000;
     int tickMs = 1000; // real milliseconds per simulated second of the household
     quint32 seed = 1;  // random profile seed (repeatable runs)
     int hour = -1;     // hour of the day the household lives in; -1 follows this computer's clock
+    // Housekeeping of real gateways: a command session idle this long is closed, an event
+    // session is closed this long after it opened (0 = never). Read when a session opens.
+    int commandIdleCloseMs = 0;
+    int eventRecycleMs = 0;
+    // After this many refused passwords within the window, every open is refused (NACK, then
+    // the connection closes) for the lock-out time.
+    int lockoutFailures = 3;
+    int lockoutWindowMs = 60000;
+    int lockoutMs = 60000;
     Faults faults;
 };
 
@@ -58,6 +80,8 @@ public:
     void setReading(const QString& v, const QString& a, const QString& w, const QString& e);
     // Sends raw text to every open event (monitor) session, as is.
     void pushToEventSessions(const QByteArray& bytes);
+    // Closes every open event session now, as the recycling does.
+    void recycleEventSessions();
     // Switches load position 1..8 to a state 0..3 and pushes the event.
     void setLoadState(int position, int state);
     int loadState(int position) const;
@@ -65,6 +89,11 @@ public:
     int connectionCount() const;     // connections accepted so far
     int openCommandSessions() const; // currently open
     int openEventSessions() const;
+    int refusedPasswords() const;       // password checks that failed so far
+    bool isLockedOut() const;           // opens are refused for now
+    int recycledSessions() const;       // sessions closed by the housekeeping so far
+    qint64 loadEventsSent() const;      // load-event frames written to event sessions so far
+    qint64 loadChangesUnseen() const;   // load changes made while no event session was open
     QStringList receivedFrames() const; // every frame received on any session, in order
                                         // (the newest 4096)
     void clearReceivedFrames();

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+using powerlog::sim::Auth;
 using powerlog::sim::GatewaySimulator;
 using powerlog::sim::Options;
 
@@ -60,7 +61,16 @@ int main(int argc, char* argv[])
     };
     parser.addOptions({
         valued("port", "TCP port on 127.0.0.1 (0 = any free port).", "N", "20000"),
-        valued("password", "Numeric OPEN password; the gateway then asks for it.", "DIGITS"),
+        valued("password",
+               "OPEN password; the gateway then asks for it (digits for numeric, letters and "
+               "digits for HMAC).",
+               "TEXT"),
+        valued("auth",
+               "How the password is asked for: sha256, sha1, numeric or none (default: numeric "
+               "with a password, none without).",
+               "MODE"),
+        valued("idle-close", "Close a command session idle for N seconds (0 = never).", "N"),
+        valued("recycle-events", "Close every event session N seconds after it opened.", "N"),
         valued("line-power", "Contracted line power in watts (loads are shed above it).", "W",
                "3000"),
         flag("st-push", "Push readings unasked on event sessions."),
@@ -86,23 +96,46 @@ int main(int argc, char* argv[])
     qint64 tickMs = options.tickMs;
     qint64 closeAfter = 0;
     qint64 hour = -1;
+    qint64 idleClose = 0;
+    qint64 recycleEvents = 0;
     if (!readNumber(parser, QStringLiteral("port"), 0, 65535, port) ||
         !readNumber(parser, QStringLiteral("line-power"), 0, 1'000'000, linePower) ||
         !readNumber(parser, QStringLiteral("st-push-interval"), 1, 3'600'000, stInterval) ||
         !readNumber(parser, QStringLiteral("seed"), 0, 4294967295, seed) ||
         !readNumber(parser, QStringLiteral("tick-ms"), 1, 3'600'000, tickMs) ||
         !readNumber(parser, QStringLiteral("close-after"), 0, 1'000'000, closeAfter) ||
-        !readNumber(parser, QStringLiteral("hour"), -1, 23, hour))
+        !readNumber(parser, QStringLiteral("hour"), -1, 23, hour) ||
+        !readNumber(parser, QStringLiteral("idle-close"), 0, 86'400, idleClose) ||
+        !readNumber(parser, QStringLiteral("recycle-events"), 0, 86'400, recycleEvents))
         return 2;
 
     options.password = parser.value(QStringLiteral("password"));
-    static const QRegularExpression digits(QStringLiteral("^\\d{1,10}$"));
-    bool passwordFits = true;
-    if (!options.password.isEmpty())
+    const QString auth = parser.isSet(QStringLiteral("auth"))
+                             ? parser.value(QStringLiteral("auth"))
+                             : QString::fromLatin1(options.password.isEmpty() ? "none" : "numeric");
+    if (auth == QLatin1String("none")) {
+        if (!options.password.isEmpty()) {
+            err() << "--auth none takes no --password\n";
+            return 2;
+        }
+    } else if (auth == QLatin1String("numeric")) {
+        static const QRegularExpression digits(QStringLiteral("^\\d{1,10}$"));
+        bool passwordFits = false;
         options.password.toUInt(&passwordFits);
-    if (!options.password.isEmpty() &&
-        (!digits.match(options.password).hasMatch() || !passwordFits)) {
-        err() << "--password needs digits only, a number below 4294967296\n";
+        if (!digits.match(options.password).hasMatch() || !passwordFits) {
+            err() << "--password needs digits only, a number below 4294967296\n";
+            return 2;
+        }
+        options.auth = Auth::Numeric;
+    } else if (auth == QLatin1String("sha256") || auth == QLatin1String("sha1")) {
+        static const QRegularExpression lettersAndDigits(QStringLiteral("^[A-Za-z0-9]+$"));
+        if (!lettersAndDigits.match(options.password).hasMatch()) {
+            err() << "--auth " << auth << " needs a --password of letters and digits\n";
+            return 2;
+        }
+        options.auth = auth == QLatin1String("sha1") ? Auth::HmacSha1 : Auth::HmacSha256;
+    } else {
+        err() << "--auth needs sha256, sha1, numeric or none\n";
         return 2;
     }
     options.linePowerWatts = int(linePower);
@@ -111,6 +144,8 @@ int main(int argc, char* argv[])
     options.seed = quint32(seed);
     options.tickMs = int(tickMs);
     options.hour = int(hour);
+    options.commandIdleCloseMs = int(idleClose * 1000);
+    options.eventRecycleMs = int(recycleEvents * 1000);
     options.faults.noGreeting = parser.isSet(QStringLiteral("no-greeting"));
     options.faults.nackAll = parser.isSet(QStringLiteral("nack-all"));
     options.faults.silent = parser.isSet(QStringLiteral("silent"));

@@ -236,6 +236,24 @@ void drawLoadPicture(QPainter& p, LoadPicture picture)
         drawPlug(p, QColor(93, 64, 55));
         break;
     }
+    case LoadPicture::Unknown: {
+        // The plug faded, with a question mark: the state was known, now it may be stale.
+        const QColor grey(120, 130, 140);
+        drawDisc(p, grey, 45);
+        drawPlug(p, QColor(205, 210, 215));
+        drawBadge(p, grey.darker(140));
+        p.setPen(QPen(grey.darker(140), 3.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath question;
+        question.moveTo(69.5, 70);
+        question.cubicTo(69.5, 63.5, 80.5, 63.5, 80.5, 70);
+        question.cubicTo(80.5, 74, 75, 74, 75, 79);
+        p.drawPath(question);
+        p.setPen(Qt::NoPen);
+        p.setBrush(grey.darker(140));
+        p.drawEllipse(QPointF(75, 85), 2.2, 2.2);
+        break;
+    }
     }
 }
 

@@ -38,6 +38,7 @@
 #include <QMouseEvent>
 #include <QToolButton>
 #include <QToolTip>
+#include <utility>
 
 namespace powerlog {
 
@@ -348,6 +349,9 @@ void FrmMain::wireSessions()
     connect(&command, &CommandSession::frameReceived, &m_services.meter, &Meter::takeFrame);
 
     connect(&monitor, &MonitorSession::loadEvent, &m_services.loads, &LoadStates::applyLoadEvent);
+    // Events may be missed until the session is back; its refresh brings every state again.
+    connect(&monitor, &MonitorSession::closed, &m_services.loads, &LoadStates::markUnknown);
+    connect(&monitor, &MonitorSession::opened, this, [this] { m_passwordRefusalShown = false; });
     connect(&monitor, &MonitorSession::loadEventsHandled, m_loadIcons,
             &LoadIcons::loadEventsHandled);
     connect(&monitor, &MonitorSession::loadEventError, this,
@@ -363,6 +367,13 @@ void FrmMain::onLinkState(int channel, LinkState state, const QString& detail)
     if (link == LinkChannel::Command && state == LinkState::PasswordMissing)
         m_services.prompts.message(QString(), m_services.texts.passwordMissing(),
                                    Prompts::Icon::Exclamation);
+    // Nothing tries a refused password again (gateways lock out after a few failures): the
+    // user hears of it once, until a session opens again.
+    if (state == LinkState::PasswordRefused && !std::exchange(m_passwordRefusalShown, true))
+        m_services.prompts.message(QString(), m_services.texts.passwordMissing(),
+                                   Prompts::Icon::Exclamation);
+    if (link == LinkChannel::Command && state == LinkState::FrameAcknowledged)
+        m_passwordRefusalShown = false;
     if (isLinkDown(state))
         setTrayIcon(kTrayNoLink);
     setPanel(1, linkStatusText(m_services.texts, link, state, detail));
@@ -371,6 +382,15 @@ void FrmMain::onLinkState(int channel, LinkState state, const QString& detail)
         // No connection: recording stops. The ST interface keeps reconnecting on its own, so
         // its mode stays; polling falls back to manual.
         setRecording(false);
+        if (!m_config.StInterface) {
+            m_services.poller.fallBackToManual();
+            setPanel(2, m_services.texts(Text::ManualMode));
+        }
+    }
+    if (link == LinkChannel::Command && state == LinkState::PasswordRefused) {
+        // As without a connection, but the ST interface stops reconnecting too.
+        setRecording(false);
+        m_tst->stop();
         if (!m_config.StInterface) {
             m_services.poller.fallBackToManual();
             setPanel(2, m_services.texts(Text::ManualMode));

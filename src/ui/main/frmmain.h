@@ -198,6 +198,7 @@ private:
     bool m_databaseBusy = false;
     bool m_updateBalloonShown = false;
     bool m_updateAvailable = false;
+    bool m_passwordRefusalShown = false;
     QUrl m_downloadUrl;
     int m_trayIconIndex = 0;
     QString m_detailText;

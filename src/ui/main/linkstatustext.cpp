@@ -24,13 +24,23 @@ QString linkStatusText(const Texts& texts, LinkChannel channel, LinkState state,
         return texts(Text::FrameSent) + QStringLiteral(" (") + detail + QLatin1Char(')');
     case LinkState::FrameNotAcknowledged:
         return texts(Text::NoAck) + QStringLiteral("  ") + detail;
+    case LinkState::Authenticating:
+        return texts(Text::Authenticating).arg(detail) + monitor;
+    case LinkState::PasswordRefused:
+        return texts(Text::PasswordRefused) + monitor;
+    case LinkState::Reopening: {
+        // Milliseconds to the next open, shown in whole seconds, rounded up.
+        const int seconds = (qMax(0, detail.toInt()) + 999) / 1000;
+        return texts(Text::Reopening).arg(seconds) + monitor;
+    }
     }
     return {};
 }
 
 bool isLinkDown(LinkState state)
 {
-    return state == LinkState::NoConnection || state == LinkState::PasswordMissing;
+    return state == LinkState::NoConnection || state == LinkState::PasswordMissing ||
+           state == LinkState::PasswordRefused;
 }
 
 QString loadEventErrorText(const Texts& texts, const frames::LoadEventError& error)
