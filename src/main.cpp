@@ -69,6 +69,8 @@ int main(int argc, char* argv[])
                                : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Powerlog"));
     QCoreApplication::setApplicationVersion(FrmMain::versionString());
+    // Ties the windows to the installed menu entry (powerlog.desktop) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("powerlog"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
