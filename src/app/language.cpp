@@ -159,6 +159,8 @@ constexpr TextRow kTable[] = {
     {Text::ExportHeadingDate,  {"Data", "Date"}},
     {Text::ExportProgress,     {"Esportazione dei dati ...", "Exporting the data ..."}},
     {Text::ExportCancel,       {"Annulla", "Cancel"}},
+    {Text::OptionsStartWithSystem, {"Avvia con il sistema", "Start with the system"}},
+    {Text::OptionsStartWithSystemFailed, {"Impossibile cambiare l'avvio con il sistema: %1", "Cannot change the start with the system: %1"}},
 };
 // clang-format on
 

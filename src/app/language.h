@@ -151,6 +151,8 @@ enum class Text {
     ExportHeadingDate,
     ExportProgress,
     ExportCancel,
+    OptionsStartWithSystem,
+    OptionsStartWithSystemFailed,
 
     Count // not a text: the number of texts
 };
