@@ -24,22 +24,64 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QTextStream>
 #include <memory>
 
 using namespace powerlog;
 
+namespace {
+
+// --help and --version print and end without a window, so they need no display.
+bool onlyPrints(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--") // the options end here
+            break;
+        if (argument == "-h" || argument == "--help" || argument == "-?" ||
+            argument == "--help-all" || argument == "-v" || argument == "--version")
+            return true;
+    }
+    return false;
+}
+
+QString sourceText(FolderSource source)
+{
+    switch (source) {
+    case FolderSource::CommandLine:
+        return QStringLiteral("--folder");
+    case FolderSource::Environment:
+        return QStringLiteral("POWERLOG_HOME");
+    case FolderSource::ExecutableFolder:
+        return QStringLiteral("beside the program");
+    case FolderSource::UserData:
+        return QStringLiteral("the user's data folder");
+    }
+    return {};
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Powerlog"));
-    QApplication::setApplicationVersion(FrmMain::versionString());
-    // Only closing the main window ends the program; it may run with no window shown.
-    QApplication::setQuitOnLastWindowClosed(false);
+    const std::unique_ptr<QCoreApplication> application =
+        onlyPrints(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                               : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Powerlog"));
+    QCoreApplication::setApplicationVersion(FrmMain::versionString());
+    // Ties the windows to the installed menu entry (powerlog.desktop) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("powerlog"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Home energy monitor for MY-Home gateways"));
+    parser.setApplicationDescription(
+        QStringLiteral("Home energy monitor for MY-Home gateways.\n\n"
+                       "The program folder holds DbEnergy.mdb and load.ini: the executable's own "
+                       "folder when it can be written,\notherwise (an installed copy) the user's "
+                       "data folder, made and seeded on the first start."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption versionOption(
+        {QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("Displays version information and where the data lives."));
     const QCommandLineOption demoOption(
         QStringLiteral("demo"),
         QStringLiteral("Run against a simulated gateway on this computer, recording into the "
@@ -47,16 +89,40 @@ int main(int argc, char* argv[])
     const QCommandLineOption folderOption(
         QStringLiteral("folder"),
         QStringLiteral("Program folder holding load.ini and DbEnergy.mdb (default: the "
-                       "executable's folder, or POWERLOG_HOME)."),
+                       "executable's folder, or the user's data folder for an installed copy, "
+                       "or POWERLOG_HOME)."),
         QStringLiteral("dir"));
     const QCommandLineOption settingsOption(
         QStringLiteral("settings"),
         QStringLiteral("Settings file to use instead of the user's own."), QStringLiteral("file"));
-    parser.addOptions({demoOption, folderOption, settingsOption});
-    parser.process(app);
+    parser.addOptions({versionOption, demoOption, folderOption, settingsOption});
+    parser.process(*application);
 
+    const ProgramFolder chosen =
+        chooseProgramFolder(systemFolderCandidates(parser.value(folderOption)));
+    if (parser.isSet(versionOption)) {
+        QTextStream out(stdout);
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+            << "\nData folder: " << QDir::toNativeSeparators(chosen.path) << " ("
+            << sourceText(chosen.source) << ")\n";
+        return 0;
+    }
+    // Only closing the main window ends the program; it may run with no window shown.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QString folder = chosen.path;
+    if (chosen.source == FolderSource::UserData) {
+        const QString installed = installedDataFolder(QCoreApplication::applicationDirPath());
+        QString error;
+        if (!seedUserDataFolder(folder, installed, &error) &&
+            !EnergyDatabase::createEmpty(QDir(folder).filePath(EnergyDatabase::kFileName),
+                                         &error)) {
+            qCritical("The data folder %s cannot be prepared: %s", qPrintable(folder),
+                      qPrintable(error));
+            return 1;
+        }
+    }
     const bool demo = parser.isSet(demoOption);
-    QString folder = resolveProgramFolder(parser.value(folderOption));
     if (demo) {
         // Simulated readings never mix with real ones: the demo keeps a database of its own.
         folder = QDir(folder).filePath(QStringLiteral("demo"));
@@ -131,8 +197,8 @@ int main(int argc, char* argv[])
     // still writes every reading queued before.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &window, &FrmMain::Form_Unload);
-    QObject::connect(&window, &FrmMain::closed, &app, &QApplication::quit);
+    QObject::connect(&window, &FrmMain::closed, application.get(), &QCoreApplication::quit);
     if (!FrmMain::startsHidden(window.config(), tray.isAvailable()))
         window.show();
-    return app.exec();
+    return QCoreApplication::exec();
 }

@@ -162,6 +162,8 @@ constexpr TextRow kTable[] = {
     {Text::Authenticating,     {"Autenticazione HMAC %1 ...", "Authenticating with HMAC %1 ..."}},
     {Text::PasswordRefused,    {"Password rifiutata dal gateway", "Password refused by the gateway"}},
     {Text::Reopening,          {"Riapertura tra %1 s", "Re-opening in %1 s"}},
+    {Text::OptionsStartWithSystem, {"Avvia con il sistema", "Start with the system"}},
+    {Text::OptionsStartWithSystemFailed, {"Impossibile cambiare l'avvio con il sistema: %1", "Cannot change the start with the system: %1"}},
 };
 // clang-format on
 

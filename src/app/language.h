@@ -155,6 +155,8 @@ enum class Text {
     Authenticating, // %1: the hash, "SHA-256" or "SHA-1"
     PasswordRefused,
     Reopening, // %1: whole seconds
+    OptionsStartWithSystem,
+    OptionsStartWithSystemFailed,
 
     Count // not a text: the number of texts
 };

@@ -2,10 +2,17 @@
 
 #include <QString>
 
-namespace powerlog::maker {
+namespace powerlog {
 
-// The maker's addresses, in one place.
-inline const QString kDonationPage = QStringLiteral("https://powerlog.example.org/donate");
-inline const QString kBugReportAddress = QStringLiteral("bugs@powerlog.example.org");
+// The maker's addresses the About window links to. A packager chooses them at build time
+// (-DPOWERLOG_DONATION_URL, -DPOWERLOG_BUG_REPORT_ADDRESS); an empty one hides its link.
+struct MakerAddresses
+{
+    QString donationPage;     // an http(s) address
+    QString bugReportAddress; // an e-mail address, without "mailto:"
+};
 
-} // namespace powerlog::maker
+// The addresses chosen at build time; both empty by default.
+MakerAddresses configuredMakerAddresses();
+
+} // namespace powerlog

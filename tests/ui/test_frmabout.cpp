@@ -61,18 +61,52 @@ private slots:
     void linksOpenThroughTheDesktop()
     {
         RecordingDesktop desktop;
-        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop);
+        const MakerAddresses maker{QStringLiteral("https://maker.test/donate"),
+                                   QStringLiteral("bugs@maker.test")};
+        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr, maker);
         QTest::mouseClick(about.findChild<QLabel*>("Llink"), Qt::LeftButton);
         QTest::mouseClick(about.findChild<QLabel*>("Ipaypal"), Qt::LeftButton);
         QTest::mouseClick(about.findChild<QLabel*>("Llink2"), Qt::LeftButton);
         QCOMPARE(desktop.opened.size(), 3);
-        QCOMPARE(desktop.opened.at(0), QUrl(maker::kDonationPage));
+        QCOMPARE(desktop.opened.at(0), QUrl(maker.donationPage));
         QCOMPARE(desktop.opened.at(1), desktop.opened.at(0));
         const QUrl mail = desktop.opened.at(2);
         QCOMPARE(mail.scheme(), QStringLiteral("mailto"));
-        QCOMPARE(mail.path(), maker::kBugReportAddress);
+        QCOMPARE(mail.path(), maker.bugReportAddress);
         QCOMPARE(QUrlQuery(mail).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
                  QStringLiteral("Powerlog 1.3.0 bug-report"));
+    }
+
+    void anEmptyAddressHidesItsLink_data()
+    {
+        QTest::addColumn<QString>("donation");
+        QTest::addColumn<QString>("bugs");
+        QTest::newRow("both set") << "https://maker.test/donate"
+                                  << "bugs@maker.test";
+        QTest::newRow("no donation page") << ""
+                                          << "bugs@maker.test";
+        QTest::newRow("no bug-report address") << "https://maker.test/donate"
+                                               << "";
+        QTest::newRow("neither, as a build without them") << ""
+                                                          << "";
+    }
+
+    void anEmptyAddressHidesItsLink()
+    {
+        QFETCH(QString, donation);
+        QFETCH(QString, bugs);
+        RecordingDesktop desktop;
+        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr,
+                       {donation, bugs});
+        about.show();
+        QCOMPARE(about.findChild<QLabel*>("Llink")->isVisible(), !donation.isEmpty());
+        QCOMPARE(about.findChild<QLabel*>("Ipaypal")->isVisible(), !donation.isEmpty());
+        QCOMPARE(about.findChild<QLabel*>("Llink2")->isVisible(), !bugs.isEmpty());
+
+        // A hidden link opens nothing, even when asked directly.
+        about.Llink_Click();
+        about.Llink2_Click();
+        QCOMPARE(desktop.opened.size(), int(!donation.isEmpty()) + int(!bugs.isEmpty()));
     }
 };
 

@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -30,6 +32,8 @@ QByteArray fileBytes(const QString& path)
 class TestFrmOpt : public QObject
 {
     Q_OBJECT
+
+    QTemporaryDir m_config;
 
     // The options window of a loaded main window, as its button opens it, shown and active so
     // that the focus moves between its fields as a user moves it.
@@ -77,6 +81,55 @@ private slots:
     {
         // The window's focus moves only within an active window.
         QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
+        // The autostart entry goes to a folder of the test's own, never the user's.
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    }
+
+    void startWithTheSystemWritesAndRemovesTheEntry()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        auto* box = control<QCheckBox>(options, "CStSys");
+        QCOMPARE(box->text(), QStringLiteral("Avvia con il sistema"));
+        QVERIFY(!box->isChecked());
+        const QString entry = m_config.filePath(QStringLiteral("autostart/powerlog.desktop"));
+
+        click(box);
+        QVERIFY(box->isChecked());
+        QVERIFY(fileBytes(entry).contains(
+            "\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+        // A new window shows the entry that is there.
+        const QPointer<FrmOpt> first(&options);
+        options.close();
+        QTRY_VERIFY(!first);
+        FrmOpt& again = open(h);
+        QVERIFY(control<QCheckBox>(again, "CStSys")->isChecked());
+
+        click(control<QCheckBox>(again, "CStSys"));
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(h.prompts.shown.isEmpty());
+    }
+
+    void startWithTheSystemThatCannotBeWrittenIsTold()
+    {
+        WindowHarness h;
+        FrmOpt& options = open(h);
+        // The autostart folder's place is taken by a file.
+        const QString folder = m_config.filePath(QStringLiteral("autostart"));
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+
+        auto* box = control<QCheckBox>(options, "CStSys");
+        click(box);
+        QVERIFY(!box->isChecked());
+        QCOMPARE(h.prompts.shown.size(), 1);
+        QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
+        QVERIFY(h.prompts.shown.first().text.startsWith(
+            QStringLiteral("Impossibile cambiare l'avvio con il sistema: ")));
+        QVERIFY(QFile::remove(folder));
     }
 
     void opensModallyWithWhatIsInEffect()

@@ -64,7 +64,8 @@ CommandDispatcher::CommandDispatcher(QTextStream& out, QTextStream& err)
     : m_out(out), m_err(err),
       m_folder(QStringLiteral("folder"),
                QStringLiteral("the program folder, holding DbEnergy.mdb\n"
-                              "(default: $POWERLOG_HOME, else the executable's folder)"),
+                              "(default: $POWERLOG_HOME, else the executable's folder,\n"
+                              "or the user's data folder for an installed copy)"),
                QStringLiteral("DIR")),
       m_help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"))
 {

@@ -55,8 +55,9 @@ QLabel* linkLabel(const QString& name, QWidget* parent)
 } // namespace
 
 FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desktop& desktop,
-                   QWidget* parent)
-    : QDialog(parent), m_versionText(versionText), m_desktop(desktop)
+                   QWidget* parent, MakerAddresses addresses)
+    : QDialog(parent), m_versionText(versionText), m_addresses(std::move(addresses)),
+      m_desktop(desktop)
 {
     setObjectName(QStringLiteral("frmAbout"));
     new BottomRightPlacer(*this, kBottomMarginPixels);
@@ -88,6 +89,10 @@ FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desk
     m_paypal->setCursor(Qt::PointingHandCursor);
     for (QLabel* clickable : {m_donate, m_report, m_paypal})
         clickable->installEventFilter(this);
+    // A build without the maker's addresses offers no link that would lead nowhere.
+    m_donate->setVisible(!m_addresses.donationPage.isEmpty());
+    m_paypal->setVisible(!m_addresses.donationPage.isEmpty());
+    m_report->setVisible(!m_addresses.bugReportAddress.isEmpty());
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
@@ -135,7 +140,9 @@ void FrmAbout::placeBottomRight()
 
 QUrl FrmAbout::bugReportUrl() const
 {
-    QUrl url(QStringLiteral("mailto:") + maker::kBugReportAddress);
+    if (m_addresses.bugReportAddress.isEmpty())
+        return {};
+    QUrl url(QStringLiteral("mailto:") + m_addresses.bugReportAddress);
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("subject"),
                        QStringLiteral("Powerlog ") + m_versionText + QStringLiteral(" bug-report"));
@@ -145,7 +152,8 @@ QUrl FrmAbout::bugReportUrl() const
 
 void FrmAbout::Llink_Click()
 {
-    m_desktop.open(QUrl(maker::kDonationPage));
+    if (!m_addresses.donationPage.isEmpty())
+        m_desktop.open(QUrl(m_addresses.donationPage));
 }
 
 void FrmAbout::Ipaypal_Click()
@@ -155,7 +163,8 @@ void FrmAbout::Ipaypal_Click()
 
 void FrmAbout::Llink2_Click()
 {
-    m_desktop.open(bugReportUrl());
+    if (!m_addresses.bugReportAddress.isEmpty())
+        m_desktop.open(bugReportUrl());
 }
 
 void FrmAbout::cmdOK_Click()

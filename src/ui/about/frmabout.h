@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/maker.h"
 #include "ui/main/clicktracker.h"
 
 #include <QDialog>
@@ -15,8 +16,9 @@ class FrmAbout : public QDialog
 {
     Q_OBJECT
 public:
+    // A link whose address is empty is not shown.
     FrmAbout(const QString& languageCode, const QString& versionText, Desktop& desktop,
-             QWidget* parent = nullptr);
+             QWidget* parent = nullptr, MakerAddresses addresses = configuredMakerAddresses());
 
     void Llink_Click();
     void Ipaypal_Click();
@@ -36,6 +38,7 @@ private:
     void placeBottomRight();
 
     QString m_versionText;
+    MakerAddresses m_addresses;
     Desktop& m_desktop;
     QLabel* m_donate = nullptr;
     QLabel* m_report = nullptr;

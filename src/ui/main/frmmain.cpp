@@ -874,6 +874,10 @@ void FrmMain::openHelp()
     const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(name);
     if (!places.contains(besideProgram))
         places << besideProgram;
+    // An installed copy keeps it with its other shared files.
+    const QString installed = installedDataFolder(QCoreApplication::applicationDirPath());
+    if (!installed.isEmpty())
+        places << QDir(installed).filePath(name);
     for (const QString& place : places) {
         if (QFileInfo(place).isFile()) {
             m_services.desktop.open(QUrl::fromLocalFile(QFileInfo(place).absoluteFilePath()));

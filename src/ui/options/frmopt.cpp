@@ -189,8 +189,8 @@ FrmOpt::~FrmOpt() = default;
 
 void FrmOpt::buildControls()
 {
-    setFixedSize(352, 364);
-    const std::array<int, 3> sectionTops{8, 146, 308};
+    setFixedSize(352, 384);
+    const std::array<int, 3> sectionTops{8, 146, 328};
     const std::array<Button, 3> sectionPictures{Button::Refresh, Button::Options, Button::Charts};
     for (int i = 0; i < 3; ++i) {
         m_imgIco[i] =
@@ -245,11 +245,12 @@ void FrmOpt::buildControls()
     m_cstmin = makeCheckBox(this, QStringLiteral("CStmin"), QRect(18, 244, 322, 20));
     m_chLost = makeCheckBox(this, QStringLiteral("ChLost"), QRect(18, 264, 322, 20));
     m_cstRec = makeCheckBox(this, QStringLiteral("CStRec"), QRect(18, 284, 322, 20));
+    m_cstSys = makeCheckBox(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
 
     // Database.
-    m_cclearDB = makeButton(this, QStringLiteral("CclearDB"), QRect(18, 330, 100, 26));
-    m_ccompDB = makeButton(this, QStringLiteral("CcompDB"), QRect(129, 330, 100, 26));
-    m_cexport = makeButton(this, QStringLiteral("Cexport"), QRect(240, 330, 100, 26));
+    m_cclearDB = makeButton(this, QStringLiteral("CclearDB"), QRect(18, 350, 100, 26));
+    m_ccompDB = makeButton(this, QStringLiteral("CcompDB"), QRect(129, 350, 100, 26));
+    m_cexport = makeButton(this, QStringLiteral("Cexport"), QRect(240, 350, 100, 26));
 
     connect(m_cinterf, &QComboBox::currentIndexChanged, this, &FrmOpt::Cinterf_Click);
     connect(m_cpot, &QComboBox::currentIndexChanged, this, &FrmOpt::Cpot_Click);
@@ -258,6 +259,7 @@ void FrmOpt::buildControls()
     connect(m_cstmin, &QCheckBox::clicked, this, &FrmOpt::CStmin_Click);
     connect(m_cstRec, &QCheckBox::clicked, this, &FrmOpt::CStRec_Click);
     connect(m_chLost, &QCheckBox::clicked, this, &FrmOpt::ChLost_Click);
+    connect(m_cstSys, &QCheckBox::clicked, this, &FrmOpt::CStSys_Click);
     connect(m_imIT, &QToolButton::clicked, this, &FrmOpt::ImIT_Click);
     connect(m_imEN, &QToolButton::clicked, this, &FrmOpt::ImEN_Click);
     connect(m_cclearDB, &QPushButton::clicked, this, &FrmOpt::CclearDB_Click);
@@ -306,6 +308,7 @@ void FrmOpt::Form_Load()
     m_cstmin->setChecked(stored(key::kOption, key::kMinimized, "0"));
     m_cstRec->setChecked(stored(key::kStart, key::kRecAuto, "0"));
     m_chLost->setChecked(stored(key::kFrame, key::kLost, "1"));
+    m_cstSys->setChecked(m_services.autostart.isEnabled());
 
     showDatabaseButtons();
     placeBottomRight(*this, kBottomMarginPixels);
@@ -329,6 +332,7 @@ void FrmOpt::SetLanguage(const QString& code)
         m_cstmin->setText(text(Text::OptionsStartMinimized));
         m_chLost->setText(text(Text::OptionsLostFrames));
         m_cstRec->setText(text(Text::OptionsStartRecording));
+        m_cstSys->setText(text(Text::OptionsStartWithSystem));
         m_cclearDB->setText(text(Text::OptionsClearDb));
         m_ccompDB->setText(text(Text::OptionsCompactDb));
         m_cexport->setText(text(Text::OptionsExportDb));
@@ -455,6 +459,18 @@ void FrmOpt::CStmin_Click()
 void FrmOpt::CStRec_Click()
 {
     save(key::kStart, key::kRecAuto, switchText(m_cstRec->isChecked()));
+}
+
+// The autostart entry is the setting: the box shows whether it is there.
+void FrmOpt::CStSys_Click()
+{
+    QString error;
+    if (m_services.autostart.setEnabled(m_cstSys->isChecked(), &error))
+        return;
+    m_cstSys->setChecked(m_services.autostart.isEnabled());
+    m_services.prompts.message(
+        {}, textFor(Text::OptionsStartWithSystemFailed, m_languageCode).arg(error),
+        Prompts::Icon::Exclamation);
 }
 
 void FrmOpt::ChLost_Click()

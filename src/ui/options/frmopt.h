@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/autostart.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -35,6 +37,8 @@ struct OptionsWindowServices
     // The export window reads through these; without them it does not open.
     DatabaseReader* reader = nullptr;
     FileDialogs* files = nullptr;
+    // The entry that starts the program with the user's session.
+    SessionAutostart autostart = SessionAutostart::forThisUser();
 };
 
 // The options window: the gateway's address, port, password and interface, the line power,
@@ -66,6 +70,7 @@ public:
     void CstAut_Click();
     void CStmin_Click();
     void CStRec_Click();
+    void CStSys_Click();
     void ChLost_Click();
     void ImIT_Click();
     void ImEN_Click();
@@ -127,6 +132,7 @@ private:
     QCheckBox* m_cstmin = nullptr;
     QCheckBox* m_cstRec = nullptr;
     QCheckBox* m_chLost = nullptr;
+    QCheckBox* m_cstSys = nullptr;
     QToolButton* m_imIT = nullptr;
     QToolButton* m_imEN = nullptr;
     QPushButton* m_cclearDB = nullptr;
