@@ -1,50 +1,26 @@
 #include "acquisition/energydatabase.h"
 #include "support/sqlfile.h"
+#include "support/toolrun.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using powerlog::EnergyDatabase;
 using powerlog::test::SqlFile;
+using powerlog::test::ToolRun;
 
 namespace {
 
-constexpr int kToolTimeoutMs = 120000;
-
-struct CliRun
-{
-    int exitCode = -1; // -1 when the tool did not start or did not end by itself
-    QString out;
-    QString err;
-};
-
 // The tool as a user runs it, in a locale of the environment's choosing.
-CliRun runCli(const QStringList& arguments, const QString& locale)
+ToolRun runCli(const QStringList& arguments, const QString& locale)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("POWERLOG_HOME"));
+    QProcessEnvironment environment = powerlog::test::toolEnvironment();
     for (const char* name : {"LC_ALL", "LC_NUMERIC", "LC_TIME", "LANGUAGE"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("LANG"), locale);
-    QProcess tool;
-    tool.setProcessEnvironment(environment);
-    QSignalSpy finished(&tool, &QProcess::finished);
-    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
-    CliRun run;
-    if (tool.state() == QProcess::NotRunning || !finished.wait(kToolTimeoutMs)) {
-        run.err = QStringLiteral("the tool did not run to its end: ") + tool.errorString();
-        tool.kill();
-        return run;
-    }
-    if (tool.exitStatus() == QProcess::NormalExit)
-        run.exitCode = tool.exitCode();
-    run.out = QString::fromUtf8(tool.readAllStandardOutput());
-    run.err = QString::fromUtf8(tool.readAllStandardError());
-    return run;
+    return powerlog::test::runTool(QStringLiteral(POWERLOG_CLI), arguments, environment);
 }
 
 QByteArray contents(const QString& path)
@@ -133,7 +109,7 @@ void TestCliExport::exportsInTheEnvironmentsLocale()
     QVERIFY(older.open(QIODevice::WriteOnly));
     older.write("older\r\n");
     older.close();
-    const CliRun run = runCli(command(options + QStringList{target()}), locale);
+    const ToolRun run = runCli(command(options + QStringList{target()}), locale);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out,
              QStringLiteral("exported 3 rows to %1\n").arg(QDir::toNativeSeparators(target())));
@@ -142,7 +118,7 @@ void TestCliExport::exportsInTheEnvironmentsLocale()
 
 void TestCliExport::periodBoundsAreIncluded()
 {
-    const CliRun run =
+    const ToolRun run =
         runCli(command({"--from", "2026-12-05 10:16:26", "--to", "2026-12-05 23:59:59",
                         "--separator", "semicolon", target()}),
                QStringLiteral("it_IT.UTF-8"));
@@ -177,7 +153,7 @@ void TestCliExport::wrongUsageWritesNothing()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, complaint);
-    const CliRun run = runCli(command(arguments), QStringLiteral("en_US.UTF-8"));
+    const ToolRun run = runCli(command(arguments), QStringLiteral("en_US.UTF-8"));
     QCOMPARE(run.exitCode, 64);
     QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
@@ -187,7 +163,7 @@ void TestCliExport::wrongUsageWritesNothing()
 void TestCliExport::missingDatabase()
 {
     QVERIFY(QFile::remove(m_dir->filePath(EnergyDatabase::kFileName)));
-    const CliRun run = runCli(command({target()}), QStringLiteral("en_US.UTF-8"));
+    const ToolRun run = runCli(command({target()}), QStringLiteral("en_US.UTF-8"));
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(QStringLiteral("file not found")), qPrintable(run.err));
     QVERIFY(!QFileInfo::exists(target()));
@@ -196,7 +172,7 @@ void TestCliExport::missingDatabase()
 void TestCliExport::unwritableFile()
 {
     const QString path = m_dir->filePath(QStringLiteral("missing/out.csv"));
-    const CliRun run = runCli(command({path}), QStringLiteral("en_US.UTF-8"));
+    const ToolRun run = runCli(command({path}), QStringLiteral("en_US.UTF-8"));
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(QStringLiteral("cannot write")), qPrintable(run.err));
     QVERIFY(!QFileInfo::exists(path));

@@ -5,6 +5,7 @@
 #include "app/language.h"
 #include "app/prompts.h"
 #include "ui/charts/chartview.h"
+#include "ui/common/controls.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -52,21 +53,10 @@ QPixmap legendIcon(const QColor& fill, const QColor& outline, qreal ratio)
 
 QComboBox* makeList(QWidget* parent, const QString& name, const QRect& geometry)
 {
-    auto* list = new QComboBox(parent);
-    list->setObjectName(name);
-    list->setGeometry(geometry);
+    auto* list = placeControl<QComboBox>(parent, name, geometry);
     list->setEditable(false);
     list->setMaxVisibleItems(16);
     return list;
-}
-
-QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setTextFormat(Qt::PlainText);
-    return label;
 }
 
 // Sets a list's selection from code, raising its handler as a user's choice does.

@@ -5,6 +5,7 @@
 #include "app/filedialogs.h"
 #include "app/language.h"
 #include "app/prompts.h"
+#include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
 #include "ui/main/placement.h"
 
@@ -33,19 +34,9 @@ constexpr std::array<Text, 5> kHeadingTexts{Text::ExportHeadingTension, Text::Ex
                                             Text::ExportHeadingPower, Text::ExportHeadingEnergy,
                                             Text::ExportHeadingDate};
 
-QRadioButton* makeOption(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* option = new QRadioButton(parent);
-    option->setObjectName(name);
-    option->setGeometry(geometry);
-    return option;
-}
-
 QDateTimeEdit* makePicker(QWidget* parent, const QString& name, const QRect& geometry)
 {
-    auto* picker = new QDateTimeEdit(parent);
-    picker->setObjectName(name);
-    picker->setGeometry(geometry);
+    auto* picker = placeControl<QDateTimeEdit>(parent, name, geometry);
     picker->setCalendarPopup(true);
     picker->setDisplayFormat(exportDateTimeFormat(QLocale()));
     return picker;
@@ -82,8 +73,8 @@ void FrmExport::buildControls()
     m_frformat->setObjectName(QStringLiteral("Frformat"));
     m_frformat->setGeometry(10, 8, 310, 118);
     for (int i = 0; i < 4; ++i) {
-        m_opcsv[i] = makeOption(m_frformat, QStringLiteral("Opcsv_%1").arg(i),
-                                QRect(12, 22 + i * 23, 290, 20));
+        m_opcsv[i] = placeControl<QRadioButton>(m_frformat, QStringLiteral("Opcsv_%1").arg(i),
+                                                QRect(12, 22 + i * 23, 290, 20));
         connect(m_opcsv[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)
                 Opcsv_Click(i);
@@ -93,8 +84,10 @@ void FrmExport::buildControls()
     m_frtime = new QGroupBox(this);
     m_frtime->setObjectName(QStringLiteral("Frtime"));
     m_frtime->setGeometry(10, 132, 310, 104);
-    m_optDB[0] = makeOption(m_frtime, QStringLiteral("OptDB_0"), QRect(12, 22, 140, 20));
-    m_optDB[1] = makeOption(m_frtime, QStringLiteral("OptDB_1"), QRect(160, 22, 140, 20));
+    m_optDB[0] =
+        placeControl<QRadioButton>(m_frtime, QStringLiteral("OptDB_0"), QRect(12, 22, 140, 20));
+    m_optDB[1] =
+        placeControl<QRadioButton>(m_frtime, QStringLiteral("OptDB_1"), QRect(160, 22, 140, 20));
     for (int i = 0; i < 2; ++i) {
         connect(m_optDB[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)

@@ -6,6 +6,7 @@
 #include "app/language.h"
 #include "app/prompts.h"
 #include "app/settingsstore.h"
+#include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
 #include "ui/export/frmexport.h"
 #include "ui/main/artwork.h"
@@ -109,48 +110,13 @@ QIcon flagIcon(bool italian)
     return icon;
 }
 
-QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 QComboBox* makeList(QWidget* parent, const QString& name, const QRect& geometry,
                     const QStringList& entries)
 {
-    auto* list = new QComboBox(parent);
-    list->setObjectName(name);
-    list->setGeometry(geometry);
+    auto* list = placeControl<QComboBox>(parent, name, geometry);
     list->setEditable(false);
     list->addItems(entries);
     return list;
-}
-
-QLineEdit* makeField(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(name);
-    field->setGeometry(geometry);
-    return field;
-}
-
-QCheckBox* makeCheckBox(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* box = new QCheckBox(parent);
-    box->setObjectName(name);
-    box->setGeometry(geometry);
-    return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& name, const QRect& geometry)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
-    return button;
 }
 
 QString switchText(bool on)
@@ -205,15 +171,16 @@ void FrmOpt::buildControls()
 
     // Connection.
     m_lb[2] = makeLabel(this, QStringLiteral("Lb_2"), QRect(18, 32, 142, 22));
-    m_txtIPws = makeField(this, QStringLiteral("TxtIPws"), QRect(162, 32, 178, 22));
+    m_txtIPws = placeControl<QLineEdit>(this, QStringLiteral("TxtIPws"), QRect(162, 32, 178, 22));
     m_lb[3] = makeLabel(this, QStringLiteral("Lb_3"), QRect(18, 58, 142, 22));
-    m_txtPortaws = makeField(this, QStringLiteral("TxtPortaws"), QRect(162, 58, 70, 22));
+    m_txtPortaws =
+        placeControl<QLineEdit>(this, QStringLiteral("TxtPortaws"), QRect(162, 58, 70, 22));
     // Typed digits are filtered by key; pasted text by the validator.
     m_txtPortaws->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]*")), m_txtPortaws));
     m_lbPwd = makeLabel(this, QStringLiteral("LbPwd"), QRect(18, 84, 142, 22));
     m_lbPwd->setText(QStringLiteral("Password"));
-    m_txtPwd = makeField(this, QStringLiteral("TxtPwd"), QRect(162, 84, 178, 22));
+    m_txtPwd = placeControl<QLineEdit>(this, QStringLiteral("TxtPwd"), QRect(162, 84, 178, 22));
     auto* stars = new StarPasswordStyle;
     stars->setParent(this);
     m_txtPwd->setStyle(stars);
@@ -241,16 +208,19 @@ void FrmOpt::buildControls()
         flag->setIconSize(QSize(24, 16));
         flag->setAutoRaise(true);
     }
-    m_cstAut = makeCheckBox(this, QStringLiteral("CstAut"), QRect(18, 224, 322, 20));
-    m_cstmin = makeCheckBox(this, QStringLiteral("CStmin"), QRect(18, 244, 322, 20));
-    m_chLost = makeCheckBox(this, QStringLiteral("ChLost"), QRect(18, 264, 322, 20));
-    m_cstRec = makeCheckBox(this, QStringLiteral("CStRec"), QRect(18, 284, 322, 20));
-    m_cstSys = makeCheckBox(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
+    m_cstAut = placeControl<QCheckBox>(this, QStringLiteral("CstAut"), QRect(18, 224, 322, 20));
+    m_cstmin = placeControl<QCheckBox>(this, QStringLiteral("CStmin"), QRect(18, 244, 322, 20));
+    m_chLost = placeControl<QCheckBox>(this, QStringLiteral("ChLost"), QRect(18, 264, 322, 20));
+    m_cstRec = placeControl<QCheckBox>(this, QStringLiteral("CStRec"), QRect(18, 284, 322, 20));
+    m_cstSys = placeControl<QCheckBox>(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
 
     // Database.
-    m_cclearDB = makeButton(this, QStringLiteral("CclearDB"), QRect(18, 350, 100, 26));
-    m_ccompDB = makeButton(this, QStringLiteral("CcompDB"), QRect(129, 350, 100, 26));
-    m_cexport = makeButton(this, QStringLiteral("Cexport"), QRect(240, 350, 100, 26));
+    m_cclearDB =
+        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 350, 100, 26));
+    m_ccompDB =
+        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 350, 100, 26));
+    m_cexport =
+        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 350, 100, 26));
 
     connect(m_cinterf, &QComboBox::currentIndexChanged, this, &FrmOpt::Cinterf_Click);
     connect(m_cpot, &QComboBox::currentIndexChanged, this, &FrmOpt::Cpot_Click);

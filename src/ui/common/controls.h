@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace powerlog {
+
+// The windows lay their controls out by hand, at fixed places: each control is made on its
+// window with the object name the tests and the language table find it by.
+template <typename Control>
+Control* placeControl(QWidget* parent, const QString& name, const QRect& geometry)
+{
+    auto* control = new Control(parent);
+    control->setObjectName(name);
+    control->setGeometry(geometry);
+    return control;
+}
+
+// A label that shows its text as it is, never as rich text.
+QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry);
+
+} // namespace powerlog
