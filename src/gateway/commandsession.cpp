@@ -3,9 +3,11 @@
 #include "gateway/frames.h"
 #include "gateway/sessionsocket.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <optional>
 
 namespace powerlog {
@@ -53,6 +55,8 @@ public:
     void attemptFailed();
     void onSliceEnded(SessionSocket::Answer answer);
     void onPeerClosed();
+    // Whether the gateway may have closed the open session for idleness by now.
+    bool idleTooLong() const;
     void finish(bool ok);
     void failAll();
 
@@ -70,6 +74,14 @@ public:
     Phase phase = Phase::Idle;
     int attempts = 0;
     bool pumpScheduled = false;
+
+    // A frame written into a session the gateway is just closing for idleness is lost, and
+    // must not be sent again. So the session learns how long the gateway lets it idle, from
+    // the gateway's own closes, and opens anew before a frame would go out that late.
+    QElapsedTimer clock;
+    qint64 lastWriteMs = 0;
+    qint64 heardUpToMs = 0; // the last write the gateway surely received: it answered after
+    std::optional<qint64> idleLimitMs;
 };
 
 CommandSession::Private::Private(CommandSession* q, SessionTimings timings)
@@ -91,6 +103,7 @@ CommandSession::Private::Private(CommandSession* q, SessionTimings timings)
 
     ackTimer.setSingleShot(true);
     QObject::connect(&ackTimer, &QTimer::timeout, q, [this] { attemptFailed(); });
+    clock.start();
 }
 
 void CommandSession::Private::enqueue(Request request)
@@ -130,10 +143,11 @@ void CommandSession::Private::pump()
     if (closing || current || queue.isEmpty())
         return;
     current = queue.takeFirst();
-    if (socket.isConnected()) {
+    if (socket.isConnected() && !idleTooLong()) {
         sendHead();
         return;
     }
+    socket.close(); // our own close: the gateway's is the one that reports
     phase = Phase::Opening;
     emit q->linkStateChanged(LinkState::Connecting, QString());
     socket.open(stInterface ? frames::kOpenEvent : frames::kOpenCommand);
@@ -142,11 +156,21 @@ void CommandSession::Private::pump()
 void CommandSession::Private::onOpenFinished(SessionSocket::OpenResult result)
 {
     if (result == SessionSocket::OpenResult::Open) {
+        lastWriteMs = heardUpToMs = clock.elapsed();
         sendHead();
         return;
     }
     emit q->linkStateChanged(failedOpenState(result), QString());
     finish(false);
+}
+
+bool CommandSession::Private::idleTooLong() const
+{
+    if (!idleLimitMs)
+        return false;
+    // Both sides' clocks and timers wander a little: stay well clear of the limit.
+    const qint64 margin = std::clamp<qint64>(*idleLimitMs / 10, 100, 5000);
+    return clock.elapsed() - lastWriteMs >= *idleLimitMs - margin;
 }
 
 void CommandSession::Private::sendHead()
@@ -163,6 +187,7 @@ void CommandSession::Private::sendHead()
 void CommandSession::Private::sendAttempt()
 {
     socket.write(current->frame);
+    lastWriteMs = clock.elapsed();
     if (current->noAckWait) {
         finish(true);
         return;
@@ -184,6 +209,7 @@ void CommandSession::Private::attemptFailed()
 
 void CommandSession::Private::onSliceEnded(SessionSocket::Answer answer)
 {
+    heardUpToMs = lastWriteMs;
     if (closing || phase != Phase::AwaitingAck)
         return;
     if (answer == SessionSocket::Answer::Ack) {
@@ -197,6 +223,10 @@ void CommandSession::Private::onSliceEnded(SessionSocket::Answer answer)
 
 void CommandSession::Private::onPeerClosed()
 {
+    // Counted from what the gateway last heard from us: a frame written just before its close
+    // may never have reached it.
+    if (phase != Phase::Opening)
+        idleLimitMs = clock.elapsed() - heardUpToMs;
     emit q->linkStateChanged(LinkState::PeerClosed, QString());
     if (phase == Phase::AwaitingAck) {
         ackTimer.stop();

@@ -14,7 +14,8 @@ namespace powerlog {
 // time from a queue, waits for the gateway's ACK and retries. Everything is driven by socket
 // signals and single-shot timers; nothing blocks and no event loop is nested. When the gateway
 // has closed the session (idle gateways do), the next frame opens it again; a frame already
-// written is never sent again on a new connection, since the gateway may have acted on it.
+// written is never sent again on a new connection, since the gateway may have acted on it. After
+// such a close, a session left idle nearly as long is opened anew before the next frame.
 class CommandSession : public QObject
 {
     Q_OBJECT

@@ -2,6 +2,7 @@
 #include "gateway/sessiontestsupport.h"
 #include "simulator/gatewaysimulator.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -40,6 +41,7 @@ private slots:
     void idleClosedSessionOpensForTheNextFrame_data();
     void idleClosedSessionOpensForTheNextFrame();
     void frameLostWithItsConnectionIsNotSentAgain();
+    void sessionOpensAnewBeforeTheGatewaysIdleLimit();
     void connectsAtTheHighestPort();
     void emptyFrameOnlyOpens_data();
     void emptyFrameOnlyOpens();
@@ -353,6 +355,51 @@ void TestCommandSession::frameLostWithItsConnectionIsNotSentAgain()
     QCOMPARE(m_results.oks(), (QList<bool>{false, true}));
     QCOMPARE(gateway.received(),
              (QStringList{frames::kOpenCommand, command, frames::kOpenCommand, kRequest}));
+}
+
+// Once the gateway has closed a session for idleness, a session idle that long is opened anew
+// before the next frame, rather than risking the frame on a connection that is just closing.
+void TestCommandSession::sessionOpensAnewBeforeTheGatewaysIdleLimit()
+{
+    sim::Options options;
+    options.password = kHmacPassword;
+    options.auth = sim::Auth::HmacSha256;
+    options.commandIdleCloseMs = 1000;
+    startSimulator(options);
+    CommandSession* session = makeSession();
+    session->setPassword(kHmacPassword);
+    QSignalSpy states(session, &CommandSession::linkStateChanged);
+    QElapsedTimer sinceAnswer;
+    session->SendTCP(kRequest, [&](bool ok) {
+        m_results.entries.append({kRequest, ok});
+        sinceAnswer.start();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(linkStates(states).contains(LinkState::PeerClosed), 10000);
+    // At least as long as the session saw between the gateway's last answer and its close.
+    const qint64 idleLimitMs = sinceAnswer.elapsed();
+
+    // From here on the gateway lets sessions idle for ever, so only our side closes one.
+    options.commandIdleCloseMs = 0;
+    m_sim->setOptions(options);
+    session->SendTCP(kRequest, [&](bool ok) {
+        m_results.entries.append({kRequest, ok});
+        sinceAnswer.start();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{true, true}), 5000);
+    QTest::qWait(int(idleLimitMs) + 100);
+    QVERIFY(session->isConnected()); // the gateway did not close it
+    states.clear();
+    const QString command = frames::loadCommandFrame(2);
+    session->SendTCP(command, m_results.callback(command));
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{true, true, true}), 5000);
+    QCOMPARE(linkStates(states),
+             (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
+                               LinkState::Authenticating, LinkState::FrameAcknowledged}));
+    QCOMPARE(m_sim->receivedFrames().count(frames::kOpenCommand), 3);
+    QCOMPARE(m_sim->receivedFrames().count(command), 1);
+    QCOMPARE(m_sim->recycledSessions(), 1);
 }
 
 void TestCommandSession::connectsAtTheHighestPort()
