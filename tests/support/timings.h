@@ -4,6 +4,13 @@
 
 namespace powerlog::test {
 
+// Code built with AddressSanitizer runs several times slower; the longest waits scale with it.
+#ifdef __SANITIZE_ADDRESS__
+constexpr int kSlowdown = 4;
+#else
+constexpr int kSlowdown = 1;
+#endif
+
 // Time limits short enough for tests and long enough for a loaded machine on loopback.
 inline SessionTimings fastTimings()
 {
