@@ -49,7 +49,8 @@ public:
     // complete (their building was stopped): readers must count from Energy instead.
     static inline const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
 
-    // Renames a file; false on failure. Replaceable so that tests can make one step fail.
+    // Renames a file, replacing one of the new name; false on failure. Replaceable so that
+    // tests can make one step fail.
     using RenameFunction = std::function<bool(const QString& from, const QString& to)>;
 
     explicit EnergyDatabase(const QString& folder);
@@ -89,7 +90,7 @@ public:
     // connection to do so; the next operation reopens it.
     DatabaseResult CompactEnergyDatabase();
 
-    // The renames of a compaction go through this function (QFile::rename by default).
+    // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);
 
     // The open connection, for the readers of the table (charts, export). Readers should not

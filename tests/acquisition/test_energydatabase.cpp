@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -10,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 
 using powerlog::DatabaseResult;
@@ -163,6 +165,7 @@ private slots:
     void clearAllRowsRefused();
     void compactionReplacesBackupAndRemovesTemp();
     void failedSecondRenameRestoresDatabase();
+    void databaseKeepsItsNameThroughoutCompaction();
     void compactionOfMissingFileFails();
     void buildToolWritesAndReplaces();
     void buildToolFailsOnBadPath();
@@ -605,6 +608,33 @@ void TestEnergyDatabase::failedSecondRenameRestoresDatabase()
     QVERIFY(!QFile::exists(file(EnergyDatabase::kBackupName)));
     QCOMPARE(rowCount(dbFile()), 1);
     insertAt(*db, at(5, 10, 0, 10), 600);
+}
+
+// A compaction killed at any moment must leave the database under its name: the compacted
+// copy takes the name in one step, never after the file has been moved away.
+void TestEnergyDatabase::databaseKeepsItsNameThroughoutCompaction()
+{
+    QVERIFY(EnergyDatabase::createEmpty(dbFile()));
+    auto db = makeDatabase();
+    insertAt(*db, at(5, 10, 0, 0), 500);
+    QStringList missingAt;
+    db->setRenameFunction([&](const QString& from, const QString& to) {
+        if (!QFileInfo::exists(dbFile()))
+            missingAt << QFileInfo(from).fileName() + QStringLiteral(" -> ") +
+                             QFileInfo(to).fileName();
+        const bool renamed = std::rename(QFile::encodeName(from).constData(),
+                                         QFile::encodeName(to).constData()) == 0;
+        if (!QFileInfo::exists(dbFile()))
+            missingAt << QStringLiteral("after ") + QFileInfo(from).fileName();
+        return renamed;
+    });
+
+    QCOMPARE(db->CompactEnergyDatabase(), DatabaseResult{});
+
+    QCOMPARE(missingAt, QStringList());
+    QCOMPARE(rowCount(dbFile()), 1);
+    QCOMPARE(rowCount(file(EnergyDatabase::kBackupName)), 1);
+    QVERIFY(!QFile::exists(file(EnergyDatabase::kTempName)));
 }
 
 void TestEnergyDatabase::compactionOfMissingFileFails()
