@@ -14,8 +14,8 @@
 # ordered shutdown writes every queued reading. It passes when, for both programs:
 #   - the resident memory grew by less than 1 MiB from the end of the warm-up (5 minutes, or a
 #     third of a shorter run) to the end,
-#   - the open descriptors at the end are no more than at the end of the warm-up, and never
-#     rose above what the warm-up saw by more than 2 (a connection being replaced),
+#   - the open descriptors at the end are no more than the warm-up saw, and never rose above
+#     that by more than 2 (a connection being replaced),
 #   - the rows of Energy equal the readings the simulator wrote out whole,
 #   - powerlog-cli check is content (integrity, summaries equal to a recomputation).
 # Prints a summary; exit 0 when all is well, 1 on a failure, 2 on a wrong command line.
@@ -220,7 +220,8 @@ for name in "${runs[@]}"; do
         echo "$name: powerlog-cli check $check"
     } >>"$summary"
     [ "$growth" -lt "$rss_limit_kib" ] || failed+=("$name: resident memory grew by $growth KiB")
-    [ "$fds_end" -le "$fds_warm" ] || failed+=("$name: $fds_end descriptors at the end, $fds_warm after the warm-up")
+    [ "$fds_end" -le "$fds_warm_max" ] ||
+        failed+=("$name: $fds_end descriptors at the end, the warm-up saw at most $fds_warm_max")
     [ "$fds_max" -le $((fds_warm_max + fd_slack)) ] ||
         failed+=("$name: up to $fds_max descriptors, the warm-up saw at most $fds_warm_max")
     [ "$rows" = "$sent" ] || failed+=("$name: $rows rows recorded, $sent readings sent")

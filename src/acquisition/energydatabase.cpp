@@ -493,6 +493,13 @@ void EnergyDatabase::close()
         QSqlDatabase::database(m_connectionName, false).close();
 }
 
+void EnergyDatabase::useRecordingCache()
+{
+    if (isOpen())
+        QSqlQuery(connection())
+            .exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kRecordingCacheKiB));
+}
+
 DatabaseResult EnergyDatabase::InsertReading(const Reading& reading)
 {
     if (!reading.power || !reading.energy)

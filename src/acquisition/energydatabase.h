@@ -86,6 +86,13 @@ public:
     // if needed.
     DatabaseResult ClearAllRows();
 
+    // Shrinks the open connection's page cache to what appending needs: the right-hand edge
+    // of the table, its index and the two summaries. SQLite's default of 2 MiB would fill,
+    // row after row, with pages written once and never read again, and the program's memory
+    // would grow for days. Call after the open; the next open has the default again.
+    static constexpr int kRecordingCacheKiB = 256;
+    void useRecordingCache();
+
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
     // connection to do so; the next operation reopens it.
     DatabaseResult CompactEnergyDatabase();
