@@ -181,6 +181,7 @@ recording() {
     local db=$folder/DbEnergy.mdb begin
     begin=$(now_s)
     rec_max_missing=0
+    rec_total_missing=0
     rec_total_sent=0
     rec_intact=0
     local round
@@ -223,6 +224,7 @@ recording() {
             added=$((after - before))
             missing=$((sent - added))
             [ "$missing" -le "$rec_max_missing" ] || rec_max_missing=$missing
+            rec_total_missing=$((rec_total_missing + missing))
             if [ "$missing" -lt 0 ]; then
                 problem="$added rows added, only $sent readings sent"
             elif [ "$missing" -gt "$max_in_flight" ]; then
@@ -383,7 +385,7 @@ compaction
 rebuild
 
 echo "crash: $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "recording: $rec_intact of $kills kills left an intact database with its summaries; $rec_rows rows; most readings missing after a kill $rec_max_missing (bound $max_in_flight: $push_ms ms pushes); $rec_total_sent readings sent; $rec_seconds s"
+echo "recording: $rec_intact of $kills kills left an intact database with its summaries; $rec_rows rows; most readings missing after a kill $rec_max_missing (bound $max_in_flight: $push_ms ms pushes), $rec_total_missing in all of $rec_total_sent sent; $rec_seconds s"
 echo "compaction: $comp_intact of $other_kills kills of powerlog-cli compact left DbEnergy.mdb intact with its $comp_rows rows, and the next compaction completed; $comp_seconds s"
 echo "rebuild: $rebuild_intact of $other_kills kills during the summaries' build of $rebuild_rows rows left DbEnergy.mdb intact; $rebuild_completed of $rebuild_series following starts completed the summaries with powerlog-cli check content; $rebuild_seconds s"
 if [ "$failed_rounds" -gt 0 ]; then
