@@ -197,7 +197,6 @@ recording() {
         printf '[Option]\nServerIP=127.0.0.1\nServerPORT=%s\nInterface=1\nLanguage=eng\n[Start]\nRecAuto=1\n' \
             "$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$out")" >"$dir/settings.ini"
         start_program "$folder" "$dir/settings.ini"
-        local new_row
         new_row() { [ "$(row_count "$db")" -gt "$before" ]; }
         if ! wait_until 30 new_row; then
             kill_now "$program_pid"
@@ -284,7 +283,7 @@ compaction() {
         sleep "$delay"
         kill_now "$pid"
         if [ ! -f "$db" ]; then
-            problem="DbEnergy.mdb is missing ($(ls "$folder" | paste -sd ' '))"
+            problem="DbEnergy.mdb is missing (there: $(find "$folder" -mindepth 1 -printf '%f '))"
         elif [ "$(integrity "$db")" != ok ]; then
             problem="integrity: $(integrity "$db")"
         elif [ "$(row_count "$db")" != "$rows" ]; then
