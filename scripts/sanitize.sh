@@ -20,4 +20,4 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPOWERLOG_SANITIZE=address,undefined,float-cast-overflow >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 # Each test's time limit is raised in this build (tests/CMakeLists.txt).
-ctest --test-dir "$build_dir" --output-on-failure -j 2
+ctest --test-dir "$build_dir" --output-on-failure -j 2 -LE long

@@ -67,6 +67,9 @@ public:
             return !m_stopping->load();
         });
         if (result.ok()) {
+            // The summaries of a file brought from elsewhere are built by now, with the
+            // default cache; from here on this connection only appends.
+            m_database.useRecordingCache();
             const QString path = m_database.path();
             m_identity = FileIdentity::of(path);
             m_sideFiles.clear();

@@ -13,7 +13,9 @@
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace powerlog {
 
@@ -415,7 +417,11 @@ DatabaseResult failed(const QString& error)
 
 EnergyDatabase::EnergyDatabase(const QString& folder)
     : m_folder(folder), m_connectionName(nextConnectionName()),
-      m_rename([](const QString& from, const QString& to) { return QFile::rename(from, to); })
+      m_rename([](const QString& from, const QString& to) {
+          // Replaces `to` in one step, unlike QFile::rename, which refuses an existing name.
+          return std::rename(QFile::encodeName(from).constData(),
+                             QFile::encodeName(to).constData()) == 0;
+      })
 {
 }
 
@@ -485,6 +491,13 @@ void EnergyDatabase::close()
 {
     if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::database(m_connectionName, false).close();
+}
+
+void EnergyDatabase::useRecordingCache()
+{
+    if (isOpen())
+        QSqlQuery(connection())
+            .exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kRecordingCacheKiB));
 }
 
 DatabaseResult EnergyDatabase::InsertReading(const Reading& reading)
@@ -560,6 +573,21 @@ bool EnergyDatabase::compactFiles(QString* error)
     }
     if (!removeFile(backup, error))
         return false;
+    // The previous file keeps its name until the compacted copy takes it over in one step, so
+    // that the program ended at any moment (a crash, a kill, a power cut) leaves a database
+    // under its name. The backup is a second name of the previous file.
+    if (::link(QFile::encodeName(database).constData(), QFile::encodeName(backup).constData()) ==
+        0) {
+        if (m_rename(temp, database))
+            return true;
+        QString ignored;
+        removeFile(backup, &ignored);
+        *error = QStringLiteral("Cannot rename %1 to %2. The previous database has been restored.")
+                     .arg(nativePath(temp), kFileName);
+        return false;
+    }
+    // A file system without hard links (FAT, some network folders): the previous file moves
+    // aside first, and for that moment the name is free.
     if (!m_rename(database, backup)) {
         *error = QStringLiteral("Cannot rename %1 to %2.").arg(nativePath(database), kBackupName);
         return false;

@@ -49,7 +49,8 @@ public:
     // complete (their building was stopped): readers must count from Energy instead.
     static inline const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
 
-    // Renames a file; false on failure. Replaceable so that tests can make one step fail.
+    // Renames a file, replacing one of the new name; false on failure. Replaceable so that
+    // tests can make one step fail.
     using RenameFunction = std::function<bool(const QString& from, const QString& to)>;
 
     explicit EnergyDatabase(const QString& folder);
@@ -85,11 +86,18 @@ public:
     // if needed.
     DatabaseResult ClearAllRows();
 
+    // Shrinks the open connection's page cache to what appending needs: the right-hand edge
+    // of the table, its index and the two summaries. SQLite's default of 2 MiB would fill,
+    // row after row, with pages written once and never read again, and the program's memory
+    // would grow for days. Call after the open; the next open has the default again.
+    static constexpr int kRecordingCacheKiB = 256;
+    void useRecordingCache();
+
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
     // connection to do so; the next operation reopens it.
     DatabaseResult CompactEnergyDatabase();
 
-    // The renames of a compaction go through this function (QFile::rename by default).
+    // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);
 
     // The open connection, for the readers of the table (charts, export). Readers should not

@@ -3,14 +3,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
+#include <sqlite3.h>
 
 using powerlog::DatabaseResult;
 using powerlog::EnergyDatabase;
@@ -163,6 +167,8 @@ private slots:
     void clearAllRowsRefused();
     void compactionReplacesBackupAndRemovesTemp();
     void failedSecondRenameRestoresDatabase();
+    void databaseKeepsItsNameThroughoutCompaction();
+    void recordingCacheStaysSmallWhileTheFileGrows();
     void compactionOfMissingFileFails();
     void buildToolWritesAndReplaces();
     void buildToolFailsOnBadPath();
@@ -605,6 +611,70 @@ void TestEnergyDatabase::failedSecondRenameRestoresDatabase()
     QVERIFY(!QFile::exists(file(EnergyDatabase::kBackupName)));
     QCOMPARE(rowCount(dbFile()), 1);
     insertAt(*db, at(5, 10, 0, 10), 600);
+}
+
+// A compaction killed at any moment must leave the database under its name: the compacted
+// copy takes the name in one step, never after the file has been moved away.
+void TestEnergyDatabase::databaseKeepsItsNameThroughoutCompaction()
+{
+    QVERIFY(EnergyDatabase::createEmpty(dbFile()));
+    auto db = makeDatabase();
+    insertAt(*db, at(5, 10, 0, 0), 500);
+    QStringList missingAt;
+    db->setRenameFunction([&](const QString& from, const QString& to) {
+        if (!QFileInfo::exists(dbFile()))
+            missingAt << QFileInfo(from).fileName() + QStringLiteral(" -> ") +
+                             QFileInfo(to).fileName();
+        const bool renamed = std::rename(QFile::encodeName(from).constData(),
+                                         QFile::encodeName(to).constData()) == 0;
+        if (!QFileInfo::exists(dbFile()))
+            missingAt << QStringLiteral("after ") + QFileInfo(from).fileName();
+        return renamed;
+    });
+
+    QCOMPARE(db->CompactEnergyDatabase(), DatabaseResult{});
+
+    QCOMPARE(missingAt, QStringList());
+    QCOMPARE(rowCount(dbFile()), 1);
+    QCOMPARE(rowCount(file(EnergyDatabase::kBackupName)), 1);
+    QVERIFY(!QFile::exists(file(EnergyDatabase::kTempName)));
+}
+
+// The recording connection only appends: however far the file grows, its page cache stays
+// within the recording size, so the program's memory stays flat.
+void TestEnergyDatabase::recordingCacheStaysSmallWhileTheFileGrows()
+{
+    QVERIFY(EnergyDatabase::createEmpty(dbFile()));
+    auto db = makeDatabase();
+    QVERIFY(db->OpenDatabase().ok());
+    db->useRecordingCache();
+    QSqlDatabase connection = db->connection();
+    QVERIFY(connection.transaction());
+    const QDateTime start = at(1, 0, 0, 0);
+    for (int i = 0; i < 40000; ++i)
+        QCOMPARE(db->InsertReading(reading(qint16(300 + i % 2000), start.addSecs(i))),
+                 DatabaseResult{});
+    QVERIFY(connection.commit());
+
+    const QVariant handle = connection.driver()->handle();
+    QCOMPARE(handle.typeName(), "sqlite3*");
+    sqlite3* sqlite = *static_cast<sqlite3* const*>(handle.constData());
+    int used = 0;
+    int highest = 0;
+    QCOMPARE(sqlite3_db_status(sqlite, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0), SQLITE_OK);
+    const auto pragma = [&connection](const char* name) {
+        QSqlQuery query(connection);
+        return query.exec(QStringLiteral("PRAGMA ") + QLatin1String(name)) && query.next()
+                   ? query.value(0).toLongLong()
+                   : 0;
+    };
+    const qint64 written = pragma("page_count") * pragma("page_size");
+    QVERIFY2(written > 4 * EnergyDatabase::kRecordingCacheKiB * 1024,
+             qPrintable(QString::number(written)));
+    // Each cached page carries a small header of SQLite's own beside its bytes.
+    QVERIFY2(
+        used <= EnergyDatabase::kRecordingCacheKiB * 1024 * 11 / 10,
+        qPrintable(QStringLiteral("%1 bytes cached of a %2-byte file").arg(used).arg(written)));
 }
 
 void TestEnergyDatabase::compactionOfMissingFileFails()

@@ -4,12 +4,16 @@
 #include "gateway/frames.h"
 #include "gateway/openhmac.h"
 #include "gateway/openpassword.h"
+#include "simulator/faultcycle.h"
 #include "simulator/gatewaysimulator.h"
+#include "simulator/statsfile.h"
 #include "support/timings.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -18,6 +22,8 @@
 
 using namespace powerlog;
 using powerlog::sim::Auth;
+using powerlog::sim::FaultCycle;
+using powerlog::sim::FaultPhase;
 using powerlog::sim::Faults;
 using powerlog::sim::GatewaySimulator;
 using powerlog::sim::Options;
@@ -97,6 +103,11 @@ private slots:
     void hmacExchange();
     void refusedPasswordsLockOut();
     void housekeepingClosesSessions();
+    void cutFrameEndsTheConnectionMidFrame();
+    void readingsSentCountsWholeFrames_data();
+    void readingsSentCountsWholeFrames();
+    void faultCycleWalksThePhasesOverTheBase();
+    void statsFileHoldsTheCounts();
 
 private:
     std::unique_ptr<GatewaySimulator> start(Options options = {});
@@ -557,6 +568,128 @@ void TestSimulator::housekeepingClosesSessions()
     QCOMPARE(m_sim->openEventSessions(), 0);
     // Nothing was said before closing: the peer only sees the connection end.
     QCOMPARE(command->frames, greetingAndOpen);
+}
+
+void TestSimulator::cutFrameEndsTheConnectionMidFrame()
+{
+    Options options;
+    options.stPush = true;
+    options.stPushIntervalMs = 20;
+    options.faults.cutFrameAfter = 2;
+    m_sim = start(options);
+    const auto events = openSession(frames::kOpenEvent);
+
+    QTRY_VERIFY_WITH_TIMEOUT(events->isClosed(), kWaitMs);
+    QCOMPARE(events->framesMatching(kReadingPattern).size(), 2);
+    // The third reading stops halfway: no frame end after the second one.
+    const QByteArray tail = events->raw.mid(events->raw.lastIndexOf("##") + 2);
+    QVERIFY2(tail.startsWith("*#3*10*0*"), tail.constData());
+    QCOMPARE(m_sim->readingsSent(), 2);
+}
+
+void TestSimulator::readingsSentCountsWholeFrames_data()
+{
+    QTest::addColumn<bool>("split");
+    QTest::addColumn<bool>("garbage");
+    QTest::newRow("whole") << false << false;
+    QTest::newRow("split") << true << false;
+    QTest::newRow("junk between") << false << true;
+}
+
+// Answered and pushed readings count alike, however they leave; other frames never count.
+void TestSimulator::readingsSentCountsWholeFrames()
+{
+    QFETCH(bool, split);
+    QFETCH(bool, garbage);
+    Options options;
+    options.faults.splitFrames = split;
+    options.faults.garbageBetween = garbage;
+    m_sim = start(options);
+    const auto command = openSession(frames::kOpenCommand);
+    const auto events = openSession(frames::kOpenEvent);
+    for (int i = 0; i < 3; ++i)
+        command->send(frames::kMeasurementRequest);
+    command->send(QStringLiteral("*#3*10*3##"));
+    QTRY_COMPARE_WITH_TIMEOUT(command->framesMatching(kReadingPattern).size(), 3, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(command->frames.size(), 2 + 8, kWaitMs);
+
+    options = m_sim->options();
+    options.stPush = true;
+    options.stPushIntervalMs = 20;
+    m_sim->setOptions(options);
+    QTRY_VERIFY_WITH_TIMEOUT(events->framesMatching(kReadingPattern).size() >= 2, kWaitMs);
+    options.stPush = false;
+    m_sim->setOptions(options);
+    // What the peers have seen is what went out: a whole frame arrives only once written, and
+    // a push still under way is counted and seen alike once it is out.
+    const auto seen = [&] {
+        return qint64(command->framesMatching(kReadingPattern).size() +
+                      events->framesMatching(kReadingPattern).size());
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->readingsSent(), seen(), kWaitMs);
+}
+
+void TestSimulator::faultCycleWalksThePhasesOverTheBase()
+{
+    Faults base;
+    base.garbageBetween = true;
+    const QList<FaultPhase> phases = FaultCycle::standardPhases(base);
+    QCOMPARE(phases.first().name, QStringLiteral("none"));
+    for (const FaultPhase& phase : phases)
+        QVERIFY2(phase.faults.garbageBetween, qPrintable(phase.name));
+
+    Options options;
+    options.faults = base;
+    m_sim = start(options);
+    FaultCycle cycle(*m_sim, phases, 20);
+    QSignalSpy changes(&cycle, &FaultCycle::phaseChanged);
+    QStringList seen;
+    connect(&cycle, &FaultCycle::phaseChanged, this, [&](const QString& name) {
+        seen << name;
+        // The simulator takes each phase's faults as it starts.
+        const Faults now = m_sim->options().faults;
+        const Faults& want = phases.at((seen.size() - 1) % phases.size()).faults;
+        QCOMPARE(now.silent, want.silent);
+        QCOMPARE(now.nackAll, want.nackAll);
+        QCOMPARE(now.cutFrameAfter, want.cutFrameAfter);
+        QCOMPARE(now.splitFrames, want.splitFrames);
+        QCOMPARE(now.noGreeting, want.noGreeting);
+        QCOMPARE(now.garbageBetween, want.garbageBetween);
+    });
+    cycle.start();
+    QTRY_VERIFY_WITH_TIMEOUT(seen.size() > phases.size(), 20000);
+    for (int i = 0; i <= phases.size(); ++i)
+        QCOMPARE(seen.at(i), phases.at(i % phases.size()).name);
+    QCOMPARE(cycle.phasesStarted(), seen.size());
+    QCOMPARE(cycle.phaseName(), seen.last());
+    QCOMPARE(changes.count(), seen.size());
+    const QStringList names = {QStringLiteral("silent"),    QStringLiteral("nack-all"),
+                               QStringLiteral("cut-frame"), QStringLiteral("garbage"),
+                               QStringLiteral("split"),     QStringLiteral("no-greeting")};
+    for (const QString& name : names)
+        QVERIFY2(seen.contains(name), qPrintable(name));
+}
+
+void TestSimulator::statsFileHoldsTheCounts()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stats.txt"));
+    const auto readStats = [&path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    FaultCycle cycle(*m_sim, FaultCycle::standardPhases({}), 60000);
+    cycle.start();
+    powerlog::sim::StatsFile stats(path, *m_sim, &cycle, 50);
+    QVERIFY(stats.write());
+    QCOMPARE(readStats(), QByteArray("readings_sent=0\nconnections=0\nfault_phase=none\n"
+                                     "fault_phases_started=1\n"));
+
+    const auto command = openSession(frames::kOpenCommand);
+    command->send(frames::kMeasurementRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(command->framesMatching(kReadingPattern).size(), 1, kWaitMs);
+    // Rewritten by itself, without a call.
+    QTRY_VERIFY_WITH_TIMEOUT(readStats().startsWith("readings_sent=1\nconnections=1\n"), kWaitMs);
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -9,6 +9,13 @@
 
 namespace powerlog::sim {
 
+namespace {
+
+// What every measurement reply starts with, answered or pushed.
+const QLatin1String kReadingPrefix("*#3*10*0*");
+
+} // namespace
+
 GatewayConnection::GatewayConnection(QTcpSocket* socket, GatewayDevice& device, QObject* parent)
     : QObject(parent), m_socket(socket), m_device(&device), m_outbox(socket)
 {
@@ -20,6 +27,10 @@ GatewayConnection::GatewayConnection(QTcpSocket* socket, GatewayDevice& device, 
     m_housekeeping.setSingleShot(true);
     m_housekeeping.setTimerType(Qt::PreciseTimer);
     connect(&m_housekeeping, &QTimer::timeout, this, &GatewayConnection::recycle);
+    connect(&m_outbox, &Outbox::countedFrameWritten, this, [this] {
+        if (m_device)
+            m_device->readingWritten();
+    });
     if (!m_device->currentOptions().faults.noGreeting)
         sendFrame(frames::kAck);
 }
@@ -29,7 +40,16 @@ void GatewayConnection::sendFrame(const QString& frame)
     if (!m_device)
         return;
     const Faults& faults = m_device->currentOptions().faults;
-    m_outbox.sendFrame(frame.toLatin1(), {faults.splitFrames, faults.garbageBetween});
+    const bool inSession = m_phase == Phase::Command || m_phase == Phase::Event;
+    if (inSession && faults.cutFrameAfter > 0 && m_framesSentInSession >= faults.cutFrameAfter) {
+        m_housekeeping.stop();
+        m_phase = Phase::Closing;
+        m_outbox.sendHalfAndClose(frame.toLatin1());
+        return;
+    }
+    ++m_framesSentInSession;
+    const bool reading = frame.startsWith(kReadingPrefix);
+    m_outbox.sendFrame(frame.toLatin1(), {faults.splitFrames, faults.garbageBetween}, reading);
 }
 
 void GatewayConnection::sendRaw(const QByteArray& bytes)
@@ -230,6 +250,7 @@ void GatewayConnection::open(bool acknowledge)
     m_phase = m_requested;
     if (acknowledge)
         sendFrame(frames::kAck);
+    m_framesSentInSession = 0;
     const Options& options = m_device->currentOptions();
     const int lifetimeMs =
         m_phase == Phase::Command ? options.commandIdleCloseMs : options.eventRecycleMs;

@@ -35,6 +35,8 @@ public:
     // The frames a command session answers with, in order.
     virtual QStringList answerCommand(const QString& frame) = 0;
     virtual void sessionOpened(GatewayConnection* connection) = 0;
+    // A measurement reading's whole frame has gone to the system.
+    virtual void readingWritten() = 0;
     virtual void connectionClosed(GatewayConnection* connection) = 0;
 };
 
@@ -100,7 +102,8 @@ private:
     QString m_ra;
     QString m_rb;
     int m_framesReceived = 0;
-    QTimer m_housekeeping; // idle close of a command session, recycling of an event session
+    int m_framesSentInSession = 0; // after the open's acknowledgement
+    QTimer m_housekeeping;         // idle close of a command session, recycling of an event session
 };
 
 } // namespace powerlog::sim

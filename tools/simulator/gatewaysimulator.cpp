@@ -58,6 +58,7 @@ public:
     void sessionRecycled(GatewayConnection* connection) override;
     QStringList answerCommand(const QString& frame) override;
     void sessionOpened(GatewayConnection* connection) override;
+    void readingWritten() override { ++readingsSent; }
     void connectionClosed(GatewayConnection* connection) override;
 
     void accept();
@@ -105,6 +106,7 @@ public:
     int recycled = 0;
     qint64 loadEventsSent = 0;
     qint64 loadChangesUnseen = 0;
+    qint64 readingsSent = 0;
 };
 
 void GatewaySimulator::Private::recordFrame(const QString& frame)
@@ -450,6 +452,11 @@ qint64 GatewaySimulator::loadEventsSent() const
 qint64 GatewaySimulator::loadChangesUnseen() const
 {
     return d->loadChangesUnseen;
+}
+
+qint64 GatewaySimulator::readingsSent() const
+{
+    return d->readingsSent;
 }
 
 QStringList GatewaySimulator::receivedFrames() const

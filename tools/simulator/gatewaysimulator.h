@@ -21,6 +21,8 @@ struct Faults
                                  // the open; that frame is not answered (0 = never)
     bool splitFrames = false;    // sends every frame in small TCP segments with short delays
     bool garbageBetween = false; // puts junk bytes between frames it sends
+    int cutFrameAfter = 0;       // after N frames sent in a session the next one leaves half
+                                 // written and the connection closes (0 = never)
     // HMAC handshake faults: the random Ra one hex digit short, or with a digit pair above 15;
     // a proof of its own that does not match the password.
     enum class BadRa { None, WrongLength, PairAbove15 };
@@ -89,11 +91,14 @@ public:
     int connectionCount() const;     // connections accepted so far
     int openCommandSessions() const; // currently open
     int openEventSessions() const;
-    int refusedPasswords() const;       // password checks that failed so far
-    bool isLockedOut() const;           // opens are refused for now
-    int recycledSessions() const;       // sessions closed by the housekeeping so far
-    qint64 loadEventsSent() const;      // load-event frames written to event sessions so far
-    qint64 loadChangesUnseen() const;   // load changes made while no event session was open
+    int refusedPasswords() const;     // password checks that failed so far
+    bool isLockedOut() const;         // opens are refused for now
+    int recycledSessions() const;     // sessions closed by the housekeeping so far
+    qint64 loadEventsSent() const;    // load-event frames written to event sessions so far
+    qint64 loadChangesUnseen() const; // load changes made while no event session was open
+    // Measurement readings (answered or pushed) whose whole frame has gone to the system;
+    // a frame cut by a close or dropped with its connection does not count.
+    qint64 readingsSent() const;
     QStringList receivedFrames() const; // every frame received on any session, in order
                                         // (the newest 4096)
     void clearReceivedFrames();

@@ -1,14 +1,19 @@
 // powerlog-gateway-sim: a simulated home-automation gateway with a load-control central unit,
 // on 127.0.0.1 only. See README.md for the flags.
 
+#include "app/terminationsignals.h"
+#include "simulator/faultcycle.h"
 #include "simulator/gatewaysimulator.h"
+#include "simulator/statsfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <memory>
 
 using powerlog::sim::Auth;
+using powerlog::sim::FaultCycle;
 using powerlog::sim::GatewaySimulator;
 using powerlog::sim::Options;
 
@@ -84,6 +89,14 @@ int main(int argc, char* argv[])
         valued("close-after", "Close a connection on receiving its N-th frame.", "N"),
         flag("split", "Send every frame in 2 or 3 TCP segments, 20 ms apart."),
         flag("garbage", "Put junk bytes between the frames sent."),
+        valued("fault-cycle",
+               "Cycle through fault phases (none, silent, nack-all, cut-frame, garbage, split, "
+               "no-greeting), N seconds each.",
+               "N"),
+        valued("stats",
+               "Rewrite FILE every second and on exit with the readings sent and the "
+               "connections seen.",
+               "FILE"),
         flag("verbose", "Print every frame received on stderr."),
     });
     parser.process(app);
@@ -98,6 +111,7 @@ int main(int argc, char* argv[])
     qint64 hour = -1;
     qint64 idleClose = 0;
     qint64 recycleEvents = 0;
+    qint64 faultCycleSeconds = 0;
     if (!readNumber(parser, QStringLiteral("port"), 0, 65535, port) ||
         !readNumber(parser, QStringLiteral("line-power"), 0, 1'000'000, linePower) ||
         !readNumber(parser, QStringLiteral("st-push-interval"), 1, 3'600'000, stInterval) ||
@@ -106,7 +120,8 @@ int main(int argc, char* argv[])
         !readNumber(parser, QStringLiteral("close-after"), 0, 1'000'000, closeAfter) ||
         !readNumber(parser, QStringLiteral("hour"), -1, 23, hour) ||
         !readNumber(parser, QStringLiteral("idle-close"), 0, 86'400, idleClose) ||
-        !readNumber(parser, QStringLiteral("recycle-events"), 0, 86'400, recycleEvents))
+        !readNumber(parser, QStringLiteral("recycle-events"), 0, 86'400, recycleEvents) ||
+        !readNumber(parser, QStringLiteral("fault-cycle"), 0, 86'400, faultCycleSeconds))
         return 2;
 
     options.password = parser.value(QStringLiteral("password"));
@@ -163,5 +178,31 @@ int main(int argc, char* argv[])
         return 1;
     }
     out() << "listening on 127.0.0.1:" << simulator.port() << Qt::endl;
+
+    std::unique_ptr<FaultCycle> cycle;
+    if (faultCycleSeconds > 0) {
+        cycle = std::make_unique<FaultCycle>(simulator, FaultCycle::standardPhases(options.faults),
+                                             int(faultCycleSeconds * 1000));
+        QObject::connect(cycle.get(), &FaultCycle::phaseChanged,
+                         [](const QString& name) { err() << "fault phase " << name << Qt::endl; });
+        cycle->start();
+    }
+    std::unique_ptr<powerlog::sim::StatsFile> stats;
+    if (parser.isSet(QStringLiteral("stats"))) {
+        stats = std::make_unique<powerlog::sim::StatsFile>(parser.value(QStringLiteral("stats")),
+                                                           simulator, cycle.get());
+        if (!stats->write()) {
+            err() << "cannot write " << parser.value(QStringLiteral("stats")) << "\n";
+            return 1;
+        }
+    }
+    // Ending by a signal still leaves the final figures behind.
+    powerlog::TerminationSignals termination;
+    QObject::connect(&termination, &powerlog::TerminationSignals::received, &app, [&] {
+        simulator.close();
+        if (stats)
+            stats->write();
+        QCoreApplication::quit();
+    });
     return app.exec();
 }

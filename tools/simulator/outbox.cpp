@@ -15,9 +15,10 @@ Outbox::Outbox(QTcpSocket* socket, QObject* parent) : QObject(parent), m_socket(
     m_gap.setSingleShot(true);
     m_gap.setInterval(kSegmentGapMs);
     connect(&m_gap, &QTimer::timeout, this, &Outbox::writeQueued);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &Outbox::onBytesWritten);
 }
 
-void Outbox::sendFrame(const QByteArray& frame, Style style)
+void Outbox::sendFrame(const QByteArray& frame, Style style, bool counted)
 {
     QByteArray bytes = frame;
     if (style.garbage && m_sentFrame)
@@ -25,7 +26,7 @@ void Outbox::sendFrame(const QByteArray& frame, Style style)
     m_sentFrame = true;
 
     if (!style.split || bytes.size() < 2) {
-        enqueue(bytes, false);
+        enqueue(bytes, false, counted);
         return;
     }
     // Three segments when the frame is long enough for each to hold something, else two.
@@ -33,7 +34,7 @@ void Outbox::sendFrame(const QByteArray& frame, Style style)
     qsizetype from = 0;
     for (int part = 1; part <= parts; ++part) {
         const qsizetype to = bytes.size() * part / parts;
-        enqueue(bytes.mid(from, to - from), true);
+        enqueue(bytes.mid(from, to - from), true, counted && part == parts);
         from = to;
     }
 }
@@ -44,13 +45,19 @@ void Outbox::sendRaw(const QByteArray& bytes)
         enqueue(bytes, false);
 }
 
+void Outbox::sendHalfAndClose(const QByteArray& frame)
+{
+    enqueue(frame.left(qMax<qsizetype>(1, frame.size() / 2)), false);
+    closeWhenSent();
+}
+
 void Outbox::closeWhenSent()
 {
     m_closing = true;
     finishIfDone();
 }
 
-void Outbox::enqueue(const QByteArray& bytes, bool pauseAfter)
+void Outbox::enqueue(const QByteArray& bytes, bool pauseAfter, bool endsCounted)
 {
     if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
@@ -58,7 +65,7 @@ void Outbox::enqueue(const QByteArray& bytes, bool pauseAfter)
         m_socket->abort();
         return;
     }
-    m_segments.enqueue({bytes, pauseAfter});
+    m_segments.enqueue({bytes, pauseAfter, endsCounted});
     m_queuedBytes += bytes.size();
     if (!m_gap.isActive())
         writeQueued();
@@ -71,7 +78,9 @@ void Outbox::writeQueued()
     while (!m_segments.isEmpty()) {
         const Segment segment = m_segments.dequeue();
         m_queuedBytes -= segment.bytes.size();
-        m_socket->write(segment.bytes);
+        m_handedOver += qMax<qint64>(0, m_socket->write(segment.bytes));
+        if (segment.endsCounted)
+            m_countedEnds.enqueue(m_handedOver);
         m_socket->flush();
         if (segment.pauseAfter) {
             m_gap.start();
@@ -79,6 +88,15 @@ void Outbox::writeQueued()
         }
     }
     finishIfDone();
+}
+
+void Outbox::onBytesWritten(qint64 bytes)
+{
+    m_written += bytes;
+    while (!m_countedEnds.isEmpty() && m_countedEnds.head() <= m_written) {
+        m_countedEnds.dequeue();
+        emit countedFrameWritten();
+    }
 }
 
 void Outbox::finishIfDone()
