@@ -164,8 +164,11 @@ void checkField(const QByteArray& field, const ExportValue& value, bool dataColu
         break;
     }
     const QByteArray text = value.text.toByteArray();
-    const QDate date = QDate::fromString(QString::fromLatin1(text.left(10)), Qt::ISODate);
-    const QTime time = QTime::fromString(QString::fromLatin1(text.mid(11)), Qt::ISODate);
+    // Explicit formats: ISO dates take 24:00:00 as the end of a day, which Data never holds.
+    const QDate date =
+        QDate::fromString(QString::fromLatin1(text.left(10)), QStringLiteral("yyyy-MM-dd"));
+    const QTime time =
+        QTime::fromString(QString::fromLatin1(text.mid(11)), QStringLiteral("HH:mm:ss"));
     if (dataColumn && text.size() == 19 && text.at(10) == ' ' && date.isValid() && time.isValid()) {
         const QString expected =
             locale.toString(QDateTime(date, time), exportDateTimeFormat(locale));
