@@ -2,8 +2,8 @@
 
 #include <QTime>
 #include <charconv>
-#include <system_error>
 #include <cmath>
+#include <system_error>
 
 namespace powerlog {
 
