@@ -123,7 +123,9 @@ ChartSeries dailySeries(const QDate& day, const QList<MinuteGroup>& minutes)
         return series;
     struct Slot
     {
-        qint32 sum = 0; // of the per-minute means, each rounded to whole watts
+        // Of the per-minute means, each rounded to whole watts. A double: huge W values in a
+        // file cannot overflow it, and whole numbers stay exact up to 2^53.
+        double sum = 0;
         int minutes = 0;
         qint64 max = 0;
     };
@@ -138,7 +140,7 @@ ChartSeries dailySeries(const QDate& day, const QList<MinuteGroup>& minutes)
         if (minute.minuteOfDay < 0 || minute.minuteOfDay >= 24 * 60)
             continue;
         Slot& slot = halfHours[minute.minuteOfDay / 30 + 1];
-        slot.sum = qint32(std::nearbyint(double(slot.sum) + minute.avg)); // halves to even
+        slot.sum = std::nearbyint(slot.sum + minute.avg); // halves to even
         ++slot.minutes;
         slot.max = std::max(slot.max, minute.max);
         totals.add(minute.avg, minute.max);

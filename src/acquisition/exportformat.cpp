@@ -3,6 +3,7 @@
 #include <QTime>
 #include <charconv>
 #include <cmath>
+#include <system_error>
 
 namespace powerlog {
 
@@ -217,6 +218,12 @@ void ExportFormat::appendNumber(QByteArray& out, double value) const
     char ascii[64];
     const std::to_chars_result written =
         std::to_chars(ascii, ascii + sizeof ascii, value, std::chars_format::fixed);
+    if (written.ec != std::errc()) {
+        // Tiny magnitudes (1e-100) need up to hundreds of zeros after the point: left to the
+        // locale, as they are rare.
+        appendField(out, utf8(m_locale.toString(value, 'f', QLocale::FloatingPointShortest)));
+        return;
+    }
     m_field.resize(0); // keeps the buffer; clear() would free it
     appendLocalized(m_field, ascii, written.ptr - ascii);
     appendField(out, m_field);

@@ -1,5 +1,7 @@
 #include "gateway/openhmac.h"
 
+#include "gateway/frames.h"
+
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
@@ -28,6 +30,14 @@ int hexValue(QChar c)
     if (u >= u'A' && u <= u'F')
         return u - u'A' + 10;
     return -1;
+}
+
+// The hex string a nonce frame "*#" + digit pairs + "##" carries; nothing for any other frame.
+std::optional<QString> nonceHex(QLatin1StringView frame)
+{
+    if (frames::Classify(frame) != frames::FrameKind::Nonce)
+        return std::nullopt;
+    return fromDigits(QString(frame.sliced(2, frame.size() - 4)));
 }
 
 } // namespace
@@ -127,6 +137,30 @@ bool equalInConstantTime(QStringView a, QStringView b)
     for (qsizetype i = 0; i < a.size(); ++i)
         difference |= unsigned(a[i].unicode() ^ b[i].unicode());
     return difference == 0;
+}
+
+Handshake::Handshake(Algorithm algorithm, QString password)
+    : m_algorithm(algorithm), m_password(std::move(password))
+{
+}
+
+std::optional<QString> Handshake::answerRa(QLatin1StringView frame, const QString& rb)
+{
+    // A random string we cannot take is not answered with a proof.
+    const std::optional<QString> ra = nonceHex(frame);
+    if (!ra || ra->size() != hexLength(m_algorithm))
+        return std::nullopt;
+    m_ra = *ra;
+    m_rb = rb.isEmpty() ? randomHex(hexLength(m_algorithm)) : rb;
+    return replyFrame(m_rb, clientDigest(m_algorithm, m_ra, m_rb, m_password));
+}
+
+bool Handshake::confirms(QLatin1StringView frame) const
+{
+    if (m_ra.isEmpty())
+        return false;
+    const std::optional<QString> given = nonceHex(frame);
+    return given && equalInConstantTime(*given, gatewayDigest(m_algorithm, m_ra, m_rb, m_password));
 }
 
 } // namespace powerlog::hmac

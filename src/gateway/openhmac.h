@@ -48,4 +48,28 @@ QString randomHex(int length);
 // Whether two strings are equal, in a time that depends on their lengths only.
 bool equalInConstantTime(QStringView a, QStringView b);
 
+// The handshake from the gateway's Ra on, without the socket: our answer to Ra and the check of
+// the gateway's proof.
+class Handshake
+{
+public:
+    Handshake(Algorithm algorithm, QString password);
+
+    Algorithm algorithm() const { return m_algorithm; }
+
+    // The frame that answers the gateway's Ra frame ("*#" + digit pairs + "##"): our Rb and
+    // the client's digest. Nothing, and nothing is to be sent, when the frame is no such nonce
+    // or its Ra is not hexLength() hex digits. `rb` is our random string: a new one when empty.
+    std::optional<QString> answerRa(QLatin1StringView frame, const QString& rb = {});
+    // Whether the gateway's frame proves that it knows the password: "*#" + the digit pairs of
+    // gatewayDigest() + "##". Never before answerRa() gave an answer.
+    bool confirms(QLatin1StringView frame) const;
+
+private:
+    Algorithm m_algorithm;
+    QString m_password;
+    QString m_ra; // the gateway's random hex, once answered
+    QString m_rb; // ours
+};
+
 } // namespace powerlog::hmac

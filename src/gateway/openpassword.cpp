@@ -64,4 +64,26 @@ QString OpenPasswordReply(QString& buffer, quint32 password)
     return frames::passwordReplyFrame(value);
 }
 
+std::optional<quint32> numericPassword(const QString& text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const quint32 value = digits.toUInt(&ok);
+    return ok ? std::optional<quint32>(value) : std::nullopt;
+}
+
+std::optional<QString> nonceReply(QLatin1StringView frame, quint32 password)
+{
+    if (frames::Classify(frame) != frames::FrameKind::Nonce)
+        return std::nullopt;
+    QString nonce(frame);
+    return OpenPasswordReply(nonce, password);
+}
+
 } // namespace powerlog

@@ -16,21 +16,6 @@ namespace {
 
 using frames::FrameKind;
 
-// The password as a 32-bit number; anything else cannot answer a nonce any better than none.
-std::optional<quint32> usablePassword(const QString& text)
-{
-    const QString digits = text.trimmed();
-    if (digits.isEmpty())
-        return std::nullopt;
-    for (QChar c : digits) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    bool ok = false;
-    const quint32 value = digits.toUInt(&ok);
-    return ok ? std::optional<quint32>(value) : std::nullopt;
-}
-
 // The password for the HMAC handshake: any text but an empty one (the gateways take letters
 // and digits).
 std::optional<QString> usableHmacPassword(const QString& text)
@@ -244,11 +229,13 @@ std::optional<SessionSocket::OpenResult> SessionSocket::advanceOpen(frames::Fram
 
 std::optional<SessionSocket::OpenResult> SessionSocket::answerNonce(QLatin1StringView frame)
 {
-    const std::optional<quint32> password = usablePassword(m_password);
+    const std::optional<quint32> password = numericPassword(m_password);
     if (!password)
         return OpenResult::PasswordMissing;
-    QString nonce(frame);
-    write(OpenPasswordReply(nonce, *password));
+    const std::optional<QString> reply = nonceReply(frame, *password);
+    if (!reply)
+        return std::nullopt;
+    write(*reply);
     m_passwordSent = true;
     awaitAnswer(Step::Opening); // the gateway gets a whole window again
     return std::nullopt;
@@ -259,8 +246,7 @@ std::optional<SessionSocket::OpenResult> SessionSocket::startHmac(hmac::Algorith
     const std::optional<QString> password = usableHmacPassword(m_password);
     if (!password)
         return OpenResult::PasswordMissing;
-    m_hmacPassword = *password;
-    m_algorithm = algorithm;
+    m_hmac.emplace(algorithm, *password);
     write(frames::kAck);
     awaitAnswer(Step::AwaitingRa);
     emit authenticating(hmac::algorithmName(algorithm));
@@ -274,16 +260,12 @@ std::optional<SessionSocket::OpenResult> SessionSocket::answerRa(frames::FrameKi
         return OpenResult::NotOpened;
     if (kind != FrameKind::Nonce)
         return std::nullopt;
-    // "*#" digits "##": a random string we cannot take is not answered with a proof.
-    const QLatin1StringView digits = frame.sliced(2, frame.size() - 4);
-    const std::optional<QString> ra = hmac::fromDigits(QString(digits));
-    if (!ra || ra->size() != hmac::hexLength(m_algorithm)) {
+    const std::optional<QString> reply = m_hmac->answerRa(frame);
+    if (!reply) {
         refuse();
         return OpenResult::NotOpened;
     }
-    m_ra = *ra;
-    m_rb = hmac::randomHex(hmac::hexLength(m_algorithm));
-    write(hmac::replyFrame(m_rb, hmac::clientDigest(m_algorithm, m_ra, m_rb, m_hmacPassword)));
+    write(*reply);
     m_passwordSent = true;
     awaitAnswer(Step::AwaitingConfirmation);
     return std::nullopt;
@@ -296,11 +278,8 @@ std::optional<SessionSocket::OpenResult> SessionSocket::checkConfirmation(frames
         return OpenResult::PasswordRefused;
     if (kind != FrameKind::Nonce)
         return std::nullopt;
-    const QString expected = hmac::gatewayDigest(m_algorithm, m_ra, m_rb, m_hmacPassword);
-    const std::optional<QString> given =
-        hmac::fromDigits(QString(frame.sliced(2, frame.size() - 4)));
     // A gateway that cannot prove it knows the password is not given the session.
-    if (!given || !hmac::equalInConstantTime(*given, expected)) {
+    if (!m_hmac->confirms(frame)) {
         refuse();
         return OpenResult::PasswordRefused;
     }

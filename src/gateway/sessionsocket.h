@@ -110,11 +110,8 @@ private:
     quint16 m_port = 0;
     QString m_password;
     QString m_openFrame;
-    bool m_passwordSent = false; // a NACK from here on refuses the password, not the open
-    hmac::Algorithm m_algorithm = hmac::Algorithm::Sha256;
-    QString m_hmacPassword;   // as it was when the handshake began
-    QString m_ra;             // the gateway's random hex
-    QString m_rb;             // ours
+    bool m_passwordSent = false;           // a NACK from here on refuses the password, not the open
+    std::optional<hmac::Handshake> m_hmac; // with the password as it was when it began
     quint64 m_connection = 0; // changes with every open and close: stale reads stop at once
 };
 

@@ -59,6 +59,9 @@ void TestChartSeries::dailySlots_data()
         << float(4.0 / 3.0) << 2.0f;
     QTest::newRow("over-scale values are kept as they are")
         << QList<MinuteGroup>{minute(6, 45, 20000, 25000)} << 14 << 20000.0f << 25000.0f;
+    QTest::newRow("a half hour summing past 2^31 W")
+        << QList<MinuteGroup>{minute(7, 0, 2e9, 2000000000), minute(7, 1, 2e9, 2000000000)} << 15
+        << 2e9f << 2e9f;
 }
 
 void TestChartSeries::dailySlots()

@@ -90,8 +90,10 @@ void TestExportFormat::dateTimeFormOfTheUsersLocale()
 void TestExportFormat::numbersAreWrittenAsQLocaleWritesThemInEveryLocale()
 {
     QList<double> values{
-        0.0,       -0.0, 1.0,         -15.0, 229.6,         0.1 + 0.2, 1.25e-7,
-        1234567.5, 1e15, -1e15 + 0.5, 1e300, 123456789.125, -0.5,      4503599627370495.5};
+        0.0, -0.0, 1.0, -15.0, 229.6, 0.1 + 0.2, 1.25e-7, 1234567.5, 1e15, -1e15 + 0.5, 1e300,
+        123456789.125, -0.5, 4503599627370495.5,
+        // Fixed notation longer than a quick write's buffer: hundreds of zeros after the point.
+        1e-100, -1.4249914579614907e-310, 5e-324};
     QRandomGenerator random(20261205);
     for (int i = 0; i < 100; ++i)
         values << (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 17));

@@ -18,6 +18,8 @@ private slots:
     void digitsThatAreNotHex();
     void knownAnswers_data();
     void knownAnswers();
+    void handshakeAnswersRaAndChecksTheProof_data();
+    void handshakeAnswersRaAndChecksTheProof();
     void gatewayChoosesTheHash_data();
     void gatewayChoosesTheHash();
     void randomHexIsFreshHex();
@@ -139,6 +141,41 @@ void TestOpenHmac::knownAnswers()
     QCOMPARE(hmac::replyFrame(rb, client), QStringLiteral("*#") + hmac::toDigits(rb) +
                                                QLatin1Char('*') + clientDigits +
                                                QStringLiteral("##"));
+}
+
+void TestOpenHmac::handshakeAnswersRaAndChecksTheProof_data()
+{
+    knownAnswers_data();
+}
+
+void TestOpenHmac::handshakeAnswersRaAndChecksTheProof()
+{
+    QFETCH(Algorithm, algorithm);
+    QFETCH(QString, password);
+    QFETCH(QString, ra);
+    QFETCH(QString, rb);
+    QFETCH(QString, gateway);
+    QFETCH(QString, clientDigits);
+    const auto nonce = [](const QString& hex) {
+        return (QStringLiteral("*#") + hmac::toDigits(hex) + QStringLiteral("##")).toLatin1();
+    };
+    QString wrongProof = gateway;
+    wrongProof[0] = wrongProof[0] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+
+    hmac::Handshake handshake(algorithm, password);
+    QVERIFY(!handshake.confirms(QLatin1StringView(nonce(gateway)))); // no Ra answered yet
+    // Only a nonce with a Ra of the hash's length is answered.
+    QCOMPARE(handshake.answerRa(QLatin1StringView(nonce(ra.chopped(1))), rb), std::nullopt);
+    QCOMPARE(handshake.answerRa(QLatin1StringView(hmac::kSha256Request.toLatin1()), rb),
+             std::nullopt);
+    QCOMPARE(handshake.answerRa(QLatin1StringView(nonce(ra)), rb),
+             QStringLiteral("*#") + hmac::toDigits(rb) + QLatin1Char('*') + clientDigits +
+                 QStringLiteral("##"));
+
+    QVERIFY(handshake.confirms(QLatin1StringView(nonce(gateway))));
+    QVERIFY(!handshake.confirms(QLatin1StringView(nonce(wrongProof))));
+    QVERIFY(!handshake.confirms(QLatin1StringView(nonce(gateway.chopped(1)))));
+    QVERIFY(!handshake.confirms(QLatin1StringView("*#*1##")));
 }
 
 void TestOpenHmac::gatewayChoosesTheHash_data()

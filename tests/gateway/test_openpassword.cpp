@@ -20,6 +20,10 @@ private slots:
     void byteOrders();
     void replyCleansBuffer_data();
     void replyCleansBuffer();
+    void onlyNoncesAreAnswered_data();
+    void onlyNoncesAreAnswered();
+    void numericPasswords_data();
+    void numericPasswords();
 };
 
 void TestOpenPassword::knownValues_data()
@@ -116,5 +120,54 @@ void TestOpenPassword::replyCleansBuffer()
     QTEST(buffer, "cleaned");
 }
 
+void TestOpenPassword::onlyNoncesAreAnswered_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("reply"); // null: none
+
+    QTest::newRow("nonce") << "*#603356072##"
+                           << "*#25280520##";
+    QTest::newRow("ack") << "*#*1##" << QString();
+    QTest::newRow("HMAC request") << "*98*2##" << QString();
+    QTest::newRow("letter in the nonce") << "*#6033a6072##" << QString();
+    QTest::newRow("cut nonce") << "*#603356072#" << QString();
+}
+
+void TestOpenPassword::onlyNoncesAreAnswered()
+{
+    QFETCH(QString, frame);
+    QFETCH(QString, reply);
+    const std::optional<QString> answer =
+        powerlog::nonceReply(QLatin1StringView(frame.toLatin1()), 12345u);
+    QCOMPARE(answer.has_value(), !reply.isNull());
+    if (answer)
+        QCOMPARE(*answer, reply);
+}
+
+void TestOpenPassword::numericPasswords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("value"); // -1: not usable
+
+    QTest::newRow("digits") << "12345" << qint64(12345);
+    QTest::newRow("blanks around") << " 12345 " << qint64(12345);
+    QTest::newRow("largest") << "4294967295" << qint64(4294967295);
+    QTest::newRow("2^32") << "4294967296" << qint64(-1);
+    QTest::newRow("letters") << "12a45" << qint64(-1);
+    QTest::newRow("sign") << "+12345" << qint64(-1);
+    QTest::newRow("empty") << "" << qint64(-1);
+}
+
+void TestOpenPassword::numericPasswords()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, value);
+    const std::optional<quint32> password = powerlog::numericPassword(text);
+    QCOMPARE(password.has_value(), value >= 0);
+    if (password)
+        QCOMPARE(qint64(*password), value);
+}
+
 QTEST_APPLESS_MAIN(TestOpenPassword)
+
 #include "test_openpassword.moc"
