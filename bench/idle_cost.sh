@@ -81,25 +81,6 @@ cleanup() {
 }
 trap_cleanup cleanup
 
-# A wait that a signal can cut short (a foreground sleep would hold the trap back).
-pause() {
-    sleep "$1" &
-    sleeper=$!
-    wait "$sleeper" || true
-    sleeper=""
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_until() {
-    local limit=$(($1 * 10))
-    shift
-    for _ in $(seq "$limit"); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 fail() {
     echo "idle_cost: $*" >&2
     exit 1

@@ -11,6 +11,8 @@
 
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root_dir=$(dirname "$bench_dir")
+# shellcheck source-path=SCRIPTDIR source=../scripts/processes.sh
+source "$root_dir/scripts/processes.sh"
 
 # --- command line and build folder -------------------------------------------------------------
 

@@ -27,6 +27,9 @@
 # when every round passed, 1 otherwise, 2 on a wrong command line.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
+
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${POWERLOG_BUILD_DIR:-$root/build}
 kills=100
@@ -52,13 +55,7 @@ done
 [ ${#counts[@]} -lt 1 ] || kills=${counts[0]}
 [ ${#counts[@]} -lt 2 ] || other_kills=${counts[1]}
 build_dir=$(cd "$build_dir" && pwd)
-for f in powerlog powerlog-gateway-sim powerlog-cli DbEnergy.mdb; do
-    [ -e "$build_dir/$f" ] || {
-        echo "$build_dir/$f is missing: build the targets powerlog powerlog-gateway-sim" \
-            "powerlog-cli empty_database" >&2
-        exit 2
-    }
-done
+require_built_programs "$build_dir"
 command -v sqlite3 >/dev/null || { echo "the sqlite3 shell is missing (apt-get install sqlite3)" >&2; exit 2; }
 
 push_ms=20
@@ -102,17 +99,6 @@ forget() {
     local kept=() p
     for p in "${started[@]}"; do [ "$p" = "$1" ] || kept+=("$p"); done
     started=(${kept[@]+"${kept[@]}"})
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_until() {
-    local limit=$(($1 * 20))
-    shift
-    for _ in $(seq "$limit"); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
 }
 
 # Seconds as a decimal, uniform in [$1, $2).

@@ -21,6 +21,9 @@
 # Prints a summary; exit 0 when all is well, 1 on a failure, 2 on a wrong command line.
 set -euo pipefail
 
+# shellcheck source-path=SCRIPTDIR source=processes.sh
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
+
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${POWERLOG_BUILD_DIR:-$root/build}
 minutes=60
@@ -40,13 +43,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 build_dir=$(cd "$build_dir" && pwd)
-for f in powerlog powerlog-gateway-sim powerlog-cli DbEnergy.mdb; do
-    [ -e "$build_dir/$f" ] || {
-        echo "$build_dir/$f is missing: build the targets powerlog powerlog-gateway-sim" \
-            "powerlog-cli empty_database" >&2
-        exit 2
-    }
-done
+require_built_programs "$build_dir"
 command -v sqlite3 >/dev/null || { echo "the sqlite3 shell is missing (apt-get install sqlite3)" >&2; exit 2; }
 
 duration=$((minutes * 60))
@@ -83,23 +80,6 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
-
-pause() {
-    sleep "$1" &
-    sleeper=$!
-    wait "$sleeper" || true
-    sleeper=""
-}
-
-wait_until() {
-    local limit=$(($1 * 10))
-    shift
-    for _ in $(seq "$limit"); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 say() { echo "soak: $*" >&2; }
 
