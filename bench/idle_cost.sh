@@ -55,17 +55,6 @@ work=$(mktemp -d /tmp/powerlog-bench.XXXXXX)
 started=()  # every process this script started, oldest first
 sleeper=""
 
-stop_process() {
-    local pid=$1
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
 forget_process() {
     local pid=$1 kept=() p
     for p in "${started[@]}"; do [ "$p" = "$pid" ] || kept+=("$p"); done

@@ -37,3 +37,16 @@ require_built_programs() {
         }
     done
 }
+
+# Ends process $1 with signal $2 (default TERM), then with KILL if it is still there after $3
+# tenths of a second (default 100), and reaps it.
+stop_process() {
+    local pid=$1 signal=${2:-TERM} limit=${3:-100}
+    kill -"$signal" "$pid" 2>/dev/null || return 0
+    for _ in $(seq "$limit"); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}

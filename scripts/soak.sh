@@ -58,17 +58,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/powerlog-soak.XXXXXX")
 started=() # every process this script started
 sleeper=""
 
-stop_process() {
-    local pid=$1 signal=${2:-TERM} limit=${3:-100}
-    kill -"$signal" "$pid" 2>/dev/null || return 0
-    for _ in $(seq "$limit"); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
     trap - EXIT INT TERM HUP
     [ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null || true
