@@ -57,7 +57,7 @@ ChartSeries periodSeries(ChartType type, const QDate& first, const QList<PeriodG
 ChartScale ChartScale::fromLineIndex(int index)
 {
     ChartScale scale;
-    scale.linePower = LinePower(std::clamp(index, 0, 4));
+    scale.linePower = linePowerWatts(std::clamp(index, 0, 4));
     scale.ceiling = scale.linePower + 500;
     return scale;
 }

@@ -20,7 +20,7 @@ std::optional<int> wholeNumber(const QString& text)
 int readIndex(const SettingsStore& store, const QString& section, const QString& name,
               int defaultValue, int lowest, int highest)
 {
-    const auto value = wholeNumber(store.GetSetting(section, name, QString::number(defaultValue)));
+    const auto value = wholeNumber(store.value(section, name, QString::number(defaultValue)));
     if (!value || *value < lowest || *value > highest)
         return defaultValue;
     return *value;
@@ -28,7 +28,7 @@ int readIndex(const SettingsStore& store, const QString& section, const QString&
 
 bool readSwitch(const SettingsStore& store, const QString& section, const QString& name)
 {
-    return isSwitchSet(store.GetSetting(section, name, QStringLiteral("0")));
+    return isSwitchSet(store.value(section, name, QStringLiteral("0")));
 }
 
 bool isAllDigits(const QString& text)
@@ -94,30 +94,30 @@ Config loadConfig(const SettingsStore& store)
 {
     Config c;
     c.Minimized = readSwitch(store, key::kOption, key::kMinimized);
-    c.ServerAddress = store.GetSetting(key::kOption, key::kServerIp, kDefaultServerAddress);
-    c.ServerPort = store.GetSetting(key::kOption, key::kServerPort, kDefaultServerPort);
+    c.ServerAddress = store.value(key::kOption, key::kServerIp, kDefaultServerAddress);
+    c.ServerPort = store.value(key::kOption, key::kServerPort, kDefaultServerPort);
     if (wholeNumber(c.ServerPort).value_or(0) <= 0 || wholeNumber(c.ServerPort) > 65535)
         c.ServerPort = kDefaultServerPort;
     c.StInterface = readSwitch(store, key::kOption, key::kInterface);
     c.LinePowerIndex = readIndex(store, key::kWatt, key::kLine, kDefaultLinePowerIndex, 0, 4);
 
     const auto refresh = wholeNumber(
-        store.GetSetting(key::kTimer, key::kRefresh, QString::number(kDefaultRefreshSeconds)));
+        store.value(key::kTimer, key::kRefresh, QString::number(kDefaultRefreshSeconds)));
     const bool listed =
         refresh && std::ranges::find(kRefreshChoices, *refresh) != std::end(kRefreshChoices);
     c.RefreshSeconds = listed ? *refresh : kDefaultRefreshSeconds;
 
     c.LostFrameSwitch = static_cast<quint8>(readIndex(store, key::kFrame, key::kLost, 1, 0, 1));
-    c.LanguageCode = store.GetSetting(key::kOption, key::kLanguage, QStringLiteral("ita"));
+    c.LanguageCode = store.value(key::kOption, key::kLanguage, QStringLiteral("ita"));
     c.AutoStart = readSwitch(store, key::kStart, key::kAuto);
     c.RecAuto = readSwitch(store, key::kStart, key::kRecAuto);
     c.ServerPassword =
-        unscramblePassword(store.GetSetting(key::kOption, key::kServerPassword, QString()))
+        unscramblePassword(store.value(key::kOption, key::kServerPassword, QString()))
             .value_or(QString());
     return c;
 }
 
-int LinePower(int linePowerIndex)
+int linePowerWatts(int linePowerIndex)
 {
     const int watts = (linePowerIndex + 1) * 1500;
     return watts == 7500 ? 9000 : watts;

@@ -71,7 +71,7 @@ std::optional<QString> acceptedServerAddress(const QString& typed);
 bool isUsablePort(const QString& typed);
 
 // The contracted line power in watts for an index 0..4: 1500, 3000, 4500, 6000, 9000.
-int LinePower(int linePowerIndex);
+int linePowerWatts(int linePowerIndex);
 
 // Stored form of the password: the digit k, then each character's 8-bit code plus k as three
 // digits. k is 0..8.

@@ -45,7 +45,7 @@ SettingsStore::SettingsStore(const QString& iniPath)
 
 SettingsStore::~SettingsStore() = default;
 
-QString SettingsStore::GetSetting(const QString& section, const QString& key,
+QString SettingsStore::value(const QString& section, const QString& key,
                                   const QString& defaultValue) const
 {
     const QVariant value = m_settings->value(groupKey(section, key));
@@ -58,7 +58,7 @@ QString SettingsStore::GetSetting(const QString& section, const QString& key,
     return value.toString();
 }
 
-bool SettingsStore::SaveSetting(const QString& section, const QString& key, const QString& value)
+bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value)
 {
     createOwnerOnlyFile();
     keepListsAsText();
@@ -149,7 +149,7 @@ QString SettingsStore::fileName() const
     return m_settings->fileName();
 }
 
-QString ReadIniValue(const QString& section, const QString& key, const QString& path)
+QString readIniValue(const QString& section, const QString& key, const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))

@@ -26,12 +26,12 @@ public:
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    QString GetSetting(const QString& section, const QString& key,
+    QString value(const QString& section, const QString& key,
                        const QString& defaultValue) const;
     // False when the value could not be written to disk (a read-only file, a folder that cannot
     // be made): it is then not kept in the store either, so the store always says what the next
     // start will read.
-    bool SaveSetting(const QString& section, const QString& key, const QString& value);
+    bool setValue(const QString& section, const QString& key, const QString& value);
 
     QString fileName() const;
 
@@ -49,6 +49,6 @@ private:
 // conventions: section and key match regardless of case, blanks around "=" and around the
 // value are dropped, lines starting with ';' or '#' are comments. At most 79 characters; the
 // empty text when the file, the section or the key is missing.
-QString ReadIniValue(const QString& section, const QString& key, const QString& path);
+QString readIniValue(const QString& section, const QString& key, const QString& path);
 
 } // namespace powerlog

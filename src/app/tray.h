@@ -26,11 +26,11 @@ public:
     using QObject::QObject;
 
     virtual bool isAvailable() const = 0;
-    virtual void TrayAdd(int picture, const QString& tooltip) = 0;
-    virtual void TrayModify(int picture, const QString& tooltip) = 0;
-    virtual void TrayDelete() = 0;
-    virtual void TrayBalloon(int picture, const QString& text, const QString& title) = 0;
-    virtual void TrayBalloonClear(int picture) = 0;
+    virtual void showIcon(int picture, const QString& tooltip) = 0;
+    virtual void setPicture(int picture, const QString& tooltip) = 0;
+    virtual void removeIcon() = 0;
+    virtual void showBalloon(int picture, const QString& text, const QString& title) = 0;
+    virtual void clearBalloon(int picture) = 0;
     // The popup menu the icon opens on a right click, replacing the previous one.
     virtual void setMenu(const QList<TrayMenuEntry>& entries) = 0;
 

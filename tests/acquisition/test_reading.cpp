@@ -31,7 +31,7 @@ private slots:
         QFETCH(int, power);
         QFETCH(int, lineIndex);
         QFETCH(int, level);
-        QCOMPARE(powerlog::trayLevel(power, LinePower(lineIndex)), level);
+        QCOMPARE(powerlog::trayLevel(power, linePowerWatts(lineIndex)), level);
     }
 
     void powerValues_data()

@@ -36,7 +36,7 @@ private slots:
         QCOMPARE(c.portNumber(), quint16(20000));
         QVERIFY(!c.StInterface);
         QCOMPARE(c.LinePowerIndex, 1);
-        QCOMPARE(LinePower(c.LinePowerIndex), 3000);
+        QCOMPARE(linePowerWatts(c.LinePowerIndex), 3000);
         QCOMPARE(c.RefreshSeconds, 30);
         QCOMPARE(c.LostFrameSwitch, quint8(1));
         QCOMPARE(c.LanguageCode, QStringLiteral("ita"));
@@ -44,7 +44,7 @@ private slots:
         QVERIFY(!c.AutoStart);
         QVERIFY(!c.RecAuto);
         QVERIFY(c.ServerPassword.isEmpty());
-        QCOMPARE(store.GetSetting(QStringLiteral("Option"), QStringLiteral("Missing"),
+        QCOMPARE(store.value(QStringLiteral("Option"), QStringLiteral("Missing"),
                                   QStringLiteral("fallback")),
                  QStringLiteral("fallback"));
     }
@@ -53,16 +53,16 @@ private slots:
     {
         {
             SettingsStore store(storePath());
-            store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("gateway.local"));
-            store.SaveSetting(key::kTimer, key::kRefresh, QStringLiteral("3600"));
-            store.SaveSetting(key::kWatt, key::kLine, QStringLiteral("4"));
+            store.setValue(key::kOption, key::kServerIp, QStringLiteral("gateway.local"));
+            store.setValue(key::kTimer, key::kRefresh, QStringLiteral("3600"));
+            store.setValue(key::kWatt, key::kLine, QStringLiteral("4"));
         }
         SettingsStore reopened(storePath());
-        QCOMPARE(reopened.GetSetting(key::kOption, key::kServerIp, QString()),
+        QCOMPARE(reopened.value(key::kOption, key::kServerIp, QString()),
                  QStringLiteral("gateway.local"));
         const Config c = loadConfig(reopened);
         QCOMPARE(c.RefreshSeconds, 3600);
-        QCOMPARE(LinePower(c.LinePowerIndex), 9000);
+        QCOMPARE(linePowerWatts(c.LinePowerIndex), 9000);
     }
 
     void readingRules_data()
@@ -174,7 +174,7 @@ private slots:
         QFETCH(QString, expected);
 
         SettingsStore store(storePath());
-        store.SaveSetting(section, key, stored);
+        store.setValue(section, key, stored);
         const Config c = loadConfig(store);
         const QHash<QString, QString> fields = {
             {"Minimized", QString::number(c.Minimized)},
@@ -205,7 +205,7 @@ private slots:
     {
         QFETCH(int, index);
         QFETCH(int, watts);
-        QCOMPARE(LinePower(index), watts);
+        QCOMPARE(linePowerWatts(index), watts);
     }
 
     void iniValues_data()
@@ -242,12 +242,12 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        QCOMPARE(ReadIniValue(QStringLiteral("priority"), key, writeIni(content)), expected);
+        QCOMPARE(readIniValue(QStringLiteral("priority"), key, writeIni(content)), expected);
     }
 
     void missingIniFileReadsEmpty()
     {
-        QCOMPARE(ReadIniValue(QStringLiteral("priority"), QStringLiteral("1"),
+        QCOMPARE(readIniValue(QStringLiteral("priority"), QStringLiteral("1"),
                               m_dir.filePath(QStringLiteral("absent.ini"))),
                  QString());
     }
@@ -283,14 +283,14 @@ private slots:
         QFETCH(QString, stored);
         QCOMPARE(unscramblePassword(stored), std::nullopt);
         SettingsStore store(storePath());
-        store.SaveSetting(key::kOption, key::kServerPassword, stored);
+        store.setValue(key::kOption, key::kServerPassword, stored);
         QCOMPARE(loadConfig(store).ServerPassword, QString());
     }
 
     void startUpRestoresThePassword()
     {
         SettingsStore store(storePath());
-        store.SaveSetting(key::kOption, key::kServerPassword, scramblePassword("12345678", 4));
+        store.setValue(key::kOption, key::kServerPassword, scramblePassword("12345678", 4));
         QCOMPARE(loadConfig(store).ServerPassword, QStringLiteral("12345678"));
     }
 
@@ -304,7 +304,7 @@ private slots:
         {
             SettingsStore store(path);
             QVERIFY(
-                store.SaveSetting(key::kOption, key::kServerPassword, scramblePassword("1234", 2)));
+                store.setValue(key::kOption, key::kServerPassword, scramblePassword("1234", 2)));
         }
         QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
         QVERIFY(QFile::permissions(path) & QFile::ReadOwner);
@@ -312,7 +312,7 @@ private slots:
         QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther));
         SettingsStore reopened(path);
         QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
-        QVERIFY(reopened.SaveSetting(key::kOption, key::kLanguage, QStringLiteral("eng")));
+        QVERIFY(reopened.setValue(key::kOption, key::kLanguage, QStringLiteral("eng")));
         QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
         QCOMPARE(loadConfig(reopened).ServerPassword, QStringLiteral("1234"));
     }
@@ -326,15 +326,15 @@ private slots:
         file.write("[Option]\nServerIP=host,name\nLanguage=eng\n[Watt]\nline = 2, 3 ,4\n");
         file.close();
         SettingsStore store(storePath());
-        QCOMPARE(store.GetSetting(key::kOption, key::kServerIp, QString()),
+        QCOMPARE(store.value(key::kOption, key::kServerIp, QString()),
                  QStringLiteral("host,name"));
-        QCOMPARE(store.GetSetting(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
-        QVERIFY(store.SaveSetting(key::kOption, key::kServerPort, QStringLiteral("20001")));
+        QCOMPARE(store.value(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
+        QVERIFY(store.setValue(key::kOption, key::kServerPort, QStringLiteral("20001")));
 
         SettingsStore reopened(storePath());
         QCOMPARE(loadConfig(reopened).ServerAddress, QStringLiteral("host,name"));
-        QCOMPARE(reopened.GetSetting(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
-        QCOMPARE(reopened.GetSetting(key::kOption, key::kServerPort, QString()),
+        QCOMPARE(reopened.value(key::kWatt, key::kLine, QString()), QStringLiteral("2, 3 ,4"));
+        QCOMPARE(reopened.value(key::kOption, key::kServerPort, QString()),
                  QStringLiteral("20001"));
     }
 
@@ -347,15 +347,15 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         SettingsStore store(blocker + QStringLiteral("/settings.ini"));
-        QVERIFY(!store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
-        QCOMPARE(store.GetSetting(key::kOption, key::kServerIp, QStringLiteral("default")),
+        QVERIFY(!store.setValue(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
+        QCOMPARE(store.value(key::kOption, key::kServerIp, QStringLiteral("default")),
                  QStringLiteral("default"));
-        QVERIFY(!store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
+        QVERIFY(!store.setValue(key::kOption, key::kServerIp, QStringLiteral("10.0.0.9")));
 
         QVERIFY(QFile::remove(blocker));
-        QVERIFY(store.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("10.0.0.10")));
+        QVERIFY(store.setValue(key::kOption, key::kServerIp, QStringLiteral("10.0.0.10")));
         QCOMPARE(SettingsStore(blocker + QStringLiteral("/settings.ini"))
-                     .GetSetting(key::kOption, key::kServerIp, QString()),
+                     .value(key::kOption, key::kServerIp, QString()),
                  QStringLiteral("10.0.0.10"));
     }
 };

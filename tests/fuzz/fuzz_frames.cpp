@@ -87,7 +87,7 @@ void checkNumbers(const QString& text)
     if (const std::optional<qint16> power = powerValue(text)) {
         FUZZ_CHECK(powerValue(QString::number(*power)) == power);
         for (int index = 0; index <= 4; ++index) {
-            const int level = trayLevel(*power, LinePower(index));
+            const int level = trayLevel(*power, linePowerWatts(index));
             FUZZ_CHECK(level >= 1 && level <= 9);
         }
     }

@@ -1,7 +1,7 @@
 // The settings on an arbitrary INI file: the input is written as a settings file and as
 // load.ini, then read the way the program reads them at start-up.
 //  - loadConfig: every value within its documented range, whatever the file holds;
-//  - ReadIniValue: at most 79 characters, one line, no blanks in front;
+//  - readIniValue: at most 79 characters, one line, no blanks in front;
 //  - the stored password: unscramblePassword and scramblePassword give each other back;
 //  - acceptedServerAddress and isUsablePort on the texts the file holds, against their rules.
 
@@ -110,7 +110,7 @@ void checkStoredPassword(const QString& stored)
 void checkConfig(const Config& config)
 {
     FUZZ_CHECK(config.LinePowerIndex >= 0 && config.LinePowerIndex <= 4);
-    const int watts = LinePower(config.LinePowerIndex);
+    const int watts = linePowerWatts(config.LinePowerIndex);
     FUZZ_CHECK(watts == 1500 || watts == 3000 || watts == 4500 || watts == 6000 || watts == 9000);
     FUZZ_CHECK(std::ranges::find(kRefreshChoices, config.RefreshSeconds) !=
                std::end(kRefreshChoices));
@@ -138,14 +138,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const SettingsStore store(path);
         const Config config = loadConfig(store);
         checkConfig(config);
-        checkAddress(store.GetSetting(key::kOption, key::kServerIp, QString()));
-        checkPort(store.GetSetting(key::kOption, key::kServerPort, QString()));
-        checkStoredPassword(store.GetSetting(key::kOption, key::kServerPassword, QString()));
+        checkAddress(store.value(key::kOption, key::kServerIp, QString()));
+        checkPort(store.value(key::kOption, key::kServerPort, QString()));
+        checkStoredPassword(store.value(key::kOption, key::kServerPassword, QString()));
     }
     // The first two load names: the other six are read the same way.
     for (int priority = 1; priority <= 2; ++priority) {
         const QString name =
-            ReadIniValue(QStringLiteral("priority"), QString::number(priority), path);
+            readIniValue(QStringLiteral("priority"), QString::number(priority), path);
         checkIniValue(name);
         checkAddress(name);
         checkPort(name);

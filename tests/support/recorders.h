@@ -104,25 +104,25 @@ public:
     };
 
     bool isAvailable() const override { return available; }
-    void TrayAdd(int picture, const QString& tooltip) override
+    void showIcon(int picture, const QString& tooltip) override
     {
         present = true;
         calls.append({QStringLiteral("add"), picture, tooltip, {}});
     }
-    void TrayModify(int picture, const QString& tooltip) override
+    void setPicture(int picture, const QString& tooltip) override
     {
         calls.append({QStringLiteral("modify"), picture, tooltip, {}});
     }
-    void TrayDelete() override
+    void removeIcon() override
     {
         present = false;
         calls.append({QStringLiteral("delete"), -1, {}, {}});
     }
-    void TrayBalloon(int picture, const QString& text, const QString& title) override
+    void showBalloon(int picture, const QString& text, const QString& title) override
     {
         calls.append({QStringLiteral("balloon"), picture, text, title});
     }
-    void TrayBalloonClear(int picture) override
+    void clearBalloon(int picture) override
     {
         calls.append({QStringLiteral("balloonClear"), picture, {}, {}});
     }

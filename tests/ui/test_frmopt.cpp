@@ -56,7 +56,7 @@ class TestFrmOpt : public QObject
 
     static QString stored(WindowHarness& h, const QString& section, const QString& name)
     {
-        return h.settings.GetSetting(section, name, QStringLiteral("<none>"));
+        return h.settings.value(section, name, QStringLiteral("<none>"));
     }
 
     // A click where a check box takes it: on its box, at the left.
@@ -449,7 +449,7 @@ private slots:
             QVERIFY2(!control(options, name)->isEnabled(), name);
 
         // Choosing it again does nothing.
-        QVERIFY(h.settings.SaveSetting(key::kOption, key::kInterface, QStringLiteral("x")));
+        QVERIFY(h.settings.setValue(key::kOption, key::kInterface, QStringLiteral("x")));
         interfaces->setCurrentIndex(1);
         QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("x"));
 

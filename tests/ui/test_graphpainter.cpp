@@ -83,7 +83,7 @@ private slots:
     {
         LiveGraphModel model;
         model.PlotPower(4500, kNow);
-        QCOMPARE(barHeightAt(renderPowerGraph(model, LinePower(4)), 99), 16);
+        QCOMPARE(barHeightAt(renderPowerGraph(model, linePowerWatts(4)), 99), 16);
     }
 
     void barHeights_data()

@@ -52,11 +52,11 @@ struct WindowHarness
     explicit WindowHarness(const QHash<QString, QString>& stored = {}, bool withDatabase = true)
     {
         simulator.listen(0);
-        settings.SaveSetting(key::kOption, key::kServerIp, QStringLiteral("127.0.0.1"));
-        settings.SaveSetting(key::kOption, key::kServerPort, QString::number(simulator.port()));
+        settings.setValue(key::kOption, key::kServerIp, QStringLiteral("127.0.0.1"));
+        settings.setValue(key::kOption, key::kServerPort, QString::number(simulator.port()));
         for (auto it = stored.begin(); it != stored.end(); ++it) {
             const QStringList parts = it.key().split(QLatin1Char('/'));
-            settings.SaveSetting(parts.at(0), parts.at(1), it.value());
+            settings.setValue(parts.at(0), parts.at(1), it.value());
         }
         if (withDatabase)
             EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));

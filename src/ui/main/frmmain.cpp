@@ -209,7 +209,7 @@ void FrmMain::buildControls()
     }
 
     m_pgraph = new PowerGraphView(
-        m_services.meter.liveGraph(), [this] { return LinePower(m_config.LinePowerIndex); }, this);
+        m_services.meter.liveGraph(), [this] { return linePowerWatts(m_config.LinePowerIndex); }, this);
     m_pgraph->setObjectName(QStringLiteral("Pgraph"));
     m_pgraph->move(8, 58);
     m_pgraph->setMouseTracking(true);
@@ -403,7 +403,7 @@ void FrmMain::wireTray()
     Tray& tray = m_services.tray;
     connect(&tray, &Tray::leftClicked, this, [this] {
         m_updateBalloonShown = false;
-        m_services.tray.TrayBalloon(m_trayIconIndex, m_detailText, kTrayTooltip);
+        m_services.tray.showBalloon(m_trayIconIndex, m_detailText, kTrayTooltip);
         m_tpop->start(10000);
     });
     connect(&tray, &Tray::menuChosen, this, &FrmMain::trayMenuChosen);
@@ -414,7 +414,7 @@ void FrmMain::wireTray()
     });
     connect(&tray, &Tray::menuRequested, this, &FrmMain::refreshTrayMenu);
     connect(&tray, &Tray::doubleClicked, this, [this] {
-        m_services.tray.TrayBalloonClear(m_trayIconIndex);
+        m_services.tray.clearBalloon(m_trayIconIndex);
         m_tpop->stop();
         showNormal();
         activateWindow();
@@ -475,7 +475,7 @@ bool FrmMain::Form_Load()
     m_imRec->show();
 
     m_trayIconIndex = kTrayNoLink;
-    m_services.tray.TrayAdd(kTrayNoLink, kTrayTooltip);
+    m_services.tray.showIcon(kTrayNoLink, kTrayTooltip);
     refreshTrayMenu();
 
     if (m_config.StInterface) {
@@ -493,7 +493,7 @@ bool FrmMain::Form_Load()
             startAutomaticMode();
     }
 
-    m_lbt[7]->setText(QString::number(LinePower(m_config.LinePowerIndex)) + QStringLiteral("W"));
+    m_lbt[7]->setText(QString::number(linePowerWatts(m_config.LinePowerIndex)) + QStringLiteral("W"));
     showStatistics();
 
     m_tupd->start(1000);
@@ -512,7 +512,7 @@ void FrmMain::readLoadNames()
         const QString ini = QDir(m_services.programFolder).filePath(kLoadIniName);
         m_loadNames.clear();
         for (int k = 1; k <= LoadStates::kLoadCount; ++k)
-            m_loadNames << ReadIniValue(QStringLiteral("priority"), QString::number(k), ini);
+            m_loadNames << readIniValue(QStringLiteral("priority"), QString::number(k), ini);
     }
     while (m_loadNames.size() < LoadStates::kLoadCount)
         m_loadNames << QString();
@@ -539,7 +539,7 @@ void FrmMain::Form_Unload()
     m_tpop->stop();
     m_tst->stop();
     m_tupd->stop();
-    m_services.tray.TrayDelete();
+    m_services.tray.removeIcon();
     m_services.database.close();
     emit closed();
 }
@@ -622,7 +622,7 @@ void FrmMain::setProgressTwips(int twips)
 void FrmMain::setTrayIcon(int index)
 {
     m_trayIconIndex = index;
-    m_services.tray.TrayModify(index, kTrayTooltip);
+    m_services.tray.setPicture(index, kTrayTooltip);
 }
 
 void FrmMain::setRecording(bool recording)
@@ -722,7 +722,7 @@ void FrmMain::wireOptions(FrmOpt& options)
         m_services.command.closeConnection();
     });
     connect(&options, &FrmOpt::linePowerChanged, this, [this](int linePowerIndex) {
-        m_lbt[7]->setText(QString::number(LinePower(linePowerIndex)) + QStringLiteral("W"));
+        m_lbt[7]->setText(QString::number(linePowerWatts(linePowerIndex)) + QStringLiteral("W"));
         m_pgraph->update();
     });
     connect(&options, &FrmOpt::refreshChanged, &m_services.poller, &Poller::setRefreshSeconds);
@@ -858,7 +858,7 @@ void FrmMain::onUpdateChecked(UpdateOutcome outcome, const UpdateInfo& info)
         text(Text::ServerVersion) + QLatin1Char(' ') + info.serverVersion + crlf +
         text(Text::DownloadNewVersion) + QLatin1Char(' ') + info.downloadUrl.toString();
     m_downloadUrl = info.downloadUrl;
-    m_services.tray.TrayBalloon(m_trayIconIndex, announcement, kTrayTooltip);
+    m_services.tray.showBalloon(m_trayIconIndex, announcement, kTrayTooltip);
     m_updateBalloonShown = true;
     m_updateAvailable = true;
     m_tpop->start(10000);
@@ -1027,11 +1027,11 @@ void FrmMain::showStatistics()
 
 void FrmMain::TrayUpdate(const Reading& reading)
 {
-    setTrayIcon(trayLevel(*reading.power, LinePower(m_config.LinePowerIndex)));
+    setTrayIcon(trayLevel(*reading.power, linePowerWatts(m_config.LinePowerIndex)));
     if (m_balloonShown)
         return;
     const QString text = readingLines(m_services.texts, reading);
-    m_services.tray.TrayBalloon(m_trayIconIndex, text, kTrayTooltip);
+    m_services.tray.showBalloon(m_trayIconIndex, text, kTrayTooltip);
     m_balloonShown = true;
     m_tpop->start(10000);
 }
@@ -1043,7 +1043,7 @@ void FrmMain::showDatabaseProblem(const DatabaseResult& result)
 
 void FrmMain::Tpop_Timer()
 {
-    m_services.tray.TrayBalloonClear(m_trayIconIndex);
+    m_services.tray.clearBalloon(m_trayIconIndex);
     m_updateBalloonShown = false;
     m_tpop->stop();
 }

@@ -168,13 +168,13 @@ bool SystemTray::isAvailable() const
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void SystemTray::TrayAdd(int picture, const QString& tooltip)
+void SystemTray::showIcon(int picture, const QString& tooltip)
 {
-    TrayModify(picture, tooltip);
+    setPicture(picture, tooltip);
     m_icon->show();
 }
 
-void SystemTray::TrayModify(int picture, const QString& tooltip)
+void SystemTray::setPicture(int picture, const QString& tooltip)
 {
     showPicture(picture);
     const QString shown = trayTooltip(tooltip);
@@ -191,14 +191,14 @@ void SystemTray::showPicture(int picture)
     m_icon->setIcon(trayPicture(picture));
 }
 
-void SystemTray::TrayDelete()
+void SystemTray::removeIcon()
 {
     m_icon->hide();
 }
 
-void SystemTray::TrayBalloon(int picture, const QString& text, const QString& title)
+void SystemTray::showBalloon(int picture, const QString& text, const QString& title)
 {
-    TrayBalloonClear(picture);
+    clearBalloon(picture);
     // Balloon texts use CR LF line breaks; the desktop wants plain new lines.
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -206,7 +206,7 @@ void SystemTray::TrayBalloon(int picture, const QString& text, const QString& ti
     m_balloonShown = true;
 }
 
-void SystemTray::TrayBalloonClear(int picture)
+void SystemTray::clearBalloon(int picture)
 {
     showPicture(picture);
     if (m_balloonShown) {

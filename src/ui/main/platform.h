@@ -66,11 +66,11 @@ public:
     ~SystemTray() override;
 
     bool isAvailable() const override;
-    void TrayAdd(int picture, const QString& tooltip) override;
-    void TrayModify(int picture, const QString& tooltip) override;
-    void TrayDelete() override;
-    void TrayBalloon(int picture, const QString& text, const QString& title) override;
-    void TrayBalloonClear(int picture) override;
+    void showIcon(int picture, const QString& tooltip) override;
+    void setPicture(int picture, const QString& tooltip) override;
+    void removeIcon() override;
+    void showBalloon(int picture, const QString& text, const QString& title) override;
+    void clearBalloon(int picture) override;
     void setMenu(const QList<TrayMenuEntry>& entries) override;
 
 private:

@@ -249,7 +249,7 @@ void FrmOpt::Form_Load()
     const QSignalBlocker interfaceBlocker(m_cinterf);
     m_cinterf->addItems(kInterfaces);
     m_storedInterface =
-        isSwitchSet(store.GetSetting(key::kOption, key::kInterface, QStringLiteral("0"))) ? 1 : 0;
+        isSwitchSet(store.value(key::kOption, key::kInterface, QStringLiteral("0"))) ? 1 : 0;
     m_services.config.StInterface = m_storedInterface == 1;
     showInterface(m_services.config.StInterface);
     m_cinterf->setCurrentIndex(m_storedInterface);
@@ -272,7 +272,7 @@ void FrmOpt::Form_Load()
 
     const auto stored = [&store](const QString& section, const QString& name,
                                  const char* defaultValue) {
-        return isSwitchSet(store.GetSetting(section, name, QString::fromLatin1(defaultValue)));
+        return isSwitchSet(store.value(section, name, QString::fromLatin1(defaultValue)));
     };
     m_cstAut->setChecked(stored(key::kStart, key::kAuto, "0"));
     m_cstmin->setChecked(stored(key::kOption, key::kMinimized, "0"));
@@ -331,7 +331,7 @@ void FrmOpt::showDatabaseButtons()
 
 void FrmOpt::save(const QString& section, const QString& name, const QString& value)
 {
-    if (m_services.settings.SaveSetting(section, name, value) || m_toldNotSaved)
+    if (m_services.settings.setValue(section, name, value) || m_toldNotSaved)
         return;
     // Once per opening of the window: the change is in effect, but only until the program ends.
     m_toldNotSaved = true;
