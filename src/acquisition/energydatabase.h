@@ -32,6 +32,9 @@ struct DatabaseResult
 // Besides Energy the file holds EnergyHalfHour and EnergyDay, one row per half hour and per day
 // with the count, sum and maximum of W, kept up to date by a trigger on every insert, so that
 // monthly and yearly charts never scan the full table.
+//
+// The layout and the upgrade of older files are in energyschema.h, the file work of a
+// compaction in energycompaction.h.
 class EnergyDatabase
 {
 public:
@@ -106,7 +109,6 @@ public:
 
 private:
     bool openConnection(const Progress& progress, QString* error);
-    bool compactFiles(QString* error);
 
     QString m_folder;
     QString m_connectionName;
