@@ -114,7 +114,7 @@ bool EnergyDatabase::isOpen() const
            QSqlDatabase::database(m_connectionName, false).isOpen();
 }
 
-DatabaseResult EnergyDatabase::OpenDatabase(const Progress& progress)
+DatabaseResult EnergyDatabase::open(const Progress& progress)
 {
     if (isOpen())
         return succeeded();
@@ -154,11 +154,11 @@ void EnergyDatabase::useRecordingCache()
             .exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kRecordingCacheKiB));
 }
 
-DatabaseResult EnergyDatabase::InsertReading(const Reading& reading)
+DatabaseResult EnergyDatabase::insert(const Reading& reading)
 {
     if (!reading.power || !reading.energy)
         return failed(QStringLiteral("The reading has no power or energy number to record."));
-    const DatabaseResult opened = OpenDatabase();
+    const DatabaseResult opened = open();
     if (!opened.ok())
         return opened;
 
@@ -170,9 +170,9 @@ DatabaseResult EnergyDatabase::InsertReading(const Reading& reading)
     return failed(error);
 }
 
-DatabaseResult EnergyDatabase::ClearAllRows()
+DatabaseResult EnergyDatabase::clear()
 {
-    const DatabaseResult opened = OpenDatabase();
+    const DatabaseResult opened = open();
     if (!opened.ok())
         return opened;
     QString error;
@@ -185,7 +185,7 @@ DatabaseResult EnergyDatabase::ClearAllRows()
     return failed(error);
 }
 
-DatabaseResult EnergyDatabase::CompactEnergyDatabase()
+DatabaseResult EnergyDatabase::compact()
 {
     QString error;
     // Fold the WAL into the file so that the file alone is the whole database while it is
