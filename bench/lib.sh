@@ -81,7 +81,7 @@ require_bench_programs() {
     local program
     for program in "$@"; do
         [ -x "$build_dir/bench/$program" ] || {
-            echo "$build_dir/bench/$program is missing; build it with" >&2
+            echo "$build_dir/bench/$program is missing; build the benchmarks with" >&2
             echo "  cmake -S $root_dir -B $build_dir -DPOWERLOG_BUILD_BENCH=ON" >&2
             echo "  cmake --build $build_dir -j2 --target $*" >&2
             exit 2
