@@ -6,11 +6,11 @@
 #
 #   bash bench/charts.sh [BUILD_DIR] [--rows N] [--runs R] [--keep DIR]
 #
-# Builds nothing: BUILD_DIR (default build-bench) must hold bench/bench_charts. The generated
-# database and its copy after the first open go to a temporary folder that is removed at the
-# end, also when the script is interrupted; with --keep DIR they go to DIR and stay, and a later
-# run with the same DIR and --rows (of this script or of database.sh) reuses them. Prints a
-# Markdown table and writes it to bench/README.md under "Charts".
+# Builds nothing: BUILD_DIR (default build-bench), configured with -DPOWERLOG_BUILD_BENCH=ON, must
+# hold bench/bench_charts. The generated database and its copy after the first open go to a
+# temporary folder that is removed at the end, also when the script is interrupted; with --keep DIR
+# they go to DIR and stay, and a later run with the same DIR and --rows (of this script or of
+# database.sh) reuses them. Prints a Markdown table and writes it to bench/README.md under "Charts".
 set -euo pipefail
 
 # shellcheck source-path=SCRIPTDIR source=lib.sh

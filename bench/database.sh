@@ -5,11 +5,11 @@
 #
 #   bash bench/database.sh [BUILD_DIR] [--rows N] [--runs R] [--keep DIR]
 #
-# Builds nothing: BUILD_DIR (default build-bench) must hold bench/bench_database_open and
-# bench/bench_database_insert. The generated database goes to a temporary folder that is
-# removed at the end, also when the script is interrupted; with --keep DIR it goes to DIR and
-# stays, and a later run with the same DIR and --rows reuses it. Prints a Markdown table and
-# writes it to bench/README.md under "Energy database".
+# Builds nothing: BUILD_DIR (default build-bench), configured with -DPOWERLOG_BUILD_BENCH=ON, must
+# hold bench/bench_database_open and bench/bench_database_insert. The generated database goes to a
+# temporary folder that is removed at the end, also when the script is interrupted; with --keep DIR
+# it goes to DIR and stays, and a later run with the same DIR and --rows reuses it. Prints a
+# Markdown table and writes it to bench/README.md under "Energy database".
 set -euo pipefail
 
 # shellcheck source-path=SCRIPTDIR source=lib.sh

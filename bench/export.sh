@@ -4,12 +4,12 @@
 #
 #   bash bench/export.sh [BUILD_DIR] [--source FILE] [--runs R] [--rows N]
 #
-# Builds nothing: BUILD_DIR (default build-bench) must hold bench/bench_export. --source is an
-# energy database with at least the Energy table (default: the file bench/gen_energy.sh writes
-# for --rows N into the temporary folder; /var/tmp/pl10/gen.db is used when it is there and
-# --rows is not given). The source is copied, never touched. Everything else goes to a temporary
-# folder beside the copy, removed at the end, also when the script is interrupted. Prints a
-# Markdown table and writes it to bench/README.md under "Export".
+# Builds nothing: BUILD_DIR (default build-bench), configured with -DPOWERLOG_BUILD_BENCH=ON, must
+# hold bench/bench_export. --source is an energy database with at least the Energy table (default:
+# the file bench/gen_energy.sh writes for --rows N into the temporary folder; /var/tmp/pl10/gen.db
+# is used when it is there and --rows is not given). The source is copied, never touched. Everything
+# else goes to a temporary folder beside the copy, removed at the end, also when the script is
+# interrupted. Prints a Markdown table and writes it to bench/README.md under "Export".
 set -euo pipefail
 
 # shellcheck source-path=SCRIPTDIR source=lib.sh

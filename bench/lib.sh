@@ -76,11 +76,14 @@ resolve_build_dir() {
 }
 
 # Exits, saying how to build them, unless every benchmark program named is in BUILD_DIR/bench.
+# A build folder has them only when it was configured with POWERLOG_BUILD_BENCH on.
 require_bench_programs() {
     local program
     for program in "$@"; do
         [ -x "$build_dir/bench/$program" ] || {
-            echo "$build_dir/bench/$program is missing: cmake --build $build_dir -j2 --target $*" >&2
+            echo "$build_dir/bench/$program is missing; build the benchmarks with" >&2
+            echo "  cmake -S $root_dir -B $build_dir -DPOWERLOG_BUILD_BENCH=ON" >&2
+            echo "  cmake --build $build_dir -j2 --target $*" >&2
             exit 2
         }
     done

@@ -16,8 +16,9 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppress
 export QT_QPA_PLATFORM=offscreen
 
 # g++ leaves float-to-integer conversions that overflow out of "undefined"; they are checked too.
+# The benchmarks are built as well, so that their scripts can run on this build.
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPOWERLOG_SANITIZE=address,undefined,float-cast-overflow >/dev/null
+    -DPOWERLOG_SANITIZE=address,undefined,float-cast-overflow -DPOWERLOG_BUILD_BENCH=ON >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 # Each test's time limit is raised in this build (tests/CMakeLists.txt).
 ctest --test-dir "$build_dir" --output-on-failure -j 2 -LE long

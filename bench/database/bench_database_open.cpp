@@ -1,7 +1,7 @@
 // The first open of a large energy database that has only its Energy table (a legacy or
 // hand-made file): the summary tables are built before the program can record. Each case works
 // on a fresh copy of the same source file:
-//   ours     EnergyDatabase::OpenDatabase with a progress callback: total time, the longest
+//   ours     EnergyDatabase::open with a progress callback: total time, the longest
 //            wait between two progress calls, peak size of the -wal and -journal files;
 //   shell    the sqlite3 shell running the statements a first open used to run, in one
 //            transaction in WAL mode with synchronous=FULL: its time and peak -wal;
@@ -132,7 +132,7 @@ private:
         const QString where = folder(QStringLiteral("ours"));
         if (!copyDatabase(m_options.files.source, where))
             return fail(QStringLiteral("ours: no copy"));
-        note(QStringLiteral("ours: EnergyDatabase::OpenDatabase"));
+        note(QStringLiteral("ours: EnergyDatabase::open"));
         const QString file = databaseIn(where);
         ProgressGaps gaps;
         QElapsedTimer clock;
@@ -142,7 +142,7 @@ private:
             EnergyDatabase database(where);
             gaps.start();
             clock.start();
-            const DatabaseResult result = database.OpenDatabase([&gaps](int) {
+            const DatabaseResult result = database.open([&gaps](int) {
                 gaps.mark();
                 return true;
             });

@@ -291,7 +291,7 @@ bool prepareFirstOpen(const QString& base, const QString& prepared)
     }
     QElapsedTimer clock;
     clock.start();
-    const DatabaseResult result = EnergyDatabase(part).OpenDatabase();
+    const DatabaseResult result = EnergyDatabase(part).open();
     if (!result.ok()) {
         removeFolder(part);
         fail(QStringLiteral("prepare: %1").arg(result.error));

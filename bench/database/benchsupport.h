@@ -202,7 +202,7 @@ private:
 QString databaseIn(const QString& folder);
 // Copies `file` as DbEnergy.mdb into `folder` (made when missing); false with a note on failure.
 bool copyDatabase(const QString& file, const QString& folder);
-// Writes `prepared`: a copy of `base` after its first open through EnergyDatabase::OpenDatabase,
+// Writes `prepared`: a copy of `base` after its first open through EnergyDatabase::open,
 // which builds the index on Data and the summary tables. False after fail() when it cannot.
 bool prepareFirstOpen(const QString& base, const QString& prepared);
 // Runs the sqlite3 shell `program` with `arguments`, with `input` written to it when there is

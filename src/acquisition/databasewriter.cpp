@@ -62,7 +62,7 @@ public:
                     QFile::remove(side);
             }
         }
-        const DatabaseResult result = m_database.OpenDatabase([this](int percent) {
+        const DatabaseResult result = m_database.open([this](int percent) {
             m_report(percent);
             return !m_stopping->load();
         });
@@ -93,7 +93,7 @@ public:
             keep(reading);
             return result;
         }
-        return m_database.InsertReading(reading);
+        return m_database.insert(reading);
     }
 
 private:
@@ -112,7 +112,7 @@ private:
         QSqlDatabase db = m_database.connection();
         db.transaction();
         while (!m_pending.empty()) {
-            const DatabaseResult result = m_database.InsertReading(m_pending.front());
+            const DatabaseResult result = m_database.insert(m_pending.front());
             if (result.kind == DatabaseResult::Kind::NoConnection) {
                 db.rollback();
                 return result;
@@ -209,7 +209,7 @@ void DatabaseWriter::clearAllRows(Done done)
     post([this, worker, done = std::move(done)] {
         DatabaseResult result = worker->ensureUsable();
         if (result.ok())
-            result = worker->database().ClearAllRows();
+            result = worker->database().clear();
         QMetaObject::invokeMethod(this, [this, done, result] {
             endRebuild();
             if (done)
@@ -225,7 +225,7 @@ void DatabaseWriter::compact(Done done)
     post([this, worker, done = std::move(done)] {
         // A file replaced meanwhile is let go first; the compaction works on the file itself.
         worker->ensureUsable();
-        const DatabaseResult result = worker->database().CompactEnergyDatabase();
+        const DatabaseResult result = worker->database().compact();
         QMetaObject::invokeMethod(this, [this, done, result] {
             watchCompaction(false);
             if (done)

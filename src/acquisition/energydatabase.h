@@ -32,6 +32,9 @@ struct DatabaseResult
 // Besides Energy the file holds EnergyHalfHour and EnergyDay, one row per half hour and per day
 // with the count, sum and maximum of W, kept up to date by a trigger on every insert, so that
 // monthly and yearly charts never scan the full table.
+//
+// The layout and the upgrade of older files are in energyschema.h, the file work of a
+// compaction in energycompaction.h.
 class EnergyDatabase
 {
 public:
@@ -74,17 +77,17 @@ public:
     // Opens the existing file (Ok at once when it is open); never creates it. NoConnection
     // when the file is missing or is not a database with an Energy table. A file that lacks
     // the summary tables gets them built first, which takes a while on a large file.
-    DatabaseResult OpenDatabase(const Progress& progress = {});
+    DatabaseResult open(const Progress& progress = {});
     void close();
 
     // One row for a recordable reading, dated with the reading's own time; opens the file
     // first if needed. NoConnection: the file could not be opened (recording may go on and
     // try again). Failed: the row was refused, or the reading has no power or energy number.
-    DatabaseResult InsertReading(const Reading& reading);
+    DatabaseResult insert(const Reading& reading);
 
-    // Deletes every row of Energy and of the rollup in one transaction; opens the file first
+    // Deletes every row of Energy and of both summaries in one transaction; opens the file first
     // if needed.
-    DatabaseResult ClearAllRows();
+    DatabaseResult clear();
 
     // Shrinks the open connection's page cache to what appending needs: the right-hand edge
     // of the table, its index and the two summaries. SQLite's default of 2 MiB would fill,
@@ -95,7 +98,7 @@ public:
 
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
     // connection to do so; the next operation reopens it.
-    DatabaseResult CompactEnergyDatabase();
+    DatabaseResult compact();
 
     // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);
@@ -106,7 +109,6 @@ public:
 
 private:
     bool openConnection(const Progress& progress, QString* error);
-    bool compactFiles(QString* error);
 
     QString m_folder;
     QString m_connectionName;

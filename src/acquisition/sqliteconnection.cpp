@@ -1,7 +1,9 @@
 #include "acquisition/sqliteconnection.h"
 
 #include <QFileInfo>
+#include <QSqlQuery>
 #include <QUrl>
+#include <atomic>
 
 namespace powerlog {
 
@@ -41,6 +43,47 @@ QSqlDatabase openSqlite(const QString& name, const QString& file, SqliteMode mod
         return db;
     *error = sqlErrorText(db.lastError());
     return {};
+}
+
+QString uniqueConnectionName(const QString& prefix)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("%1-%2").arg(prefix).arg(++counter);
+}
+
+bool execSql(const QSqlDatabase& db, const QString& sql, QString* error)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    *error = sqlErrorText(query.lastError());
+    return false;
+}
+
+bool execSqlAll(const QSqlDatabase& db, const QStringList& statements, QString* error)
+{
+    for (const QString& sql : statements) {
+        if (!execSql(db, sql, error))
+            return false;
+    }
+    return true;
+}
+
+bool execTransaction(QSqlDatabase db, const QStringList& statements, QString* error)
+{
+    if (!db.transaction()) {
+        *error = sqlErrorText(db.lastError());
+        return false;
+    }
+    if (!execSqlAll(db, statements, error)) {
+        db.rollback();
+        return false;
+    }
+    if (db.commit())
+        return true;
+    *error = sqlErrorText(db.lastError());
+    db.rollback();
+    return false;
 }
 
 SqliteConnection::SqliteConnection(const QString& name, const QString& file, SqliteMode mode)

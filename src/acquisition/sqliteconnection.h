@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QStringList>
 
 namespace powerlog {
 
@@ -21,6 +22,16 @@ QString sqlErrorText(const QSqlError& error);
 // 5 s for a lock. Invalid, with the reason in `error`, when the file does not open. The caller
 // closes and removes the connection.
 QSqlDatabase openSqlite(const QString& name, const QString& file, SqliteMode mode, QString* error);
+
+// A connection name no other connection of this process uses: `prefix` and a number.
+QString uniqueConnectionName(const QString& prefix);
+
+// Runs one statement; false, with the driver's words in `error`, when it is refused.
+bool execSql(const QSqlDatabase& db, const QString& sql, QString* error);
+// Runs the statements in order, up to the first one refused.
+bool execSqlAll(const QSqlDatabase& db, const QStringList& statements, QString* error);
+// Runs the statements as one transaction: all of them or none.
+bool execTransaction(QSqlDatabase db, const QStringList& statements, QString* error);
 
 // A connection of its own to one file for the length of a scope, removed when it goes out of it.
 // It hands out no lasting handle, so the removal never finds the connection in use.

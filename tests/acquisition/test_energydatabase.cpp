@@ -182,7 +182,7 @@ private:
     }
     static void insertAt(EnergyDatabase& db, const QDateTime& when, qint16 w)
     {
-        const DatabaseResult result = db.InsertReading(reading(w, when));
+        const DatabaseResult result = db.insert(reading(w, when));
         QVERIFY2(result.ok(), qPrintable(result.error));
     }
     static void verifyFailure(const DatabaseResult& result, Kind kind)
@@ -236,7 +236,7 @@ void TestEnergyDatabase::createEmptyWritesTheLayout()
     QCOMPARE(rowCount(dbFile()), 0);
 
     auto db = makeDatabase();
-    QCOMPARE(db->OpenDatabase(), DatabaseResult{});
+    QCOMPARE(db->open(), DatabaseResult{});
     QVERIFY(db->isOpen());
 }
 
@@ -301,7 +301,7 @@ void TestEnergyDatabase::insertBindsValues()
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
     auto db = makeDatabase();
 
-    QCOMPARE(db->InsertReading(reading(v, a, 920, 1234.5)), DatabaseResult{});
+    QCOMPARE(db->insert(reading(v, a, 920, 1234.5)), DatabaseResult{});
 
     OtherConnection other(dbFile());
     QCOMPARE(
@@ -331,7 +331,7 @@ void TestEnergyDatabase::insertWithoutNumbersIsRefused()
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
     auto db = makeDatabase();
 
-    verifyFailure(db->InsertReading(partial), Kind::Failed);
+    verifyFailure(db->insert(partial), Kind::Failed);
 
     QCOMPARE(rowCount(dbFile()), 0);
     insertAt(*db, at(5, 10, 0, 0), 500);
@@ -341,14 +341,14 @@ void TestEnergyDatabase::missingFileReportedOnEveryAttemptUntilItIsBack()
 {
     auto db = makeDatabase();
 
-    verifyFailure(db->InsertReading(reading()), Kind::NoConnection);
-    verifyFailure(db->InsertReading(reading()), Kind::NoConnection);
-    verifyFailure(db->OpenDatabase(), Kind::NoConnection);
+    verifyFailure(db->insert(reading()), Kind::NoConnection);
+    verifyFailure(db->insert(reading()), Kind::NoConnection);
+    verifyFailure(db->open(), Kind::NoConnection);
     QVERIFY(!db->isOpen());
     QVERIFY(QDir(m_dir->path()).isEmpty());
 
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
-    QCOMPARE(db->InsertReading(reading()), DatabaseResult{});
+    QCOMPARE(db->insert(reading()), DatabaseResult{});
     QCOMPARE(rowCount(dbFile()), 1);
 }
 
@@ -368,11 +368,11 @@ void TestEnergyDatabase::folderNamesAreTakenLiterally()
     const QString programFolder = file(folder);
     EnergyDatabase db(programFolder);
 
-    QCOMPARE(db.InsertReading(reading()).kind, Kind::NoConnection);
+    QCOMPARE(db.insert(reading()).kind, Kind::NoConnection);
     QVERIFY(QDir(programFolder).isEmpty());
 
     QVERIFY(EnergyDatabase::createEmpty(db.path()));
-    QCOMPARE(db.InsertReading(reading()), DatabaseResult{});
+    QCOMPARE(db.insert(reading()), DatabaseResult{});
     QCOMPARE(rowCount(db.path()), 1);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{folder});
@@ -401,20 +401,20 @@ void TestEnergyDatabase::openRefusesUnusableFiles()
         QVERIFY(OtherConnection(dbFile()).exec(schema));
     auto db = makeDatabase();
 
-    verifyFailure(db->OpenDatabase(), Kind::NoConnection);
+    verifyFailure(db->open(), Kind::NoConnection);
 
     QVERIFY(!db->isOpen());
-    QCOMPARE(db->InsertReading(reading()).kind, Kind::NoConnection);
+    QCOMPARE(db->insert(reading()).kind, Kind::NoConnection);
 }
 
 void TestEnergyDatabase::insertRefused()
 {
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
     auto db = makeDatabase();
-    QCOMPARE(db->InsertReading(reading()), DatabaseResult{});
+    QCOMPARE(db->insert(reading()), DatabaseResult{});
     QVERIFY(OtherConnection(dbFile()).exec(QStringLiteral("DROP TABLE Energy")));
 
-    const DatabaseResult result = db->InsertReading(reading());
+    const DatabaseResult result = db->insert(reading());
 
     verifyFailure(result, Kind::Failed);
     QVERIFY2(result.error.contains(QStringLiteral("Energy")), qPrintable(result.error));
@@ -424,7 +424,7 @@ void TestEnergyDatabase::durableAndVisibleToOtherConnections()
 {
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
     auto db = makeDatabase();
-    QVERIFY(db->OpenDatabase().ok());
+    QVERIFY(db->open().ok());
     {
         QSqlQuery query(db->connection());
         QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
@@ -474,7 +474,7 @@ void TestEnergyDatabase::rollupFollowsEnergy()
                 QVERIFY(other.exec(QStringLiteral("INSERT INTO Energy VALUES (230, 4, ?, 1, ?)"),
                                    {int(w), when.toString(EnergyDatabase::kDataFormat)}));
         }
-        QVERIFY(db->OpenDatabase().ok());
+        QVERIFY(db->open().ok());
         QCOMPARE(OtherConnection(dbFile()).column(
                      QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger'")),
                  QStringList{"EnergySummariesOnInsert"});
@@ -488,7 +488,7 @@ void TestEnergyDatabase::rollupFollowsEnergy()
         // A date in another form cannot be placed in a half hour and is left out.
         QVERIFY(other.exec(
             QStringLiteral("INSERT INTO energy VALUES (230, 4, 999, 1, '05/12/2026 10:16:26')")));
-        QVERIFY(db->OpenDatabase().ok());
+        QVERIFY(db->open().ok());
         QCOMPARE(OtherConnection(dbFile()).value(QStringLiteral("PRAGMA journal_mode")),
                  QStringLiteral("wal"));
     } else {
@@ -506,7 +506,7 @@ void TestEnergyDatabase::rollupFollowsEnergy()
                                    }));
     QCOMPARE(dayRows(dbFile()), QStringList({"2026-12-05|6|447|300", "2026-12-06|1|9|9"}));
 
-    QCOMPARE(db->ClearAllRows(), DatabaseResult{});
+    QCOMPARE(db->clear(), DatabaseResult{});
     QVERIFY(rollupRows(dbFile()).isEmpty());
     QVERIFY(dayRows(dbFile()).isEmpty());
     insertAt(*db, at(7, 8, 15, 0), 1200);
@@ -521,7 +521,7 @@ void TestEnergyDatabase::clearAllRowsEmptiesBothTables()
     insertAt(*db, at(5, 10, 0, 0), 500);
     insertAt(*db, at(5, 10, 0, 10), 600);
 
-    QCOMPARE(db->ClearAllRows(), DatabaseResult{});
+    QCOMPARE(db->clear(), DatabaseResult{});
 
     QVERIFY(db->isOpen());
     QCOMPARE(rowCount(dbFile()), 0);
@@ -537,7 +537,7 @@ void TestEnergyDatabase::clearAllRowsOpensTheFileFirst()
     auto db = makeDatabase();
     QVERIFY(!db->isOpen());
 
-    QCOMPARE(db->ClearAllRows(), DatabaseResult{});
+    QCOMPARE(db->clear(), DatabaseResult{});
 
     QVERIFY(db->isOpen());
     QCOMPARE(rowCount(dbFile()), 0);
@@ -548,7 +548,7 @@ void TestEnergyDatabase::clearAllRowsOfMissingFile()
 {
     auto db = makeDatabase();
 
-    verifyFailure(db->ClearAllRows(), Kind::NoConnection);
+    verifyFailure(db->clear(), Kind::NoConnection);
 
     QVERIFY(QDir(m_dir->path()).isEmpty());
 }
@@ -560,7 +560,7 @@ void TestEnergyDatabase::clearAllRowsRefused()
     insertAt(*db, at(5, 10, 0, 0), 500);
     QVERIFY(OtherConnection(dbFile()).exec(QStringLiteral("DROP TABLE EnergyHalfHour")));
 
-    const DatabaseResult result = db->ClearAllRows();
+    const DatabaseResult result = db->clear();
 
     verifyFailure(result, Kind::Failed);
     QVERIFY2(result.error.contains(QStringLiteral("EnergyHalfHour")), qPrintable(result.error));
@@ -579,7 +579,7 @@ void TestEnergyDatabase::compactionReplacesBackupAndRemovesTemp()
         stale.write("left over from an earlier run");
     }
 
-    QCOMPARE(db->CompactEnergyDatabase(), DatabaseResult{});
+    QCOMPARE(db->compact(), DatabaseResult{});
 
     QVERIFY(!db->isOpen());
     QVERIFY(!QFile::exists(file(EnergyDatabase::kTempName)));
@@ -604,7 +604,7 @@ void TestEnergyDatabase::failedSecondRenameRestoresDatabase()
         return from != temp && QFile::rename(from, to);
     });
 
-    const DatabaseResult result = db->CompactEnergyDatabase();
+    const DatabaseResult result = db->compact();
 
     verifyFailure(result, Kind::Failed);
     QVERIFY2(result.error.contains(QStringLiteral("restored")), qPrintable(result.error));
@@ -632,7 +632,7 @@ void TestEnergyDatabase::databaseKeepsItsNameThroughoutCompaction()
         return renamed;
     });
 
-    QCOMPARE(db->CompactEnergyDatabase(), DatabaseResult{});
+    QCOMPARE(db->compact(), DatabaseResult{});
 
     QCOMPARE(missingAt, QStringList());
     QCOMPARE(rowCount(dbFile()), 1);
@@ -646,14 +646,13 @@ void TestEnergyDatabase::recordingCacheStaysSmallWhileTheFileGrows()
 {
     QVERIFY(EnergyDatabase::createEmpty(dbFile()));
     auto db = makeDatabase();
-    QVERIFY(db->OpenDatabase().ok());
+    QVERIFY(db->open().ok());
     db->useRecordingCache();
     QSqlDatabase connection = db->connection();
     QVERIFY(connection.transaction());
     const QDateTime start = at(1, 0, 0, 0);
     for (int i = 0; i < 40000; ++i)
-        QCOMPARE(db->InsertReading(reading(qint16(300 + i % 2000), start.addSecs(i))),
-                 DatabaseResult{});
+        QCOMPARE(db->insert(reading(qint16(300 + i % 2000), start.addSecs(i))), DatabaseResult{});
     QVERIFY(connection.commit());
 
     const QVariant handle = connection.driver()->handle();
@@ -681,7 +680,7 @@ void TestEnergyDatabase::compactionOfMissingFileFails()
 {
     auto db = makeDatabase();
 
-    verifyFailure(db->CompactEnergyDatabase(), Kind::Failed);
+    verifyFailure(db->compact(), Kind::Failed);
 
     QVERIFY(QDir(m_dir->path()).isEmpty());
 }
@@ -698,7 +697,7 @@ void TestEnergyDatabase::buildToolWritesAndReplaces()
     QCOMPARE(rowCount(dbFile()), 0);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{EnergyDatabase::kFileName});
     auto db = makeDatabase();
-    QVERIFY(db->OpenDatabase().ok());
+    QVERIFY(db->open().ok());
 }
 
 void TestEnergyDatabase::buildToolFailsOnBadPath()

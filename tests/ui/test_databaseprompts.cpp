@@ -108,8 +108,8 @@ private:
     {
         QVERIFY(EnergyDatabase::createEmpty(dbFile()));
         EnergyDatabase direct(m_dir->path());
-        QVERIFY(direct.InsertReading(readingAt(0)).ok());
-        QVERIFY(direct.InsertReading(readingAt(10)).ok());
+        QVERIFY(direct.insert(readingAt(0)).ok());
+        QVERIFY(direct.insert(readingAt(10)).ok());
     }
     bool settle() { return powerlog::test::settle(*m_db); }
     std::function<void(bool)> busyRecorder()

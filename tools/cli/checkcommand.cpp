@@ -122,7 +122,7 @@ int runCheck(const Invocation& invocation)
         }
         return true;
     };
-    const DatabaseResult opened = database.OpenDatabase(progress);
+    const DatabaseResult opened = database.open(progress);
     if (!opened.ok()) {
         invocation.err << kProgramName << ": cannot open " << database.path() << ": "
                        << opened.error << Qt::endl;

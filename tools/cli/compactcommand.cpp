@@ -25,7 +25,7 @@ int runCompact(const Invocation& invocation)
     if (!databaseFileExists(invocation, file))
         return kExitNoDatabase;
     const qint64 before = sizeOnDisk(file);
-    const DatabaseResult result = database.CompactEnergyDatabase();
+    const DatabaseResult result = database.compact();
     if (!result.ok()) {
         invocation.err << kProgramName << ": compaction failed: " << result.error << Qt::endl;
         return kExitFault;

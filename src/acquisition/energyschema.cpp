@@ -1,0 +1,264 @@
+#include "acquisition/energyschema.h"
+
+#include "acquisition/sqliteconnection.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+#include <algorithm>
+
+namespace powerlog {
+
+namespace {
+
+// Fills both summary tables. Files of earlier versions had a trigger of another name that
+// filled EnergyHalfHour alone; its absence tells that EnergyDay must be added.
+const QString kSummaryTrigger = EnergyDatabase::kSummaryTrigger;
+const QString kHalfHourTrigger = QStringLiteral("EnergyHalfHourOnInsert");
+
+// Rows that can be placed in a half hour: a power value and a Data in our own text form.
+QString rollupCondition(const QString& row)
+{
+    return QStringLiteral("%1W IS NOT NULL AND %1Data GLOB "
+                          "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]*'")
+        .arg(row);
+}
+
+// 'yyyy-MM-dd HH:mm:ss' -> 'yyyy-MM-dd HH:00' or 'yyyy-MM-dd HH:30'.
+QString slotOf(const QString& data)
+{
+    return QStringLiteral("substr(%1, 1, 14) || CASE WHEN substr(%1, 15, 2) < '30' "
+                          "THEN '00' ELSE '30' END")
+        .arg(data);
+}
+
+QStringList energyTableStatements()
+{
+    return {QStringLiteral("CREATE TABLE Energy (V REAL, a REAL, W INTEGER, e REAL, Data TEXT)")};
+}
+
+QString upsert(const QString& key)
+{
+    return QStringLiteral("ON CONFLICT (%1) DO UPDATE SET Samples = Samples + excluded.Samples, "
+                          "SumW = SumW + excluded.SumW, MaxW = max(MaxW, excluded.MaxW)")
+        .arg(key);
+}
+
+QString slotUpsert()
+{
+    return upsert(QStringLiteral("Slot"));
+}
+
+QString dayTableStatement()
+{
+    return QStringLiteral("CREATE TABLE EnergyDay (Day TEXT PRIMARY KEY, "
+                          "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
+                          "WITHOUT ROWID");
+}
+
+// EnergyDay from EnergyHalfHour: a day is the sum of its 48 half hours.
+QString dayFillStatement()
+{
+    return QStringLiteral("INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                          "SELECT substr(Slot, 1, 10), sum(Samples), sum(SumW), max(MaxW) "
+                          "FROM EnergyHalfHour GROUP BY 1 ") +
+           upsert(QStringLiteral("Day"));
+}
+
+// Drops the rollup and makes it anew, empty; the index on Data comes with it.
+QStringList rollupResetStatements()
+{
+    return {
+        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kSummaryTrigger),
+        QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kHalfHourTrigger),
+        QStringLiteral("DROP TABLE IF EXISTS EnergyHalfHour"),
+        QStringLiteral("DROP TABLE IF EXISTS EnergyDay"),
+        QStringLiteral("CREATE TABLE EnergyHalfHour (Slot TEXT PRIMARY KEY, "
+                       "Samples INTEGER NOT NULL, SumW INTEGER NOT NULL, MaxW INTEGER NOT NULL) "
+                       "WITHOUT ROWID"),
+        dayTableStatement(),
+    };
+}
+
+QString indexStatement()
+{
+    return QStringLiteral("CREATE INDEX IF NOT EXISTS EnergyByData ON Energy (Data)");
+}
+
+// Adds the rows of Energy in `range` (an SQL condition, or empty for all) to the rollup.
+QString rollupFillStatement(const QString& range)
+{
+    return QStringLiteral("INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                          "SELECT %1, count(*), sum(W), max(W) FROM Energy WHERE %2%3 GROUP BY 1 ")
+               .arg(slotOf(QStringLiteral("Data")), rollupCondition({}),
+                    range.isEmpty() ? QString() : QStringLiteral(" AND ") + range) +
+           slotUpsert();
+}
+
+QString triggerStatement()
+{
+    return QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON Energy WHEN %2 BEGIN "
+                          "INSERT INTO EnergyHalfHour (Slot, Samples, SumW, MaxW) "
+                          "VALUES (%3, 1, NEW.W, NEW.W) %4; "
+                          "INSERT INTO EnergyDay (Day, Samples, SumW, MaxW) "
+                          "VALUES (substr(NEW.Data, 1, 10), 1, NEW.W, NEW.W) %5; END")
+        .arg(kSummaryTrigger, rollupCondition(QStringLiteral("NEW.")),
+             slotOf(QStringLiteral("NEW.Data")), slotUpsert(), upsert(QStringLiteral("Day")));
+}
+
+// A file whose EnergyHalfHour is complete but that lacks EnergyDay (written by an earlier
+// version) gets it from the half hours: quick, as it never reads Energy.
+QStringList dayMigrationStatements()
+{
+    return {QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(kHalfHourTrigger),
+            QStringLiteral("DROP TABLE IF EXISTS EnergyDay"), dayTableStatement(),
+            dayFillStatement(), triggerStatement()};
+}
+
+// The whole rollup in one go, for a new file.
+QStringList rollupStatements()
+{
+    return rollupResetStatements() + QStringList{indexStatement(), rollupFillStatement({}),
+                                                 dayFillStatement(), triggerStatement()};
+}
+
+bool countIs(const QSqlDatabase& db, const QString& sql, int expected, bool* matches,
+             QString* error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql) || !query.next()) {
+        *error = sqlErrorText(query.lastError());
+        return false;
+    }
+    *matches = query.value(0).toInt() == expected;
+    return true;
+}
+
+bool hasEnergyTable(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master "
+                                  "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE"),
+                   1, found, error);
+}
+
+bool hasRollup(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                  "(type = 'table' AND name IN ('EnergyHalfHour', 'EnergyDay') "
+                                  "COLLATE NOCASE) "
+                                  "OR (type = 'trigger' AND name = '%1' COLLATE NOCASE)")
+                       .arg(kSummaryTrigger),
+                   3, found, error);
+}
+
+// The complete half-hour summary of an earlier version: its table and its trigger.
+bool hasHalfHourRollupOnly(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                  "(type = 'table' AND name = 'EnergyHalfHour' COLLATE NOCASE) "
+                                  "OR (type = 'trigger' AND name = '%1' COLLATE NOCASE)")
+                       .arg(kHalfHourTrigger),
+                   2, found, error);
+}
+
+// Rows of Energy added to the rollup per transaction while it is rebuilt.
+constexpr qint64 kRebuildChunkRows = 1000000;
+// What SQLite leaves of a WAL file after a checkpoint, at most.
+constexpr qint64 kJournalSizeLimit = 64LL * 1024 * 1024;
+
+bool largestRowid(const QSqlDatabase& db, qint64* rowid)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT max(rowid) FROM Energy")) || !query.next())
+        return false; // a table without rowids
+    *rowid = query.value(0).toLongLong();
+    return true;
+}
+
+// Builds the index and the rollup of a file that lacks them (written by hand or by another
+// program). The work runs in a rollback journal, so the file grows in place instead of
+// through a WAL as large as the index, and the rollup is filled one chunk of rows per
+// transaction. A stop between chunks leaves the trigger missing, so the next open starts over;
+// `stopped` then tells the caller that nothing failed.
+bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progress, bool* stopped,
+                   QString* error)
+{
+    const auto report = [&progress, stopped](int percent) {
+        *stopped = progress && !progress(percent);
+        return !*stopped;
+    };
+    // Only possible while no other connection has the file open; WAL with a checkpoint after
+    // every chunk serves otherwise.
+    execSql(db, QStringLiteral("PRAGMA journal_mode=DELETE"), error);
+    const auto checkpoint = [&db, error] {
+        return execSql(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), error);
+    };
+
+    if (!execTransaction(db, rollupResetStatements(), error) || !report(1))
+        return false;
+    if (!execSql(db, indexStatement(), error) || !checkpoint() || !report(40))
+        return false;
+
+    qint64 last = 0;
+    if (!largestRowid(db, &last)) {
+        if (!execTransaction(db, {rollupFillStatement({})}, error))
+            return false;
+    } else {
+        for (qint64 from = 1; from <= last; from += kRebuildChunkRows) {
+            const QString range = QStringLiteral("rowid BETWEEN %1 AND %2")
+                                      .arg(from)
+                                      .arg(from + kRebuildChunkRows - 1);
+            if (!execTransaction(db, {rollupFillStatement(range)}, error) || !checkpoint())
+                return false;
+            if (!report(40 + int(59 * std::min(last, from + kRebuildChunkRows) / last)))
+                return false;
+        }
+    }
+    return execTransaction(db, {dayFillStatement(), triggerStatement()}, error) && report(100);
+}
+
+} // namespace
+
+bool writeEnergySchema(const QString& path, QString* error)
+{
+    SqliteConnection work(uniqueConnectionName(QStringLiteral("powerlog-energy")), path,
+                          SqliteMode::ReadWriteCreate);
+    return work.opened(error) &&
+           execSql(work.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error) &&
+           execTransaction(work.db(), energyTableStatements() + rollupStatements(), error);
+}
+
+bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progress,
+                             QString* error)
+{
+    bool found = false;
+    if (!hasEnergyTable(db, &found, error))
+        return false;
+    if (!found) {
+        *error = QStringLiteral("The database holds no table Energy.");
+        return false;
+    }
+    if (!execSql(db, QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit), error))
+        return false;
+    if (!hasRollup(db, &found, error))
+        return false;
+    bool halfHoursOnly = false;
+    if (!found && !hasHalfHourRollupOnly(db, &halfHoursOnly, error))
+        return false;
+    if (halfHoursOnly) {
+        if (!execTransaction(db, dayMigrationStatements(), error))
+            return false;
+        found = true;
+    }
+    bool stopped = false;
+    if (!found && !rebuildRollup(db, progress, &stopped, error) && !stopped)
+        return false;
+    return execSqlAll(
+        db, {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},
+        error);
+}
+
+} // namespace powerlog
