@@ -107,9 +107,9 @@ void SystemFileDialogs::askSaveFile(const QString& title, const QString& suggest
     dialog->open();
 }
 
-void SystemDesktop::open(const QUrl& target)
+bool SystemDesktop::open(const QUrl& target)
 {
-    QDesktopServices::openUrl(target);
+    return QDesktopServices::openUrl(target);
 }
 
 SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(std::make_unique<QSystemTrayIcon>())

@@ -54,7 +54,7 @@ public:
 class SystemDesktop final : public Desktop
 {
 public:
-    void open(const QUrl& target) override;
+    bool open(const QUrl& target) override;
 };
 
 // The notification-area icon on QSystemTrayIcon.
