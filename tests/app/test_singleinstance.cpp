@@ -170,8 +170,13 @@ private slots:
         QLocalSocket stranger;
         stranger.connectToServer(first.serverName());
         QVERIFY(stranger.waitForConnected(1000));
-        stranger.write(sent);
-        QVERIFY(stranger.waitForBytesWritten(1000) || sent.isEmpty());
+        if (!sent.isEmpty()) {
+            stranger.write(sent);
+            QVERIFY(stranger.waitForBytesWritten(1000));
+            // The first hangs up once it has read what it makes no sense of.
+            QTRY_COMPARE(stranger.state(), QLocalSocket::UnconnectedState);
+            QCOMPARE(shown.count(), 0);
+        }
         stranger.disconnectFromServer();
 
         // The first still listens, and only the real request that follows shows it.
@@ -262,7 +267,7 @@ private slots:
         start(second);
         QVERIFY(second.waitForStarted());
         QVERIFY(shown.wait(20000));
-        QVERIFY(second.waitForFinished(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(second.readAllStandardOutput().isEmpty());
