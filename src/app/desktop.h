@@ -4,12 +4,13 @@
 
 namespace powerlog {
 
-// Opens a file or an address with the desktop's default program. Failures are not reported.
+// Opens a file or an address with the desktop's default program.
 class Desktop
 {
 public:
     virtual ~Desktop() = default;
-    virtual void open(const QUrl& target) = 0;
+    // False when the desktop could not open it (no program for it, no way to start one).
+    virtual bool open(const QUrl& target) = 0;
 };
 
 } // namespace powerlog

@@ -74,11 +74,17 @@ public:
     QQueue<QString> answers;
 };
 
+// Records every address it is asked to open and answers with `result`.
 class RecordingDesktop final : public Desktop
 {
 public:
-    void open(const QUrl& target) override { opened.append(target); }
+    bool open(const QUrl& target) override
+    {
+        opened.append(target);
+        return result;
+    }
     QList<QUrl> opened;
+    bool result = true; // false: the desktop could not open it
 };
 
 class FixedClock final : public Clock

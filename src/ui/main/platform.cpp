@@ -107,15 +107,17 @@ void SystemFileDialogs::askSaveFile(const QString& title, const QString& suggest
     dialog->open();
 }
 
-void SystemDesktop::open(const QUrl& target)
+bool SystemDesktop::open(const QUrl& target)
 {
-    QDesktopServices::openUrl(target);
+    return QDesktopServices::openUrl(target);
 }
 
-SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(std::make_unique<QSystemTrayIcon>())
+SystemTray::SystemTray(QObject* parent)
+    : Tray(parent), m_icon(std::make_unique<QSystemTrayIcon>(this))
 {
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
+                m_balloonClicks.noteIconActivated();
                 switch (reason) {
                 case QSystemTrayIcon::Trigger:
                     emit leftClicked();
@@ -130,7 +132,9 @@ SystemTray::SystemTray(QObject* parent) : Tray(parent), m_icon(std::make_unique<
                     break;
                 }
             });
-    connect(m_icon.get(), &QSystemTrayIcon::messageClicked, this, &Tray::balloonClicked);
+    connect(m_icon.get(), &QSystemTrayIcon::messageClicked, &m_balloonClicks,
+            &BalloonClickFilter::noteMessageClicked);
+    connect(&m_balloonClicks, &BalloonClickFilter::balloonClicked, this, &Tray::balloonClicked);
 }
 
 SystemTray::~SystemTray() = default;

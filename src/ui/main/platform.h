@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/balloonclickfilter.h"
 #include "app/desktop.h"
 #include "app/filedialogs.h"
 #include "app/prompts.h"
@@ -54,10 +55,11 @@ public:
 class SystemDesktop final : public Desktop
 {
 public:
-    void open(const QUrl& target) override;
+    bool open(const QUrl& target) override;
 };
 
-// The notification-area icon on QSystemTrayIcon.
+// The notification-area icon on QSystemTrayIcon. A press on the icon while a balloon shows is
+// the icon's only, though Qt reports it as a click on the balloon too (see BalloonClickFilter).
 class SystemTray final : public Tray
 {
     Q_OBJECT
@@ -77,7 +79,8 @@ private:
     void showPicture(int picture);
 
     std::unique_ptr<QMenu> m_menu; // outlives the icon that shows it
-    std::unique_ptr<QSystemTrayIcon> m_icon;
+    BalloonClickFilter m_balloonClicks;
+    std::unique_ptr<QSystemTrayIcon> m_icon; // a child as well, so that findChild finds it
     QList<TrayMenuEntry> m_entries;
     int m_picture = -1;
     bool m_balloonShown = false;
