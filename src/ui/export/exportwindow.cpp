@@ -1,4 +1,4 @@
-#include "ui/export/frmexport.h"
+#include "ui/export/exportwindow.h"
 
 #include "acquisition/energyexport.h"
 #include "acquisition/exportformat.h"
@@ -28,8 +28,6 @@ const QString kProposedName = QStringLiteral("Export");
 // The period pickers' range while the whole table is chosen.
 const QDate kEarliestDate(2000, 1, 1);
 
-constexpr std::array<Text, 4> kSeparatorTexts{Text::ExportComma, Text::ExportSemicolon,
-                                              Text::ExportTab, Text::ExportSpace};
 constexpr std::array<Text, 5> kHeadingTexts{Text::ExportHeadingTension, Text::ExportHeadingCurrent,
                                             Text::ExportHeadingPower, Text::ExportHeadingEnergy,
                                             Text::ExportHeadingDate};
@@ -44,68 +42,75 @@ QDateTimeEdit* makePicker(QWidget* parent, const QString& name, const QRect& geo
 
 } // namespace
 
-FrmExport::FrmExport(ExportWindowServices services, QWidget* parent)
+ExportWindow::ExportWindow(ExportWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window), m_services(std::move(services)),
       m_source(new ExportSource(m_services.reader, this))
 {
     setObjectName(QStringLiteral("FrmExport"));
     new BottomRightPlacer(*this, kBottomMarginPixels);
     m_progressDelay.setSingleShot(true);
-    connect(&m_progressDelay, &QTimer::timeout, this, &FrmExport::showProgress);
-    connect(m_source, &ExportSource::rangeRead, this, &FrmExport::onRangeRead);
+    connect(&m_progressDelay, &QTimer::timeout, this, &ExportWindow::showProgress);
+    connect(m_source, &ExportSource::rangeRead, this, &ExportWindow::showRange);
     connect(m_source, &ExportSource::progress, this, [this](int permille) {
         m_permille = permille;
         if (m_progress)
             m_progress->setValue(permille);
     });
-    connect(m_source, &ExportSource::finished, this, &FrmExport::onFinished);
+    connect(m_source, &ExportSource::finished, this, &ExportWindow::finishExport);
     buildControls();
-    Form_Load();
+    setInitialChoices();
 }
 
-FrmExport::~FrmExport() = default;
+ExportWindow::~ExportWindow() = default;
 
-void FrmExport::buildControls()
+void ExportWindow::buildControls()
 {
     setFixedSize(330, 282);
 
-    m_frformat = new QGroupBox(this);
-    m_frformat->setObjectName(QStringLiteral("Frformat"));
-    m_frformat->setGeometry(10, 8, 310, 118);
-    for (int i = 0; i < 4; ++i) {
-        m_opcsv[i] = placeControl<QRadioButton>(m_frformat, QStringLiteral("Opcsv_%1").arg(i),
-                                                QRect(12, 22 + i * 23, 290, 20));
-        connect(m_opcsv[i], &QRadioButton::toggled, this, [this, i](bool on) {
+    m_formatGroup = new QGroupBox(this);
+    m_formatGroup->setObjectName(QStringLiteral("Frformat"));
+    m_formatGroup->setGeometry(10, 8, 310, 118);
+    const auto separatorButton = [this](const QString& name, int row, ExportSeparator separator) {
+        auto* button =
+            placeControl<QRadioButton>(m_formatGroup, name, QRect(12, 22 + row * 23, 290, 20));
+        connect(button, &QRadioButton::toggled, this, [this, separator](bool on) {
             if (on)
-                Opcsv_Click(i);
+                separatorChosen(separator);
         });
-    }
+        return button;
+    };
+    m_commaButton = separatorButton(QStringLiteral("Opcsv_0"), 0, ExportSeparator::Comma);
+    m_semicolonButton = separatorButton(QStringLiteral("Opcsv_1"), 1, ExportSeparator::Semicolon);
+    m_tabButton = separatorButton(QStringLiteral("Opcsv_2"), 2, ExportSeparator::Tab);
+    m_spaceButton = separatorButton(QStringLiteral("Opcsv_3"), 3, ExportSeparator::Space);
 
-    m_frtime = new QGroupBox(this);
-    m_frtime->setObjectName(QStringLiteral("Frtime"));
-    m_frtime->setGeometry(10, 132, 310, 104);
-    m_optDB[0] =
-        placeControl<QRadioButton>(m_frtime, QStringLiteral("OptDB_0"), QRect(12, 22, 140, 20));
-    m_optDB[1] =
-        placeControl<QRadioButton>(m_frtime, QStringLiteral("OptDB_1"), QRect(160, 22, 140, 20));
-    for (int i = 0; i < 2; ++i) {
-        connect(m_optDB[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on)
-                OptDB_Click(i);
-        });
-        m_lb[i] = new QLabel(m_frtime);
-        m_lb[i]->setObjectName(QStringLiteral("Lb_%1").arg(i));
-        m_lb[i]->setGeometry(12, 48 + i * 26, 40, 22);
-    }
-    m_dtda = makePicker(m_frtime, QStringLiteral("DTda"), QRect(56, 48, 242, 22));
-    m_dta = makePicker(m_frtime, QStringLiteral("DTa"), QRect(56, 74, 242, 22));
-    connect(m_dtda, &QDateTimeEdit::dateTimeChanged, this, &FrmExport::DTda_Change);
-    connect(m_dta, &QDateTimeEdit::dateTimeChanged, this, &FrmExport::DTa_Change);
+    m_rangeGroup = new QGroupBox(this);
+    m_rangeGroup->setObjectName(QStringLiteral("Frtime"));
+    m_rangeGroup->setGeometry(10, 132, 310, 104);
+    m_wholeTableButton =
+        placeControl<QRadioButton>(m_rangeGroup, QStringLiteral("OptDB_0"), QRect(12, 22, 140, 20));
+    m_periodButton = placeControl<QRadioButton>(m_rangeGroup, QStringLiteral("OptDB_1"),
+                                                QRect(160, 22, 140, 20));
+    connect(m_wholeTableButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            wholeTableChosen();
+    });
+    connect(m_periodButton, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            periodChosen();
+    });
+    m_fromLabel = placeControl<QLabel>(m_rangeGroup, QStringLiteral("Lb_0"), QRect(12, 48, 40, 22));
+    m_toLabel = placeControl<QLabel>(m_rangeGroup, QStringLiteral("Lb_1"), QRect(12, 74, 40, 22));
+    m_periodStart = makePicker(m_rangeGroup, QStringLiteral("DTda"), QRect(56, 48, 242, 22));
+    m_periodEnd = makePicker(m_rangeGroup, QStringLiteral("DTa"), QRect(56, 74, 242, 22));
+    connect(m_periodStart, &QDateTimeEdit::dateTimeChanged, this,
+            &ExportWindow::periodStartChanged);
+    connect(m_periodEnd, &QDateTimeEdit::dateTimeChanged, this, &ExportWindow::periodEndChanged);
 
-    m_cexport = new QPushButton(this);
-    m_cexport->setObjectName(QStringLiteral("Cexport"));
-    m_cexport->setGeometry(210, 246, 110, 28);
-    connect(m_cexport, &QPushButton::clicked, this, &FrmExport::Cexport_Click);
+    m_exportButton = new QPushButton(this);
+    m_exportButton->setObjectName(QStringLiteral("Cexport"));
+    m_exportButton->setGeometry(210, 246, 110, 28);
+    connect(m_exportButton, &QPushButton::clicked, this, &ExportWindow::askForTarget);
 
     // Design texts, kept when the language code is not one the program speaks.
     applyTexts(QStringLiteral("ita"));
@@ -113,32 +118,33 @@ void FrmExport::buildControls()
     m_doneText.clear();
 }
 
-void FrmExport::Form_Load()
+// Comma, the whole table and today's period, in the language of the program.
+void ExportWindow::setInitialChoices()
 {
     const QDate today = QDate::currentDate();
-    m_dtda->setDateTime(QDateTime(today, QTime(0, 0)));
-    m_dta->setDateTime(QDateTime(today, QTime(23, 59, 59)));
-    m_opcsv[0]->setChecked(true);
-    m_optDB[0]->setChecked(true);
-    OptDB_Click(0);
-    m_separator = ExportSeparator::Comma;
+    m_periodStart->setDateTime(QDateTime(today, QTime(0, 0)));
+    m_periodEnd->setDateTime(QDateTime(today, QTime(23, 59, 59)));
+    m_commaButton->setChecked(true);
+    m_wholeTableButton->setChecked(true);
     if (languageColumn(m_services.languageCode))
         applyTexts(m_services.languageCode);
 }
 
-void FrmExport::applyTexts(const QString& code)
+void ExportWindow::applyTexts(const QString& code)
 {
     const auto text = [&code](Text id) { return textFor(id, code); };
     setWindowTitle(text(Text::ExportCaption));
-    m_frformat->setTitle(text(Text::ExportFormat));
-    m_frtime->setTitle(text(Text::ExportRange));
-    for (int i = 0; i < 4; ++i)
-        m_opcsv[i]->setText(text(kSeparatorTexts[i]));
-    m_optDB[0]->setText(text(Text::ExportWholeTable));
-    m_optDB[1]->setText(text(Text::ExportPeriod));
-    m_lb[0]->setText(text(Text::ExportFrom));
-    m_lb[1]->setText(text(Text::ExportTo));
-    m_cexport->setText(text(Text::ExportButton));
+    m_formatGroup->setTitle(text(Text::ExportFormat));
+    m_rangeGroup->setTitle(text(Text::ExportRange));
+    m_commaButton->setText(text(Text::ExportComma));
+    m_semicolonButton->setText(text(Text::ExportSemicolon));
+    m_tabButton->setText(text(Text::ExportTab));
+    m_spaceButton->setText(text(Text::ExportSpace));
+    m_wholeTableButton->setText(text(Text::ExportWholeTable));
+    m_periodButton->setText(text(Text::ExportPeriod));
+    m_fromLabel->setText(text(Text::ExportFrom));
+    m_toLabel->setText(text(Text::ExportTo));
+    m_exportButton->setText(text(Text::ExportButton));
     m_doneText = text(Text::ExportDone);
     m_progressText = text(Text::ExportProgress);
     m_cancelText = text(Text::ExportCancel);
@@ -147,29 +153,27 @@ void FrmExport::applyTexts(const QString& code)
         m_headings << text(id);
 }
 
-void FrmExport::Opcsv_Click(int index)
+void ExportWindow::separatorChosen(ExportSeparator separator)
 {
-    static constexpr std::array<ExportSeparator, 4> kSeparators{
-        ExportSeparator::Comma, ExportSeparator::Semicolon, ExportSeparator::Tab,
-        ExportSeparator::Space};
-    if (index >= 0 && index < 4)
-        m_separator = kSeparators[std::size_t(index)];
+    m_separator = separator;
 }
 
-void FrmExport::OptDB_Click(int index)
+void ExportWindow::wholeTableChosen()
 {
-    const bool period = index == 1;
-    m_dtda->setEnabled(period);
-    m_dta->setEnabled(period);
-    if (!period) {
-        for (QDateTimeEdit* picker : {m_dtda, m_dta})
-            picker->setDateRange(kEarliestDate, QDate::currentDate());
-        return;
+    for (QDateTimeEdit* picker : {m_periodStart, m_periodEnd}) {
+        picker->setEnabled(false);
+        picker->setDateRange(kEarliestDate, QDate::currentDate());
     }
+}
+
+void ExportWindow::periodChosen()
+{
+    m_periodStart->setEnabled(true);
+    m_periodEnd->setEnabled(true);
     m_source->requestRange();
 }
 
-void FrmExport::onRangeRead(const RecordedMoments& range, const ExportResult& outcome)
+void ExportWindow::showRange(const RecordedMoments& range, const ExportResult& outcome)
 {
     if (outcome.kind == ExportResult::Kind::NoConnection) {
         showDatabaseResult(m_services.prompts, {DatabaseResult::Kind::NoConnection, outcome.error});
@@ -181,28 +185,28 @@ void FrmExport::onRangeRead(const RecordedMoments& range, const ExportResult& ou
     }
     // An empty table leaves the pickers as they were.
     if (!range.isEmpty()) {
-        for (QDateTimeEdit* picker : {m_dtda, m_dta})
+        for (QDateTimeEdit* picker : {m_periodStart, m_periodEnd})
             picker->setDateTimeRange(range.first, range.last);
-        m_dtda->setDateTime(range.first);
-        m_dta->setDateTime(range.last);
+        m_periodStart->setDateTime(range.first);
+        m_periodEnd->setDateTime(range.last);
     }
     emit rangeShown();
 }
 
 // The period stays in order: a "To" before "From" moves "From", a "From" after "To" moves "To".
-void FrmExport::DTa_Change()
+void ExportWindow::periodEndChanged()
 {
-    if (m_dta->dateTime() < m_dtda->dateTime())
-        m_dtda->setDateTime(m_dta->dateTime());
+    if (m_periodEnd->dateTime() < m_periodStart->dateTime())
+        m_periodStart->setDateTime(m_periodEnd->dateTime());
 }
 
-void FrmExport::DTda_Change()
+void ExportWindow::periodStartChanged()
 {
-    if (m_dtda->dateTime() > m_dta->dateTime())
-        m_dta->setDateTime(m_dtda->dateTime());
+    if (m_periodStart->dateTime() > m_periodEnd->dateTime())
+        m_periodEnd->setDateTime(m_periodStart->dateTime());
 }
 
-void FrmExport::Cexport_Click()
+void ExportWindow::askForTarget()
 {
     if (isExporting())
         return;
@@ -210,7 +214,7 @@ void FrmExport::Cexport_Click()
         m_separator == ExportSeparator::Tab ? QStringLiteral("TAB") : QStringLiteral("CSV");
     const QString lower = extension.toLower();
     const QString filter = QStringLiteral("File %1 (*.%1)").arg(lower);
-    const QPointer<FrmExport> self(this);
+    const QPointer<ExportWindow> self(this);
     // The dialog itself asks before an existing file is replaced.
     m_services.files.askSaveFile(QStringLiteral("File ") + extension,
                                  QDir(m_services.programFolder).filePath(kProposedName), filter,
@@ -220,28 +224,28 @@ void FrmExport::Cexport_Click()
                                  });
 }
 
-void FrmExport::startExport(const QString& path)
+void ExportWindow::startExport(const QString& path)
 {
     ExportRequest request{path, m_separator, m_headings, QLocale(), std::nullopt};
-    if (m_optDB[1]->isChecked())
-        request.period = {m_dtda->dateTime(), m_dta->dateTime()};
+    if (m_periodButton->isChecked())
+        request.period = {m_periodStart->dateTime(), m_periodEnd->dateTime()};
     setInputEnabled(false);
     m_permille = 0;
     m_source->start(request);
     m_progressDelay.start(kProgressDelayMs);
 }
 
-QProgressDialog* FrmExport::progressDialog() const
+QProgressDialog* ExportWindow::progressDialog() const
 {
     return m_progress.data();
 }
 
-bool FrmExport::isExporting() const
+bool ExportWindow::isExporting() const
 {
     return m_source->isRunning();
 }
 
-void FrmExport::showProgress()
+void ExportWindow::showProgress()
 {
     if (!isExporting() || m_progress)
         return;
@@ -259,7 +263,7 @@ void FrmExport::showProgress()
     progress->show();
 }
 
-void FrmExport::onFinished(const ExportResult& result)
+void ExportWindow::finishExport(const ExportResult& result)
 {
     m_progressDelay.stop();
     delete m_progress.data();
@@ -283,14 +287,14 @@ void FrmExport::onFinished(const ExportResult& result)
     emit exportFinished(result);
 }
 
-void FrmExport::setInputEnabled(bool enabled)
+void ExportWindow::setInputEnabled(bool enabled)
 {
-    m_frformat->setEnabled(enabled);
-    m_frtime->setEnabled(enabled);
-    m_cexport->setEnabled(enabled);
+    m_formatGroup->setEnabled(enabled);
+    m_rangeGroup->setEnabled(enabled);
+    m_exportButton->setEnabled(enabled);
 }
 
-void FrmExport::closeEvent(QCloseEvent* event)
+void ExportWindow::closeEvent(QCloseEvent* event)
 {
     // An export still running stops, and leaves no file.
     m_source->cancel();

@@ -2,8 +2,8 @@
 #include "acquisition/energydatabase.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
+#include "ui/charts/chartswindow.h"
 #include "ui/charts/chartview.h"
-#include "ui/charts/frmgraf.h"
 #include "windowharness.h"
 
 #include <QAction>
@@ -41,7 +41,7 @@ QStringList items(const QComboBox* list)
 
 } // namespace
 
-class TestFrmGraf : public QObject
+class TestChartsWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -61,7 +61,7 @@ private slots:
 
 private:
     QString dbFile() const { return QDir(m_dir->path()).filePath(EnergyDatabase::kFileName); }
-    FrmGraf& open(const QString& language = QStringLiteral("ita"));
+    ChartsWindow& open(const QString& language = QStringLiteral("ita"));
     template <typename T> T* control(const QString& name) const
     {
         return m_window->findChild<T*>(name);
@@ -74,20 +74,20 @@ private:
     std::unique_ptr<DatabaseReader> m_reader;
     RecordingPrompts m_prompts;
     RecordingFileDialogs m_files;
-    std::unique_ptr<FrmGraf> m_window;
+    std::unique_ptr<ChartsWindow> m_window;
 };
 
-void TestFrmGraf::initTestCase()
+void TestChartsWindow::initTestCase()
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
 }
 
-void TestFrmGraf::cleanupTestCase()
+void TestChartsWindow::cleanupTestCase()
 {
     QLocale::setDefault(QLocale::c());
 }
 
-void TestFrmGraf::init()
+void TestChartsWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QString error;
@@ -96,13 +96,13 @@ void TestFrmGraf::init()
     m_prompts.shown.clear();
 }
 
-void TestFrmGraf::cleanup()
+void TestChartsWindow::cleanup()
 {
     m_window.reset();
     m_reader.reset();
 }
 
-FrmGraf& TestFrmGraf::open(const QString& language)
+ChartsWindow& TestChartsWindow::open(const QString& language)
 {
     SqlFile sql(dbFile());
     for (const auto& [day, w] : kFixture) {
@@ -111,15 +111,15 @@ FrmGraf& TestFrmGraf::open(const QString& language)
                          .arg(w)
                          .arg(day, time));
     }
-    m_window =
-        std::make_unique<FrmGraf>(ChartWindowServices{language, 1, *m_reader, m_prompts, m_files});
+    m_window = std::make_unique<ChartsWindow>(
+        ChartWindowServices{language, 1, *m_reader, m_prompts, m_files});
     m_window->show();
     return *m_window;
 }
 
-void TestFrmGraf::openingShowsTheLatestRecordedDay()
+void TestChartsWindow::openingShowsTheLatestRecordedDay()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     QVERIFY(settled());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Grafico"));
@@ -142,9 +142,9 @@ void TestFrmGraf::openingShowsTheLatestRecordedDay()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmGraf::emptyTableShowsNoData()
+void TestChartsWindow::emptyTableShowsNoData()
 {
-    m_window = std::make_unique<FrmGraf>(
+    m_window = std::make_unique<ChartsWindow>(
         ChartWindowServices{QStringLiteral("eng"), 1, *m_reader, m_prompts, m_files});
     m_window->show();
     QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
@@ -156,9 +156,9 @@ void TestFrmGraf::emptyTableShowsNoData()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmGraf::chartTypesChangeListsAndSeries()
+void TestChartsWindow::chartTypesChangeListsAndSeries()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
 
     list("Ctipo")->setCurrentIndex(1);
@@ -192,9 +192,9 @@ void TestFrmGraf::chartTypesChangeListsAndSeries()
 }
 
 // Choosing the month of the same name in another year charts that year's month.
-void TestFrmGraf::anotherYearRefillsTheMonthsAndForgetsTheMonth()
+void TestChartsWindow::anotherYearRefillsTheMonthsAndForgetsTheMonth()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     list("Ctipo")->setCurrentIndex(1);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
@@ -211,9 +211,9 @@ void TestFrmGraf::anotherYearRefillsTheMonthsAndForgetsTheMonth()
     QTRY_COMPARE_WITH_TIMEOUT(items(list("Cday")), QStringList({"20"}), 10000);
 }
 
-void TestFrmGraf::typingIntoListsChangesNothing()
+void TestChartsWindow::typingIntoListsChangesNothing()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     for (const char* name : {"Ctipo", "Cyear", "Cmonth", "Cday"}) {
         QComboBox* combo = list(name);
@@ -225,9 +225,9 @@ void TestFrmGraf::typingIntoListsChangesNothing()
     QCOMPARE(shown.size(), 1);
 }
 
-void TestFrmGraf::failingChartIsReportedFailingListsAreNot()
+void TestChartsWindow::failingChartIsReportedFailingListsAreNot()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     QVERIFY(QFile::remove(dbFile()));
 
@@ -246,11 +246,11 @@ void TestFrmGraf::failingChartIsReportedFailingListsAreNot()
     QCOMPARE(m_window->series().maxPower, qint64(0));
 }
 
-void TestFrmGraf::languageRenamesWithoutLosingTheSelection()
+void TestChartsWindow::languageRenamesWithoutLosingTheSelection()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
-    m_window->SetLanguage(QStringLiteral("eng"));
+    m_window->setLanguage(QStringLiteral("eng"));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Chart"));
     QCOMPARE(items(list("Ctipo")), QStringList({"Daily", "Monthly", "Annual"}));
     QCOMPARE(items(list("Cmonth")), QStringList({"January", "November"}));
@@ -259,14 +259,14 @@ void TestFrmGraf::languageRenamesWithoutLosingTheSelection()
     QCOMPARE(label("Lb_0"), QStringLiteral("Visualization"));
     QCOMPARE(label("Lpe"), QStringLiteral("DB data:   05 March 2025  -  01 November 2026"));
     QCOMPARE(label("Lmed"), QStringLiteral("Average power: 200W"));
-    m_window->SetLanguage(QStringLiteral("fra"));
+    m_window->setLanguage(QStringLiteral("fra"));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Chart"));
     QCOMPARE(shown.size(), 1);
 }
 
-void TestFrmGraf::chartSavesAsPng()
+void TestChartsWindow::chartSavesAsPng()
 {
-    QSignalSpy shown(&open(QStringLiteral("eng")), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(QStringLiteral("eng")), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     auto* save = m_window->findChild<QAction*>(QStringLiteral("SaveImage"));
     QVERIFY(save);
@@ -290,17 +290,20 @@ void TestFrmGraf::chartSavesAsPng()
     QVERIFY(m_prompts.shown[0].text.startsWith(QStringLiteral("Cannot save ")));
 }
 
-void TestFrmGraf::mainWindowOpensTheCharts()
+void TestChartsWindow::mainWindowOpensTheCharts()
 {
     powerlog::test::WindowHarness harness;
     FrmMain& main = harness.load();
     QVERIFY(!main.chartsWindow());
-    main.Igraf_Click();
+    auto* chartsButton = main.findChild<QToolButton*>(QStringLiteral("Igraf"));
+    QVERIFY(chartsButton);
+    QTest::mouseClick(chartsButton, Qt::LeftButton);
     QVERIFY(main.chartsWindow());
     QVERIFY(main.chartsWindow()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!main.chartsWindow()->isBusy(), 10000);
-    FrmGraf* first = main.chartsWindow();
-    main.Igraf_Click(); // a second click brings the same window forward
+    ChartsWindow* first = main.chartsWindow();
+    QTest::mouseClick(chartsButton,
+                      Qt::LeftButton); // a second click brings the same window forward
     QCOMPARE(main.chartsWindow(), first);
     main.SetLanguage(QStringLiteral("eng"));
     QCOMPARE(first->windowTitle(), QStringLiteral("Chart"));
@@ -308,5 +311,5 @@ void TestFrmGraf::mainWindowOpensTheCharts()
     QTRY_VERIFY_WITH_TIMEOUT(!main.chartsWindow(), 10000);
 }
 
-QTEST_MAIN(TestFrmGraf)
-#include "test_frmgraf.moc"
+QTEST_MAIN(TestChartsWindow)
+#include "test_chartswindow.moc"
