@@ -53,6 +53,8 @@ private slots:
     void emptyTableShowsNoData();
     void chartTypesChangeListsAndSeries();
     void anotherYearRefillsTheMonthsAndForgetsTheMonth();
+    void formerMonthChartsAgainAfterTheAnnualChart_data();
+    void formerMonthChartsAgainAfterTheAnnualChart();
     void typingIntoListsChangesNothing();
     void failingChartIsReportedFailingListsAreNot();
     void languageRenamesWithoutLosingTheSelection();
@@ -189,6 +191,41 @@ void TestChartsWindow::chartTypesChangeListsAndSeries()
     QVERIFY(list("Cday")->isEnabled());
     QCOMPARE(m_window->series().groupCount(), 0);
     QCOMPARE(m_window->chartView().series().groupCount(), 0);
+}
+
+// The annual chart clears the month; choosing the month chosen before it works as any other.
+void TestChartsWindow::formerMonthChartsAgainAfterTheAnnualChart_data()
+{
+    QTest::addColumn<int>("typeIndex");
+    QTest::newRow("back to monthly") << 1;
+    QTest::newRow("back to daily") << 0;
+}
+
+void TestChartsWindow::formerMonthChartsAgainAfterTheAnnualChart()
+{
+    QFETCH(int, typeIndex);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    QCOMPARE(list("Cmonth")->currentText(), QStringLiteral("Novembre"));
+
+    list("Ctipo")->setCurrentIndex(2);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
+    QCOMPARE(list("Cmonth")->currentIndex(), -1);
+    list("Ctipo")->setCurrentIndex(typeIndex);
+    QVERIFY(list("Cmonth")->isEnabled());
+    QCOMPARE(list("Cday")->count(), 0);
+
+    list("Cmonth")->setCurrentIndex(items(list("Cmonth")).indexOf(QStringLiteral("Novembre")));
+    QTRY_COMPARE_WITH_TIMEOUT(items(list("Cday")), QStringList({"1"}), 10000);
+    if (typeIndex == 0) {
+        // The daily chart waits for a day.
+        QCOMPARE(shown.size(), 2);
+        list("Cday")->setCurrentIndex(0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 3, 10000);
+    QCOMPARE(m_window->series().type, typeIndex == 0 ? ChartType::Daily : ChartType::Monthly);
+    QCOMPARE(m_window->series().first, QDate(2026, 11, 1));
+    QCOMPARE(label("Lmax"), QStringLiteral("Potenza massima: 200W"));
 }
 
 // Choosing the month of the same name in another year charts that year's month.

@@ -132,6 +132,9 @@ void ChartsWindow::buildControls()
         list->installEventFilter(this);
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     }
+    // A list signals only a change of its selection, so choosing the entry already chosen
+    // does nothing, while any other entry, even one chosen before, is handled. Code that
+    // removes a selection or refills a list does so silently.
     connect(m_typeList, &QComboBox::currentIndexChanged, this, &ChartsWindow::chartTypeChosen);
     connect(m_yearList, &QComboBox::currentIndexChanged, this, &ChartsWindow::yearChosen);
     connect(m_monthList, &QComboBox::currentIndexChanged, this, &ChartsWindow::monthChosen);
@@ -223,8 +226,6 @@ void ChartsWindow::closeEvent(QCloseEvent* event)
 
 void ChartsWindow::resetForNextOpening()
 {
-    m_lastYearText.clear();
-    m_lastMonthText.clear();
     m_source->cancelChart();
     m_chartPending = false;
     m_openingDay.reset();
@@ -251,7 +252,7 @@ void ChartsWindow::setLanguage(const QString& code)
                                                   : m_periodPrefix + m_periodText);
 
     {
-        // Entries are renamed in place: the selections and the remembered texts stay.
+        // Entries are renamed in place: the selections stay.
         const QSignalBlocker blocker(m_typeList);
         const QStringList types{text(Text::ChartDaily), text(Text::ChartMonthly),
                                 text(Text::ChartYearly)};
@@ -266,11 +267,8 @@ void ChartsWindow::setLanguage(const QString& code)
     }
     {
         const QSignalBlocker blocker(m_monthList);
-        const bool remembered = m_lastMonthText == m_monthList->currentText();
         for (int i = 0; i < m_monthNumbers.size() && i < m_monthList->count(); ++i)
             m_monthList->setItemText(i, monthName(m_monthNumbers[i]));
-        if (remembered && m_monthList->currentIndex() >= 0)
-            m_lastMonthText = m_monthList->currentText();
     }
     fitLists();
     showSummary();
@@ -368,12 +366,6 @@ void ChartsWindow::chartTypeChosen()
 
 void ChartsWindow::yearChosen()
 {
-    const QString text = m_yearList->currentText();
-    if (text == m_lastYearText)
-        return;
-    m_lastYearText = text;
-    // A month of the same name in another year is another month.
-    m_lastMonthText.clear();
     const std::optional<int> year = selectedYear();
     if (!year)
         return;
@@ -417,10 +409,6 @@ void ChartsWindow::fillMonths(int year, const QList<int>& months, bool ok)
 
 void ChartsWindow::monthChosen()
 {
-    const QString text = m_monthList->currentText();
-    if (text == m_lastMonthText)
-        return;
-    m_lastMonthText = text;
     const std::optional<int> month = selectedMonth();
     if (!month)
         return;

@@ -106,8 +106,6 @@ private:
     QString m_averagePowerPrefix;
     QString m_maximumPowerPrefix;
     QString m_periodText; // the recorded period after the prefix, empty until it is known
-    QString m_lastYearText;
-    QString m_lastMonthText;
     std::optional<QDate> m_openingDay; // the day the opening sequence is heading for
     bool m_loaded = false;
     bool m_chartPending = false;
