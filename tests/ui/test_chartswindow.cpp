@@ -71,6 +71,7 @@ private:
     QComboBox* list(const QString& name) const { return control<QComboBox>(name); }
     QString label(const QString& name) const { return control<QLabel>(name)->text(); }
     bool settled() const { return !m_window->isBusy(); }
+    bool readsAnswered();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<DatabaseReader> m_reader;
@@ -117,6 +118,18 @@ ChartsWindow& TestChartsWindow::open(const QString& language)
         ChartWindowServices{language, 1, *m_reader, m_prompts, m_files});
     m_window->show();
     return *m_window;
+}
+
+// Waits until every read asked for so far has been answered to the window: the reader runs
+// reads in turn, and answers reach this thread in the order they were sent.
+bool TestChartsWindow::readsAnswered()
+{
+    auto answered = std::make_shared<bool>(false);
+    m_reader->read([this, answered](QSqlDatabase, const QString&, const ReadTicket&) {
+        QMetaObject::invokeMethod(
+            this, [answered] { *answered = true; }, Qt::QueuedConnection);
+    });
+    return QTest::qWaitFor([answered] { return *answered; }, 10000);
 }
 
 void TestChartsWindow::openingShowsTheLatestRecordedDay()
@@ -258,7 +271,8 @@ void TestChartsWindow::typingIntoListsChangesNothing()
         QTest::keyClicks(combo, QStringLiteral("2025GMa1"));
         QCOMPARE(combo->currentIndex(), before);
     }
-    QTest::qWait(50);
+    QVERIFY(settled());
+    QVERIFY(readsAnswered());
     QCOMPARE(shown.size(), 1);
 }
 
@@ -270,7 +284,7 @@ void TestChartsWindow::failingChartIsReportedFailingListsAreNot()
 
     list("Cyear")->setCurrentIndex(0); // the month list cannot be read: nothing is said
     QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
-    QTest::qWait(100);
+    QVERIFY(readsAnswered());
     QVERIFY(m_prompts.shown.isEmpty());
     QCOMPARE(list("Cmonth")->count(), 0);
 
