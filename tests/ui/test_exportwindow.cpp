@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -50,6 +51,8 @@ private slots:
     void saveDialogFollowsTheSeparator();
     void exportWritesTheFileThenCloses_data();
     void exportWritesTheFileThenCloses();
+    void successMessageOutlivesTheWindow_data();
+    void successMessageOutlivesTheWindow();
     void unwritableTargetKeepsTheWindowOpen();
     void missingDatabaseIsReported();
     void periodPickersShowTheRecordedRange();
@@ -205,6 +208,72 @@ void TestExportWindow::exportWritesTheFileThenCloses()
     QCOMPARE(m_prompts.shown.first().text, done);
     QCOMPARE(m_prompts.shown.first().icon, Prompts::Icon::Information);
     QVERIFY(!m_window->isVisible());
+}
+
+// Opened as the options window opens it (modal, gone once closed), with real message boxes:
+// the success message stays on screen after the window has closed, whatever the export's
+// length.
+void TestExportWindow::successMessageOutlivesTheWindow_data()
+{
+    QTest::addColumn<bool>("longExport");
+    QTest::newRow("short export") << false;
+    QTest::newRow("long export, with its progress dialog") << true;
+}
+
+void TestExportWindow::successMessageOutlivesTheWindow()
+{
+    QFETCH(bool, longExport);
+    if (longExport) {
+        m_reader.reset();
+        QVERIFY(QFile::remove(dbFile()));
+        QVERIFY(test::writeEnergyOnlyFile(dbFile(), 5000, QStringLiteral("2026-01-01")));
+        m_reader = std::make_unique<DatabaseReader>(m_dir->path());
+    } else {
+        QVERIFY(addRows());
+    }
+    MessageBoxPrompts prompts;
+    QWidget owner;
+    owner.show();
+    auto* window = new ExportWindow(
+        ExportWindowServices{QStringLiteral("ita"), m_dir->path(), *m_reader, prompts, m_files},
+        &owner);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    const QPointer<ExportWindow> alive(window);
+    QSignalSpy finished(window, &ExportWindow::exportFinished);
+
+    // A long export: the reader is busy until the progress dialog has come up.
+    QSemaphore gate;
+    if (longExport) {
+        m_reader->read([&gate](QSqlDatabase, const QString&, const ReadTicket&) {
+            gate.tryAcquire(1, 30000);
+        });
+    }
+    m_files.answers.enqueue(target());
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("Cexport")), Qt::LeftButton);
+    if (longExport) {
+        QTRY_VERIFY_WITH_TIMEOUT(window->progressDialog() && window->progressDialog()->isVisible(),
+                                 10000);
+        gate.release();
+    }
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(finished.first().first().value<ExportResult>().ok(),
+             qPrintable(finished.first().first().value<ExportResult>().error));
+    QTRY_VERIFY_WITH_TIMEOUT(!alive, 10000);
+
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<QMessageBox*>(widget); found && found->isVisible())
+            box = found;
+    }
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Dati esportati"));
+    QCOMPARE(box->windowTitle(), QStringLiteral("Powerlog"));
+    QCOMPARE(box->icon(), QMessageBox::Information);
+    delete box;
 }
 
 void TestExportWindow::unwritableTargetKeepsTheWindowOpen()

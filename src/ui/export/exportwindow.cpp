@@ -270,9 +270,7 @@ void ExportWindow::finishExport(const ExportResult& result)
     setInputEnabled(true);
     switch (result.kind) {
     case ExportResult::Kind::Ok:
-        m_services.prompts.message(kSuccessTitle, m_doneText, Prompts::Icon::Information);
-        emit exportFinished(result);
-        close();
+        announceSuccessAndClose(result);
         return;
     case ExportResult::Kind::Cancelled:
         break;
@@ -285,6 +283,23 @@ void ExportWindow::finishExport(const ExportResult& result)
         break;
     }
     emit exportFinished(result);
+}
+
+// A message box belongs to the window that is active when it shows, and goes with it. When
+// closing deletes this window (as its opener asks), the success message waits until the window
+// has gone, so that it stays on screen: the box then belongs to whichever window is left, as
+// after a long export, whose progress dialog has gone just before the message.
+void ExportWindow::announceSuccessAndClose(const ExportResult& result)
+{
+    const auto announce = [&prompts = m_services.prompts, text = m_doneText] {
+        prompts.message(kSuccessTitle, text, Prompts::Icon::Information);
+    };
+    if (testAttribute(Qt::WA_DeleteOnClose))
+        connect(this, &QObject::destroyed, announce);
+    else
+        announce();
+    emit exportFinished(result);
+    close();
 }
 
 void ExportWindow::setInputEnabled(bool enabled)

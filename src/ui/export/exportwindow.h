@@ -52,7 +52,9 @@ public:
 signals:
     // The recorded period has been read into the pickers (tests wait on it).
     void rangeShown();
-    // An export ended, whichever way (tests and benchmarks wait on it).
+    // An export ended, whichever way (tests and benchmarks wait on it). Its message has been
+    // shown, except the success message of a window deleted on closing, which shows once the
+    // window has gone.
     void exportFinished(const powerlog::ExportResult& result);
 
 protected:
@@ -76,6 +78,7 @@ private:
     void buildControls();
     void applyTexts(const QString& code);
     void startExport(const QString& path);
+    void announceSuccessAndClose(const powerlog::ExportResult& result);
     void setInputEnabled(bool enabled);
 
     ExportWindowServices m_services;
