@@ -19,6 +19,7 @@
 #include <QRunnable>
 #include <QStandardPaths>
 #include <QThreadPool>
+#include <array>
 
 namespace powerlog {
 
@@ -191,7 +192,7 @@ void ChartsWindow::fitLists()
 
 void ChartsWindow::wireSource()
 {
-    connect(m_source, &ChartSource::rangeRead, this, &ChartsWindow::fillYears);
+    connect(m_source, &ChartSource::rangeRead, this, &ChartsWindow::showRecordedRange);
     connect(m_source, &ChartSource::monthsRead, this, &ChartsWindow::fillMonths);
     connect(m_source, &ChartSource::daysRead, this, &ChartsWindow::fillDays);
     connect(m_source, &ChartSource::chartRead, this, &ChartsWindow::showChart);
@@ -460,7 +461,7 @@ void ChartsWindow::buildChart(ChartType type, const QDate& date)
     m_source->requestChart(type, date);
 }
 
-void ChartsWindow::fillYears(const RecordedRange& range, bool ok)
+void ChartsWindow::showRecordedRange(const RecordedRange& range, bool ok)
 {
     if (!ok || range.isEmpty()) {
         m_periodText = QStringLiteral(" No data");

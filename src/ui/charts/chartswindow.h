@@ -71,7 +71,7 @@ private slots:
     void dayChosen();
 
     // The database's answers.
-    void fillYears(const powerlog::RecordedRange& range, bool ok);
+    void showRecordedRange(const powerlog::RecordedRange& range, bool ok);
     void fillMonths(int year, const QList<int>& months, bool ok);
     void fillDays(int year, int month, const QList<int>& days, bool ok);
     void showChart(const powerlog::ChartSeries& series);
