@@ -9,8 +9,8 @@
 #include "acquisition/databasereader.h"
 #include "app/filedialogs.h"
 #include "app/prompts.h"
+#include "ui/charts/chartswindow.h"
 #include "ui/charts/chartview.h"
-#include "ui/charts/frmgraf.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -82,10 +82,10 @@ int main(int argc, char* argv[])
     QDate shownDay;
     for (int run = 0; run < total && !prompts.failed; ++run) {
         DatabaseReader reader(parser.value(folder));
-        FrmGraf window({QStringLiteral("eng"), 1, reader, prompts, files});
+        ChartsWindow window({QStringLiteral("eng"), 1, reader, prompts, files});
         QElapsedTimer clock;
         bool drawn = false;
-        QObject::connect(&window, &FrmGraf::chartShown, &window, [&] {
+        QObject::connect(&window, &ChartsWindow::chartShown, &window, [&] {
             window.chartView().repaint(); // the chart on screen, not only in memory
             openings.push_back(clock.nsecsElapsed() / 1e6);
             shownDay = window.series().first;

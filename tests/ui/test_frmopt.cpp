@@ -1,6 +1,6 @@
 #include "acquisition/poller.h"
-#include "ui/charts/frmgraf.h"
-#include "ui/export/frmexport.h"
+#include "ui/charts/chartswindow.h"
+#include "ui/export/exportwindow.h"
 #include "ui/options/frmopt.h"
 #include "windowharness.h"
 
@@ -517,7 +517,7 @@ private slots:
         WindowHarness h;
         FrmOpt& options = open(h);
         QTest::mouseClick(control(options, "Cexport"), Qt::LeftButton);
-        FrmExport* exporter = options.exportWindow();
+        ExportWindow* exporter = options.exportWindow();
         QVERIFY(exporter && exporter->isVisible());
         QCOMPARE(exporter->windowModality(), Qt::ApplicationModal);
         QCOMPARE(exporter->windowTitle(), QStringLiteral("Esporta"));

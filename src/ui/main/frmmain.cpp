@@ -17,8 +17,8 @@
 #include "gateway/commandsession.h"
 #include "gateway/frames.h"
 #include "gateway/monitorsession.h"
-#include "ui/about/frmabout.h"
-#include "ui/charts/frmgraf.h"
+#include "ui/about/aboutwindow.h"
+#include "ui/charts/chartswindow.h"
 #include "ui/common/databaseprompts.h"
 #include "ui/main/activitylight.h"
 #include "ui/main/artwork.h"
@@ -586,7 +586,7 @@ void FrmMain::SetLanguage(const QString& code)
     if (m_services.texts.apply(code))
         applyMainWindowCaptions(*this, code);
     if (m_charts)
-        m_charts->SetLanguage(code);
+        m_charts->setLanguage(code);
     refreshTrayMenu();
     setPanel(2, m_services.texts(AutoMode() ? Text::AutomaticMode : Text::ManualMode));
     setPanel(1, QString());
@@ -889,7 +889,7 @@ void FrmMain::openHelp()
         Prompts::Icon::Exclamation);
 }
 
-FrmGraf* FrmMain::chartsWindow() const
+ChartsWindow* FrmMain::chartsWindow() const
 {
     return m_charts.data();
 }
@@ -899,9 +899,9 @@ void FrmMain::Igraf_Click()
     if (!m_services.reader || !m_services.files)
         return;
     if (!m_charts) {
-        auto* charts = new FrmGraf({m_config.LanguageCode, m_config.LinePowerIndex,
-                                    *m_services.reader, m_services.prompts, *m_services.files},
-                                   this);
+        auto* charts = new ChartsWindow({m_config.LanguageCode, m_config.LinePowerIndex,
+                                         *m_services.reader, m_services.prompts, *m_services.files},
+                                        this);
         charts->setAttribute(Qt::WA_DeleteOnClose);
         m_charts = charts;
     }
@@ -927,7 +927,8 @@ void FrmMain::Lbt_Click(int)
 void FrmMain::showAbout(bool modal)
 {
     if (!m_about) {
-        auto* about = new FrmAbout(m_config.LanguageCode, VersionText(), m_services.desktop, this);
+        auto* about =
+            new AboutWindow(m_config.LanguageCode, VersionText(), m_services.desktop, this);
         about->setAttribute(Qt::WA_DeleteOnClose);
         m_about = about;
     }

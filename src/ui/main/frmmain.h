@@ -23,7 +23,7 @@ class BarShape;
 class CommandSession;
 class Desktop;
 class DatabaseReader;
-class FrmGraf;
+class ChartsWindow;
 class FrmOpt;
 class DatabaseWriter;
 class FileDialogs;
@@ -147,7 +147,7 @@ public:
     void openHelp();
     bool UpdateAvailable() const { return m_updateAvailable; }
     // The charts window while it is open.
-    FrmGraf* chartsWindow() const;
+    ChartsWindow* chartsWindow() const;
     // Opens the options window: modal from the options button, not modal from the tray menu.
     void showOptions(bool modal);
     // The options window while it is open.
@@ -229,7 +229,7 @@ private:
     LightShape* m_shi = nullptr;
     QWidget* m_image1 = nullptr;
     QPointer<QWidget> m_about;
-    QPointer<FrmGraf> m_charts;
+    QPointer<ChartsWindow> m_charts;
     QPointer<FrmOpt> m_options;
 };
 

@@ -8,7 +8,7 @@
 #include "app/settingsstore.h"
 #include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
-#include "ui/export/frmexport.h"
+#include "ui/export/exportwindow.h"
 #include "ui/main/artwork.h"
 #include "ui/main/placement.h"
 
@@ -480,9 +480,9 @@ void FrmOpt::Cexport_Click()
     if (!m_services.reader || !m_services.files)
         return;
     if (!m_export) {
-        auto* window = new FrmExport({m_services.config.LanguageCode, m_services.programFolder,
-                                      *m_services.reader, m_services.prompts, *m_services.files},
-                                     this);
+        auto* window = new ExportWindow({m_services.config.LanguageCode, m_services.programFolder,
+                                         *m_services.reader, m_services.prompts, *m_services.files},
+                                        this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowModality(Qt::ApplicationModal);
         m_export = window;
@@ -492,7 +492,7 @@ void FrmOpt::Cexport_Click()
     m_export->activateWindow();
 }
 
-FrmExport* FrmOpt::exportWindow() const
+ExportWindow* FrmOpt::exportWindow() const
 {
     return m_export.data();
 }

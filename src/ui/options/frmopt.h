@@ -19,7 +19,7 @@ namespace powerlog {
 class DatabaseReader;
 class DatabaseWriter;
 class FileDialogs;
-class FrmExport;
+class ExportWindow;
 class Meter;
 class Prompts;
 class SettingsStore;
@@ -82,7 +82,7 @@ public:
     void Form_Unload();
 
     // The export window while it is open.
-    FrmExport* exportWindow() const;
+    ExportWindow* exportWindow() const;
 
 signals:
     // The main window re-labels itself and the other open windows.
@@ -138,7 +138,7 @@ private:
     QPushButton* m_cclearDB = nullptr;
     QPushButton* m_ccompDB = nullptr;
     QPushButton* m_cexport = nullptr;
-    QPointer<FrmExport> m_export;
+    QPointer<ExportWindow> m_export;
 };
 
 } // namespace powerlog

@@ -1,4 +1,4 @@
-#include "ui/about/frmabout.h"
+#include "ui/about/aboutwindow.h"
 
 #include "app/desktop.h"
 #include "app/language.h"
@@ -54,8 +54,8 @@ QLabel* linkLabel(const QString& name, QWidget* parent)
 
 } // namespace
 
-FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desktop& desktop,
-                   QWidget* parent, MakerAddresses addresses)
+AboutWindow::AboutWindow(const QString& languageCode, const QString& versionText, Desktop& desktop,
+                         QWidget* parent, MakerAddresses addresses)
     : QDialog(parent), m_versionText(versionText), m_addresses(std::move(addresses)),
       m_desktop(desktop)
 {
@@ -68,51 +68,51 @@ FrmAbout::FrmAbout(const QString& languageCode, const QString& versionText, Desk
     logo->setPixmap(appIcon().pixmap(64, 64));
     logo->setAlignment(Qt::AlignTop);
 
-    auto* version = new QLabel(this);
-    version->setObjectName(QStringLiteral("lblVersion"));
-    QFont bold = version->font();
+    m_versionLabel = new QLabel(this);
+    m_versionLabel->setObjectName(QStringLiteral("lblVersion"));
+    QFont bold = m_versionLabel->font();
     bold.setBold(true);
-    version->setFont(bold);
+    m_versionLabel->setFont(bold);
 
-    auto* description = new QLabel(this);
-    description->setObjectName(QStringLiteral("lblDescription"));
-    description->setWordWrap(true);
-    description->setTextFormat(Qt::PlainText);
-    description->setMinimumWidth(340);
+    m_descriptionLabel = new QLabel(this);
+    m_descriptionLabel->setObjectName(QStringLiteral("lblDescription"));
+    m_descriptionLabel->setWordWrap(true);
+    m_descriptionLabel->setTextFormat(Qt::PlainText);
+    m_descriptionLabel->setMinimumWidth(340);
 
-    m_donate = linkLabel(QStringLiteral("Llink"), this);
-    m_report = linkLabel(QStringLiteral("Llink2"), this);
-    m_report->setText(QStringLiteral("Report a bug"));
-    m_paypal = new QLabel(this);
-    m_paypal->setObjectName(QStringLiteral("Ipaypal"));
-    m_paypal->setPixmap(donationPicture());
-    m_paypal->setCursor(Qt::PointingHandCursor);
-    for (QLabel* clickable : {m_donate, m_report, m_paypal})
+    m_donationLink = linkLabel(QStringLiteral("Llink"), this);
+    m_bugReportLink = linkLabel(QStringLiteral("Llink2"), this);
+    m_bugReportLink->setText(QStringLiteral("Report a bug"));
+    m_donationPicture = new QLabel(this);
+    m_donationPicture->setObjectName(QStringLiteral("Ipaypal"));
+    m_donationPicture->setPixmap(donationPicture());
+    m_donationPicture->setCursor(Qt::PointingHandCursor);
+    for (QLabel* clickable : {m_donationLink, m_bugReportLink, m_donationPicture})
         clickable->installEventFilter(this);
     // A build without the maker's addresses offers no link that would lead nowhere.
-    m_donate->setVisible(!m_addresses.donationPage.isEmpty());
-    m_paypal->setVisible(!m_addresses.donationPage.isEmpty());
-    m_report->setVisible(!m_addresses.bugReportAddress.isEmpty());
+    m_donationLink->setVisible(!m_addresses.donationPage.isEmpty());
+    m_donationPicture->setVisible(!m_addresses.donationPage.isEmpty());
+    m_bugReportLink->setVisible(!m_addresses.bugReportAddress.isEmpty());
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &FrmAbout::cmdOK_Click);
+    connect(ok, &QPushButton::clicked, this, &AboutWindow::close);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(logo, 0, 0, 3, 1);
-    grid->addWidget(version, 0, 1, 1, 3);
-    grid->addWidget(description, 1, 1, 1, 3);
-    grid->addWidget(m_paypal, 2, 1);
-    grid->addWidget(m_donate, 2, 2);
-    grid->addWidget(m_report, 2, 3, Qt::AlignRight);
+    grid->addWidget(m_versionLabel, 0, 1, 1, 3);
+    grid->addWidget(m_descriptionLabel, 1, 1, 1, 3);
+    grid->addWidget(m_donationPicture, 2, 1);
+    grid->addWidget(m_donationLink, 2, 2);
+    grid->addWidget(m_bugReportLink, 2, 3, Qt::AlignRight);
     grid->addWidget(ok, 3, 3, Qt::AlignRight);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
-    Form_Load(languageCode);
+    showTexts(languageCode);
 }
 
-QString FrmAbout::descriptionText(const QString& languageCode)
+QString AboutWindow::descriptionText(const QString& languageCode)
 {
     const int column = aboutColumn(languageCode);
     return textIn(Text::AboutFirstSentence, column) + kCrLf +
@@ -121,24 +121,22 @@ QString FrmAbout::descriptionText(const QString& languageCode)
            textIn(Text::AboutModuleCredit, column) + kCrLf;
 }
 
-void FrmAbout::Form_Load(const QString& languageCode)
+void AboutWindow::showTexts(const QString& languageCode)
 {
-    findChild<QLabel*>(QStringLiteral("lblVersion"))
-        ->setText(QStringLiteral("Ver. ") + m_versionText);
+    m_versionLabel->setText(QStringLiteral("Ver. ") + m_versionText);
     QString description = descriptionText(languageCode);
-    findChild<QLabel*>(QStringLiteral("lblDescription"))
-        ->setText(description.replace(kCrLf, QStringLiteral("\n")).trimmed());
-    m_donate->setText(textIn(Text::AboutDonate, aboutColumn(languageCode)));
+    m_descriptionLabel->setText(description.replace(kCrLf, QStringLiteral("\n")).trimmed());
+    m_donationLink->setText(textIn(Text::AboutDonate, aboutColumn(languageCode)));
     adjustSize();
     placeBottomRight();
 }
 
-void FrmAbout::placeBottomRight()
+void AboutWindow::placeBottomRight()
 {
     powerlog::placeBottomRight(*this, kBottomMarginPixels);
 }
 
-QUrl FrmAbout::bugReportUrl() const
+QUrl AboutWindow::bugReportUrl() const
 {
     if (m_addresses.bugReportAddress.isEmpty())
         return {};
@@ -150,37 +148,26 @@ QUrl FrmAbout::bugReportUrl() const
     return url;
 }
 
-void FrmAbout::Llink_Click()
+void AboutWindow::openDonationPage()
 {
     if (!m_addresses.donationPage.isEmpty())
         m_desktop.open(QUrl(m_addresses.donationPage));
 }
 
-void FrmAbout::Ipaypal_Click()
-{
-    Llink_Click();
-}
-
-void FrmAbout::Llink2_Click()
+void AboutWindow::writeBugReport()
 {
     if (!m_addresses.bugReportAddress.isEmpty())
         m_desktop.open(bugReportUrl());
 }
 
-void FrmAbout::cmdOK_Click()
-{
-    close();
-}
-
-bool FrmAbout::eventFilter(QObject* watched, QEvent* event)
+bool AboutWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (m_clicks.isClick(watched, event)) {
-        if (watched == m_donate)
-            Llink_Click();
-        else if (watched == m_paypal)
-            Ipaypal_Click();
-        else if (watched == m_report)
-            Llink2_Click();
+        // The donation picture leads where its link does.
+        if (watched == m_donationLink || watched == m_donationPicture)
+            openDonationPage();
+        else if (watched == m_bugReportLink)
+            writeBugReport();
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -12,18 +12,13 @@ namespace powerlog {
 class Desktop;
 
 // The about window: version, description, donation and bug-report links.
-class FrmAbout : public QDialog
+class AboutWindow : public QDialog
 {
     Q_OBJECT
 public:
     // A link whose address is empty is not shown.
-    FrmAbout(const QString& languageCode, const QString& versionText, Desktop& desktop,
-             QWidget* parent = nullptr, MakerAddresses addresses = configuredMakerAddresses());
-
-    void Llink_Click();
-    void Ipaypal_Click();
-    void Llink2_Click();
-    void cmdOK_Click();
+    AboutWindow(const QString& languageCode, const QString& versionText, Desktop& desktop,
+                QWidget* parent = nullptr, MakerAddresses addresses = configuredMakerAddresses());
 
     // The address a bug report is written to, with its subject.
     QUrl bugReportUrl() const;
@@ -33,16 +28,22 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    void openDonationPage();
+    void writeBugReport();
+
 private:
-    void Form_Load(const QString& languageCode);
+    void showTexts(const QString& languageCode);
     void placeBottomRight();
 
     QString m_versionText;
     MakerAddresses m_addresses;
     Desktop& m_desktop;
-    QLabel* m_donate = nullptr;
-    QLabel* m_report = nullptr;
-    QLabel* m_paypal = nullptr;
+    QLabel* m_versionLabel = nullptr;
+    QLabel* m_descriptionLabel = nullptr;
+    QLabel* m_donationLink = nullptr;
+    QLabel* m_bugReportLink = nullptr;
+    QLabel* m_donationPicture = nullptr;
     ClickTracker m_clicks;
 };
 

@@ -1,4 +1,4 @@
-#include "ui/charts/frmgraf.h"
+#include "ui/charts/chartswindow.h"
 
 #include "acquisition/chartqueries.h"
 #include "app/filedialogs.h"
@@ -19,6 +19,7 @@
 #include <QRunnable>
 #include <QStandardPaths>
 #include <QThreadPool>
+#include <array>
 
 namespace powerlog {
 
@@ -60,13 +61,13 @@ QComboBox* makeList(QWidget* parent, const QString& name, const QRect& geometry)
 }
 
 // Sets a list's selection from code, raising its handler as a user's choice does.
-void select(QComboBox* list, int index)
+void chooseEntry(QComboBox* list, int index)
 {
     list->setCurrentIndex(index);
 }
 
 // Empties a list without raising its handler.
-void empty(QComboBox* list)
+void emptySilently(QComboBox* list)
 {
     const QSignalBlocker blocker(list);
     list->clear();
@@ -100,7 +101,7 @@ private:
 
 } // namespace
 
-FrmGraf::FrmGraf(ChartWindowServices services, QWidget* parent)
+ChartsWindow::ChartsWindow(ChartWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window), m_services(std::move(services)),
       m_source(new ChartSource(m_services.reader, this))
 {
@@ -111,119 +112,128 @@ FrmGraf::FrmGraf(ChartWindowServices services, QWidget* parent)
     wireSource();
 }
 
-FrmGraf::~FrmGraf() = default;
+ChartsWindow::~ChartsWindow() = default;
 
-void FrmGraf::buildControls()
+void ChartsWindow::buildControls()
 {
-    const std::array<QRect, 4> captions{QRect(10, 10, 101, 16), QRect(125, 10, 66, 16),
-                                        QRect(200, 10, 76, 16), QRect(285, 10, 51, 16)};
-    for (int i = 0; i < 4; ++i)
-        m_lb[i] = makeLabel(this, QStringLiteral("Lb_%1").arg(i), captions[i]);
-    m_lb[0]->setText(QStringLiteral("Visualizzazione"));
-    m_lb[1]->setText(QStringLiteral("Anno"));
-    m_lb[2]->setText(QStringLiteral("Mese"));
-    m_lb[3]->setText(QStringLiteral("Giorno"));
+    m_typeCaption = makeLabel(this, QStringLiteral("Lb_0"), QRect(10, 10, 101, 16));
+    m_yearCaption = makeLabel(this, QStringLiteral("Lb_1"), QRect(125, 10, 66, 16));
+    m_monthCaption = makeLabel(this, QStringLiteral("Lb_2"), QRect(200, 10, 76, 16));
+    m_dayCaption = makeLabel(this, QStringLiteral("Lb_3"), QRect(285, 10, 51, 16));
+    m_typeCaption->setText(QStringLiteral("Visualizzazione"));
+    m_yearCaption->setText(QStringLiteral("Anno"));
+    m_monthCaption->setText(QStringLiteral("Mese"));
+    m_dayCaption->setText(QStringLiteral("Giorno"));
 
-    m_ctipo = makeList(this, QStringLiteral("Ctipo"), QRect(10, 25, 101, 21));
-    m_cyear = makeList(this, QStringLiteral("Cyear"), QRect(125, 25, 71, 21));
-    m_cmonth = makeList(this, QStringLiteral("Cmonth"), QRect(200, 25, 81, 21));
-    m_cday = makeList(this, QStringLiteral("Cday"), QRect(285, 25, 56, 21));
-    for (QComboBox* list : {m_ctipo, m_cyear, m_cmonth, m_cday}) {
+    m_typeList = makeList(this, QStringLiteral("Ctipo"), QRect(10, 25, 101, 21));
+    m_yearList = makeList(this, QStringLiteral("Cyear"), QRect(125, 25, 71, 21));
+    m_monthList = makeList(this, QStringLiteral("Cmonth"), QRect(200, 25, 81, 21));
+    m_dayList = makeList(this, QStringLiteral("Cday"), QRect(285, 25, 56, 21));
+    for (QComboBox* list : {m_typeList, m_yearList, m_monthList, m_dayList}) {
         list->installEventFilter(this);
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     }
-    connect(m_ctipo, &QComboBox::currentIndexChanged, this, &FrmGraf::Ctipo_Click);
-    connect(m_cyear, &QComboBox::currentIndexChanged, this, &FrmGraf::Cyear_Click);
-    connect(m_cmonth, &QComboBox::currentIndexChanged, this, &FrmGraf::Cmonth_Click);
-    connect(m_cday, &QComboBox::currentIndexChanged, this, &FrmGraf::Cday_Click);
+    // A list signals only a change of its selection, so choosing the entry already chosen
+    // does nothing, while any other entry, even one chosen before, is handled. Code that
+    // removes a selection or refills a list does so silently.
+    connect(m_typeList, &QComboBox::currentIndexChanged, this, &ChartsWindow::chartTypeChosen);
+    connect(m_yearList, &QComboBox::currentIndexChanged, this, &ChartsWindow::yearChosen);
+    connect(m_monthList, &QComboBox::currentIndexChanged, this, &ChartsWindow::monthChosen);
+    connect(m_dayList, &QComboBox::currentIndexChanged, this, &ChartsWindow::dayChosen);
 
-    m_lpe = makeLabel(this, QStringLiteral("Lpe"), QRect(125, 46, 306, 16));
+    m_periodLabel = makeLabel(this, QStringLiteral("Lpe"), QRect(125, 46, 306, 16));
     QFont periodFont(QStringLiteral("DejaVu Serif"));
     periodFont.setStyleHint(QFont::Serif);
     periodFont.setPointSizeF(6.75);
-    m_lpe->setFont(periodFont);
-    m_lpe->setText(QStringLiteral("Periodo dati"));
+    m_periodLabel->setFont(periodFont);
+    m_periodLabel->setText(QStringLiteral("Periodo dati"));
 
-    m_picGra = new ChartView(this);
-    m_picGra->setObjectName(QStringLiteral("PicGra"));
-    m_picGra->setToolTipText(
+    m_chartView = new ChartView(this);
+    m_chartView->setObjectName(QStringLiteral("PicGra"));
+    m_chartView->setToolTipText(
         [this](const ChartSeries& series, int group) { return toolTipFor(series, group); });
-    m_saveImage = new QAction(this);
-    m_saveImage->setObjectName(QStringLiteral("SaveImage"));
-    connect(m_saveImage, &QAction::triggered, this, &FrmGraf::saveImage);
-    m_picGra->addAction(m_saveImage);
-    m_picGra->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_saveImageAction = new QAction(this);
+    m_saveImageAction->setObjectName(QStringLiteral("SaveImage"));
+    connect(m_saveImageAction, &QAction::triggered, this, &ChartsWindow::saveImage);
+    m_chartView->addAction(m_saveImageAction);
+    m_chartView->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    m_imed = makeLabel(this, QStringLiteral("Imed"), QRect(15, 445, 16, 16));
-    m_lmed = makeLabel(this, QStringLiteral("Lmed"), QRect(35, 447, 141, 16));
-    m_imax = makeLabel(this, QStringLiteral("Imax"), QRect(180, 445, 16, 16));
-    m_lmax = makeLabel(this, QStringLiteral("Lmax"), QRect(200, 447, 156, 16));
-    m_lmed->setText(QStringLiteral("Potenza Media : 000W"));
-    m_lmax->setText(QStringLiteral("Potenza Massima : 000W"));
+    m_averageIcon = makeLabel(this, QStringLiteral("Imed"), QRect(15, 445, 16, 16));
+    m_averageLabel = makeLabel(this, QStringLiteral("Lmed"), QRect(35, 447, 141, 16));
+    m_maximumIcon = makeLabel(this, QStringLiteral("Imax"), QRect(180, 445, 16, 16));
+    m_maximumLabel = makeLabel(this, QStringLiteral("Lmax"), QRect(200, 447, 156, 16));
+    m_averageLabel->setText(QStringLiteral("Potenza Media : 000W"));
+    m_maximumLabel->setText(QStringLiteral("Potenza Massima : 000W"));
 }
 
-void FrmGraf::fitLists()
+void ChartsWindow::fitLists()
 {
     // The lists keep their places and widths, and grow (pushing the next ones right) when a
     // text would not fit: month names are long in some languages and fonts.
-    const std::array<QComboBox*, 4> lists{m_ctipo, m_cyear, m_cmonth, m_cday};
-    const std::array<int, 4> designLeft{10, 125, 200, 285};
-    const std::array<int, 4> designWidth{101, 71, 81, 56};
+    struct Column
+    {
+        QComboBox* list;
+        QLabel* caption;
+        int left;  // of the list and its caption
+        int width; // the list's narrowest
+    };
+    const std::array<Column, 4> columns{{{m_typeList, m_typeCaption, 10, 101},
+                                         {m_yearList, m_yearCaption, 125, 71},
+                                         {m_monthList, m_monthCaption, 200, 81},
+                                         {m_dayList, m_dayCaption, 285, 56}}};
     int shift = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int width = std::max(designWidth[i], lists[i]->sizeHint().width());
-        lists[i]->setGeometry(designLeft[i] + shift, 25, width, lists[i]->height());
-        m_lb[i]->move(designLeft[i] + shift, 10);
-        shift += width - designWidth[i];
+    for (const Column& column : columns) {
+        const int width = std::max(column.width, column.list->sizeHint().width());
+        column.list->setGeometry(column.left + shift, 25, width, column.list->height());
+        column.caption->move(column.left + shift, 10);
+        shift += width - column.width;
     }
 }
 
-void FrmGraf::wireSource()
+void ChartsWindow::wireSource()
 {
-    connect(m_source, &ChartSource::rangeRead, this, &FrmGraf::onRangeRead);
-    connect(m_source, &ChartSource::monthsRead, this, &FrmGraf::onMonthsRead);
-    connect(m_source, &ChartSource::daysRead, this, &FrmGraf::onDaysRead);
-    connect(m_source, &ChartSource::chartRead, this, &FrmGraf::onChartRead);
-    connect(m_source, &ChartSource::chartFailed, this, &FrmGraf::onChartFailed);
+    connect(m_source, &ChartSource::rangeRead, this, &ChartsWindow::showRecordedRange);
+    connect(m_source, &ChartSource::monthsRead, this, &ChartsWindow::fillMonths);
+    connect(m_source, &ChartSource::daysRead, this, &ChartsWindow::fillDays);
+    connect(m_source, &ChartSource::chartRead, this, &ChartsWindow::showChart);
+    connect(m_source, &ChartSource::chartFailed, this, &ChartsWindow::reportChartFailure);
 }
 
-void FrmGraf::showEvent(QShowEvent* event)
+void ChartsWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!m_loaded) {
         m_loaded = true;
-        Form_Load();
+        beginOpening();
     }
 }
 
-void FrmGraf::Form_Load()
+void ChartsWindow::beginOpening()
 {
-    SetLanguage(m_services.languageCode);
+    setLanguage(m_services.languageCode);
     m_scale = ChartScale::fromLineIndex(m_services.linePowerIndex);
-    select(m_ctipo, 0);
+    chooseEntry(m_typeList, 0);
     // The rest follows the answers: range, then the last year's months, then the last
     // month's days, then the last day's chart.
     m_openingDay = QDate();
     m_source->requestRange();
 }
 
-void FrmGraf::closeEvent(QCloseEvent* event)
+void ChartsWindow::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    resetForNextOpening();
     QWidget::closeEvent(event);
 }
 
-void FrmGraf::Form_Unload()
+void ChartsWindow::resetForNextOpening()
 {
-    m_lastYearText.clear();
-    m_lastMonthText.clear();
     m_source->cancelChart();
     m_chartPending = false;
     m_openingDay.reset();
     m_loaded = false;
 }
 
-void FrmGraf::SetLanguage(const QString& code)
+void ChartsWindow::setLanguage(const QString& code)
 {
     const std::optional<int> column = languageColumn(code);
     if (!column)
@@ -231,44 +241,41 @@ void FrmGraf::SetLanguage(const QString& code)
     m_languageCode = code;
     const auto text = [&](Text id) { return textIn(id, *column); };
     setWindowTitle(text(Text::ChartCaption));
-    m_lb[0]->setText(text(Text::ChartVisualization));
-    m_lb[1]->setText(text(Text::ChartYear));
-    m_lb[2]->setText(text(Text::ChartMonth));
-    m_lb[3]->setText(text(Text::ChartDay));
-    m_dbDataPrefix = text(Text::ChartDataPrefix);
-    m_avgPowerPrefix = text(Text::ChartAvgPrefix);
-    m_maxPowerPrefix = text(Text::ChartMaxPrefix);
-    m_saveImage->setText(text(Text::ChartSaveImage));
-    m_lpe->setText(m_periodText.isEmpty() ? text(Text::ChartNoData)
-                                          : m_dbDataPrefix + m_periodText);
+    m_typeCaption->setText(text(Text::ChartVisualization));
+    m_yearCaption->setText(text(Text::ChartYear));
+    m_monthCaption->setText(text(Text::ChartMonth));
+    m_dayCaption->setText(text(Text::ChartDay));
+    m_periodPrefix = text(Text::ChartDataPrefix);
+    m_averagePowerPrefix = text(Text::ChartAvgPrefix);
+    m_maximumPowerPrefix = text(Text::ChartMaxPrefix);
+    m_saveImageAction->setText(text(Text::ChartSaveImage));
+    m_periodLabel->setText(m_periodText.isEmpty() ? text(Text::ChartNoData)
+                                                  : m_periodPrefix + m_periodText);
 
     {
-        // Entries are renamed in place: the selections and the remembered texts stay.
-        const QSignalBlocker blocker(m_ctipo);
+        // Entries are renamed in place: the selections stay.
+        const QSignalBlocker blocker(m_typeList);
         const QStringList types{text(Text::ChartDaily), text(Text::ChartMonthly),
                                 text(Text::ChartYearly)};
-        if (m_ctipo->count() != types.size()) {
-            m_ctipo->clear();
-            m_ctipo->addItems(types);
-            m_ctipo->setCurrentIndex(-1);
+        if (m_typeList->count() != types.size()) {
+            m_typeList->clear();
+            m_typeList->addItems(types);
+            m_typeList->setCurrentIndex(-1);
         } else {
             for (int i = 0; i < types.size(); ++i)
-                m_ctipo->setItemText(i, types[i]);
+                m_typeList->setItemText(i, types[i]);
         }
     }
     {
-        const QSignalBlocker blocker(m_cmonth);
-        const bool remembered = m_lastMonthText == m_cmonth->currentText();
-        for (int i = 0; i < m_monthNumbers.size() && i < m_cmonth->count(); ++i)
-            m_cmonth->setItemText(i, monthName(m_monthNumbers[i]));
-        if (remembered && m_cmonth->currentIndex() >= 0)
-            m_lastMonthText = m_cmonth->currentText();
+        const QSignalBlocker blocker(m_monthList);
+        for (int i = 0; i < m_monthNumbers.size() && i < m_monthList->count(); ++i)
+            m_monthList->setItemText(i, monthName(m_monthNumbers[i]));
     }
     fitLists();
     showSummary();
 }
 
-QString FrmGraf::monthName(int month) const
+QString ChartsWindow::monthName(int month) const
 {
     if (month < 1 || month > 12)
         return {};
@@ -276,35 +283,35 @@ QString FrmGraf::monthName(int month) const
                    m_languageCode);
 }
 
-ChartType FrmGraf::selectedType() const
+ChartType ChartsWindow::selectedType() const
 {
-    return static_cast<ChartType>(std::clamp(m_ctipo->currentIndex(), 0, 2) + 1);
+    return static_cast<ChartType>(std::clamp(m_typeList->currentIndex(), 0, 2) + 1);
 }
 
-std::optional<int> FrmGraf::selectedYear() const
+std::optional<int> ChartsWindow::selectedYear() const
 {
     bool ok = false;
-    const int year = m_cyear->currentText().toInt(&ok);
-    if (m_cyear->currentIndex() < 0 || !ok)
+    const int year = m_yearList->currentText().toInt(&ok);
+    if (m_yearList->currentIndex() < 0 || !ok)
         return std::nullopt;
     return year;
 }
 
-std::optional<int> FrmGraf::selectedMonth() const
+std::optional<int> ChartsWindow::selectedMonth() const
 {
-    const int index = m_cmonth->currentIndex();
+    const int index = m_monthList->currentIndex();
     if (index < 0 || index >= m_monthNumbers.size())
         return std::nullopt;
     return m_monthNumbers[index];
 }
 
-std::optional<QDate> FrmGraf::selectedDay() const
+std::optional<QDate> ChartsWindow::selectedDay() const
 {
     const std::optional<int> year = selectedYear();
     const std::optional<int> month = selectedMonth();
     bool ok = false;
-    const int day = m_cday->currentText().toInt(&ok);
-    if (!year || !month || m_cday->currentIndex() < 0 || !ok)
+    const int day = m_dayList->currentText().toInt(&ok);
+    if (!year || !month || m_dayList->currentIndex() < 0 || !ok)
         return std::nullopt;
     const QDate date(*year, *month, day);
     if (!date.isValid())
@@ -312,45 +319,45 @@ std::optional<QDate> FrmGraf::selectedDay() const
     return date;
 }
 
-void FrmGraf::Ctipo_Click()
+void ChartsWindow::chartTypeChosen()
 {
     const ChartType type = selectedType();
     m_source->cancelChart();
     m_chartPending = false;
     switch (type) {
     case ChartType::Daily:
-        m_cday->setEnabled(true);
-        m_cmonth->setEnabled(true);
+        m_dayList->setEnabled(true);
+        m_monthList->setEnabled(true);
         m_series = ChartSeries::empty(type, selectedDay().value_or(QDate()));
         if (const std::optional<QDate> day = selectedDay())
-            BuildChart(type, *day);
+            buildChart(type, *day);
         break;
     case ChartType::Monthly: {
         {
-            const QSignalBlocker blocker(m_cday);
-            m_cday->setCurrentIndex(-1);
+            const QSignalBlocker blocker(m_dayList);
+            m_dayList->setCurrentIndex(-1);
         }
-        m_cday->setEnabled(false);
-        m_cmonth->setEnabled(true);
+        m_dayList->setEnabled(false);
+        m_monthList->setEnabled(true);
         const std::optional<int> year = selectedYear();
         const std::optional<int> month = selectedMonth();
         m_series = ChartSeries::empty(type, year && month ? QDate(*year, *month, 1) : QDate());
         if (year && month)
-            BuildChart(type, QDate(*year, *month, 1));
+            buildChart(type, QDate(*year, *month, 1));
         break;
     }
     case ChartType::Yearly: {
-        empty(m_cday);
+        emptySilently(m_dayList);
         {
-            const QSignalBlocker blocker(m_cmonth);
-            m_cmonth->setCurrentIndex(-1);
+            const QSignalBlocker blocker(m_monthList);
+            m_monthList->setCurrentIndex(-1);
         }
-        m_cday->setEnabled(false);
-        m_cmonth->setEnabled(false);
+        m_dayList->setEnabled(false);
+        m_monthList->setEnabled(false);
         const std::optional<int> year = selectedYear();
         m_series = ChartSeries::empty(type, year ? QDate(*year, 1, 1) : QDate());
         if (year)
-            BuildChart(type, QDate(*year, 1, 1));
+            buildChart(type, QDate(*year, 1, 1));
         break;
     }
     }
@@ -358,94 +365,84 @@ void FrmGraf::Ctipo_Click()
         showSeries(m_series);
 }
 
-void FrmGraf::Cyear_Click()
+void ChartsWindow::yearChosen()
 {
-    const QString text = m_cyear->currentText();
-    if (text == m_lastYearText)
-        return;
-    m_lastYearText = text;
-    // A month of the same name in another year is another month.
-    m_lastMonthText.clear();
     const std::optional<int> year = selectedYear();
     if (!year)
         return;
     if (selectedType() == ChartType::Yearly)
-        BuildChart(ChartType::Yearly, QDate(*year, 1, 1));
-    empty(m_cmonth);
-    empty(m_cday);
+        buildChart(ChartType::Yearly, QDate(*year, 1, 1));
+    emptySilently(m_monthList);
+    emptySilently(m_dayList);
     m_monthNumbers.clear();
     m_source->requestMonths(*year);
 }
 
-void FrmGraf::onMonthsRead(int year, const QList<int>& months, bool ok)
+void ChartsWindow::fillMonths(int year, const QList<int>& months, bool ok)
 {
     // An answer for a year no longer selected, or a list that could not be read, is dropped.
-    if (!ok || selectedYear() != year || m_cmonth->count() > 0) {
+    if (!ok || selectedYear() != year || m_monthList->count() > 0) {
         if (m_openingDay && m_openingDay->isValid() && m_openingDay->year() == year)
             m_openingDay.reset();
         return;
     }
     {
-        const QSignalBlocker blocker(m_cmonth);
+        const QSignalBlocker blocker(m_monthList);
         m_monthNumbers.clear();
         for (int month : months) {
             m_monthNumbers << month;
-            m_cmonth->addItem(monthName(month));
+            m_monthList->addItem(monthName(month));
         }
-        m_cmonth->setCurrentIndex(-1);
+        m_monthList->setCurrentIndex(-1);
     }
     fitLists();
     if (!m_openingDay || !m_openingDay->isValid() || m_openingDay->year() != year) {
         m_openingDay.reset();
         return;
     }
-    const int index = m_cmonth->findText(monthName(m_openingDay->month()), Qt::MatchExactly);
+    const int index = m_monthList->findText(monthName(m_openingDay->month()), Qt::MatchExactly);
     if (index < 0) {
         m_openingDay.reset();
         return;
     }
-    select(m_cmonth, index);
+    chooseEntry(m_monthList, index);
 }
 
-void FrmGraf::Cmonth_Click()
+void ChartsWindow::monthChosen()
 {
-    const QString text = m_cmonth->currentText();
-    if (text == m_lastMonthText)
-        return;
-    m_lastMonthText = text;
     const std::optional<int> month = selectedMonth();
     if (!month)
         return;
     const std::optional<int> year = selectedYear();
     if (selectedType() == ChartType::Monthly && year)
-        BuildChart(ChartType::Monthly, QDate(*year, *month, 1));
-    empty(m_cday);
+        buildChart(ChartType::Monthly, QDate(*year, *month, 1));
+    emptySilently(m_dayList);
     if (year)
         m_source->requestDays(*year, *month);
 }
 
-void FrmGraf::onDaysRead(int year, int month, const QList<int>& days, bool ok)
+void ChartsWindow::fillDays(int year, int month, const QList<int>& days, bool ok)
 {
-    if (!ok || selectedYear() != year || selectedMonth() != month || m_cday->count() > 0) {
+    if (!ok || selectedYear() != year || selectedMonth() != month || m_dayList->count() > 0) {
         m_openingDay.reset();
         return;
     }
     {
-        const QSignalBlocker blocker(m_cday);
+        const QSignalBlocker blocker(m_dayList);
         for (int day : days)
-            m_cday->addItem(QString::number(day));
-        m_cday->setCurrentIndex(-1);
+            m_dayList->addItem(QString::number(day));
+        m_dayList->setCurrentIndex(-1);
     }
     const std::optional<QDate> target = m_openingDay;
     m_openingDay.reset();
     if (!target || !target->isValid() || target->year() != year || target->month() != month)
         return;
-    const int index = m_cday->findText(QString::number(target->day()), Qt::MatchExactly);
+    const int index = m_dayList->findText(QString::number(target->day()), Qt::MatchExactly);
     if (index >= 0)
-        select(m_cday, index);
+        chooseEntry(m_dayList, index);
 }
 
-void FrmGraf::Cday_Click()
+void ChartsWindow::dayChosen()
 {
     const std::optional<QDate> day = selectedDay();
     if (!day) {
@@ -455,20 +452,20 @@ void FrmGraf::Cday_Click()
         showSeries(m_series);
         return;
     }
-    BuildChart(selectedType(), *day);
+    buildChart(selectedType(), *day);
 }
 
-void FrmGraf::BuildChart(ChartType type, const QDate& date)
+void ChartsWindow::buildChart(ChartType type, const QDate& date)
 {
     m_chartPending = true;
     m_source->requestChart(type, date);
 }
 
-void FrmGraf::onRangeRead(const RecordedRange& range, bool ok)
+void ChartsWindow::showRecordedRange(const RecordedRange& range, bool ok)
 {
     if (!ok || range.isEmpty()) {
         m_periodText = QStringLiteral(" No data");
-        m_lpe->setText(m_dbDataPrefix + m_periodText);
+        m_periodLabel->setText(m_periodPrefix + m_periodText);
         m_openingDay.reset();
         return;
     }
@@ -476,21 +473,21 @@ void FrmGraf::onRangeRead(const RecordedRange& range, bool ok)
     const QString pattern = QStringLiteral("dd MMMM yyyy");
     m_periodText = locale.toString(range.first, pattern) + QStringLiteral("  -  ") +
                    locale.toString(range.last, pattern);
-    m_lpe->setText(m_dbDataPrefix + m_periodText);
+    m_periodLabel->setText(m_periodPrefix + m_periodText);
 
-    empty(m_cyear);
+    emptySilently(m_yearList);
     {
-        const QSignalBlocker blocker(m_cyear);
+        const QSignalBlocker blocker(m_yearList);
         for (int year = range.first.year(); year <= range.last.year(); ++year)
-            m_cyear->addItem(QString::number(year));
-        m_cyear->setCurrentIndex(-1);
+            m_yearList->addItem(QString::number(year));
+        m_yearList->setCurrentIndex(-1);
     }
     fitLists();
     m_openingDay = range.last;
-    select(m_cyear, m_cyear->count() - 1);
+    chooseEntry(m_yearList, m_yearList->count() - 1);
 }
 
-void FrmGraf::onChartRead(const ChartSeries& series)
+void ChartsWindow::showChart(const ChartSeries& series)
 {
     m_chartPending = false;
     m_series = series;
@@ -498,7 +495,7 @@ void FrmGraf::onChartRead(const ChartSeries& series)
     emit chartShown();
 }
 
-void FrmGraf::onChartFailed(const ReadError& error)
+void ChartsWindow::reportChartFailure(const ReadError& error)
 {
     m_chartPending = false;
     showSeries(m_series);
@@ -509,24 +506,24 @@ void FrmGraf::onChartFailed(const ReadError& error)
     m_services.prompts.message({}, text, Prompts::Icon::Critical);
 }
 
-void FrmGraf::showSeries(const ChartSeries& series)
+void ChartsWindow::showSeries(const ChartSeries& series)
 {
-    m_picGra->setChart(series, m_scale);
+    m_chartView->setChart(series, m_scale);
     showSummary();
 }
 
-void FrmGraf::showSummary()
+void ChartsWindow::showSummary()
 {
-    m_lmed->setText(m_avgPowerPrefix + watts(m_series.avgPower));
-    m_lmax->setText(m_maxPowerPrefix + watts(m_series.maxPower));
+    m_averageLabel->setText(m_averagePowerPrefix + watts(m_series.avgPower));
+    m_maximumLabel->setText(m_maximumPowerPrefix + watts(m_series.maxPower));
 }
 
-bool FrmGraf::isBusy() const
+bool ChartsWindow::isBusy() const
 {
     return m_chartPending || m_openingDay.has_value();
 }
 
-QString FrmGraf::toolTipFor(const ChartSeries& series, int group) const
+QString ChartsWindow::toolTipFor(const ChartSeries& series, int group) const
 {
     if (group < 1 || group > series.groupCount())
         return {};
@@ -549,16 +546,16 @@ QString FrmGraf::toolTipFor(const ChartSeries& series, int group) const
         period = QString::number(series.groupDate(group).year());
         break;
     }
-    return period + QLatin1Char('\n') + m_avgPowerPrefix + watts(qRound64(avg)) +
-           QLatin1Char('\n') + m_maxPowerPrefix + watts(qRound64(max));
+    return period + QLatin1Char('\n') + m_averagePowerPrefix + watts(qRound64(avg)) +
+           QLatin1Char('\n') + m_maximumPowerPrefix + watts(qRound64(max));
 }
 
-void FrmGraf::saveImage()
+void ChartsWindow::saveImage()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     const QDate first = m_series.first.isValid() ? m_series.first : QDate::currentDate();
     const QString name = QStringLiteral("powerlog-%1.png").arg(first.toString(Qt::ISODate));
-    const QImage image = m_picGra->renderImage(devicePixelRatioF());
+    const QImage image = m_chartView->renderImage(devicePixelRatioF());
     const QString notSaved = textFor(Text::ChartImageNotSaved, m_languageCode);
     Prompts& prompts = m_services.prompts;
     QPointer<QObject> self(this);
@@ -580,7 +577,7 @@ void FrmGraf::saveImage()
         });
 }
 
-bool FrmGraf::eventFilter(QObject* watched, QEvent* event)
+bool ChartsWindow::eventFilter(QObject* watched, QEvent* event)
 {
     // The lists take a selection only: typed characters are dropped, the arrow keys still
     // move the selection.
@@ -592,22 +589,22 @@ bool FrmGraf::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void FrmGraf::resizeEvent(QResizeEvent* event)
+void ChartsWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     const int chartHeight = std::max(1, height() - kChartTop - kChartBottomMargin);
-    m_picGra->setGeometry(0, kChartTop, width(), chartHeight);
+    m_chartView->setGeometry(0, kChartTop, width(), chartHeight);
     const int legendTop = kChartTop + chartHeight + 4;
-    m_imed->move(15, legendTop);
-    m_lmed->move(35, legendTop + 2);
-    m_imax->move(180, legendTop);
-    m_lmax->move(200, legendTop + 2);
+    m_averageIcon->move(15, legendTop);
+    m_averageLabel->move(35, legendTop + 2);
+    m_maximumIcon->move(180, legendTop);
+    m_maximumLabel->move(200, legendTop + 2);
     const qreal ratio = devicePixelRatioF();
-    m_imed->setPixmap(legendIcon(kAvgLegendFill, kAvgLegendOutline, ratio));
-    m_imax->setPixmap(legendIcon(kMaxLegendFill, kMaxLegendFill, ratio));
+    m_averageIcon->setPixmap(legendIcon(kAvgLegendFill, kAvgLegendOutline, ratio));
+    m_maximumIcon->setPixmap(legendIcon(kMaxLegendFill, kMaxLegendFill, ratio));
 }
 
-void FrmGraf::paintEvent(QPaintEvent*)
+void ChartsWindow::paintEvent(QPaintEvent*)
 {
     // The window's backdrop: a quiet light gradient behind the lists and the legend.
     QPainter painter(this);

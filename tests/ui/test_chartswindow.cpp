@@ -2,8 +2,8 @@
 #include "acquisition/energydatabase.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
+#include "ui/charts/chartswindow.h"
 #include "ui/charts/chartview.h"
-#include "ui/charts/frmgraf.h"
 #include "windowharness.h"
 
 #include <QAction>
@@ -41,7 +41,7 @@ QStringList items(const QComboBox* list)
 
 } // namespace
 
-class TestFrmGraf : public QObject
+class TestChartsWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -53,6 +53,8 @@ private slots:
     void emptyTableShowsNoData();
     void chartTypesChangeListsAndSeries();
     void anotherYearRefillsTheMonthsAndForgetsTheMonth();
+    void formerMonthChartsAgainAfterTheAnnualChart_data();
+    void formerMonthChartsAgainAfterTheAnnualChart();
     void typingIntoListsChangesNothing();
     void failingChartIsReportedFailingListsAreNot();
     void languageRenamesWithoutLosingTheSelection();
@@ -61,7 +63,7 @@ private slots:
 
 private:
     QString dbFile() const { return QDir(m_dir->path()).filePath(EnergyDatabase::kFileName); }
-    FrmGraf& open(const QString& language = QStringLiteral("ita"));
+    ChartsWindow& open(const QString& language = QStringLiteral("ita"));
     template <typename T> T* control(const QString& name) const
     {
         return m_window->findChild<T*>(name);
@@ -69,25 +71,26 @@ private:
     QComboBox* list(const QString& name) const { return control<QComboBox>(name); }
     QString label(const QString& name) const { return control<QLabel>(name)->text(); }
     bool settled() const { return !m_window->isBusy(); }
+    bool readsAnswered();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<DatabaseReader> m_reader;
     RecordingPrompts m_prompts;
     RecordingFileDialogs m_files;
-    std::unique_ptr<FrmGraf> m_window;
+    std::unique_ptr<ChartsWindow> m_window;
 };
 
-void TestFrmGraf::initTestCase()
+void TestChartsWindow::initTestCase()
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
 }
 
-void TestFrmGraf::cleanupTestCase()
+void TestChartsWindow::cleanupTestCase()
 {
     QLocale::setDefault(QLocale::c());
 }
 
-void TestFrmGraf::init()
+void TestChartsWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QString error;
@@ -96,13 +99,13 @@ void TestFrmGraf::init()
     m_prompts.shown.clear();
 }
 
-void TestFrmGraf::cleanup()
+void TestChartsWindow::cleanup()
 {
     m_window.reset();
     m_reader.reset();
 }
 
-FrmGraf& TestFrmGraf::open(const QString& language)
+ChartsWindow& TestChartsWindow::open(const QString& language)
 {
     SqlFile sql(dbFile());
     for (const auto& [day, w] : kFixture) {
@@ -111,15 +114,27 @@ FrmGraf& TestFrmGraf::open(const QString& language)
                          .arg(w)
                          .arg(day, time));
     }
-    m_window =
-        std::make_unique<FrmGraf>(ChartWindowServices{language, 1, *m_reader, m_prompts, m_files});
+    m_window = std::make_unique<ChartsWindow>(
+        ChartWindowServices{language, 1, *m_reader, m_prompts, m_files});
     m_window->show();
     return *m_window;
 }
 
-void TestFrmGraf::openingShowsTheLatestRecordedDay()
+// Waits until every read asked for so far has been answered to the window: the reader runs
+// reads in turn, and answers reach this thread in the order they were sent.
+bool TestChartsWindow::readsAnswered()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    auto answered = std::make_shared<bool>(false);
+    m_reader->read([this, answered](QSqlDatabase, const QString&, const ReadTicket&) {
+        QMetaObject::invokeMethod(
+            this, [answered] { *answered = true; }, Qt::QueuedConnection);
+    });
+    return QTest::qWaitFor([answered] { return *answered; }, 10000);
+}
+
+void TestChartsWindow::openingShowsTheLatestRecordedDay()
+{
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     QVERIFY(settled());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Grafico"));
@@ -142,9 +157,9 @@ void TestFrmGraf::openingShowsTheLatestRecordedDay()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmGraf::emptyTableShowsNoData()
+void TestChartsWindow::emptyTableShowsNoData()
 {
-    m_window = std::make_unique<FrmGraf>(
+    m_window = std::make_unique<ChartsWindow>(
         ChartWindowServices{QStringLiteral("eng"), 1, *m_reader, m_prompts, m_files});
     m_window->show();
     QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
@@ -156,9 +171,9 @@ void TestFrmGraf::emptyTableShowsNoData()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmGraf::chartTypesChangeListsAndSeries()
+void TestChartsWindow::chartTypesChangeListsAndSeries()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
 
     list("Ctipo")->setCurrentIndex(1);
@@ -191,10 +206,45 @@ void TestFrmGraf::chartTypesChangeListsAndSeries()
     QCOMPARE(m_window->chartView().series().groupCount(), 0);
 }
 
-// Choosing the month of the same name in another year charts that year's month.
-void TestFrmGraf::anotherYearRefillsTheMonthsAndForgetsTheMonth()
+// The annual chart clears the month; choosing the month chosen before it works as any other.
+void TestChartsWindow::formerMonthChartsAgainAfterTheAnnualChart_data()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QTest::addColumn<int>("typeIndex");
+    QTest::newRow("back to monthly") << 1;
+    QTest::newRow("back to daily") << 0;
+}
+
+void TestChartsWindow::formerMonthChartsAgainAfterTheAnnualChart()
+{
+    QFETCH(int, typeIndex);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    QCOMPARE(list("Cmonth")->currentText(), QStringLiteral("Novembre"));
+
+    list("Ctipo")->setCurrentIndex(2);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
+    QCOMPARE(list("Cmonth")->currentIndex(), -1);
+    list("Ctipo")->setCurrentIndex(typeIndex);
+    QVERIFY(list("Cmonth")->isEnabled());
+    QCOMPARE(list("Cday")->count(), 0);
+
+    list("Cmonth")->setCurrentIndex(items(list("Cmonth")).indexOf(QStringLiteral("Novembre")));
+    QTRY_COMPARE_WITH_TIMEOUT(items(list("Cday")), QStringList({"1"}), 10000);
+    if (typeIndex == 0) {
+        // The daily chart waits for a day.
+        QCOMPARE(shown.size(), 2);
+        list("Cday")->setCurrentIndex(0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 3, 10000);
+    QCOMPARE(m_window->series().type, typeIndex == 0 ? ChartType::Daily : ChartType::Monthly);
+    QCOMPARE(m_window->series().first, QDate(2026, 11, 1));
+    QCOMPARE(label("Lmax"), QStringLiteral("Potenza massima: 200W"));
+}
+
+// Choosing the month of the same name in another year charts that year's month.
+void TestChartsWindow::anotherYearRefillsTheMonthsAndForgetsTheMonth()
+{
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     list("Ctipo")->setCurrentIndex(1);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
@@ -211,9 +261,9 @@ void TestFrmGraf::anotherYearRefillsTheMonthsAndForgetsTheMonth()
     QTRY_COMPARE_WITH_TIMEOUT(items(list("Cday")), QStringList({"20"}), 10000);
 }
 
-void TestFrmGraf::typingIntoListsChangesNothing()
+void TestChartsWindow::typingIntoListsChangesNothing()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     for (const char* name : {"Ctipo", "Cyear", "Cmonth", "Cday"}) {
         QComboBox* combo = list(name);
@@ -221,19 +271,20 @@ void TestFrmGraf::typingIntoListsChangesNothing()
         QTest::keyClicks(combo, QStringLiteral("2025GMa1"));
         QCOMPARE(combo->currentIndex(), before);
     }
-    QTest::qWait(50);
+    QVERIFY(settled());
+    QVERIFY(readsAnswered());
     QCOMPARE(shown.size(), 1);
 }
 
-void TestFrmGraf::failingChartIsReportedFailingListsAreNot()
+void TestChartsWindow::failingChartIsReportedFailingListsAreNot()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     QVERIFY(QFile::remove(dbFile()));
 
     list("Cyear")->setCurrentIndex(0); // the month list cannot be read: nothing is said
     QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
-    QTest::qWait(100);
+    QVERIFY(readsAnswered());
     QVERIFY(m_prompts.shown.isEmpty());
     QCOMPARE(list("Cmonth")->count(), 0);
 
@@ -246,11 +297,11 @@ void TestFrmGraf::failingChartIsReportedFailingListsAreNot()
     QCOMPARE(m_window->series().maxPower, qint64(0));
 }
 
-void TestFrmGraf::languageRenamesWithoutLosingTheSelection()
+void TestChartsWindow::languageRenamesWithoutLosingTheSelection()
 {
-    QSignalSpy shown(&open(), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
-    m_window->SetLanguage(QStringLiteral("eng"));
+    m_window->setLanguage(QStringLiteral("eng"));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Chart"));
     QCOMPARE(items(list("Ctipo")), QStringList({"Daily", "Monthly", "Annual"}));
     QCOMPARE(items(list("Cmonth")), QStringList({"January", "November"}));
@@ -259,14 +310,14 @@ void TestFrmGraf::languageRenamesWithoutLosingTheSelection()
     QCOMPARE(label("Lb_0"), QStringLiteral("Visualization"));
     QCOMPARE(label("Lpe"), QStringLiteral("DB data:   05 March 2025  -  01 November 2026"));
     QCOMPARE(label("Lmed"), QStringLiteral("Average power: 200W"));
-    m_window->SetLanguage(QStringLiteral("fra"));
+    m_window->setLanguage(QStringLiteral("fra"));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Chart"));
     QCOMPARE(shown.size(), 1);
 }
 
-void TestFrmGraf::chartSavesAsPng()
+void TestChartsWindow::chartSavesAsPng()
 {
-    QSignalSpy shown(&open(QStringLiteral("eng")), &FrmGraf::chartShown);
+    QSignalSpy shown(&open(QStringLiteral("eng")), &ChartsWindow::chartShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     auto* save = m_window->findChild<QAction*>(QStringLiteral("SaveImage"));
     QVERIFY(save);
@@ -290,17 +341,20 @@ void TestFrmGraf::chartSavesAsPng()
     QVERIFY(m_prompts.shown[0].text.startsWith(QStringLiteral("Cannot save ")));
 }
 
-void TestFrmGraf::mainWindowOpensTheCharts()
+void TestChartsWindow::mainWindowOpensTheCharts()
 {
     powerlog::test::WindowHarness harness;
     FrmMain& main = harness.load();
     QVERIFY(!main.chartsWindow());
-    main.Igraf_Click();
+    auto* chartsButton = main.findChild<QToolButton*>(QStringLiteral("Igraf"));
+    QVERIFY(chartsButton);
+    QTest::mouseClick(chartsButton, Qt::LeftButton);
     QVERIFY(main.chartsWindow());
     QVERIFY(main.chartsWindow()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!main.chartsWindow()->isBusy(), 10000);
-    FrmGraf* first = main.chartsWindow();
-    main.Igraf_Click(); // a second click brings the same window forward
+    ChartsWindow* first = main.chartsWindow();
+    QTest::mouseClick(chartsButton,
+                      Qt::LeftButton); // a second click brings the same window forward
     QCOMPARE(main.chartsWindow(), first);
     main.SetLanguage(QStringLiteral("eng"));
     QCOMPARE(first->windowTitle(), QStringLiteral("Chart"));
@@ -308,5 +362,5 @@ void TestFrmGraf::mainWindowOpensTheCharts()
     QTRY_VERIFY_WITH_TIMEOUT(!main.chartsWindow(), 10000);
 }
 
-QTEST_MAIN(TestFrmGraf)
-#include "test_frmgraf.moc"
+QTEST_MAIN(TestChartsWindow)
+#include "test_chartswindow.moc"

@@ -2,7 +2,7 @@
 #include "acquisition/energydatabase.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
-#include "ui/export/frmexport.h"
+#include "ui/export/exportwindow.h"
 #include "ui/main/platform.h"
 
 #include <QApplication>
@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -38,7 +39,7 @@ QByteArray contents(const QString& path)
 
 } // namespace
 
-class TestFrmExport : public QObject
+class TestExportWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -50,6 +51,8 @@ private slots:
     void saveDialogFollowsTheSeparator();
     void exportWritesTheFileThenCloses_data();
     void exportWritesTheFileThenCloses();
+    void successMessageOutlivesTheWindow_data();
+    void successMessageOutlivesTheWindow();
     void unwritableTargetKeepsTheWindowOpen();
     void missingDatabaseIsReported();
     void periodPickersShowTheRecordedRange();
@@ -62,7 +65,7 @@ private slots:
 private:
     QString dbFile() const { return m_dir->filePath(EnergyDatabase::kFileName); }
     QString target() const { return m_dir->filePath(QStringLiteral("out.csv")); }
-    FrmExport& open(const QString& code = QStringLiteral("ita"));
+    ExportWindow& open(const QString& code = QStringLiteral("ita"));
     bool addRows() const;
     template <typename T = QWidget> T* control(const QString& name) const
     {
@@ -76,20 +79,20 @@ private:
     std::unique_ptr<DatabaseReader> m_reader;
     RecordingPrompts m_prompts;
     RecordingFileDialogs m_files;
-    std::unique_ptr<FrmExport> m_window;
+    std::unique_ptr<ExportWindow> m_window;
 };
 
-void TestFrmExport::initTestCase()
+void TestExportWindow::initTestCase()
 {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
 
-void TestFrmExport::cleanupTestCase()
+void TestExportWindow::cleanupTestCase()
 {
     QLocale::setDefault(QLocale::c());
 }
 
-void TestFrmExport::init()
+void TestExportWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QString error;
@@ -100,21 +103,21 @@ void TestFrmExport::init()
     m_files.answers.clear();
 }
 
-void TestFrmExport::cleanup()
+void TestExportWindow::cleanup()
 {
     m_window.reset();
     m_reader.reset();
 }
 
-FrmExport& TestFrmExport::open(const QString& code)
+ExportWindow& TestExportWindow::open(const QString& code)
 {
-    m_window = std::make_unique<FrmExport>(
+    m_window = std::make_unique<ExportWindow>(
         ExportWindowServices{code, m_dir->path(), *m_reader, m_prompts, m_files});
     m_window->show();
     return *m_window;
 }
 
-bool TestFrmExport::addRows() const
+bool TestExportWindow::addRows() const
 {
     return SqlFile(dbFile()).exec(
         QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
@@ -123,9 +126,9 @@ bool TestFrmExport::addRows() const
                        "(231, 2, 3000, 1234600, '2026-12-06 23:59:59')"));
 }
 
-ExportResult TestFrmExport::exportTo(const QString& path)
+ExportResult TestExportWindow::exportTo(const QString& path)
 {
-    QSignalSpy finished(m_window.get(), &FrmExport::exportFinished);
+    QSignalSpy finished(m_window.get(), &ExportWindow::exportFinished);
     m_files.answers.enqueue(path);
     QTest::mouseClick(control("Cexport"), Qt::LeftButton);
     if (!finished.wait(20000))
@@ -133,7 +136,7 @@ ExportResult TestFrmExport::exportTo(const QString& path)
     return finished.first().first().value<ExportResult>();
 }
 
-void TestFrmExport::saveDialogFollowsTheSeparator_data()
+void TestExportWindow::saveDialogFollowsTheSeparator_data()
 {
     QTest::addColumn<int>("option");
     QTest::addColumn<QString>("title");
@@ -148,7 +151,7 @@ void TestFrmExport::saveDialogFollowsTheSeparator_data()
                            << "File csv (*.csv)";
 }
 
-void TestFrmExport::saveDialogFollowsTheSeparator()
+void TestExportWindow::saveDialogFollowsTheSeparator()
 {
     QFETCH(int, option);
     QFETCH(QString, title);
@@ -166,7 +169,7 @@ void TestFrmExport::saveDialogFollowsTheSeparator()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmExport::exportWritesTheFileThenCloses_data()
+void TestExportWindow::exportWritesTheFileThenCloses_data()
 {
     QTest::addColumn<QString>("code");
     QTest::addColumn<int>("option");
@@ -188,7 +191,7 @@ void TestFrmExport::exportWritesTheFileThenCloses_data()
         << "Export successful";
 }
 
-void TestFrmExport::exportWritesTheFileThenCloses()
+void TestExportWindow::exportWritesTheFileThenCloses()
 {
     QFETCH(QString, code);
     QFETCH(int, option);
@@ -207,7 +210,73 @@ void TestFrmExport::exportWritesTheFileThenCloses()
     QVERIFY(!m_window->isVisible());
 }
 
-void TestFrmExport::unwritableTargetKeepsTheWindowOpen()
+// Opened as the options window opens it (modal, gone once closed), with real message boxes:
+// the success message stays on screen after the window has closed, whatever the export's
+// length.
+void TestExportWindow::successMessageOutlivesTheWindow_data()
+{
+    QTest::addColumn<bool>("longExport");
+    QTest::newRow("short export") << false;
+    QTest::newRow("long export, with its progress dialog") << true;
+}
+
+void TestExportWindow::successMessageOutlivesTheWindow()
+{
+    QFETCH(bool, longExport);
+    if (longExport) {
+        m_reader.reset();
+        QVERIFY(QFile::remove(dbFile()));
+        QVERIFY(test::writeEnergyOnlyFile(dbFile(), 5000, QStringLiteral("2026-01-01")));
+        m_reader = std::make_unique<DatabaseReader>(m_dir->path());
+    } else {
+        QVERIFY(addRows());
+    }
+    MessageBoxPrompts prompts;
+    QWidget owner;
+    owner.show();
+    auto* window = new ExportWindow(
+        ExportWindowServices{QStringLiteral("ita"), m_dir->path(), *m_reader, prompts, m_files},
+        &owner);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    const QPointer<ExportWindow> alive(window);
+    QSignalSpy finished(window, &ExportWindow::exportFinished);
+
+    // A long export: the reader is busy until the progress dialog has come up.
+    QSemaphore gate;
+    if (longExport) {
+        m_reader->read([&gate](QSqlDatabase, const QString&, const ReadTicket&) {
+            gate.tryAcquire(1, 30000);
+        });
+    }
+    m_files.answers.enqueue(target());
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("Cexport")), Qt::LeftButton);
+    if (longExport) {
+        QTRY_VERIFY_WITH_TIMEOUT(window->progressDialog() && window->progressDialog()->isVisible(),
+                                 10000);
+        gate.release();
+    }
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(finished.first().first().value<ExportResult>().ok(),
+             qPrintable(finished.first().first().value<ExportResult>().error));
+    QTRY_VERIFY_WITH_TIMEOUT(!alive, 10000);
+
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<QMessageBox*>(widget); found && found->isVisible())
+            box = found;
+    }
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Dati esportati"));
+    QCOMPARE(box->windowTitle(), QStringLiteral("Powerlog"));
+    QCOMPARE(box->icon(), QMessageBox::Information);
+    delete box;
+}
+
+void TestExportWindow::unwritableTargetKeepsTheWindowOpen()
 {
     QVERIFY(addRows());
     open();
@@ -222,7 +291,7 @@ void TestFrmExport::unwritableTargetKeepsTheWindowOpen()
     QVERIFY(control("Frformat")->isEnabled());
 }
 
-void TestFrmExport::missingDatabaseIsReported()
+void TestExportWindow::missingDatabaseIsReported()
 {
     m_reader.reset();
     QVERIFY(QFile::remove(dbFile()));
@@ -234,21 +303,21 @@ void TestFrmExport::missingDatabaseIsReported()
     QVERIFY(!QFileInfo::exists(target()));
     QVERIFY(m_window->isVisible());
     // Choosing a period reads the range, which fails the same way.
-    QSignalSpy shown(m_window.get(), &FrmExport::rangeShown);
+    QSignalSpy shown(m_window.get(), &ExportWindow::rangeShown);
     control<QRadioButton>("OptDB_1")->click();
     QTRY_COMPARE_WITH_TIMEOUT(m_prompts.shown.size(), 2, 20000);
     QCOMPARE(m_prompts.shown.last().title, QStringLiteral("Errore connessione DB"));
     QCOMPARE(shown.size(), 0);
 }
 
-void TestFrmExport::periodPickersShowTheRecordedRange()
+void TestExportWindow::periodPickersShowTheRecordedRange()
 {
     QVERIFY(addRows());
     open();
     // The whole table is chosen when the window opens; the pickers wait.
     QVERIFY(control<QRadioButton>("OptDB_0")->isChecked());
     QVERIFY(!picker("DTda")->isEnabled());
-    QSignalSpy shown(m_window.get(), &FrmExport::rangeShown);
+    QSignalSpy shown(m_window.get(), &ExportWindow::rangeShown);
     control<QRadioButton>("OptDB_1")->click();
     QVERIFY(shown.wait(20000));
     for (const char* name : {"DTda", "DTa"}) {
@@ -266,12 +335,12 @@ void TestFrmExport::periodPickersShowTheRecordedRange()
     QCOMPARE(picker("DTa")->maximumDate(), QDate::currentDate());
 }
 
-void TestFrmExport::emptyTableLeavesThePickers()
+void TestExportWindow::emptyTableLeavesThePickers()
 {
     open();
     const QDateTime from = picker("DTda")->dateTime();
     const QDateTime to = picker("DTa")->dateTime();
-    QSignalSpy shown(m_window.get(), &FrmExport::rangeShown);
+    QSignalSpy shown(m_window.get(), &ExportWindow::rangeShown);
     control<QRadioButton>("OptDB_1")->click();
     QVERIFY(shown.wait(20000));
     QCOMPARE(picker("DTda")->dateTime(), from);
@@ -279,7 +348,7 @@ void TestFrmExport::emptyTableLeavesThePickers()
     QVERIFY(m_prompts.shown.isEmpty());
 }
 
-void TestFrmExport::periodStaysInOrder()
+void TestExportWindow::periodStaysInOrder()
 {
     open();
     control<QRadioButton>("OptDB_1")->click();
@@ -291,11 +360,11 @@ void TestFrmExport::periodStaysInOrder()
     QCOMPARE(picker("DTa")->dateTime(), at("2026-12-05 11:30:00"));
 }
 
-void TestFrmExport::emptyPeriodWritesTheHeadingAlone()
+void TestExportWindow::emptyPeriodWritesTheHeadingAlone()
 {
     QVERIFY(addRows());
     open();
-    QSignalSpy shown(m_window.get(), &FrmExport::rangeShown);
+    QSignalSpy shown(m_window.get(), &ExportWindow::rangeShown);
     control<QRadioButton>("OptDB_1")->click();
     QVERIFY(shown.wait(20000));
     // A moment between two readings.
@@ -309,7 +378,7 @@ void TestFrmExport::emptyPeriodWritesTheHeadingAlone()
     QCOMPARE(m_prompts.texts(), QStringList({"Dati esportati"}));
 }
 
-void TestFrmExport::cancelledLongExportLeavesNoFile()
+void TestExportWindow::cancelledLongExportLeavesNoFile()
 {
     m_reader.reset();
     QVERIFY(QFile::remove(dbFile()));
@@ -325,7 +394,7 @@ void TestFrmExport::cancelledLongExportLeavesNoFile()
     QSemaphore gate;
     m_reader->read(
         [&gate](QSqlDatabase, const QString&, const ReadTicket&) { gate.tryAcquire(1, 30000); });
-    QSignalSpy finished(m_window.get(), &FrmExport::exportFinished);
+    QSignalSpy finished(m_window.get(), &ExportWindow::exportFinished);
     m_files.answers.enqueue(target());
     QTest::mouseClick(control("Cexport"), Qt::LeftButton);
     QVERIFY(m_window->isExporting());
@@ -352,7 +421,7 @@ void TestFrmExport::cancelledLongExportLeavesNoFile()
 
 // The export writes to the chosen file without asking again: the real dialog must ask before
 // an existing file is replaced, and must not wait for its answer.
-void TestFrmExport::systemSaveDialogAsksBeforeReplacing()
+void TestExportWindow::systemSaveDialogAsksBeforeReplacing()
 {
     SystemFileDialogs files;
     QStringList chosen;
@@ -373,5 +442,5 @@ void TestFrmExport::systemSaveDialogAsksBeforeReplacing()
     QCOMPARE(chosen, QStringList({QString()}));
 }
 
-QTEST_MAIN(TestFrmExport)
-#include "test_frmexport.moc"
+QTEST_MAIN(TestExportWindow)
+#include "test_exportwindow.moc"

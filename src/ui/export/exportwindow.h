@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
-#include <array>
 
 class QDateTimeEdit;
 class QGroupBox;
@@ -35,19 +34,12 @@ struct ExportWindowServices
 // to save and writes the file. The export streams on the database reader's thread; a long one
 // shows a progress dialog that can cancel it. The window closes itself after a successful
 // export and stays open after a failure.
-class FrmExport : public QWidget
+class ExportWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit FrmExport(ExportWindowServices services, QWidget* parent = nullptr);
-    ~FrmExport() override;
-
-    // Handlers of the window's controls.
-    void Opcsv_Click(int index);
-    void OptDB_Click(int index);
-    void DTda_Change();
-    void DTa_Change();
-    void Cexport_Click();
+    explicit ExportWindow(ExportWindowServices services, QWidget* parent = nullptr);
+    ~ExportWindow() override;
 
     // State the tests read.
     ExportSeparator separator() const { return m_separator; }
@@ -60,20 +52,33 @@ public:
 signals:
     // The recorded period has been read into the pickers (tests wait on it).
     void rangeShown();
-    // An export ended, whichever way (tests and benchmarks wait on it).
+    // An export ended, whichever way (tests and benchmarks wait on it). Its message has been
+    // shown, except the success message of a window deleted on closing, which shows once the
+    // window has gone.
     void exportFinished(const powerlog::ExportResult& result);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private slots:
+    void separatorChosen(powerlog::ExportSeparator separator);
+    void wholeTableChosen();
+    void periodChosen();
+    void periodStartChanged();
+    void periodEndChanged();
+    // Asks where to save; the export starts once a file is chosen.
+    void askForTarget();
+
+    void showRange(const powerlog::RecordedMoments& range, const powerlog::ExportResult& outcome);
+    void showProgress();
+    void finishExport(const powerlog::ExportResult& result);
+
 private:
-    void Form_Load();
+    void setInitialChoices();
     void buildControls();
     void applyTexts(const QString& code);
     void startExport(const QString& path);
-    void showProgress();
-    void onRangeRead(const RecordedMoments& range, const ExportResult& outcome);
-    void onFinished(const ExportResult& result);
+    void announceSuccessAndClose(const powerlog::ExportResult& result);
     void setInputEnabled(bool enabled);
 
     ExportWindowServices m_services;
@@ -87,14 +92,19 @@ private:
     QPointer<QProgressDialog> m_progress;
     int m_permille = 0; // the export's progress so far, 0..1000
 
-    QGroupBox* m_frformat = nullptr;
-    QGroupBox* m_frtime = nullptr;
-    std::array<QRadioButton*, 4> m_opcsv{};
-    std::array<QRadioButton*, 2> m_optDB{};
-    std::array<QLabel*, 2> m_lb{};
-    QDateTimeEdit* m_dtda = nullptr;
-    QDateTimeEdit* m_dta = nullptr;
-    QPushButton* m_cexport = nullptr;
+    QGroupBox* m_formatGroup = nullptr;
+    QGroupBox* m_rangeGroup = nullptr;
+    QRadioButton* m_commaButton = nullptr;
+    QRadioButton* m_semicolonButton = nullptr;
+    QRadioButton* m_tabButton = nullptr;
+    QRadioButton* m_spaceButton = nullptr;
+    QRadioButton* m_wholeTableButton = nullptr;
+    QRadioButton* m_periodButton = nullptr;
+    QLabel* m_fromLabel = nullptr;
+    QLabel* m_toLabel = nullptr;
+    QDateTimeEdit* m_periodStart = nullptr;
+    QDateTimeEdit* m_periodEnd = nullptr;
+    QPushButton* m_exportButton = nullptr;
 };
 
 } // namespace powerlog

@@ -1,8 +1,9 @@
 #include "app/maker.h"
 #include "support/recorders.h"
-#include "ui/about/frmabout.h"
+#include "ui/about/aboutwindow.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QUrlQuery>
@@ -10,7 +11,7 @@
 using namespace powerlog;
 using namespace powerlog::test;
 
-class TestFrmAbout : public QObject
+class TestAboutWindow : public QObject
 {
     Q_OBJECT
 
@@ -37,13 +38,13 @@ private slots:
         QFETCH(QString, donate);
         QFETCH(QString, firstWords);
         RecordingDesktop desktop;
-        FrmAbout about(code, QStringLiteral("1.3.0"), desktop);
+        AboutWindow about(code, QStringLiteral("1.3.0"), desktop);
         QCOMPARE(about.windowTitle(), QStringLiteral("About Powerlog"));
         QCOMPARE(about.findChild<QLabel*>("lblVersion")->text(), QStringLiteral("Ver. 1.3.0"));
         QCOMPARE(about.findChild<QLabel*>("Llink")->text(), donate);
         QCOMPARE(about.findChild<QLabel*>("Llink2")->text(), QStringLiteral("Report a bug"));
         QVERIFY(about.findChild<QLabel*>("lblDescription")->text().startsWith(firstWords));
-        const QString description = FrmAbout::descriptionText(code);
+        const QString description = AboutWindow::descriptionText(code);
         QVERIFY(description.endsWith(QStringLiteral("\r\n")));
         QCOMPARE(description.count(QStringLiteral("\r\n")), 5);
     }
@@ -51,7 +52,7 @@ private slots:
     void placedAtTheBottomRight()
     {
         RecordingDesktop desktop;
-        FrmAbout about(QStringLiteral("ita"), QStringLiteral("1.3.0"), desktop);
+        AboutWindow about(QStringLiteral("ita"), QStringLiteral("1.3.0"), desktop);
         about.show();
         const QRect screen = about.screen()->geometry();
         QTRY_COMPARE(about.frameGeometry().right(), screen.right());
@@ -63,7 +64,7 @@ private slots:
         RecordingDesktop desktop;
         const MakerAddresses maker{QStringLiteral("https://maker.test/donate"),
                                    QStringLiteral("bugs@maker.test")};
-        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr, maker);
+        AboutWindow about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr, maker);
         QTest::mouseClick(about.findChild<QLabel*>("Llink"), Qt::LeftButton);
         QTest::mouseClick(about.findChild<QLabel*>("Ipaypal"), Qt::LeftButton);
         QTest::mouseClick(about.findChild<QLabel*>("Llink2"), Qt::LeftButton);
@@ -96,19 +97,30 @@ private slots:
         QFETCH(QString, donation);
         QFETCH(QString, bugs);
         RecordingDesktop desktop;
-        FrmAbout about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr,
-                       {donation, bugs});
+        AboutWindow about(QStringLiteral("eng"), QStringLiteral("1.3.0"), desktop, nullptr,
+                          {donation, bugs});
         about.show();
         QCOMPARE(about.findChild<QLabel*>("Llink")->isVisible(), !donation.isEmpty());
         QCOMPARE(about.findChild<QLabel*>("Ipaypal")->isVisible(), !donation.isEmpty());
         QCOMPARE(about.findChild<QLabel*>("Llink2")->isVisible(), !bugs.isEmpty());
 
-        // A hidden link opens nothing, even when asked directly.
-        about.Llink_Click();
-        about.Llink2_Click();
-        QCOMPARE(desktop.opened.size(), int(!donation.isEmpty()) + int(!bugs.isEmpty()));
+        // A hidden link opens nothing, even when a click reaches it.
+        for (const char* name : {"Llink", "Ipaypal", "Llink2"})
+            QTest::mouseClick(about.findChild<QLabel*>(name), Qt::LeftButton);
+        QCOMPARE(desktop.opened.size(), 2 * int(!donation.isEmpty()) + int(!bugs.isEmpty()));
+    }
+
+    void okCloses()
+    {
+        RecordingDesktop desktop;
+        AboutWindow about(QStringLiteral("ita"), QStringLiteral("1.3.0"), desktop);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::mouseClick(about.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+        QVERIFY(desktop.opened.isEmpty());
     }
 };
 
-QTEST_MAIN(TestFrmAbout)
-#include "test_frmabout.moc"
+QTEST_MAIN(TestAboutWindow)
+#include "test_aboutwindow.moc"

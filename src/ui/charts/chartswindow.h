@@ -5,7 +5,6 @@
 #include <QDate>
 #include <QList>
 #include <QWidget>
-#include <array>
 #include <optional>
 
 class QAction;
@@ -35,30 +34,21 @@ struct ChartWindowServices
 // The charts window: a daily, monthly or yearly chart of the recorded power, chosen with four
 // lists. It opens on the latest recorded day. Every read runs on the database reader's thread;
 // the window shows the answers as they come and never waits for them.
-class FrmGraf : public QWidget
+class ChartsWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit FrmGraf(ChartWindowServices services, QWidget* parent = nullptr);
-    ~FrmGraf() override;
+    explicit ChartsWindow(ChartWindowServices services, QWidget* parent = nullptr);
+    ~ChartsWindow() override;
 
     // Texts and lists in the language of `code` ("ita" or "eng"); any other code changes
     // nothing. Selections are kept.
-    void SetLanguage(const QString& code);
-
-    // Handlers of the lists (raised by the user and by code that sets a selection).
-    void Ctipo_Click();
-    void Cyear_Click();
-    void Cmonth_Click();
-    void Cday_Click();
-
-    // Computes the chart of `type` for the period that holds `date` and draws it when ready.
-    void BuildChart(ChartType type, const QDate& date);
+    void setLanguage(const QString& code);
 
     // State the tests read.
     const ChartSeries& series() const { return m_series; }
     const ChartScale& scale() const { return m_scale; }
-    ChartView& chartView() const { return *m_picGra; }
+    ChartView& chartView() const { return *m_chartView; }
     // True while a chart or the opening sequence waits for the database.
     bool isBusy() const;
 
@@ -73,20 +63,32 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // The lists' selections, chosen by the user or set from code.
+    void chartTypeChosen();
+    void yearChosen();
+    void monthChosen();
+    void dayChosen();
+
+    // The database's answers.
+    void showRecordedRange(const powerlog::RecordedRange& range, bool ok);
+    void fillMonths(int year, const QList<int>& months, bool ok);
+    void fillDays(int year, int month, const QList<int>& days, bool ok);
+    void showChart(const powerlog::ChartSeries& series);
+    void reportChartFailure(const powerlog::ReadError& error);
+
+    void saveImage();
+
 private:
-    void Form_Load();
-    void Form_Unload();
+    void beginOpening();
+    void resetForNextOpening();
     void buildControls();
     void fitLists();
     void wireSource();
-    void onRangeRead(const RecordedRange& range, bool ok);
-    void onMonthsRead(int year, const QList<int>& months, bool ok);
-    void onDaysRead(int year, int month, const QList<int>& days, bool ok);
-    void onChartRead(const ChartSeries& series);
-    void onChartFailed(const ReadError& error);
+    // Asks for the chart of `type` over the period that holds `date`; it is drawn when read.
+    void buildChart(ChartType type, const QDate& date);
     void showSeries(const ChartSeries& series);
     void showSummary();
-    void saveImage();
     QString toolTipFor(const ChartSeries& series, int group) const;
     QString monthName(int month) const;
     ChartType selectedType() const;
@@ -99,29 +101,30 @@ private:
     QString m_languageCode;
     ChartScale m_scale;
     ChartSeries m_series;
-    QList<int> m_monthNumbers;
-    QString m_dbDataPrefix;
-    QString m_avgPowerPrefix;
-    QString m_maxPowerPrefix;
+    QList<int> m_monthNumbers; // the month (1..12) of each entry of the month list
+    QString m_periodPrefix;
+    QString m_averagePowerPrefix;
+    QString m_maximumPowerPrefix;
     QString m_periodText; // the recorded period after the prefix, empty until it is known
-    QString m_lastYearText;
-    QString m_lastMonthText;
     std::optional<QDate> m_openingDay; // the day the opening sequence is heading for
     bool m_loaded = false;
     bool m_chartPending = false;
 
-    std::array<QLabel*, 4> m_lb{};
-    QComboBox* m_ctipo = nullptr;
-    QComboBox* m_cyear = nullptr;
-    QComboBox* m_cmonth = nullptr;
-    QComboBox* m_cday = nullptr;
-    QLabel* m_lpe = nullptr;
-    ChartView* m_picGra = nullptr;
-    QLabel* m_imed = nullptr;
-    QLabel* m_lmed = nullptr;
-    QLabel* m_imax = nullptr;
-    QLabel* m_lmax = nullptr;
-    QAction* m_saveImage = nullptr;
+    QLabel* m_typeCaption = nullptr;
+    QLabel* m_yearCaption = nullptr;
+    QLabel* m_monthCaption = nullptr;
+    QLabel* m_dayCaption = nullptr;
+    QComboBox* m_typeList = nullptr;
+    QComboBox* m_yearList = nullptr;
+    QComboBox* m_monthList = nullptr;
+    QComboBox* m_dayList = nullptr;
+    QLabel* m_periodLabel = nullptr;
+    ChartView* m_chartView = nullptr;
+    QLabel* m_averageIcon = nullptr;
+    QLabel* m_averageLabel = nullptr;
+    QLabel* m_maximumIcon = nullptr;
+    QLabel* m_maximumLabel = nullptr;
+    QAction* m_saveImageAction = nullptr;
 };
 
 } // namespace powerlog
