@@ -9,6 +9,7 @@
 #include "app/clock.h"
 #include "app/language.h"
 #include "app/programfolder.h"
+#include "app/settings.h"
 #include "app/settingsstore.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
@@ -135,9 +136,10 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    const auto settings = parser.isSet(settingsOption)
-                              ? std::make_unique<SettingsStore>(parser.value(settingsOption))
-                              : std::make_unique<SettingsStore>();
+    const auto store = parser.isSet(settingsOption)
+                           ? std::make_unique<SettingsStore>(parser.value(settingsOption))
+                           : std::make_unique<SettingsStore>();
+    Settings settings(*store);
 
     Texts texts;
     MessageBoxPrompts prompts;
@@ -188,7 +190,7 @@ int main(int argc, char* argv[])
         overrides.loadNames = names;
     }
 
-    FrmMain window({*settings, texts, prompts, desktop, tray, command, monitor, database, meter,
+    FrmMain window({settings, texts, prompts, desktop, tray, command, monitor, database, meter,
                     poller, loads, folder, &instance, overrides, &reader, &files,
                     configuredUpdateUrl()});
     if (!window.Form_Load())
@@ -198,7 +200,7 @@ int main(int argc, char* argv[])
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &window, &FrmMain::Form_Unload);
     QObject::connect(&window, &FrmMain::closed, application.get(), &QCoreApplication::quit);
-    if (!FrmMain::startsHidden(window.config(), tray.isAvailable()))
+    if (!FrmMain::startsHidden(settings.isOn(Setting::StartMinimized), tray.isAvailable()))
         window.show();
     return QCoreApplication::exec();
 }

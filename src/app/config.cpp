@@ -1,7 +1,5 @@
 #include "app/config.h"
 
-#include "app/settingsstore.h"
-
 #include <QRandomGenerator>
 #include <QStringList>
 #include <algorithm>
@@ -9,27 +7,6 @@
 namespace powerlog {
 
 namespace {
-
-std::optional<int> wholeNumber(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
-}
-
-int readIndex(const SettingsStore& store, const QString& section, const QString& name,
-              int defaultValue, int lowest, int highest)
-{
-    const auto value = wholeNumber(store.value(section, name, QString::number(defaultValue)));
-    if (!value || *value < lowest || *value > highest)
-        return defaultValue;
-    return *value;
-}
-
-bool readSwitch(const SettingsStore& store, const QString& section, const QString& name)
-{
-    return isSwitchSet(store.value(section, name, QStringLiteral("0")));
-}
 
 bool isAllDigits(const QString& text)
 {
@@ -78,43 +55,16 @@ bool isUsablePort(const QString& typed)
     return port >= 1 && port <= 65535;
 }
 
-quint16 Config::portNumber() const
+std::optional<int> storedWholeNumber(const QString& text)
 {
     bool ok = false;
-    const uint port = ServerPort.trimmed().toUInt(&ok);
-    return ok && port <= 65535 ? static_cast<quint16>(port) : 0;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
 }
 
 bool isSwitchSet(const QString& stored)
 {
-    return wholeNumber(stored) == 1;
-}
-
-Config loadConfig(const SettingsStore& store)
-{
-    Config c;
-    c.Minimized = readSwitch(store, key::kOption, key::kMinimized);
-    c.ServerAddress = store.value(key::kOption, key::kServerIp, kDefaultServerAddress);
-    c.ServerPort = store.value(key::kOption, key::kServerPort, kDefaultServerPort);
-    if (wholeNumber(c.ServerPort).value_or(0) <= 0 || wholeNumber(c.ServerPort) > 65535)
-        c.ServerPort = kDefaultServerPort;
-    c.StInterface = readSwitch(store, key::kOption, key::kInterface);
-    c.LinePowerIndex = readIndex(store, key::kWatt, key::kLine, kDefaultLinePowerIndex, 0, 4);
-
-    const auto refresh = wholeNumber(
-        store.value(key::kTimer, key::kRefresh, QString::number(kDefaultRefreshSeconds)));
-    const bool listed =
-        refresh && std::ranges::find(kRefreshChoices, *refresh) != std::end(kRefreshChoices);
-    c.RefreshSeconds = listed ? *refresh : kDefaultRefreshSeconds;
-
-    c.LostFrameSwitch = static_cast<quint8>(readIndex(store, key::kFrame, key::kLost, 1, 0, 1));
-    c.LanguageCode = store.value(key::kOption, key::kLanguage, QStringLiteral("ita"));
-    c.AutoStart = readSwitch(store, key::kStart, key::kAuto);
-    c.RecAuto = readSwitch(store, key::kStart, key::kRecAuto);
-    c.ServerPassword =
-        unscramblePassword(store.value(key::kOption, key::kServerPassword, QString()))
-            .value_or(QString());
-    return c;
+    return storedWholeNumber(stored) == 1;
 }
 
 int linePowerWatts(int linePowerIndex)

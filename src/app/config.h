@@ -5,9 +5,8 @@
 
 namespace powerlog {
 
-class SettingsStore;
-
-// Sections and keys of the settings store.
+// Sections and keys of the settings store; the settings' table (settings.h) says what each one
+// holds.
 namespace key {
 inline const QString kOption = QStringLiteral("Option");
 inline const QString kWatt = QStringLiteral("Watt");
@@ -28,34 +27,9 @@ inline const QString kAuto = QStringLiteral("Auto");
 inline const QString kRecAuto = QStringLiteral("RecAuto");
 } // namespace key
 
-inline const QString kDefaultServerAddress = QStringLiteral("192.168.1.35");
-inline const QString kDefaultServerPort = QStringLiteral("20000");
-inline constexpr int kDefaultLinePowerIndex = 1;
-inline constexpr int kDefaultRefreshSeconds = 30;
-inline constexpr int kRefreshChoices[] = {10, 30, 60, 600, 1800, 3600};
-
-// The settings held in memory while the program runs.
-struct Config
-{
-    QString ServerAddress = kDefaultServerAddress;
-    QString ServerPort = kDefaultServerPort;
-    QString ServerPassword;
-    bool StInterface = false;
-    int LinePowerIndex = kDefaultLinePowerIndex;
-    int RefreshSeconds = kDefaultRefreshSeconds;
-    quint8 LostFrameSwitch = 1;
-    QString LanguageCode = QStringLiteral("ita");
-    // Start-up switches: each counts as set only when its stored value is the number 1.
-    bool Minimized = false;
-    bool AutoStart = false;
-    bool RecAuto = false;
-
-    quint16 portNumber() const;
-};
-
-// Reads every setting with its default. A stored value of the wrong kind (letters where a
-// number belongs, a value outside its list) reads as that key's default.
-Config loadConfig(const SettingsStore& store);
+// A whole number as the store keeps it: decimal text, blanks around it allowed; nothing for a
+// text that is not one.
+std::optional<int> storedWholeNumber(const QString& text);
 
 // Whether a stored switch is set: only the number 1 counts.
 bool isSwitchSet(const QString& stored);

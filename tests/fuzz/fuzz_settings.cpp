@@ -1,6 +1,6 @@
 // The settings on an arbitrary INI file: the input is written as a settings file and as
 // load.ini, then read the way the program reads them at start-up.
-//  - loadConfig: every value within its documented range, whatever the file holds;
+//  - Settings: every value of its kind and within its documented range, whatever the file holds;
 //  - readIniValue: at most 79 characters, one line, no blanks in front;
 //  - the stored password: unscramblePassword and scramblePassword give each other back;
 //  - acceptedServerAddress and isUsablePort on the texts the file holds, against their rules.
@@ -8,6 +8,7 @@
 #include "fuzzsupport.h"
 
 #include "app/config.h"
+#include "app/settings.h"
 #include "app/settingsstore.h"
 
 #include <QDir>
@@ -107,18 +108,27 @@ void checkStoredPassword(const QString& stored)
         FUZZ_CHECK(unscramblePassword(scramblePassword(*password, other)) == password);
 }
 
-void checkConfig(const Config& config)
+void checkSettings(const Settings& settings)
 {
-    FUZZ_CHECK(config.LinePowerIndex >= 0 && config.LinePowerIndex <= 4);
-    const int watts = linePowerWatts(config.LinePowerIndex);
+    const int linePowerIndex = settings.number(Setting::LinePowerIndex);
+    FUZZ_CHECK(linePowerIndex >= 0 && linePowerIndex <= 4);
+    const int watts = settings.linePowerWatts();
     FUZZ_CHECK(watts == 1500 || watts == 3000 || watts == 4500 || watts == 6000 || watts == 9000);
-    FUZZ_CHECK(std::ranges::find(kRefreshChoices, config.RefreshSeconds) !=
-               std::end(kRefreshChoices));
-    FUZZ_CHECK(config.LostFrameSwitch <= 1);
+    const QList<int> refreshChoices{10, 30, 60, 600, 1800, 3600};
+    FUZZ_CHECK(refreshChoices.contains(settings.number(Setting::RefreshSeconds)));
+    FUZZ_CHECK(settings.number(Setting::LostFrameSwitch) <= 1);
     // A port read from the file is one the program can connect to.
-    FUZZ_CHECK_DETAIL(config.portNumber() >= 1, config.ServerPort);
-    for (QChar c : config.ServerPassword)
+    FUZZ_CHECK_DETAIL(settings.port() >= 1, settings.text(Setting::ServerPort));
+    for (QChar c : settings.text(Setting::ServerPassword))
         FUZZ_CHECK(c.unicode() <= 0xFF);
+    // Every value is of its setting's kind; the numbers, switches and password are values the
+    // program could have stored itself (the address and the language are taken as stored).
+    for (const SettingSpec& spec : settingSpecs()) {
+        const QVariant value = settings.value(spec.setting);
+        FUZZ_CHECK(value.typeId() == spec.type);
+        if (spec.setting != Setting::ServerAddress && spec.setting != Setting::LanguageCode)
+            FUZZ_CHECK_DETAIL(Settings::isValid(spec.setting, value), value.toString());
+    }
 }
 
 void checkIniValue(const QString& value)
@@ -135,9 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::ensureApplication();
     const QString path = writeFile(data, size);
     {
-        const SettingsStore store(path);
-        const Config config = loadConfig(store);
-        checkConfig(config);
+        SettingsStore store(path);
+        const Settings settings(store);
+        checkSettings(settings);
         checkAddress(store.value(key::kOption, key::kServerIp, QString()));
         checkPort(store.value(key::kOption, key::kServerPort, QString()));
         checkStoredPassword(store.value(key::kOption, key::kServerPassword, QString()));

@@ -154,9 +154,7 @@ private slots:
         QFETCH(bool, minimized);
         QFETCH(bool, trayAvailable);
         QFETCH(bool, hidden);
-        Config config;
-        config.Minimized = minimized;
-        QCOMPARE(FrmMain::startsHidden(config, trayAvailable), hidden);
+        QCOMPARE(FrmMain::startsHidden(minimized, trayAvailable), hidden);
     }
 
     void placedAtTheBottomRight()

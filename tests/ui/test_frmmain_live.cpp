@@ -485,7 +485,7 @@ private slots:
         RunOverrides run;
         run.loadNames = QStringList{"Fridge", "Oven"};
         h.window = std::make_unique<FrmMain>(MainWindowServices{
-            h.settings, h.texts, h.prompts, h.desktop, h.tray, h.command, h.monitor, h.database,
+            *h.current, h.texts, h.prompts, h.desktop, h.tray, h.command, h.monitor, h.database,
             h.meter, h.poller, h.loads, h.dir.path(), nullptr, run});
         FrmMain* w = h.window.get();
         w->Form_Load();

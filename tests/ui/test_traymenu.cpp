@@ -1,4 +1,4 @@
-#include "ui/options/frmopt.h"
+#include "ui/options/optionswindow.h"
 #include "windowharness.h"
 
 #include <QDialog>
@@ -111,7 +111,7 @@ void TestTrayMenu::refreshIsGreyedUnderTheStInterface()
 {
     WindowHarness h({{QStringLiteral("Option/Interface"), QStringLiteral("1")}});
     FrmMain& w = h.load();
-    QVERIFY(w.config().StInterface);
+    QVERIFY(h.current->isOn(Setting::StInterface));
     QVERIFY(!h.tray.menu[1].enabled);
     // Even a menu shown before the change cannot send the request.
     h.simulator.clearReceivedFrames();

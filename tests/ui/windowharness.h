@@ -10,6 +10,7 @@
 #include "acquisition/poller.h"
 #include "app/config.h"
 #include "app/language.h"
+#include "app/settings.h"
 #include "app/settingsstore.h"
 #include "gateway/commandsession.h"
 #include "gateway/monitorsession.h"
@@ -45,6 +46,8 @@ struct WindowHarness
     Meter meter{database, clock};
     Poller poller{command, monitor};
     LoadStates loads;
+    // The settings in force, read from `settings` once the harness has stored its own.
+    std::unique_ptr<Settings> current;
     std::unique_ptr<FrmMain> window;
     QUrl updateUrl; // none: no update check
 
@@ -58,6 +61,7 @@ struct WindowHarness
             const QStringList parts = it.key().split(QLatin1Char('/'));
             settings.setValue(parts.at(0), parts.at(1), it.value());
         }
+        current = std::make_unique<Settings>(settings);
         if (withDatabase)
             EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));
     }
@@ -77,7 +81,7 @@ struct WindowHarness
 
     FrmMain& load()
     {
-        window = std::make_unique<FrmMain>(MainWindowServices{settings,
+        window = std::make_unique<FrmMain>(MainWindowServices{*current,
                                                               texts,
                                                               prompts,
                                                               desktop,

@@ -6,10 +6,12 @@
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
 #include "acquisition/reading.h"
+#include "app/config.h"
 #include "app/desktop.h"
 #include "app/language.h"
 #include "app/programfolder.h"
 #include "app/prompts.h"
+#include "app/settings.h"
 #include "app/settingsstore.h"
 #include "app/singleinstance.h"
 #include "app/tray.h"
@@ -27,7 +29,7 @@
 #include "ui/main/mainwindowtexts.h"
 #include "ui/main/panelwidgets.h"
 #include "ui/main/placement.h"
-#include "ui/options/frmopt.h"
+#include "ui/options/optionswindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -209,7 +211,8 @@ void FrmMain::buildControls()
     }
 
     m_pgraph = new PowerGraphView(
-        m_services.meter.liveGraph(), [this] { return linePowerWatts(m_config.LinePowerIndex); }, this);
+        m_services.meter.liveGraph(), [this] { return m_services.settings.linePowerWatts(); },
+        this);
     m_pgraph->setObjectName(QStringLiteral("Pgraph"));
     m_pgraph->move(8, 58);
     m_pgraph->setMouseTracking(true);
@@ -382,7 +385,7 @@ void FrmMain::onLinkState(int channel, LinkState state, const QString& detail)
         // No connection: recording stops. The ST interface keeps reconnecting on its own, so
         // its mode stays; polling falls back to manual.
         setRecording(false);
-        if (!m_config.StInterface) {
+        if (!m_services.settings.isOn(Setting::StInterface)) {
             m_services.poller.fallBackToManual();
             setPanel(2, m_services.texts(Text::ManualMode));
         }
@@ -391,7 +394,7 @@ void FrmMain::onLinkState(int channel, LinkState state, const QString& detail)
         // As without a connection, but the ST interface stops reconnecting too.
         setRecording(false);
         m_tst->stop();
-        if (!m_config.StInterface) {
+        if (!m_services.settings.isOn(Setting::StInterface)) {
             m_services.poller.fallBackToManual();
             setPanel(2, m_services.texts(Text::ManualMode));
         }
@@ -437,30 +440,28 @@ bool FrmMain::Form_Load()
         return false;
     }
 
-    m_config = loadConfig(m_services.settings);
+    Settings& settings = m_services.settings;
     const RunOverrides& run = m_services.overrides;
     if (run.serverAddress)
-        m_config.ServerAddress = *run.serverAddress;
+        settings.overrideForThisRun(Setting::ServerAddress, *run.serverAddress);
     if (run.serverPort)
-        m_config.ServerPort = QString::number(*run.serverPort);
+        settings.overrideForThisRun(Setting::ServerPort, *run.serverPort);
     if (run.serverPassword)
-        m_config.ServerPassword = *run.serverPassword;
+        settings.overrideForThisRun(Setting::ServerPassword, *run.serverPassword);
     if (run.refreshSeconds)
-        m_config.RefreshSeconds = *run.refreshSeconds;
-    if (run.startAutomatic)
-        m_config.AutoStart = true;
-    if (run.startRecording)
-        m_config.RecAuto = true;
+        settings.overrideForThisRun(Setting::RefreshSeconds, *run.refreshSeconds);
+    // What runs follows every later change of the settings.
+    connect(&settings, &Settings::changed, this, &FrmMain::settingChanged);
 
-    SetLanguage(m_config.LanguageCode);
+    SetLanguage(settings.text(Setting::LanguageCode));
 
-    m_services.command.setPeer(m_config.ServerAddress, m_config.portNumber());
-    m_services.command.setPassword(m_config.ServerPassword);
-    m_services.command.setStInterface(m_config.StInterface);
-    m_services.monitor.setPeer(m_config.ServerAddress, m_config.portNumber());
-    m_services.monitor.setPassword(m_config.ServerPassword);
-    m_services.poller.setRefreshSeconds(m_config.RefreshSeconds);
-    m_services.poller.setLostFrameSwitch(m_config.LostFrameSwitch);
+    m_services.command.setPeer(settings.text(Setting::ServerAddress), settings.port());
+    m_services.command.setPassword(settings.text(Setting::ServerPassword));
+    m_services.command.setStInterface(settings.isOn(Setting::StInterface));
+    m_services.monitor.setPeer(settings.text(Setting::ServerAddress), settings.port());
+    m_services.monitor.setPassword(settings.text(Setting::ServerPassword));
+    m_services.poller.setRefreshSeconds(settings.number(Setting::RefreshSeconds));
+    m_services.poller.setLostFrameSwitch(settings.isOn(Setting::LostFrameSwitch));
 
     for (auto* readout : m_lb)
         fitReadout(readout, QStringLiteral("0"));
@@ -478,22 +479,22 @@ bool FrmMain::Form_Load()
     m_services.tray.showIcon(kTrayNoLink, kTrayTooltip);
     refreshTrayMenu();
 
-    if (m_config.StInterface) {
+    if (settings.isOn(Setting::StInterface)) {
         setPanel(2, QStringLiteral("ST Interface"));
         m_tst->start(1000);
-    } else if (m_config.AutoStart) {
+    } else if (settings.isOn(Setting::StartAutomatic) || run.startAutomatic) {
         startAutomaticMode();
     } else {
         setPanel(2, m_services.texts(Text::ManualMode));
     }
 
-    if (m_config.RecAuto) {
+    if (settings.isOn(Setting::StartRecording) || run.startRecording) {
         setRecording(true);
-        if (!AutoMode() && !m_config.StInterface)
+        if (!AutoMode() && !settings.isOn(Setting::StInterface))
             startAutomaticMode();
     }
 
-    m_lbt[7]->setText(QString::number(linePowerWatts(m_config.LinePowerIndex)) + QStringLiteral("W"));
+    m_lbt[7]->setText(QString::number(settings.linePowerWatts()) + QStringLiteral("W"));
     showStatistics();
 
     m_tupd->start(1000);
@@ -654,7 +655,7 @@ void FrmMain::stopAutomaticMode()
 void FrmMain::ImRec_Click()
 {
     setRecording(true);
-    if (!AutoMode() && !m_config.StInterface)
+    if (!AutoMode() && !m_services.settings.isOn(Setting::StInterface))
         startAutomaticMode();
 }
 
@@ -683,10 +684,10 @@ void FrmMain::ImTool_Click()
 void FrmMain::showOptions(bool modal)
 {
     if (!m_options) {
-        auto* options = new FrmOpt({m_services.settings, m_config, m_services.prompts,
-                                    m_services.database, m_services.meter, m_services.programFolder,
-                                    m_services.reader, m_services.files},
-                                   this);
+        auto* options = new OptionsWindow(
+            {m_services.settings, m_services.prompts, m_services.database, m_services.meter,
+             m_services.programFolder, m_services.reader, m_services.files},
+            this);
         options->setAttribute(Qt::WA_DeleteOnClose);
         m_options = options;
         wireOptions(*options);
@@ -702,33 +703,54 @@ void FrmMain::showOptions(bool modal)
     m_options->activateWindow();
 }
 
-FrmOpt* FrmMain::optionsWindow() const
+OptionsWindow* FrmMain::optionsWindow() const
 {
     return m_options.data();
 }
 
-// The options window changes m_config itself; what runs is told here.
-void FrmMain::wireOptions(FrmOpt& options)
+void FrmMain::wireOptions(OptionsWindow& options)
 {
-    connect(&options, &FrmOpt::languageApplied, this, &FrmMain::SetLanguage);
-    connect(&options, &FrmOpt::gatewayChanged, this, [this] {
-        m_services.command.setPeer(m_config.ServerAddress, m_config.portNumber());
-        m_services.command.setPassword(m_config.ServerPassword);
-        m_services.monitor.setPeer(m_config.ServerAddress, m_config.portNumber());
-        m_services.monitor.setPassword(m_config.ServerPassword);
-    });
-    connect(&options, &FrmOpt::interfaceChanged, this, [this](bool stInterface) {
-        m_services.command.setStInterface(stInterface);
+    connect(&options, &OptionsWindow::languageApplied, this, &FrmMain::SetLanguage);
+    connect(&options, &OptionsWindow::closed, this, &FrmMain::optionsClosed);
+}
+
+// The options window changes the settings; what runs is told here.
+void FrmMain::settingChanged(Setting setting)
+{
+    const Settings& settings = m_services.settings;
+    switch (setting) {
+    case Setting::ServerAddress:
+    case Setting::ServerPort:
+    case Setting::ServerPassword:
+        // The sessions use them from their next connection.
+        m_services.command.setPeer(settings.text(Setting::ServerAddress), settings.port());
+        m_services.command.setPassword(settings.text(Setting::ServerPassword));
+        m_services.monitor.setPeer(settings.text(Setting::ServerAddress), settings.port());
+        m_services.monitor.setPassword(settings.text(Setting::ServerPassword));
+        break;
+    case Setting::StInterface:
+        // The command session's connection closes and opens again as the new kind.
+        m_services.command.setStInterface(settings.isOn(Setting::StInterface));
         m_services.command.closeConnection();
-    });
-    connect(&options, &FrmOpt::linePowerChanged, this, [this](int linePowerIndex) {
-        m_lbt[7]->setText(QString::number(linePowerWatts(linePowerIndex)) + QStringLiteral("W"));
+        break;
+    case Setting::LinePowerIndex:
+        m_lbt[7]->setText(QString::number(settings.linePowerWatts()) + QStringLiteral("W"));
         m_pgraph->update();
-    });
-    connect(&options, &FrmOpt::refreshChanged, &m_services.poller, &Poller::setRefreshSeconds);
-    connect(&options, &FrmOpt::lostFrameSwitchChanged, &m_services.poller,
-            &Poller::setLostFrameSwitch);
-    connect(&options, &FrmOpt::closed, this, &FrmMain::optionsClosed);
+        break;
+    case Setting::RefreshSeconds:
+        m_services.poller.setRefreshSeconds(settings.number(Setting::RefreshSeconds));
+        break;
+    case Setting::LostFrameSwitch:
+        m_services.poller.setLostFrameSwitch(settings.isOn(Setting::LostFrameSwitch));
+        break;
+    case Setting::LanguageCode:
+        SetLanguage(settings.text(Setting::LanguageCode));
+        break;
+    case Setting::StartMinimized:
+    case Setting::StartAutomatic:
+    case Setting::StartRecording:
+        break; // for the next start
+    }
 }
 
 // The interface chosen takes effect when the window closes: the ST interface's readings come
@@ -738,7 +760,7 @@ void FrmMain::optionsClosed()
 {
     if (m_closing)
         return;
-    if (m_config.StInterface) {
+    if (m_services.settings.isOn(Setting::StInterface)) {
         m_services.poller.stopAutomaticMode();
         setProgressTwips(0);
         setPanel(2, QStringLiteral("ST Interface"));
@@ -773,7 +795,8 @@ QList<TrayMenuEntry> FrmMain::trayMenuEntries() const
     const auto separator = [](int id) { return TrayMenuEntry{id, {}, true, false, false}; };
     QList<TrayMenuEntry> entries{
         {kMenuOpen, text(Text::MenuOpen), false, true, true},
-        {kMenuRefresh, text(Text::MenuRefresh), false, !m_config.StInterface, false},
+        {kMenuRefresh, text(Text::MenuRefresh), false,
+         !m_services.settings.isOn(Setting::StInterface), false},
         {kMenuOptions, text(Text::MenuOptions), false, true, false},
         separator(4),
         {kMenuAbout, text(Text::MenuAbout), false, true, false},
@@ -809,7 +832,7 @@ void FrmMain::trayMenuChosen(int id)
         activateWindow();
         break;
     case kMenuRefresh: {
-        if (m_config.StInterface)
+        if (m_services.settings.isOn(Setting::StInterface))
             break; // greyed: a stale menu cannot send it either
         // The next full reading shows its balloon again.
         m_balloonShown = false;
@@ -899,9 +922,10 @@ void FrmMain::Igraf_Click()
     if (!m_services.reader || !m_services.files)
         return;
     if (!m_charts) {
-        auto* charts = new ChartsWindow({m_config.LanguageCode, m_config.LinePowerIndex,
-                                         *m_services.reader, m_services.prompts, *m_services.files},
-                                        this);
+        auto* charts = new ChartsWindow({m_services.settings.text(Setting::LanguageCode),
+                                    m_services.settings.number(Setting::LinePowerIndex),
+                                    *m_services.reader, m_services.prompts, *m_services.files},
+                                   this);
         charts->setAttribute(Qt::WA_DeleteOnClose);
         m_charts = charts;
     }
@@ -927,8 +951,8 @@ void FrmMain::Lbt_Click(int)
 void FrmMain::showAbout(bool modal)
 {
     if (!m_about) {
-        auto* about =
-            new AboutWindow(m_config.LanguageCode, VersionText(), m_services.desktop, this);
+        auto* about = new AboutWindow(m_services.settings.text(Setting::LanguageCode), VersionText(),
+                                   m_services.desktop, this);
         about->setAttribute(Qt::WA_DeleteOnClose);
         m_about = about;
     }
@@ -956,7 +980,7 @@ void FrmMain::Form_MouseMove()
 
 void FrmMain::Pmod_Click()
 {
-    if (m_config.StInterface)
+    if (m_services.settings.isOn(Setting::StInterface))
         return;
     if (AutoMode())
         stopAutomaticMode();
@@ -1028,7 +1052,7 @@ void FrmMain::showStatistics()
 
 void FrmMain::TrayUpdate(const Reading& reading)
 {
-    setTrayIcon(trayLevel(*reading.power, linePowerWatts(m_config.LinePowerIndex)));
+    setTrayIcon(trayLevel(*reading.power, m_services.settings.linePowerWatts()));
     if (m_balloonShown)
         return;
     const QString text = readingLines(m_services.texts, reading);
@@ -1051,7 +1075,7 @@ void FrmMain::Tpop_Timer()
 
 void FrmMain::Tst_Timer()
 {
-    if (!m_config.StInterface) {
+    if (!m_services.settings.isOn(Setting::StInterface)) {
         m_tst->stop();
         return;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/config.h"
+#include "app/settings.h"
 #include "app/tray.h"
 #include "app/updatecheck.h"
 #include "gateway/linkstate.h"
@@ -24,7 +24,6 @@ class CommandSession;
 class Desktop;
 class DatabaseReader;
 class ChartsWindow;
-class FrmOpt;
 class DatabaseWriter;
 class FileDialogs;
 class LightShape;
@@ -34,10 +33,10 @@ class LoadStates;
 class Meter;
 class ModeBox;
 class MonitorSession;
+class OptionsWindow;
 class Poller;
 class PowerGraphView;
 class Prompts;
-class SettingsStore;
 class SingleInstance;
 class StatusPanels;
 class Texts;
@@ -60,7 +59,7 @@ struct RunOverrides
 // Everything the main window works with, built by the program's entry.
 struct MainWindowServices
 {
-    SettingsStore& settings;
+    Settings& settings;
     Texts& texts;
     Prompts& prompts;
     Desktop& desktop;
@@ -92,9 +91,9 @@ public:
 
     // The window starts hidden only when asked to and when the notification area exists to
     // bring it back from; otherwise nobody could reach the running program.
-    static bool startsHidden(const Config& config, bool trayAvailable)
+    static bool startsHidden(bool startMinimized, bool trayAvailable)
     {
-        return config.Minimized && trayAvailable;
+        return startMinimized && trayAvailable;
     }
 
     // Start-up. False for a second instance: the window must not show, the program ends.
@@ -123,8 +122,6 @@ public:
     void stopAutomaticMode();
 
     // State the tests and the other windows read.
-    const Config& config() const { return m_config; }
-    Config& config() { return m_config; }
     bool Recording() const;
     bool AutoMode() const;
     int TrayIconIndex() const { return m_trayIconIndex; }
@@ -151,7 +148,7 @@ public:
     // Opens the options window: modal from the options button, not modal from the tray menu.
     void showOptions(bool modal);
     // The options window while it is open.
-    FrmOpt* optionsWindow() const;
+    OptionsWindow* optionsWindow() const;
 
 signals:
     void closed();
@@ -187,11 +184,11 @@ private:
     void refreshTrayMenu();
     void Tupd_Timer();
     void onUpdateChecked(UpdateOutcome outcome, const UpdateInfo& info);
-    void wireOptions(FrmOpt& options);
+    void wireOptions(OptionsWindow& options);
+    void settingChanged(Setting setting);
     void optionsClosed();
 
     MainWindowServices m_services;
-    Config m_config;
     bool m_closing = false;
     bool m_unloaded = false;
     bool m_balloonShown = false;
@@ -230,7 +227,7 @@ private:
     QWidget* m_image1 = nullptr;
     QPointer<QWidget> m_about;
     QPointer<ChartsWindow> m_charts;
-    QPointer<FrmOpt> m_options;
+    QPointer<OptionsWindow> m_options;
 };
 
 } // namespace powerlog

@@ -1,7 +1,7 @@
 #include "acquisition/poller.h"
 #include "ui/charts/chartswindow.h"
 #include "ui/export/exportwindow.h"
-#include "ui/options/frmopt.h"
+#include "ui/options/optionswindow.h"
 #include "windowharness.h"
 
 #include <QCheckBox>
@@ -29,7 +29,7 @@ QByteArray fileBytes(const QString& path)
 
 } // namespace
 
-class TestFrmOpt : public QObject
+class TestOptionsWindow : public QObject
 {
     Q_OBJECT
 
@@ -37,19 +37,19 @@ class TestFrmOpt : public QObject
 
     // The options window of a loaded main window, as its button opens it, shown and active so
     // that the focus moves between its fields as a user moves it.
-    static FrmOpt& open(WindowHarness& h)
+    static OptionsWindow& open(WindowHarness& h)
     {
         FrmMain& main = h.load();
         main.show();
         main.ImTool_Click();
-        FrmOpt* options = main.optionsWindow();
+        OptionsWindow* options = main.optionsWindow();
         options->activateWindow();
         if (!QTest::qWaitForWindowActive(options, 10000))
             qWarning("the options window did not become active");
         return *options;
     }
 
-    template <typename T = QWidget> static T* control(FrmOpt& options, const QString& name)
+    template <typename T = QWidget> static T* control(OptionsWindow& options, const QString& name)
     {
         return options.findChild<T*>(name);
     }
@@ -66,7 +66,7 @@ class TestFrmOpt : public QObject
     }
 
     // Types into a field that has the focus, then moves the focus on as the Tab key does.
-    static void typeAndLeave(FrmOpt& options, const QString& field, const QString& text)
+    static void typeAndLeave(OptionsWindow& options, const QString& field, const QString& text)
     {
         auto* edit = control<QLineEdit>(options, field);
         edit->setFocus(Qt::TabFocusReason);
@@ -89,7 +89,7 @@ private slots:
     void startWithTheSystemWritesAndRemovesTheEntry()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         auto* box = control<QCheckBox>(options, "CStSys");
         QCOMPARE(box->text(), QStringLiteral("Avvia con il sistema"));
         QVERIFY(!box->isChecked());
@@ -100,10 +100,10 @@ private slots:
         QVERIFY(fileBytes(entry).contains(
             "\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
         // A new window shows the entry that is there.
-        const QPointer<FrmOpt> first(&options);
+        const QPointer<OptionsWindow> first(&options);
         options.close();
         QTRY_VERIFY(!first);
-        FrmOpt& again = open(h);
+        OptionsWindow& again = open(h);
         QVERIFY(control<QCheckBox>(again, "CStSys")->isChecked());
 
         click(control<QCheckBox>(again, "CStSys"));
@@ -114,7 +114,7 @@ private slots:
     void startWithTheSystemThatCannotBeWrittenIsTold()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         // The autostart folder's place is taken by a file.
         const QString folder = m_config.filePath(QStringLiteral("autostart"));
         QDir(folder).removeRecursively();
@@ -139,7 +139,7 @@ private slots:
                          {"Frame/Lost", "0"},
                          {"Start/Auto", "1"},
                          {"Option/Minimized", "1"}});
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         QVERIFY(options.isVisible());
         QCOMPARE(options.windowModality(), Qt::ApplicationModal);
         QCOMPARE(options.windowTitle(), QStringLiteral("Opzioni"));
@@ -168,7 +168,7 @@ private slots:
         FrmMain& main = h.load();
         main.show();
         main.showOptions(false);
-        FrmOpt* options = main.optionsWindow();
+        OptionsWindow* options = main.optionsWindow();
         QVERIFY(options && options->isVisible());
         QCOMPARE(options->windowModality(), Qt::NonModal);
         main.ImTool_Click();
@@ -181,7 +181,7 @@ private slots:
     {
         WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});
         const QByteArray before = fileBytes(h.settings.fileName());
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         options.close();
         QCOMPARE(fileBytes(h.settings.fileName()), before);
         QTRY_VERIFY(!h.window->optionsWindow());
@@ -231,13 +231,15 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(QString, saved);
         WindowHarness h;
-        FrmOpt& options = open(h);
-        QSignalSpy gateway(&options, &FrmOpt::gatewayChanged);
+        OptionsWindow& options = open(h);
+        QSignalSpy gateway(h.current.get(), &Settings::changed);
         typeAndLeave(options, "TxtIPws", typed);
         QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), shown);
         QCOMPARE(stored(h, key::kOption, key::kServerIp), saved);
-        QCOMPARE(h.window->config().ServerAddress, saved);
+        QCOMPARE(h.current->text(Setting::ServerAddress), saved);
         QCOMPARE(gateway.size(), saved == QStringLiteral("127.0.0.1") ? 0 : 1);
+        if (!gateway.isEmpty())
+            QCOMPARE(gateway.first().first().value<Setting>(), Setting::ServerAddress);
         // A rejected address is followed by the one accepted before it.
         typeAndLeave(options, "TxtIPws", "1.2.3");
         QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), saved);
@@ -268,18 +270,18 @@ private slots:
         QFETCH(QString, kept);
         WindowHarness h;
         const QString before = QString::number(h.simulator.port());
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         typeAndLeave(options, "TxtPortaws", typed);
         const QString expected = kept.isEmpty() ? before : kept;
         QCOMPARE(control<QLineEdit>(options, "TxtPortaws")->text(), expected);
         QCOMPARE(stored(h, key::kOption, key::kServerPort), expected);
-        QCOMPARE(h.window->config().ServerPort, expected);
+        QCOMPARE(h.current->text(Setting::ServerPort), expected);
     }
 
     void backspaceStillEditsThePort()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         auto* port = control<QLineEdit>(options, "TxtPortaws");
         port->setFocus(Qt::TabFocusReason);
         port->end(false);
@@ -290,25 +292,57 @@ private slots:
     void passwordShowsStarsAndIsStoredScrambled()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         typeAndLeave(options, "TxtPwd", "12345678");
         QCOMPARE(control<QLineEdit>(options, "TxtPwd")->displayText(), QString(8, u'*'));
         const QString scrambled = stored(h, key::kOption, key::kServerPassword);
         QCOMPARE(scrambled.size(), 1 + 3 * 8);
         QCOMPARE(unscramblePassword(scrambled), QStringLiteral("12345678"));
-        QCOMPARE(h.window->config().ServerPassword, QStringLiteral("12345678"));
+        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("12345678"));
+    }
+
+    // The stored form keeps 8 bits of each character: a password beyond them is not taken.
+    void passwordBeyondEightBitsIsRefused()
+    {
+        WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});
+        OptionsWindow& options = open(h);
+        auto* password = control<QLineEdit>(options, "TxtPwd");
+        password->setFocus(Qt::TabFocusReason);
+        password->setText(QStringLiteral("\u0109iao"));
+        control(options, QStringLiteral("Cinterf"))->setFocus(Qt::TabFocusReason);
+        QCOMPARE(password->text(), QStringLiteral("4321"));
+        QCOMPARE(stored(h, key::kOption, key::kServerPassword), scramblePassword("4321", 3));
+        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("4321"));
+        QVERIFY(h.prompts.shown.isEmpty());
+    }
+
+    // What this run overrides (the demo's gateway and refresh) shows in the window; opening
+    // and closing it stores none of it.
+    void overridesShowButAreNeverStored()
+    {
+        WindowHarness h;
+        h.current->overrideForThisRun(Setting::ServerPassword, QStringLiteral("demo2024"));
+        h.current->overrideForThisRun(Setting::RefreshSeconds, 10);
+        const QByteArray before = fileBytes(h.settings.fileName());
+        OptionsWindow& options = open(h);
+        QCOMPARE(control<QLineEdit>(options, "TxtPwd")->text(), QStringLiteral("demo2024"));
+        QCOMPARE(control<QComboBox>(options, "Cagg")->currentText(), QStringLiteral("10 Sec."));
+        control<QLineEdit>(options, "TxtPwd")->setFocus(Qt::TabFocusReason);
+        options.close();
+        QCOMPARE(fileBytes(h.settings.fileName()), before);
+        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("demo2024"));
     }
 
     void closingAppliesTheFieldWithTheFocus()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         auto* address = control<QLineEdit>(options, "TxtIPws");
         address->setFocus(Qt::TabFocusReason);
         address->setText(QStringLiteral("10.1.1.400"));
         options.close();
         QCOMPARE(stored(h, key::kOption, key::kServerIp), QStringLiteral("10.1.1.255"));
-        QCOMPARE(h.window->config().ServerAddress, QStringLiteral("10.1.1.255"));
+        QCOMPARE(h.current->text(Setting::ServerAddress), QStringLiteral("10.1.1.255"));
     }
 
     void controlsStoreTheirText_data()
@@ -359,40 +393,41 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, text);
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         if (choice >= 0)
-            TestFrmOpt::control<QComboBox>(options, control)->setCurrentIndex(choice);
+            TestOptionsWindow::control<QComboBox>(options, control)->setCurrentIndex(choice);
         else
-            click(TestFrmOpt::control(options, control));
+            click(TestOptionsWindow::control(options, control));
         QCOMPARE(stored(h, section, key), text);
         // What is stored is what the next start reads.
         options.close();
-        const Config restarted = loadConfig(SettingsStore(h.settings.fileName()));
-        const Config& running = h.window->config();
-        QCOMPARE(restarted.LinePowerIndex, running.LinePowerIndex);
-        QCOMPARE(restarted.RefreshSeconds, running.RefreshSeconds);
-        QCOMPARE(restarted.StInterface, running.StInterface);
-        QCOMPARE(restarted.LostFrameSwitch, running.LostFrameSwitch);
-        QCOMPARE(restarted.LanguageCode, running.LanguageCode);
+        SettingsStore reopened(h.settings.fileName());
+        const Settings restarted(reopened);
+        const Settings& running = *h.current;
+        for (const Setting setting :
+             {Setting::LinePowerIndex, Setting::RefreshSeconds, Setting::StInterface,
+              Setting::LostFrameSwitch, Setting::LanguageCode, Setting::StartAutomatic,
+              Setting::StartMinimized, Setting::StartRecording})
+            QCOMPARE(restarted.value(setting), running.value(setting));
     }
 
     void changesReachTheRunningProgram()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         control<QComboBox>(options, "Cpot")->setCurrentIndex(4);
         QCOMPARE(h.control<QLabel>("Lbt_7")->text(), QStringLiteral("9000W"));
         control<QComboBox>(options, "Cagg")->setCurrentIndex(5);
         QCOMPARE(h.poller.refreshSeconds(), 3600);
-        QCOMPARE(h.window->config().RefreshSeconds, 3600);
+        QCOMPARE(h.current->number(Setting::RefreshSeconds), 3600);
         click(control(options, "ChLost"));
-        QCOMPARE(h.window->config().LostFrameSwitch, quint8(0));
+        QCOMPARE(h.current->isOn(Setting::LostFrameSwitch), false);
     }
 
     void listsTakeNoTypedCharacters()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         auto* refresh = control<QComboBox>(options, "Cagg");
         refresh->setFocus(Qt::TabFocusReason);
         QTest::keyClicks(refresh, QStringLiteral("13"));
@@ -408,7 +443,7 @@ private slots:
         main.Igraf_Click();
         QCOMPARE(main.chartsWindow()->windowTitle(), QStringLiteral("Grafico"));
         main.ImTool_Click();
-        FrmOpt& options = *main.optionsWindow();
+        OptionsWindow& options = *main.optionsWindow();
         QCOMPARE(main.panelText(2), QStringLiteral("Automatico"));
 
         click(control(options, "ImEN"));
@@ -428,6 +463,19 @@ private slots:
         QCOMPARE(control<QLabel>(options, "Lb_2")->text(), QStringLiteral("Indirizzo IP WS"));
     }
 
+    // The language may change elsewhere than at the flags: the open window follows.
+    void languageSetElsewhereRelabelsTheWindow()
+    {
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        QVERIFY(h.current->set(Setting::LanguageCode, QStringLiteral("eng")));
+        QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(control<QLabel>(options, "Lb_0")->text(), QStringLiteral("Line power"));
+        QVERIFY(control<QToolButton>(options, "ImIT")->isEnabled());
+        QVERIFY(!control<QToolButton>(options, "ImEN")->isEnabled());
+        QCOMPARE(h.control("ImTool")->toolTip(), QStringLiteral("Options"));
+    }
+
     void interfaceChangeClosesTheCommandSession()
     {
         WindowHarness h;
@@ -438,12 +486,12 @@ private slots:
         QVERIFY(h.command.isConnected());
 
         main.ImTool_Click();
-        FrmOpt& options = *main.optionsWindow();
+        OptionsWindow& options = *main.optionsWindow();
         auto* interfaces = control<QComboBox>(options, "Cinterf");
         interfaces->setCurrentIndex(1);
         QVERIFY(!h.command.isConnected());
         QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openCommandSessions(), 0, 10000);
-        QVERIFY(h.window->config().StInterface);
+        QVERIFY(h.current->isOn(Setting::StInterface));
         QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("1"));
         for (const char* name : {"Cagg", "ChLost", "CstAut"})
             QVERIFY2(!control(options, name)->isEnabled(), name);
@@ -466,7 +514,7 @@ private slots:
     void clearAndCompactWaitWhileRecording()
     {
         WindowHarness h({{"Start/RecAuto", "1"}});
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         QVERIFY(h.window->Recording());
         QVERIFY(!control(options, "CclearDB")->isEnabled());
         QVERIFY(!control(options, "CcompDB")->isEnabled());
@@ -479,7 +527,7 @@ private slots:
     void clearingAsksInTheWindowsLanguage()
     {
         WindowHarness h({{"Option/Language", "eng"}});
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         SqlFile(h.dir.filePath(EnergyDatabase::kFileName))
             .exec(QStringLiteral(
                 "INSERT INTO Energy VALUES (230, 1, 100, 5, '2026-12-05 10:00:00')"));
@@ -496,7 +544,7 @@ private slots:
     void failedSaveIsToldOnce()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         // The settings file can no longer be written: its place is taken by a folder.
         QVERIFY(QFile::remove(h.settings.fileName()));
         QVERIFY(QDir().mkdir(h.settings.fileName()));
@@ -509,13 +557,15 @@ private slots:
         QVERIFY(
             h.prompts.shown.first().text.contains(QDir::toNativeSeparators(h.settings.fileName())));
         // The change is in effect for this run all the same.
-        QCOMPARE(h.window->config().RefreshSeconds, 10);
+        QCOMPARE(h.current->number(Setting::RefreshSeconds), 10);
+        QCOMPARE(h.poller.refreshSeconds(), 10);
+        QCOMPARE(h.control<QLabel>("Lbt_7")->text(), QStringLiteral("9000W"));
     }
 
     void exportButtonOpensTheExportWindowModally()
     {
         WindowHarness h;
-        FrmOpt& options = open(h);
+        OptionsWindow& options = open(h);
         QTest::mouseClick(control(options, "Cexport"), Qt::LeftButton);
         ExportWindow* exporter = options.exportWindow();
         QVERIFY(exporter && exporter->isVisible());
@@ -527,5 +577,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmOpt)
-#include "test_frmopt.moc"
+QTEST_MAIN(TestOptionsWindow)
+#include "test_optionswindow.moc"

@@ -1,0 +1,311 @@
+#include "app/settings.h"
+
+#include "app/config.h"
+#include "app/language.h"
+#include "app/settingsstore.h"
+
+#include <QMetaEnum>
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace powerlog {
+
+namespace {
+
+bool acceptsAddress(const QString& text)
+{
+    return acceptedServerAddress(text) == text;
+}
+
+// The stored form keeps 8 bits of each character.
+bool acceptsPassword(const QString& text)
+{
+    return std::ranges::all_of(text, [](QChar c) { return c.unicode() <= 0xFF; });
+}
+
+bool acceptsLanguage(const QString& text)
+{
+    return languageColumn(text).has_value();
+}
+
+std::optional<int> inIntRange(qlonglong value)
+{
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(value);
+}
+
+// A whole number given as a number or as its text; not a bool, not a fraction.
+std::optional<int> wholeNumberOf(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return storedWholeNumber(value.toString());
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::SChar:
+        return inIntRange(value.toLongLong());
+    case QMetaType::UInt:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UChar: {
+        const qulonglong number = value.toULongLong();
+        return number > qulonglong(std::numeric_limits<int>::max())
+                   ? std::nullopt
+                   : std::optional<int>(int(number));
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool isInRange(const SettingSpec& spec, int number)
+{
+    return number >= spec.lowest && number <= spec.highest &&
+           (spec.choices.isEmpty() || spec.choices.contains(number));
+}
+
+// The value as the setting holds it, or nothing when it is not of its kind or out of range.
+std::optional<QVariant> typedValue(const SettingSpec& spec, const QVariant& value)
+{
+    switch (spec.form) {
+    case StoredForm::Text:
+    case StoredForm::Scrambled: {
+        if (value.typeId() != QMetaType::QString)
+            return std::nullopt;
+        const QString text = value.toString();
+        if (spec.accepts && !spec.accepts(text))
+            return std::nullopt;
+        return QVariant(text);
+    }
+    case StoredForm::Number: {
+        const std::optional<int> number = wholeNumberOf(value);
+        if (!number || !isInRange(spec, *number))
+            return std::nullopt;
+        return QVariant(*number);
+    }
+    case StoredForm::Switch: {
+        if (value.typeId() == QMetaType::Bool)
+            return QVariant(value.toBool());
+        const std::optional<int> number = wholeNumberOf(value);
+        if (number != 0 && number != 1)
+            return std::nullopt;
+        return QVariant(*number == 1);
+    }
+    }
+    return std::nullopt;
+}
+
+QString storedText(const SettingSpec& spec, const QVariant& value)
+{
+    switch (spec.form) {
+    case StoredForm::Text:
+        return value.toString();
+    case StoredForm::Scrambled:
+        return scramblePassword(value.toString());
+    case StoredForm::Number:
+        return QString::number(value.toInt());
+    case StoredForm::Switch:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    }
+    return {};
+}
+
+} // namespace
+
+const QList<SettingSpec>& settingSpecs()
+{
+    static const QList<SettingSpec> specs{
+        {.setting = Setting::ServerAddress,
+         .section = key::kOption,
+         .key = key::kServerIp,
+         .type = QMetaType::QString,
+         .defaultValue = QStringLiteral("192.168.1.35"),
+         .form = StoredForm::Text,
+         .accepts = acceptsAddress},
+        {.setting = Setting::ServerPort,
+         .section = key::kOption,
+         .key = key::kServerPort,
+         .type = QMetaType::Int,
+         .defaultValue = 20000,
+         .form = StoredForm::Number,
+         .lowest = 1,
+         .highest = 65535},
+        {.setting = Setting::ServerPassword,
+         .section = key::kOption,
+         .key = key::kServerPassword,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Scrambled,
+         .accepts = acceptsPassword},
+        {.setting = Setting::StInterface,
+         .section = key::kOption,
+         .key = key::kInterface,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
+        {.setting = Setting::LinePowerIndex,
+         .section = key::kWatt,
+         .key = key::kLine,
+         .type = QMetaType::Int,
+         .defaultValue = 1,
+         .form = StoredForm::Number,
+         .lowest = 0,
+         .highest = 4},
+        {.setting = Setting::RefreshSeconds,
+         .section = key::kTimer,
+         .key = key::kRefresh,
+         .type = QMetaType::Int,
+         .defaultValue = 30,
+         .form = StoredForm::Number,
+         .lowest = 10,
+         .highest = 3600,
+         .choices = {10, 30, 60, 600, 1800, 3600}},
+        {.setting = Setting::LostFrameSwitch,
+         .section = key::kFrame,
+         .key = key::kLost,
+         .type = QMetaType::Bool,
+         .defaultValue = true,
+         .form = StoredForm::Switch},
+        {.setting = Setting::LanguageCode,
+         .section = key::kOption,
+         .key = key::kLanguage,
+         .type = QMetaType::QString,
+         .defaultValue = QStringLiteral("ita"),
+         .form = StoredForm::Text,
+         .accepts = acceptsLanguage},
+        {.setting = Setting::StartMinimized,
+         .section = key::kOption,
+         .key = key::kMinimized,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
+        {.setting = Setting::StartAutomatic,
+         .section = key::kStart,
+         .key = key::kAuto,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
+        {.setting = Setting::StartRecording,
+         .section = key::kStart,
+         .key = key::kRecAuto,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
+    };
+    return specs;
+}
+
+const SettingSpec& settingSpec(Setting setting)
+{
+    const SettingSpec& spec = settingSpecs().at(qsizetype(setting));
+    Q_ASSERT(spec.setting == setting);
+    return spec;
+}
+
+Settings::Settings(SettingsStore& store, QObject* parent) : QObject(parent), m_store(store)
+{
+    for (const SettingSpec& spec : settingSpecs())
+        m_stored.insert(spec.setting, read(spec));
+}
+
+Settings::~Settings() = default;
+
+// The store's text read with the rules of the setting's form.
+QVariant Settings::read(const SettingSpec& spec) const
+{
+    const auto stored = [&](const QString& missing) {
+        return m_store.value(spec.section, spec.key, missing);
+    };
+    switch (spec.form) {
+    case StoredForm::Text:
+        return stored(spec.defaultValue.toString());
+    case StoredForm::Scrambled:
+        return unscramblePassword(stored({})).value_or(spec.defaultValue.toString());
+    case StoredForm::Number: {
+        const std::optional<int> number = storedWholeNumber(stored({}));
+        return number && isInRange(spec, *number) ? QVariant(*number) : spec.defaultValue;
+    }
+    case StoredForm::Switch: {
+        const std::optional<int> number = storedWholeNumber(stored({}));
+        return number == 0 || number == 1 ? QVariant(*number == 1) : spec.defaultValue;
+    }
+    }
+    return spec.defaultValue;
+}
+
+QVariant Settings::value(Setting setting) const
+{
+    const auto overridden = m_overrides.constFind(setting);
+    return overridden != m_overrides.cend() ? *overridden : m_stored.value(setting);
+}
+
+QString Settings::text(Setting setting) const
+{
+    return value(setting).toString();
+}
+
+int Settings::number(Setting setting) const
+{
+    return value(setting).toInt();
+}
+
+bool Settings::isOn(Setting setting) const
+{
+    return value(setting).toBool();
+}
+
+quint16 Settings::port() const
+{
+    return quint16(number(Setting::ServerPort));
+}
+
+int Settings::linePowerWatts() const
+{
+    return powerlog::linePowerWatts(number(Setting::LinePowerIndex));
+}
+
+bool Settings::isValid(Setting setting, const QVariant& value)
+{
+    return typedValue(settingSpec(setting), value).has_value();
+}
+
+bool Settings::set(Setting setting, const QVariant& value)
+{
+    const SettingSpec& spec = settingSpec(setting);
+    const std::optional<QVariant> typed = typedValue(spec, value);
+    if (!typed || !m_store.setValue(spec.section, spec.key, storedText(spec, *typed)))
+        return false;
+    const QVariant before = this->value(setting);
+    // As the next start will read it.
+    m_stored.insert(setting, read(spec));
+    m_overrides.remove(setting);
+    if (this->value(setting) != before)
+        emit changed(setting);
+    return true;
+}
+
+QString Settings::fileName() const
+{
+    return m_store.fileName();
+}
+
+void Settings::overrideForThisRun(Setting setting, const QVariant& value)
+{
+    const std::optional<QVariant> typed = typedValue(settingSpec(setting), value);
+    if (!typed) {
+        qWarning("A value out of the range of the setting %s is ignored",
+                 QMetaEnum::fromType<Setting>().valueToKey(int(setting)));
+        return;
+    }
+    const QVariant before = this->value(setting);
+    m_overrides.insert(setting, *typed);
+    if (*typed != before)
+        emit changed(setting);
+}
+
+} // namespace powerlog

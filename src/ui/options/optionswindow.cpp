@@ -1,0 +1,560 @@
+#include "ui/options/optionswindow.h"
+
+#include "acquisition/databasewriter.h"
+#include "acquisition/meter.h"
+#include "app/config.h"
+#include "app/language.h"
+#include "app/prompts.h"
+#include "ui/common/controls.h"
+#include "ui/common/databaseprompts.h"
+#include "ui/export/exportwindow.h"
+#include "ui/main/artwork.h"
+#include "ui/main/placement.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+#include <array>
+#include <utility>
+
+namespace powerlog {
+
+namespace {
+
+constexpr int kBottomMarginPixels = 30; // 450 twips
+
+const QStringList kInterfaces{QStringLiteral("BT Gateway"), QStringLiteral("ST ModBus")};
+const QStringList kLinePowers{QStringLiteral("1500 W"), QStringLiteral("3000 W"),
+                              QStringLiteral("4500 W"), QStringLiteral("6000 W"),
+                              QStringLiteral("9000 W")};
+// In the order of the refresh interval's choices.
+const QStringList kRefreshEntries{QStringLiteral("10 Sec."), QStringLiteral("30 Sec."),
+                                  QStringLiteral("1 Min."),  QStringLiteral("10 Min."),
+                                  QStringLiteral("30 Min."), QStringLiteral("1 H.")};
+
+// Every character of the password shows as '*', whatever the style's own choice.
+class StarPasswordStyle final : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+void drawItalianFlag(QPainter& p, const QRectF& r)
+{
+    const qreal third = r.width() / 3;
+    p.fillRect(QRectF(r.left(), r.top(), third, r.height()), QColor(0, 146, 70));
+    p.fillRect(QRectF(r.left() + third, r.top(), third, r.height()), Qt::white);
+    p.fillRect(QRectF(r.left() + 2 * third, r.top(), third, r.height()), QColor(206, 43, 55));
+}
+
+void drawBritishFlag(QPainter& p, const QRectF& r)
+{
+    p.fillRect(r, QColor(1, 33, 105));
+    p.save();
+    p.setClipRect(r);
+    const qreal unit = r.height() / 30;
+    QPen white(Qt::white, 6 * unit);
+    p.setPen(white);
+    p.drawLine(r.topLeft(), r.bottomRight());
+    p.drawLine(r.bottomLeft(), r.topRight());
+    QPen red(QColor(200, 16, 46), 2 * unit);
+    p.setPen(red);
+    p.drawLine(r.topLeft(), r.bottomRight());
+    p.drawLine(r.bottomLeft(), r.topRight());
+    const QPointF centre = r.center();
+    p.fillRect(QRectF(centre.x() - 5 * unit, r.top(), 10 * unit, r.height()), Qt::white);
+    p.fillRect(QRectF(r.left(), centre.y() - 5 * unit, r.width(), 10 * unit), Qt::white);
+    p.fillRect(QRectF(centre.x() - 3 * unit, r.top(), 6 * unit, r.height()), red.color());
+    p.fillRect(QRectF(r.left(), centre.y() - 3 * unit, r.width(), 6 * unit), red.color());
+    p.restore();
+}
+
+// A flag 24 x 16 at the usual sizes, drawn sharp for twice the pixels too; the disabled flag
+// (the language in use) is greyed by QIcon.
+QIcon flagIcon(bool italian)
+{
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0}) {
+        QPixmap pixmap(QSize(24, 16) * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area(0.5, 0.5, 23, 15);
+        if (italian)
+            drawItalianFlag(painter, area);
+        else
+            drawBritishFlag(painter, area);
+        painter.setPen(QColor(120, 120, 120));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(area);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QComboBox* makeList(QWidget* parent, const QString& name, const QRect& geometry,
+                    const QStringList& entries)
+{
+    auto* list = placeControl<QComboBox>(parent, name, geometry);
+    list->setEditable(false);
+    list->addItems(entries);
+    return list;
+}
+
+// A key that types a character, as opposed to moving, deleting or confirming.
+bool typesCharacter(const QKeyEvent* key)
+{
+    return !key->text().isEmpty() && key->text().at(0).isPrint();
+}
+
+bool typesDigit(const QKeyEvent* key)
+{
+    const QString text = key->text();
+    return text.size() == 1 && text.at(0) >= u'0' && text.at(0) <= u'9';
+}
+
+} // namespace
+
+OptionsWindow::OptionsWindow(OptionsWindowServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("FrmOpt"));
+    new BottomRightPlacer(*this, kBottomMarginPixels);
+    buildControls();
+    connect(&m_services.settings, &Settings::changed, this, &OptionsWindow::settingChanged);
+    connect(&m_services.meter, &Meter::recordingChanged, this, &OptionsWindow::showDatabaseButtons);
+    connect(&m_services.database, &DatabaseWriter::busyChanged, this, [this](bool busy) {
+        m_databaseBusy = busy;
+        showDatabaseButtons();
+    });
+}
+
+OptionsWindow::~OptionsWindow() = default;
+
+void OptionsWindow::buildControls()
+{
+    setFixedSize(352, 384);
+    const std::array<int, 3> sectionTops{8, 146, 328};
+    const std::array<Button, 3> sectionPictures{Button::Refresh, Button::Options, Button::Charts};
+    std::array<QLabel*, 3> sectionTitles{};
+    for (int i = 0; i < 3; ++i) {
+        QLabel* picture =
+            makeLabel(this, QStringLiteral("ImgIco_%1").arg(i), QRect(8, sectionTops[i], 18, 18));
+        picture->setPixmap(buttonIcon(sectionPictures[i]).pixmap(QSize(16, 16)));
+        sectionTitles[i] =
+            makeLabel(this, QStringLiteral("Lbc_%1").arg(i), QRect(30, sectionTops[i], 300, 18));
+        QFont bold = sectionTitles[i]->font();
+        bold.setBold(true);
+        sectionTitles[i]->setFont(bold);
+    }
+    m_connectionTitle = sectionTitles[0];
+    m_programTitle = sectionTitles[1];
+    m_databaseTitle = sectionTitles[2];
+
+    // Connection.
+    m_addressLabel = makeLabel(this, QStringLiteral("Lb_2"), QRect(18, 32, 142, 22));
+    m_addressField =
+        placeControl<QLineEdit>(this, QStringLiteral("TxtIPws"), QRect(162, 32, 178, 22));
+    m_portLabel = makeLabel(this, QStringLiteral("Lb_3"), QRect(18, 58, 142, 22));
+    m_portField =
+        placeControl<QLineEdit>(this, QStringLiteral("TxtPortaws"), QRect(162, 58, 70, 22));
+    // Typed digits are filtered by key; pasted text by the validator.
+    m_portField->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_portField));
+    m_passwordLabel = makeLabel(this, QStringLiteral("LbPwd"), QRect(18, 84, 142, 22));
+    m_passwordLabel->setText(QStringLiteral("Password"));
+    m_passwordField =
+        placeControl<QLineEdit>(this, QStringLiteral("TxtPwd"), QRect(162, 84, 178, 22));
+    auto* stars = new StarPasswordStyle;
+    stars->setParent(this);
+    m_passwordField->setStyle(stars);
+    m_passwordField->setEchoMode(QLineEdit::Password);
+    m_interfaceLabel = makeLabel(this, QStringLiteral("Lb_4"), QRect(18, 112, 142, 22));
+    m_interfaceList = makeList(this, QStringLiteral("Cinterf"), QRect(162, 112, 130, 22), {});
+    for (QLineEdit* field : {m_addressField, m_portField, m_passwordField})
+        field->installEventFilter(this);
+
+    // Program.
+    m_linePowerLabel = makeLabel(this, QStringLiteral("Lb_0"), QRect(18, 170, 142, 22));
+    m_linePowerList = makeList(this, QStringLiteral("Cpot"), QRect(162, 170, 100, 22), {});
+    m_refreshLabel = makeLabel(this, QStringLiteral("Lb_1"), QRect(18, 196, 142, 22));
+    m_refreshList = makeList(this, QStringLiteral("Cagg"), QRect(162, 196, 100, 22), {});
+    for (QComboBox* list : {m_interfaceList, m_linePowerList, m_refreshList})
+        list->installEventFilter(this);
+    m_italianFlag = new QToolButton(this);
+    m_italianFlag->setObjectName(QStringLiteral("ImIT"));
+    m_englishFlag = new QToolButton(this);
+    m_englishFlag->setObjectName(QStringLiteral("ImEN"));
+    m_italianFlag->setGeometry(272, 169, 32, 24);
+    m_englishFlag->setGeometry(308, 169, 32, 24);
+    for (auto [flag, italian] : {std::pair{m_italianFlag, true}, {m_englishFlag, false}}) {
+        flag->setIcon(flagIcon(italian));
+        flag->setIconSize(QSize(24, 16));
+        flag->setAutoRaise(true);
+    }
+    m_automaticStartBox =
+        placeControl<QCheckBox>(this, QStringLiteral("CstAut"), QRect(18, 224, 322, 20));
+    m_startMinimizedBox =
+        placeControl<QCheckBox>(this, QStringLiteral("CStmin"), QRect(18, 244, 322, 20));
+    m_lostFrameBox =
+        placeControl<QCheckBox>(this, QStringLiteral("ChLost"), QRect(18, 264, 322, 20));
+    m_startRecordingBox =
+        placeControl<QCheckBox>(this, QStringLiteral("CStRec"), QRect(18, 284, 322, 20));
+    m_startWithSystemBox =
+        placeControl<QCheckBox>(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
+
+    // Database.
+    m_clearButton =
+        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 350, 100, 26));
+    m_compactButton =
+        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 350, 100, 26));
+    m_exportButton =
+        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 350, 100, 26));
+
+    connect(m_interfaceList, &QComboBox::currentIndexChanged, this,
+            &OptionsWindow::interfaceChosen);
+    connect(m_linePowerList, &QComboBox::currentIndexChanged, this,
+            &OptionsWindow::linePowerChosen);
+    connect(m_refreshList, &QComboBox::currentIndexChanged, this,
+            &OptionsWindow::refreshIntervalChosen);
+    connect(m_automaticStartBox, &QCheckBox::clicked, this, &OptionsWindow::automaticStartChosen);
+    connect(m_startMinimizedBox, &QCheckBox::clicked, this, &OptionsWindow::startMinimizedChosen);
+    connect(m_startRecordingBox, &QCheckBox::clicked, this, &OptionsWindow::startRecordingChosen);
+    connect(m_lostFrameBox, &QCheckBox::clicked, this, &OptionsWindow::lostFrameSwitchChosen);
+    connect(m_startWithSystemBox, &QCheckBox::clicked, this, &OptionsWindow::startWithSystemChosen);
+    connect(m_italianFlag, &QToolButton::clicked, this, &OptionsWindow::italianChosen);
+    connect(m_englishFlag, &QToolButton::clicked, this, &OptionsWindow::englishChosen);
+    connect(m_clearButton, &QPushButton::clicked, this, &OptionsWindow::clearDatabase);
+    connect(m_compactButton, &QPushButton::clicked, this, &OptionsWindow::compactDatabase);
+    connect(m_exportButton, &QPushButton::clicked, this, &OptionsWindow::openExport);
+}
+
+// The window shows what is in effect. Filling it applies nothing and stores nothing: opening
+// and closing it leaves the settings as they were (the demo's gateway, for one, is never
+// stored).
+void OptionsWindow::loadSettings()
+{
+    const Settings& settings = m_services.settings;
+    setLanguage(settings.text(Setting::LanguageCode));
+
+    const QSignalBlocker interfaceBlocker(m_interfaceList);
+    m_interfaceList->addItems(kInterfaces);
+    m_appliedInterface = settings.isOn(Setting::StInterface) ? 1 : 0;
+    showInterface(m_appliedInterface == 1);
+    m_interfaceList->setCurrentIndex(m_appliedInterface);
+
+    const QSignalBlocker linePowerBlocker(m_linePowerList);
+    m_linePowerList->addItems(kLinePowers);
+    m_linePowerList->setCurrentIndex(settings.number(Setting::LinePowerIndex));
+
+    const QSignalBlocker refreshBlocker(m_refreshList);
+    const QList<int>& refreshChoices = settingSpec(Setting::RefreshSeconds).choices;
+    Q_ASSERT(refreshChoices.size() == kRefreshEntries.size());
+    m_refreshList->addItems(kRefreshEntries);
+    m_refreshList->setCurrentIndex(
+        int(refreshChoices.indexOf(settings.number(Setting::RefreshSeconds))));
+
+    m_addressField->setText(settings.text(Setting::ServerAddress));
+    m_portField->setText(settings.text(Setting::ServerPort));
+    m_acceptedAddress = m_addressField->text();
+    m_passwordField->setText(settings.text(Setting::ServerPassword));
+
+    m_automaticStartBox->setChecked(settings.isOn(Setting::StartAutomatic));
+    m_startMinimizedBox->setChecked(settings.isOn(Setting::StartMinimized));
+    m_startRecordingBox->setChecked(settings.isOn(Setting::StartRecording));
+    m_lostFrameBox->setChecked(settings.isOn(Setting::LostFrameSwitch));
+    m_startWithSystemBox->setChecked(m_services.autostart.isEnabled());
+
+    showDatabaseButtons();
+    placeBottomRight(*this, kBottomMarginPixels);
+}
+
+void OptionsWindow::setLanguage(const QString& code)
+{
+    showCaptions(code);
+    emit languageApplied(code);
+}
+
+void OptionsWindow::showCaptions(const QString& code)
+{
+    if (!languageColumn(code))
+        return;
+    m_languageCode = code;
+    const auto text = [&code](Text id) { return textFor(id, code); };
+    setWindowTitle(text(Text::OptionsCaption));
+    m_connectionTitle->setText(text(Text::OptionsConnection));
+    m_programTitle->setText(text(Text::OptionsProgram));
+    m_databaseTitle->setText(text(Text::OptionsDatabase));
+    m_addressLabel->setText(text(Text::OptionsAddress));
+    m_portLabel->setText(text(Text::OptionsPort));
+    m_interfaceLabel->setText(text(Text::OptionsInterface));
+    m_linePowerLabel->setText(text(Text::OptionsLinePower));
+    m_refreshLabel->setText(text(Text::OptionsRefresh));
+    m_automaticStartBox->setText(text(Text::OptionsAutoStart));
+    m_startMinimizedBox->setText(text(Text::OptionsStartMinimized));
+    m_lostFrameBox->setText(text(Text::OptionsLostFrames));
+    m_startRecordingBox->setText(text(Text::OptionsStartRecording));
+    m_startWithSystemBox->setText(text(Text::OptionsStartWithSystem));
+    m_clearButton->setText(text(Text::OptionsClearDb));
+    m_compactButton->setText(text(Text::OptionsCompactDb));
+    m_exportButton->setText(text(Text::OptionsExportDb));
+    m_passwordLabel->setText(text(Text::OptionsPassword));
+    // The flag of the language in use cannot be clicked.
+    m_italianFlag->setEnabled(code != QStringLiteral("ita"));
+    m_englishFlag->setEnabled(code != QStringLiteral("eng"));
+}
+
+void OptionsWindow::settingChanged(Setting setting)
+{
+    if (setting == Setting::LanguageCode)
+        showCaptions(m_services.settings.text(Setting::LanguageCode));
+}
+
+void OptionsWindow::showInterface(bool stInterface)
+{
+    // The ST interface sends readings unasked: no refresh, no lost frames, no polling at start.
+    m_refreshList->setEnabled(!stInterface);
+    m_lostFrameBox->setEnabled(!stInterface);
+    m_automaticStartBox->setEnabled(!stInterface);
+}
+
+void OptionsWindow::showDatabaseButtons()
+{
+    const bool free = !m_services.meter.isRecording() && !m_databaseBusy;
+    m_clearButton->setEnabled(free);
+    m_compactButton->setEnabled(free);
+}
+
+// A value the store cannot keep holds for this run all the same; the user hears of it once
+// per opening of the window.
+void OptionsWindow::store(Setting setting, const QVariant& value)
+{
+    Settings& settings = m_services.settings;
+    if (settings.set(setting, value) || !Settings::isValid(setting, value))
+        return;
+    settings.overrideForThisRun(setting, value);
+    if (std::exchange(m_toldNotSaved, true))
+        return;
+    m_services.prompts.message({},
+                               textFor(Text::SettingsNotSaved, m_languageCode)
+                                   .arg(QDir::toNativeSeparators(settings.fileName())),
+                               Prompts::Icon::Exclamation);
+}
+
+void OptionsWindow::applyAddress()
+{
+    const std::optional<QString> accepted = acceptedServerAddress(m_addressField->text());
+    if (!accepted) {
+        m_addressField->setText(m_acceptedAddress);
+        return;
+    }
+    if (m_addressField->text() != *accepted)
+        m_addressField->setText(*accepted);
+    m_acceptedAddress = *accepted;
+    if (*accepted != m_services.settings.text(Setting::ServerAddress))
+        store(Setting::ServerAddress, *accepted);
+}
+
+void OptionsWindow::applyPort()
+{
+    const Settings& settings = m_services.settings;
+    // A port no connection can use goes back to the one in effect.
+    if (!isUsablePort(m_portField->text())) {
+        m_portField->setText(settings.text(Setting::ServerPort));
+        return;
+    }
+    if (m_portField->text() == settings.text(Setting::ServerPort))
+        return;
+    store(Setting::ServerPort, m_portField->text());
+    // As the number it is ("020001" is port 20001).
+    m_portField->setText(settings.text(Setting::ServerPort));
+}
+
+void OptionsWindow::applyPassword()
+{
+    const Settings& settings = m_services.settings;
+    const QString typed = m_passwordField->text();
+    if (typed == settings.text(Setting::ServerPassword))
+        return;
+    // Its stored form keeps 8 bits of each character: a password beyond them cannot be kept.
+    if (!Settings::isValid(Setting::ServerPassword, typed)) {
+        m_passwordField->setText(settings.text(Setting::ServerPassword));
+        return;
+    }
+    store(Setting::ServerPassword, typed);
+}
+
+void OptionsWindow::interfaceChosen(int position)
+{
+    if (position < 0 || position == m_appliedInterface)
+        return;
+    m_appliedInterface = position;
+    const bool stInterface = position != 0;
+    showInterface(stInterface);
+    store(Setting::StInterface, stInterface);
+}
+
+void OptionsWindow::linePowerChosen(int position)
+{
+    if (position >= 0)
+        store(Setting::LinePowerIndex, position);
+}
+
+void OptionsWindow::refreshIntervalChosen(int position)
+{
+    const QList<int>& choices = settingSpec(Setting::RefreshSeconds).choices;
+    if (position >= 0 && position < choices.size())
+        store(Setting::RefreshSeconds, choices.at(position));
+}
+
+void OptionsWindow::automaticStartChosen(bool on)
+{
+    store(Setting::StartAutomatic, on);
+}
+
+void OptionsWindow::startMinimizedChosen(bool on)
+{
+    store(Setting::StartMinimized, on);
+}
+
+void OptionsWindow::startRecordingChosen(bool on)
+{
+    store(Setting::StartRecording, on);
+}
+
+void OptionsWindow::lostFrameSwitchChosen(bool on)
+{
+    store(Setting::LostFrameSwitch, on);
+}
+
+// The autostart entry is the setting: the box shows whether it is there.
+void OptionsWindow::startWithSystemChosen(bool on)
+{
+    QString error;
+    if (m_services.autostart.setEnabled(on, &error))
+        return;
+    m_startWithSystemBox->setChecked(m_services.autostart.isEnabled());
+    m_services.prompts.message(
+        {}, textFor(Text::OptionsStartWithSystemFailed, m_languageCode).arg(error),
+        Prompts::Icon::Exclamation);
+}
+
+void OptionsWindow::italianChosen()
+{
+    store(Setting::LanguageCode, QStringLiteral("ita"));
+}
+
+void OptionsWindow::englishChosen()
+{
+    store(Setting::LanguageCode, QStringLiteral("eng"));
+}
+
+void OptionsWindow::clearDatabase()
+{
+    powerlog::clearDatabase(m_services.database, m_services.prompts, m_languageCode);
+}
+
+void OptionsWindow::compactDatabase()
+{
+    powerlog::compactDatabase(m_services.database, m_services.prompts, m_languageCode);
+}
+
+void OptionsWindow::openExport()
+{
+    if (!m_services.reader || !m_services.files)
+        return;
+    if (!m_exportWindow) {
+        auto* window = new ExportWindow({m_services.settings.text(Setting::LanguageCode),
+                                      m_services.programFolder, *m_services.reader,
+                                      m_services.prompts, *m_services.files},
+                                     this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->setWindowModality(Qt::ApplicationModal);
+        m_exportWindow = window;
+    }
+    m_exportWindow->show();
+    m_exportWindow->raise();
+    m_exportWindow->activateWindow();
+}
+
+ExportWindow* OptionsWindow::exportWindow() const
+{
+    return m_exportWindow.data();
+}
+
+// A value typed into a field that still has the focus is applied as the window closes. Once.
+void OptionsWindow::applyTextFields()
+{
+    if (m_fieldsApplied || !m_loaded)
+        return;
+    m_fieldsApplied = true;
+    if (m_exportWindow)
+        m_exportWindow->close();
+    applyAddress();
+    applyPort();
+    applyPassword();
+}
+
+// Loaded when first shown, once whoever opened it listens to what it does.
+void OptionsWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_loaded) {
+        m_loaded = true;
+        loadSettings();
+    }
+}
+
+void OptionsWindow::closeEvent(QCloseEvent* event)
+{
+    applyTextFields();
+    QWidget::closeEvent(event);
+    emit closed();
+}
+
+bool OptionsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // The lists change only by choosing an entry (the arrow keys still move it).
+        if (qobject_cast<QComboBox*>(watched) && typesCharacter(key))
+            return true;
+        // The port takes digits; backspace and the other editing keys still work.
+        if (watched == m_portField && typesCharacter(key) && !typesDigit(key))
+            return true;
+    } else if (event->type() == QEvent::FocusOut) {
+        // The focus moving to another control of the window, not the window losing it.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+            !m_fieldsApplied) {
+            if (watched == m_addressField)
+                applyAddress();
+            else if (watched == m_portField)
+                applyPort();
+            else if (watched == m_passwordField)
+                applyPassword();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace powerlog
