@@ -1,11 +1,6 @@
-// Program entry: builds the objects of one run and hands them to the main window.
+// Program entry: builds the station of one run, its main window and its tray icon.
 
-#include "acquisition/databasereader.h"
-#include "acquisition/databasewriter.h"
 #include "acquisition/energydatabase.h"
-#include "acquisition/loadstate.h"
-#include "acquisition/meter.h"
-#include "acquisition/poller.h"
 #include "app/clock.h"
 #include "app/language.h"
 #include "app/programfolder.h"
@@ -14,12 +9,13 @@
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 #include "app/updatecheck.h"
-#include "gateway/commandsession.h"
-#include "gateway/monitorsession.h"
+#include "app/version.h"
+#include "controller/station.h"
 #include "simulator/gatewaysimulator.h"
 #include "simulator/householdprofile.h"
-#include "ui/main/frmmain.h"
+#include "ui/main/mainwindow.h"
 #include "ui/main/platform.h"
+#include "ui/main/traypresenter.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,6 +57,41 @@ QString sourceText(FolderSource source)
     return {};
 }
 
+// A simulated gateway for --demo on a free port of 127.0.0.1, and this run pointed at it.
+std::unique_ptr<sim::GatewaySimulator> startDemoGateway(RunOverrides& overrides)
+{
+    // A busy evening, whatever the time, so that loads are shed and restored to watch; a modern
+    // gateway's HMAC password and the event session it recycles every minute, which comes back
+    // by itself.
+    sim::Options options;
+    options.hour = 19;
+    options.auth = sim::Auth::HmacSha256;
+    options.password = QStringLiteral("demo2024");
+    options.eventRecycleMs = 60'000;
+    auto simulator = std::make_unique<sim::GatewaySimulator>(options);
+    if (!simulator->listen(0)) {
+        qCritical("The simulated gateway could not listen on 127.0.0.1");
+        return nullptr;
+    }
+    overrides.serverAddress = QStringLiteral("127.0.0.1");
+    overrides.serverPort = simulator->port();
+    overrides.serverPassword = simulator->options().password;
+    overrides.refreshSeconds = 10;
+    overrides.startAutomatic = true;
+    overrides.startRecording = true;
+    // The simulated loads carry names, so a newcomer sees what is shed; the user's own load.ini
+    // is left alone.
+    QStringList names;
+    for (int position = 1; position <= LoadStates::kLoadCount; ++position) {
+        QString name = sim::HouseholdProfile::applianceName(position);
+        if (!name.isEmpty())
+            name[0] = name[0].toUpper();
+        names << name;
+    }
+    overrides.loadNames = names;
+    return simulator;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -69,7 +100,7 @@ int main(int argc, char* argv[])
         onlyPrints(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
                                : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Powerlog"));
-    QCoreApplication::setApplicationVersion(FrmMain::versionString());
+    QCoreApplication::setApplicationVersion(versionText());
     // Ties the windows to the installed menu entry (powerlog.desktop) on Wayland.
     QGuiApplication::setDesktopFileName(QStringLiteral("powerlog"));
 
@@ -136,71 +167,56 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    const auto store = parser.isSet(settingsOption)
-                           ? std::make_unique<SettingsStore>(parser.value(settingsOption))
-                           : std::make_unique<SettingsStore>();
-    Settings settings(*store);
+    const auto settings = parser.isSet(settingsOption)
+                              ? std::make_unique<SettingsStore>(parser.value(settingsOption))
+                              : std::make_unique<SettingsStore>();
+
+    Settings settingsInForce(*settings);
 
     Texts texts;
     MessageBoxPrompts prompts;
     SystemDesktop desktop;
     SystemTray tray;
     SystemClock clock;
-    CommandSession command;
-    MonitorSession monitor(command);
-    DatabaseWriter database(folder);
-    DatabaseReader reader(folder);
     SystemFileDialogs files;
-    Meter meter(database, clock);
-    Poller poller(command, monitor);
-    LoadStates loads;
     SingleInstance instance;
+    if (!instance.acquire())
+        return 0; // another instance runs: it shows its window, this one leaves
 
-    RunOverrides overrides;
+    StationOptions options;
+    options.programFolder = folder;
     std::unique_ptr<sim::GatewaySimulator> simulator;
     if (demo) {
-        // A busy evening, whatever the time, so that loads are shed and restored to watch; a
-        // modern gateway's HMAC password and the event session it recycles every minute, which
-        // comes back by itself.
-        sim::Options options;
-        options.hour = 19;
-        options.auth = sim::Auth::HmacSha256;
-        options.password = QStringLiteral("demo2024");
-        options.eventRecycleMs = 60'000;
-        simulator = std::make_unique<sim::GatewaySimulator>(options);
-        if (!simulator->listen(0)) {
-            qCritical("The simulated gateway could not listen on 127.0.0.1");
+        simulator = startDemoGateway(options.overrides);
+        if (!simulator)
             return 1;
-        }
-        overrides.serverAddress = QStringLiteral("127.0.0.1");
-        overrides.serverPort = simulator->port();
-        overrides.serverPassword = simulator->options().password;
-        overrides.refreshSeconds = 10;
-        overrides.startAutomatic = true;
-        overrides.startRecording = true;
-        // The simulated loads carry names, so a newcomer sees what is shed; the user's own
-        // load.ini is left alone.
-        QStringList names;
-        for (int position = 1; position <= LoadStates::kLoadCount; ++position) {
-            QString name = sim::HouseholdProfile::applianceName(position);
-            if (!name.isEmpty())
-                name[0] = name[0].toUpper();
-            names << name;
-        }
-        overrides.loadNames = names;
     }
 
-    FrmMain window({settings, texts, prompts, desktop, tray, command, monitor, database, meter,
-                    poller, loads, folder, &instance, overrides, &reader, &files,
-                    configuredUpdateUrl()});
-    if (!window.Form_Load())
-        return 0; // another instance runs: leave silently
-    // A request to end shuts down in order; the database writer, destroyed after the window,
-    // still writes every reading queued before.
+    Station station(settingsInForce, clock, options);
+    MainWindow window({station, texts, prompts, desktop, tray, &files});
+    TrayPresenter presenter({station, texts, tray, desktop, prompts, configuredUpdateUrl()});
+    QObject::connect(&window, &MainWindow::languageChanged, &presenter,
+                     &TrayPresenter::refreshMenu);
+    QObject::connect(&presenter, &TrayPresenter::openRequested, &window, &MainWindow::bringToFront);
+    QObject::connect(&presenter, &TrayPresenter::optionsRequested, &window,
+                     [&window] { window.showOptions(false); });
+    QObject::connect(&presenter, &TrayPresenter::aboutRequested, &window,
+                     [&window] { window.showAbout(false); });
+    QObject::connect(&presenter, &TrayPresenter::exitRequested, &window, &QWidget::close);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window,
+                     &MainWindow::bringToFront);
+
+    // A request to end shuts down in order; the database writer, owned by the station, still
+    // writes every reading queued before.
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &window, &FrmMain::Form_Unload);
-    QObject::connect(&window, &FrmMain::closed, application.get(), &QCoreApplication::quit);
-    if (!FrmMain::startsHidden(settings.isOn(Setting::StartMinimized), tray.isAvailable()))
+    QObject::connect(&termination, &TerminationSignals::received, &station, &Station::shutdown);
+    QObject::connect(&station, &Station::shutDown, application.get(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    presenter.start();
+    station.start();
+    if (!MainWindow::startsHidden(settingsInForce.isOn(Setting::StartMinimized),
+                                  tray.isAvailable()))
         window.show();
     return QCoreApplication::exec();
 }

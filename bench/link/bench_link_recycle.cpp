@@ -44,16 +44,16 @@ int optionValue(const QCommandLineParser& parser, const QString& name, int fallb
 }
 
 // What a load's picture says about its state, as the simulator numbers states.
-int stateOf(LoadPicture picture)
+int stateOf(LoadState picture)
 {
     switch (picture) {
-    case LoadPicture::Off:
+    case LoadState::Off:
         return 0;
-    case LoadPicture::On:
+    case LoadState::On:
         return 1;
-    case LoadPicture::Forced:
+    case LoadState::Forced:
         return 2;
-    case LoadPicture::Other:
+    case LoadState::Other:
         return 3;
     default:
         return -1;
@@ -175,7 +175,7 @@ int main(int argc, char* argv[])
     // do so a moment later, when a change was on its way).
     const auto compare = [&] {
         for (int i = 0; i < LoadStates::kLoadCount; ++i) {
-            if (stateOf(loads.picture(i)) != gateway.loadState(i + 1))
+            if (stateOf(loads.state(i)) != gateway.loadState(i + 1))
                 return false;
         }
         return true;

@@ -29,9 +29,9 @@ bool LoadStates::isPinned(int index) const
     return isLoad(index) && m_pinned[std::size_t(index)];
 }
 
-LoadPicture LoadStates::picture(int index) const
+LoadState LoadStates::state(int index) const
 {
-    return isLoad(index) ? m_pictures[std::size_t(index)] : LoadPicture::Design;
+    return isLoad(index) ? m_states[std::size_t(index)] : LoadState::Unseen;
 }
 
 void LoadStates::markUnknown()
@@ -39,10 +39,10 @@ void LoadStates::markUnknown()
     for (int index = 0; index < kLoadCount; ++index) {
         const auto i = std::size_t(index);
         m_pinned[i] = false;
-        if (m_pictures[i] == LoadPicture::Design || m_pictures[i] == LoadPicture::Unknown)
+        if (m_states[i] == LoadState::Unseen || m_states[i] == LoadState::Unknown)
             continue;
-        m_pictures[i] = LoadPicture::Unknown;
-        emit pictureChanged(index);
+        m_states[i] = LoadState::Unknown;
+        emit stateChanged(index);
     }
 }
 
@@ -50,19 +50,19 @@ void LoadStates::applyLoadEvent(int index, QChar state)
 {
     if (!isLoad(index))
         return;
-    LoadPicture statePicture;
+    LoadState newState;
     switch (state.unicode()) {
     case u'0':
-        statePicture = LoadPicture::Off;
+        newState = LoadState::Off;
         break;
     case u'1':
-        statePicture = LoadPicture::On;
+        newState = LoadState::On;
         break;
     case u'2':
-        statePicture = LoadPicture::Forced;
+        newState = LoadState::Forced;
         break;
     case u'3':
-        statePicture = LoadPicture::Other;
+        newState = LoadState::Other;
         break;
     default:
         return;
@@ -70,16 +70,16 @@ void LoadStates::applyLoadEvent(int index, QChar state)
 
     const auto i = std::size_t(index);
     bool applied = true;
-    switch (statePicture) {
-    case LoadPicture::Off:
+    switch (newState) {
+    case LoadState::Off:
         m_pinned[i] = false;
         m_offNames[i] = loadName(index);
         break;
-    case LoadPicture::On:
+    case LoadState::On:
         m_offNames[i].clear();
-        applied = !m_pinned[i]; // a forced load keeps its picture
+        applied = !m_pinned[i]; // a forced load keeps its state
         break;
-    case LoadPicture::Forced:
+    case LoadState::Forced:
         m_pinned[i] = true;
         m_offNames[i].clear();
         break;
@@ -87,12 +87,12 @@ void LoadStates::applyLoadEvent(int index, QChar state)
         m_pinned[i] = false;
         break;
     }
-    const bool changed = applied && m_pictures[i] != statePicture;
+    const bool changed = applied && m_states[i] != newState;
     if (applied)
-        m_pictures[i] = statePicture;
-    emit loadEventApplied(index, statePicture, applied);
+        m_states[i] = newState;
+    emit loadEventApplied(index, newState, applied);
     if (changed)
-        emit pictureChanged(index);
+        emit stateChanged(index);
 }
 
 } // namespace powerlog

@@ -8,21 +8,19 @@
 
 namespace powerlog {
 
-// What a load icon shows: the window's design picture until the first event, then one picture
-// per load state, or the highlight while the pointer rests on it.
-enum class LoadPicture {
-    Design,
-    Off,    // state 0
-    On,     // state 1
-    Forced, // state 2: stays until state 0 or 3, a state 1 does not replace it
-    Other,  // state 3
-    Highlight,
+// What the load-control central unit last said of a load.
+enum class LoadState {
+    Unseen,  // no event yet
+    Off,     // state 0
+    On,      // state 1
+    Forced,  // state 2: stays until state 0 or 3, a state 1 does not replace it
+    Other,   // state 3
     Unknown, // known once, but the monitor session is down: events may be missed
 };
 
-// The eight loads of the load-control central unit as its events left them: the state picture
-// of each, the forced (pinned) loads, and the names of the switched-off loads. Index 0..7 is
-// the load of priority 1..8.
+// The eight loads of the load-control central unit as its events left them: the state of each, the
+// forced (pinned) loads, and the names of the switched-off loads. Index 0..7 is the load of
+// priority 1..8.
 class LoadStates : public QObject
 {
     Q_OBJECT
@@ -37,8 +35,8 @@ public:
     // One load event: load `index` 0..7 entered `state` '0'..'3'. Other states, or an index
     // out of range, change nothing.
     void applyLoadEvent(int index, QChar state);
-    // The monitor session went down: every load that showed a state shows Unknown until its
-    // next event, and no load stays forced (a forced load's state comes again with the
+    // The monitor session went down: every load that had a state is Unknown until its next
+    // event, and no load stays forced (a forced load's state comes again with the
     // refresh that follows the re-open).
     void markUnknown();
 
@@ -48,21 +46,21 @@ public:
     // The names of the switched-off loads, in priority order.
     QStringList offNames() const;
     bool isPinned(int index) const;
-    LoadPicture picture(int index) const;
+    LoadState state(int index) const;
 
     static bool isLoad(int index) { return index >= 0 && index < kLoadCount; }
 
 signals:
     // A valid event for load `index`. `applied` is false when a forced load ignored "on".
-    void loadEventApplied(int index, powerlog::LoadPicture statePicture, bool applied);
-    void pictureChanged(int index);
+    void loadEventApplied(int index, powerlog::LoadState state, bool applied);
+    void stateChanged(int index);
 
 private:
     QStringList m_loadNames = QStringList(kLoadCount, QString());
     // Entries 0..7 used, as the switched-off list and the pins are kept for nine positions.
     std::array<QString, kLoadCount + 1> m_offNames;
     std::array<bool, kLoadCount + 1> m_pinned{};
-    std::array<LoadPicture, kLoadCount> m_pictures{};
+    std::array<LoadState, kLoadCount> m_states{};
 };
 
 } // namespace powerlog

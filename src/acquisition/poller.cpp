@@ -1,7 +1,8 @@
 #include "acquisition/poller.h"
 
+#include "acquisition/readingrequest.h"
+
 #include "gateway/commandsession.h"
-#include "gateway/frames.h"
 #include "gateway/linkstate.h"
 #include "gateway/monitorsession.h"
 
@@ -12,9 +13,9 @@ namespace powerlog {
 Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent)
     : QObject(parent), m_command(command), m_monitor(monitor)
 {
-    m_tclk.setObjectName(QStringLiteral("Tclk"));
-    m_tclk.setInterval(1000);
-    connect(&m_tclk, &QTimer::timeout, this, &Poller::Tclk_Timer);
+    m_clock.setObjectName(QStringLiteral("Tclk"));
+    m_clock.setInterval(1000);
+    connect(&m_clock, &QTimer::timeout, this, &Poller::tick);
     connect(&m_command, &CommandSession::answerReceived, this, &Poller::resetLostRequests);
 
     // The first request of a run waits for the monitor session's open to end either way, so
@@ -63,8 +64,8 @@ void Poller::startAutomaticMode()
     m_pollNow = true;
     m_autoMode = true;
     m_monitor.setReopening(true);
-    m_tclk.setInterval(1000);
-    m_tclk.start();
+    m_clock.setInterval(1000);
+    m_clock.start();
 }
 
 void Poller::stopAutomaticMode()
@@ -75,26 +76,21 @@ void Poller::stopAutomaticMode()
     m_autoMode = false;
     m_monitor.setReopening(false);
     m_pollNow = false;
-    m_tclk.stop();
+    m_clock.stop();
     m_pollTicks = 0;
-    emit progressChanged(0);
+    emit progressChanged(0, m_refreshSeconds);
 }
 
 void Poller::fallBackToManual()
 {
     m_autoMode = false;
     m_monitor.setReopening(false);
-    m_tclk.stop();
+    m_clock.stop();
     m_pollTicks = 0;
-    emit progressChanged(0);
+    emit progressChanged(0, m_refreshSeconds);
 }
 
-int Poller::progressTwips() const
-{
-    return m_pollTicks * kBarTwips / m_refreshSeconds;
-}
-
-void Poller::Tclk_Timer()
+void Poller::tick()
 {
     if (m_firstRequestPending)
         return; // the first request is still waiting for its ACK; the count resumes after it
@@ -107,23 +103,22 @@ void Poller::Tclk_Timer()
     // The first request of a run opens the monitor session and waits for its acknowledgement;
     // the clock pauses meanwhile, so that tick still counts as the first.
     m_firstRequestPending = true;
-    m_tclk.stop();
+    m_clock.stop();
     emit requestSent();
     if (m_monitor.isConnected()) {
         sendFirstRequest();
         return;
     }
     m_waitingForMonitor = true;
-    m_monitor.StartMonitor();
+    m_monitor.open();
 }
 
 void Poller::sendFirstRequest()
 {
     m_waitingForMonitor = false;
-    m_command.setNoAckWait(false);
     const int generation = m_generation;
     QPointer<Poller> self(this);
-    m_command.SendTCP(frames::kMeasurementRequest, [self, generation](bool ok) {
+    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self, generation](bool ok) {
         if (self)
             self->finishFirstRequest(ok, generation);
     });
@@ -138,7 +133,7 @@ void Poller::finishFirstRequest(bool ok, int generation)
     m_pollNow = false;
     m_autoMode = ok && m_autoMode;
     if (!m_autoMode) {
-        m_tclk.stop();
+        m_clock.stop();
         m_monitor.setReopening(false);
     }
     QPointer<Poller> self(this);
@@ -148,13 +143,13 @@ void Poller::finishFirstRequest(bool ok, int generation)
     // The tick that sent the request counts, answered or not: the bar shows it either way.
     continueTick();
     if (m_autoMode)
-        m_tclk.start();
+        m_clock.start();
 }
 
 void Poller::continueTick()
 {
     ++m_pollTicks;
-    emit progressChanged(progressTwips());
+    emit progressChanged(m_pollTicks, m_refreshSeconds);
     if (m_pollTicks < m_refreshSeconds)
         return;
     m_pollTicks = 0;
@@ -162,15 +157,14 @@ void Poller::continueTick()
     if (m_lostRequests >= kLostLimit) {
         m_autoMode = false;
         m_monitor.setReopening(false);
-        m_tclk.stop();
-        emit progressChanged(0);
+        m_clock.stop();
+        emit progressChanged(0, m_refreshSeconds);
         emit lostRequestsFallback();
         return;
     }
 
-    m_command.setNoAckWait(true);
     emit requestSent();
-    m_command.SendTCP(frames::kMeasurementRequest);
+    requestReading(m_command, CommandSession::AckPolicy::NoAckWait);
     if (m_lostFrameSwitch == 1)
         ++m_lostRequests;
 }

@@ -8,16 +8,15 @@ namespace powerlog {
 class CommandSession;
 class MonitorSession;
 
-// Automatic measurement polling: the one-second clock `Tclk`, the ticks counted against the
-// refresh interval, the first request that waits for its ACK, the periodic requests that do
-// not, and the lost-request counter that gives up after five unanswered requests. While
+// Automatic measurement polling: a one-second clock (object name "Tclk"), the ticks counted
+// against the refresh interval, the first request that waits for its ACK, the periodic requests
+// that do not, and the lost-request counter that gives up after five unanswered requests. While
 // automatic mode runs, the monitor session re-opens by itself.
 class Poller : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kLostLimit = 5;
-    static constexpr int kBarTwips = 4830; // full width of the progress bar
 
     Poller(CommandSession& command, MonitorSession& monitor, QObject* parent = nullptr);
 
@@ -34,25 +33,26 @@ public:
     // still waiting for its result finishes its tick, which then shows on the bar.
     void fallBackToManual();
 
-    bool AutoMode() const { return m_autoMode; }
-    bool PollNow() const { return m_pollNow; }
-    int PollTicks() const { return m_pollTicks; }
+    bool isAutomatic() const { return m_autoMode; }
+    // The next tick sends the first request of an automatic run.
+    bool isFirstRequestDue() const { return m_pollNow; }
+    // Ticks counted since the last request, 0..refreshSeconds().
+    int ticks() const { return m_pollTicks; }
     int lostRequests() const { return m_lostRequests; }
-    // Width of the progress bar in twips for the current tick count.
-    int progressTwips() const;
 
     // The gateway answered something: the requests sent so far are not lost.
     void resetLostRequests() { m_lostRequests = 0; }
 
-    QTimer& Tclk() { return m_tclk; }
+    QTimer& clock() { return m_clock; }
 
     // One tick of the clock; public so tests can step time without waiting.
-    void Tclk_Timer();
+    void tick();
 
 signals:
     void ticked();      // every tick: the activity light flashes
     void requestSent(); // a measurement request is under way
-    void progressChanged(int twips);
+    // Ticks counted towards the next request, out of `ofTicks` (the refresh interval).
+    void progressChanged(int ticks, int ofTicks);
     // The first request after automatic mode started was answered (true) or given up (false).
     void firstRequestFinished(bool acknowledged);
     // Too many requests went unanswered: manual mode, recording off.
@@ -65,7 +65,7 @@ private:
 
     CommandSession& m_command;
     MonitorSession& m_monitor;
-    QTimer m_tclk;
+    QTimer m_clock;
     int m_refreshSeconds = 30;
     quint8 m_lostFrameSwitch = 1;
     bool m_autoMode = false;

@@ -47,6 +47,9 @@ inline std::optional<double> energyValue(const QString& e)
 
 // Tray picture 1..9 for a power: 1 idle, 9 at or above the line power.
 int trayLevel(int power, int linePower);
+// The tray's other pictures: no link to the gateway, a reading requested.
+inline constexpr int kTrayNoLink = 0;
+inline constexpr int kTrayBusy = 10;
 
 } // namespace powerlog
 

@@ -164,6 +164,12 @@ constexpr TextRow kTable[] = {
     {Text::Reopening,          {"Riapertura tra %1 s", "Re-opening in %1 s"}},
     {Text::OptionsStartWithSystem, {"Avvia con il sistema", "Start with the system"}},
     {Text::OptionsStartWithSystemFailed, {"Impossibile cambiare l'avvio con il sistema: %1", "Cannot change the start with the system: %1"}},
+    {Text::PasswordRefusedText, {"Il gateway ha rifiutato la password", "The gateway refused the password"}},
+    {Text::GatewayLostWhileRecording, {"Il gateway non risponde: registrazione interrotta. Nuovi tentativi in corso.", "The gateway does not answer: recording stopped. Trying again in the background."}},
+    {Text::GatewayLost, {"Il gateway non risponde: modo automatico interrotto. Nuovi tentativi in corso.", "The gateway does not answer: automatic mode stopped. Trying again in the background."}},
+    {Text::GatewayBack, {"Il gateway risponde di nuovo: letture riprese.", "The gateway answers again: readings resumed."}},
+    {Text::StaleReadings, {"Ultima lettura alle %1: il gateway non risponde", "Last reading at %1: the gateway does not answer"}},
+    {Text::HelpNotOpened, {"Nessun programma ha aperto il manuale: %1", "No program opened the user manual: %1"}},
 };
 // clang-format on
 
@@ -217,6 +223,11 @@ QString Texts::trayDetail() const
 QString Texts::passwordMissing() const
 {
     return (*this)(Text::PasswordWarningTitle) + kCrLf + (*this)(Text::PasswordWarningText);
+}
+
+QString Texts::passwordRefused() const
+{
+    return (*this)(Text::PasswordWarningTitle) + kCrLf + (*this)(Text::PasswordRefusedText);
 }
 
 } // namespace powerlog

@@ -157,6 +157,13 @@ enum class Text {
     Reopening, // %1: whole seconds
     OptionsStartWithSystem,
     OptionsStartWithSystemFailed,
+    // The gateway lost and found again, and a refused password, in the user's words.
+    PasswordRefusedText,
+    GatewayLostWhileRecording,
+    GatewayLost,
+    GatewayBack,
+    StaleReadings, // %1: the time of the last reading
+    HelpNotOpened, // %1: the manual's file
 
     Count // not a text: the number of texts
 };
@@ -179,6 +186,8 @@ public:
     QString trayDetail() const;
     // The two lines of the missing-password warning.
     QString passwordMissing() const;
+    // The two lines of the warning that the gateway refused the password.
+    QString passwordRefused() const;
 
 private:
     std::optional<int> m_column;

@@ -66,7 +66,6 @@ public:
     SessionSocket socket;
     QTimer ackTimer;
     bool stInterface = false;
-    bool noAckWait = false;
     bool closing = false;
 
     QList<Request> queue;
@@ -122,7 +121,7 @@ void CommandSession::Private::enqueue(Request request)
     schedulePump();
 }
 
-// Requests start from the event loop, never inside SendTCP or inside a caller's callback, so a
+// Requests start from the event loop, never inside send or inside a caller's callback, so a
 // callback that sends again only adds to the queue.
 void CommandSession::Private::schedulePump()
 {
@@ -289,24 +288,10 @@ void CommandSession::setStInterface(bool stInterface)
     d->stInterface = stInterface;
 }
 
-void CommandSession::setNoAckWait(bool on)
+void CommandSession::send(const QString& frame, AckPolicy policy, Result done)
 {
-    d->noAckWait = on;
-}
-
-bool CommandSession::NoAckWait() const
-{
-    return d->noAckWait;
-}
-
-void CommandSession::SendTCP(const QString& frame, Result done)
-{
-    // The flag belongs to the next frame actually sent; an open-only request leaves it alone.
-    bool noAckWait = false;
-    if (!frame.isEmpty()) {
-        noAckWait = d->noAckWait;
-        d->noAckWait = false;
-    }
+    // An open-only request has nothing to be acknowledged.
+    const bool noAckWait = !frame.isEmpty() && policy == AckPolicy::NoAckWait;
     d->enqueue({frame, noAckWait, std::move(done)});
 }
 

@@ -21,6 +21,9 @@ class CommandSession : public QObject
     Q_OBJECT
 public:
     using Result = std::function<void(bool ok)>;
+    // Whether a frame's result waits for the gateway's ACK, or is reported as soon as the frame
+    // is written (periodic requests, whose answer is the reply itself).
+    enum class AckPolicy { WaitForAck, NoAckWait };
 
     explicit CommandSession(SessionTimings timings = {}, QObject* parent = nullptr);
     ~CommandSession() override;
@@ -29,14 +32,13 @@ public:
     void setPassword(const QString& password); // ServerPassword: digits, or letters and digits
     void setStInterface(bool stInterface);     // opens with "*99*1##" instead of "*99*0##"
 
-    // When set, the next SendTCP reports success as soon as its frame is written, without
-    // waiting for the ACK; SendTCP clears the flag.
-    void setNoAckWait(bool on);
-    bool NoAckWait() const;
-
     // Queues a frame; `done` receives this frame's own result. An empty frame only makes sure
     // the session is open (and reports false, as nothing was sent).
-    void SendTCP(const QString& frame, Result done = {});
+    void send(const QString& frame, AckPolicy policy = AckPolicy::WaitForAck, Result done = {});
+    void send(const QString& frame, Result done)
+    {
+        send(frame, AckPolicy::WaitForAck, std::move(done));
+    }
 
     // Program shutdown: every queued and running send fails at once, the socket closes and
     // nothing connects again.

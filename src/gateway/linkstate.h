@@ -25,4 +25,15 @@ enum class LinkState {
 };
 Q_ENUM_NS(LinkState)
 
+// Which session reported: the command session or the monitor session.
+enum class LinkChannel { Command, Monitor };
+Q_ENUM_NS(LinkChannel)
+
+// Whether the state means the gateway cannot be reached on that session.
+constexpr bool isLinkDown(LinkState state)
+{
+    return state == LinkState::NoConnection || state == LinkState::NotOpened ||
+           state == LinkState::PasswordMissing || state == LinkState::PasswordRefused;
+}
+
 } // namespace powerlog

@@ -80,7 +80,7 @@ void MonitorSession::Private::onOpenFinished(SessionSocket::OpenResult result)
         const QPointer<MonitorSession> alive(q);
         emit q->opened();
         if (alive && !closing)
-            command.SendTCP(frames::kLoadStatusRequest);
+            command.send(frames::kLoadStatusRequest);
         return;
     }
     case Result::NoConnection:
@@ -171,7 +171,7 @@ void MonitorSession::setPassword(const QString& password)
     d->socket.setPassword(password);
 }
 
-void MonitorSession::StartMonitor()
+void MonitorSession::open()
 {
     d->start();
 }

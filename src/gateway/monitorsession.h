@@ -16,7 +16,7 @@ class CommandSession;
 // load-control events. Once open, it asks for every load's state with "*#3##" on the command
 // session. While re-opening is on (automatic mode), a session the gateway closes, or an open
 // that fails, is opened again after a wait that doubles up to a limit; a refused or missing
-// password ends that until StartMonitor() is called again.
+// password ends that until open() is called again.
 class MonitorSession : public QObject
 {
     Q_OBJECT
@@ -30,7 +30,7 @@ public:
 
     // Makes sure the session is open; does nothing when it is connected or opening. A re-open
     // that is waiting starts now. Results show as link states; callers do not wait for it.
-    void StartMonitor();
+    void open();
 
     // Whether the session comes back by itself after the gateway closes it. Turning it on
     // starts again from the first wait; turning it off drops a re-open that is waiting.

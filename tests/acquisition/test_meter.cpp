@@ -35,7 +35,7 @@ struct MeterRig
     }
 
     // Asks the gateway for a reading, as the refresh button does.
-    void requestReading() { command.SendTCP(frames::kMeasurementRequest); }
+    void requestReading() { command.send(frames::kMeasurementRequest); }
 
     QString file() const { return dir.filePath(EnergyDatabase::kFileName); }
 

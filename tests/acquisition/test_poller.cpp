@@ -1,5 +1,5 @@
 // Automatic polling against the real command and monitor sessions and a simulated gateway on
-// 127.0.0.1. The clock is stepped by hand: Tclk is stopped and Tclk_Timer() called directly.
+// 127.0.0.1. The clock is stepped by hand: the clock is stopped and tick() called directly.
 
 #include "acquisition/poller.h"
 #include "gateway/commandsession.h"
@@ -49,7 +49,7 @@ struct PollingRig
     void startAutomaticMode()
     {
         poller.startAutomaticMode();
-        poller.Tclk().stop();
+        poller.clock().stop();
     }
 
     int requests() const { return int(simulator.receivedFrames().count(kRequest)); }
@@ -57,8 +57,7 @@ struct PollingRig
     // Sends the marker without waiting for an answer and waits until the gateway has it.
     void flushCommandQueue()
     {
-        command.setNoAckWait(true);
-        command.SendTCP(kMarker);
+        command.send(kMarker, CommandSession::AckPolicy::NoAckWait);
         QTRY_VERIFY(simulator.receivedFrames().contains(kMarker));
     }
 
@@ -76,9 +75,9 @@ void answerFirstRequest(PollingRig& rig)
 {
     QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
     rig.startAutomaticMode();
-    rig.poller.Tclk_Timer();
+    rig.poller.tick();
     QTRY_COMPARE(finished.count(), 1);
-    rig.poller.Tclk().stop();
+    rig.poller.clock().stop();
     QCOMPARE(finished.first().first().toBool(), true);
     // The gateway answers a frame the moment it records it, so once the load-state request is
     // recorded its ACK is on the way and nothing else is outstanding.
@@ -123,22 +122,23 @@ void TestPoller::firstRequestAtOnceThenEveryInterval()
     connect(&rig.poller, &Poller::firstRequestFinished, this, [&] { framesAtFinish = frames; });
 
     rig.startAutomaticMode();
-    QVERIFY(rig.poller.PollNow());
-    QCOMPARE(rig.poller.PollTicks(), 0);
+    QVERIFY(rig.poller.isFirstRequestDue());
+    QCOMPARE(rig.poller.ticks(), 0);
 
-    rig.poller.Tclk_Timer();
+    rig.poller.tick();
     QCOMPARE(ticked.count(), 1);
     QCOMPARE(tray.count(), 1);
     QTRY_COMPARE(finished.count(), 1);
-    rig.poller.Tclk().stop();
+    rig.poller.clock().stop();
     QCOMPARE(finished.first().first().toBool(), true);
     // It waited for the acknowledgement, which follows the reading.
     QVERIFY2(framesAtFinish.contains(QStringLiteral("*#3*10*0*231*4*925*1500.5##")),
              qPrintable(framesAtFinish.join(' ')));
-    QVERIFY(!rig.poller.PollNow());
-    QVERIFY(rig.poller.AutoMode());
-    QCOMPARE(rig.poller.PollTicks(), 1);
-    QCOMPARE(progress.last().first().toInt(), 483);
+    QVERIFY(!rig.poller.isFirstRequestDue());
+    QVERIFY(rig.poller.isAutomatic());
+    QCOMPARE(rig.poller.ticks(), 1);
+    QCOMPARE(progress.last().at(0).toInt(), 1);
+    QCOMPARE(progress.last().at(1).toInt(), 10);
     QCOMPARE(rig.requests(), 1);
 
     // The first request opened the monitor session first, and went out after the load-state
@@ -153,11 +153,11 @@ void TestPoller::firstRequestAtOnceThenEveryInterval()
     // The first tick counts as 1: periodic requests leave on ticks 10, 20 and 30.
     for (int tick = 2; tick <= 30; ++tick) {
         const int trayCalls = tray.count();
-        rig.poller.Tclk_Timer();
+        rig.poller.tick();
         QCOMPARE(ticked.count(), tick);
         const int sinceRequest = tick % 10 == 0 ? 10 : tick % 10;
-        QCOMPARE(progress.last().first().toInt(), 483 * sinceRequest);
-        QCOMPARE(rig.poller.PollTicks(), tick % 10);
+        QCOMPARE(progress.last().first().toInt(), sinceRequest);
+        QCOMPARE(rig.poller.ticks(), tick % 10);
         if (tick % 10 == 0) {
             QCOMPARE(tray.count(), trayCalls + 1);
             QTRY_COMPARE(rig.requests(), 1 + tick / 10);
@@ -167,7 +167,7 @@ void TestPoller::firstRequestAtOnceThenEveryInterval()
     }
     rig.flushCommandQueue();
     QCOMPARE(rig.requests(), 4);
-    QVERIFY(rig.poller.AutoMode());
+    QVERIFY(rig.poller.isAutomatic());
     QCOMPARE(finished.count(), 1);
 }
 
@@ -197,15 +197,15 @@ void TestPoller::unacknowledgedFirstRequestFallsBackToManual()
     QSignalSpy fallback(&rig.poller, &Poller::lostRequestsFallback);
 
     rig.startAutomaticMode();
-    rig.poller.Tclk_Timer();
+    rig.poller.tick();
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
 
     QCOMPARE(finished.first().first().toBool(), false);
     QCOMPARE(rig.requests(), 3); // every attempt went out
-    QVERIFY(!rig.poller.AutoMode());
-    QVERIFY(!rig.poller.PollNow());
-    QVERIFY(!rig.poller.Tclk().isActive());
-    QCOMPARE(rig.poller.PollTicks(), 1); // the tick that sent it still counts
+    QVERIFY(!rig.poller.isAutomatic());
+    QVERIFY(!rig.poller.isFirstRequestDue());
+    QVERIFY(!rig.poller.clock().isActive());
+    QCOMPARE(rig.poller.ticks(), 1); // the tick that sent it still counts
     QCOMPARE(fallback.count(), 0);
     QVERIFY(!rig.monitor.isReopening());
 }
@@ -239,7 +239,7 @@ void TestPoller::silentGatewayAfterFirstExchange()
     QSignalSpy progress(&rig.poller, &Poller::progressChanged);
 
     for (int tick = 2; tick <= ticks; ++tick) {
-        rig.poller.Tclk_Timer();
+        rig.poller.tick();
         if (tick % 10 == 0 && tick / 10 <= periodicRequests)
             QTRY_COMPARE(rig.requests(), 1 + tick / 10);
     }
@@ -248,11 +248,11 @@ void TestPoller::silentGatewayAfterFirstExchange()
     QCOMPARE(rig.requests(), 1 + periodicRequests);
 
     QCOMPARE(fallback.count(), fallsBack ? 1 : 0);
-    QCOMPARE(rig.poller.AutoMode(), !fallsBack);
+    QCOMPARE(rig.poller.isAutomatic(), !fallsBack);
     if (fallsBack) {
-        QVERIFY(!rig.poller.Tclk().isActive());
+        QVERIFY(!rig.poller.clock().isActive());
         QCOMPARE(progress.last().first().toInt(), 0);
-        QCOMPARE(rig.poller.PollTicks(), 0);
+        QCOMPARE(rig.poller.ticks(), 0);
     } else {
         QCOMPARE(rig.poller.lostRequests(), 0);
     }
@@ -287,7 +287,7 @@ void TestPoller::replyChunkClearsLostRequests()
     QSignalSpy answers(&rig.command, &CommandSession::answerReceived);
 
     for (int tick = 2; tick <= 40; ++tick)
-        rig.poller.Tclk_Timer();
+        rig.poller.tick();
     QTRY_COMPARE(rig.requests(), 5);
     QCOMPARE(rig.poller.lostRequests(), 4);
 
@@ -296,7 +296,7 @@ void TestPoller::replyChunkClearsLostRequests()
     faults.garbageBetween = garbage;
     rig.simulator.setFaults(faults);
     for (int tick = 41; tick <= 50; ++tick)
-        rig.poller.Tclk_Timer();
+        rig.poller.tick();
     QTRY_COMPARE(rig.requests(), 6);
     if (cleared) {
         QTRY_VERIFY(answers.count() > 0);
@@ -307,11 +307,11 @@ void TestPoller::replyChunkClearsLostRequests()
     QCOMPARE(rig.poller.lostRequests(), cleared ? 0 : 5);
 
     for (int tick = 51; tick <= 60; ++tick)
-        rig.poller.Tclk_Timer();
+        rig.poller.tick();
     rig.flushCommandQueue();
     QCOMPARE(rig.requests(), cleared ? 7 : 6);
     QCOMPARE(fallback.count(), cleared ? 0 : 1);
-    QCOMPARE(rig.poller.AutoMode(), cleared);
+    QCOMPARE(rig.poller.isAutomatic(), cleared);
 }
 
 void TestPoller::stopWhileFirstRequestWaits_data()
@@ -333,23 +333,23 @@ void TestPoller::stopWhileFirstRequestWaits()
     QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
 
     rig.startAutomaticMode();
-    rig.poller.Tclk_Timer();
+    rig.poller.tick();
     QTRY_COMPARE(rig.requests(), 1);
     rig.poller.stopAutomaticMode();
     if (answeredLate)
         rig.simulator.setFaults({}); // the next attempt is acknowledged
 
     // Sent after the first request, so its result comes after the first request's result.
-    rig.command.SendTCP(kMarker, [&markerDone](bool) { markerDone = true; });
+    rig.command.send(kMarker, [&markerDone](bool) { markerDone = true; });
     QTRY_VERIFY_WITH_TIMEOUT(markerDone, 10000);
     if (answeredLate)
         QVERIFY(rig.requests() >= 2);
 
     QCOMPARE(finished.count(), 0);
-    QVERIFY(!rig.poller.AutoMode());
-    QVERIFY(!rig.poller.PollNow());
-    QVERIFY(!rig.poller.Tclk().isActive());
-    QCOMPARE(rig.poller.PollTicks(), 0);
+    QVERIFY(!rig.poller.isAutomatic());
+    QVERIFY(!rig.poller.isFirstRequestDue());
+    QVERIFY(!rig.poller.clock().isActive());
+    QCOMPARE(rig.poller.ticks(), 0);
 }
 
 void TestPoller::monitorComesBackWhileAutomaticModeRuns_data()
@@ -415,11 +415,11 @@ void TestPoller::refusedPasswordAtTheStartIsTriedOnce()
     QSignalSpy commandStates(&rig.command, &CommandSession::linkStateChanged);
 
     rig.startAutomaticMode();
-    rig.poller.Tclk_Timer();
+    rig.poller.tick();
 
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
     QCOMPARE(finished.first().first().toBool(), false);
-    QVERIFY(!rig.poller.AutoMode());
+    QVERIFY(!rig.poller.isAutomatic());
     QVERIFY(!rig.monitor.isReopening());
     QVERIFY(!rig.monitor.isReopenScheduled());
     QVERIFY(commandStates.isEmpty()); // never even connected

@@ -107,8 +107,8 @@ void checkLoadEvents(const QString& chunk)
         const QString frame = QStringLiteral("*3*%1*#%2##").arg(event.state).arg(event.index + 1);
         FUZZ_CHECK(SplitLoadEvents(frame).events == QList<LoadEvent>{event});
         loads.applyLoadEvent(event.index, event.state);
-        const LoadPicture picture = loads.picture(event.index);
-        FUZZ_CHECK(picture >= LoadPicture::Design && picture <= LoadPicture::Unknown);
+        const LoadState picture = loads.state(event.index);
+        FUZZ_CHECK(picture >= LoadState::Unseen && picture <= LoadState::Unknown);
     }
     if (batch.error) {
         FUZZ_CHECK(batch.error->piece.startsWith(QStringLiteral("*3*")));

@@ -128,7 +128,7 @@ void TestCommandSession::opensAndSends()
     session->setPassword(password);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 3000);
     QVERIFY(session->isConnected());
@@ -161,7 +161,7 @@ void TestCommandSession::openWindowRestartsAfterThePasswordReply()
     session->setPassword(QStringLiteral("12345"));
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 15000);
     QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
@@ -199,7 +199,7 @@ void TestCommandSession::hmacOpensAndSends()
     session->setPassword(kHmacPassword);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 5000);
     QVERIFY(session->isConnected());
@@ -276,7 +276,7 @@ void TestCommandSession::hmacOpenFails()
     session->setPassword(password);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 5000);
     QVERIFY(!session->isConnected());
@@ -320,13 +320,13 @@ void TestCommandSession::idleClosedSessionOpensForTheNextFrame()
     CommandSession* session = makeSession();
     session->setPassword(password);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 5000);
 
     QTRY_VERIFY_WITH_TIMEOUT(linkStates(states).contains(LinkState::PeerClosed), 10000);
     QVERIFY(!session->isConnected());
     const QString command = frames::loadCommandFrame(4);
-    session->SendTCP(command, m_results.callback(command));
+    session->send(command, m_results.callback(command));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{true, true}), 5000);
     QCOMPARE(m_sim->receivedFrames().count(command), 1);
@@ -348,8 +348,8 @@ void TestCommandSession::frameLostWithItsConnectionIsNotSentAgain()
     CommandSession* session = makeSession();
     session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
 
-    session->SendTCP(command, m_results.callback(command));
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(command, m_results.callback(command));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 2, 5000);
     QCOMPARE(m_results.oks(), (QList<bool>{false, true}));
@@ -370,7 +370,7 @@ void TestCommandSession::sessionOpensAnewBeforeTheGatewaysIdleLimit()
     session->setPassword(kHmacPassword);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
     QElapsedTimer sinceAnswer;
-    session->SendTCP(kRequest, [&](bool ok) {
+    session->send(kRequest, [&](bool ok) {
         m_results.entries.append({kRequest, ok});
         sinceAnswer.start();
     });
@@ -382,7 +382,7 @@ void TestCommandSession::sessionOpensAnewBeforeTheGatewaysIdleLimit()
     // From here on the gateway lets sessions idle for ever, so only our side closes one.
     options.commandIdleCloseMs = 0;
     m_sim->setOptions(options);
-    session->SendTCP(kRequest, [&](bool ok) {
+    session->send(kRequest, [&](bool ok) {
         m_results.entries.append({kRequest, ok});
         sinceAnswer.start();
     });
@@ -391,7 +391,7 @@ void TestCommandSession::sessionOpensAnewBeforeTheGatewaysIdleLimit()
     QVERIFY(session->isConnected()); // the gateway did not close it
     states.clear();
     const QString command = frames::loadCommandFrame(2);
-    session->SendTCP(command, m_results.callback(command));
+    session->send(command, m_results.callback(command));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{true, true, true}), 5000);
     QCOMPARE(linkStates(states),
@@ -411,7 +411,7 @@ void TestCommandSession::connectsAtTheHighestPort()
     session->setPeer(QStringLiteral("127.0.0.1"), 65535);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
     QVERIFY(session->isConnected());
@@ -437,15 +437,12 @@ void TestCommandSession::emptyFrameOnlyOpens()
     startSimulator();
     CommandSession* session = makeSession();
     session->setStInterface(stInterface);
-    session->setNoAckWait(true);
-
-    session->SendTCP(QString(), m_results.callback(QString()));
+    // Nothing is sent, so there is nothing to report at once either.
+    session->send(QString(), CommandSession::AckPolicy::NoAckWait, m_results.callback(QString()));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QVERIFY(session->isConnected());
     QCOMPARE(m_sim->receivedFrames(), QStringList{openFrame});
-    // Nothing was sent, so the flag still waits for the next frame.
-    QVERIFY(session->NoAckWait());
 }
 
 void TestCommandSession::openFailsWithoutSending_data()
@@ -487,7 +484,7 @@ void TestCommandSession::openFailsWithoutSending()
     session->setPassword(password);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QVERIFY(!session->isConnected());
@@ -507,7 +504,7 @@ void TestCommandSession::connectionRefusedReportsNoConnection()
     session->setPeer(QStringLiteral("127.0.0.1"), closedLoopbackPort());
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QCOMPARE(linkStates(states),
@@ -535,7 +532,7 @@ void TestCommandSession::unacknowledgedFrameIsSentThreeTimes()
     CommandSession* session = makeSession();
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 3);
@@ -552,12 +549,10 @@ void TestCommandSession::noAckWaitReportsAtOnce()
     startSimulator(options);
     CommandSession* session = makeSession();
     // Open first, so the only thing left to wait for would be the ACK.
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
 
-    session->setNoAckWait(true);
-    session->SendTCP(kRequest, m_results.callback(kRequest));
-    QVERIFY(!session->NoAckWait());
+    session->send(kRequest, CommandSession::AckPolicy::NoAckWait, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), (QList<bool>{false, true}), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 3000);
@@ -571,8 +566,8 @@ void TestCommandSession::closingFailsEveryRequestAtOnce()
     startSimulator(options);
     CommandSession* session = makeSession();
     const QString second = frames::loadCommandFrame(4);
-    session->SendTCP(kRequest, m_results.callback(kRequest));
-    session->SendTCP(second, m_results.callback(second));
+    session->send(kRequest, m_results.callback(kRequest));
+    session->send(second, m_results.callback(second));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 3000);
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
@@ -585,7 +580,7 @@ void TestCommandSession::closingFailsEveryRequestAtOnce()
     QVERIFY(!session->isConnected());
 
     // Nothing connects or sends any more.
-    session->SendTCP(kRequest, m_results.callback(QStringLiteral("after")));
+    session->send(kRequest, m_results.callback(QStringLiteral("after")));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 3, 1000);
     QCOMPARE(m_results.entries.last().ok, false);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 1);
@@ -602,7 +597,7 @@ void TestCommandSession::peerClosingDuringWaitFailsAtOnce()
     CommandSession* session = makeSession();
     QSignalSpy states(session, &CommandSession::linkStateChanged);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{false}, 3000);
     QCOMPARE(m_sim->receivedFrames().count(kRequest), 1); // no further attempt
@@ -618,7 +613,7 @@ void TestCommandSession::closingTheConnectionFailsTheFrameUnderWayAndReopens()
     options.faults.silent = true;
     startSimulator(options);
     CommandSession* session = makeSession();
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 5000);
     QCOMPARE(m_results.oks(), QList<bool>());
 
@@ -628,7 +623,7 @@ void TestCommandSession::closingTheConnectionFailsTheFrameUnderWayAndReopens()
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->openCommandSessions(), 0, 5000);
 
     session->setStInterface(true);
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->openEventSessions(), 1, 5000);
     QCOMPARE(m_sim->openCommandSessions(), 0);
 }
@@ -657,7 +652,7 @@ void TestCommandSession::replyIsReassembledAcrossSegments()
     CommandSession* session = makeSession();
     QSignalSpy received(session, &CommandSession::frameReceived);
 
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.oks(), QList<bool>{true}, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 3000);
@@ -675,9 +670,9 @@ void TestCommandSession::replyAndAckInOneChunk()
     const QByteArray chunk = "*#3*10*0*230*2*460*1234##*#*1##";
 
     // Open first, then answer the request with the reply and the ACK in one write.
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
     QTRY_COMPARE_WITH_TIMEOUT(gateway.countOf(kRequest), 1, 3000);
     gateway.sendOn(frames::kOpenCommand, chunk);
 
@@ -710,7 +705,7 @@ void TestCommandSession::answerReceivedOncePerRead()
     ScriptedGateway gateway;
     CommandSession* session = makeSession();
     session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 3000);
     // Connected after the session's own handler, so a read is done with when this sees it.
     QSignalSpy reads(session->findChild<QTcpSocket*>(QStringLiteral("Winsock1")),
@@ -737,10 +732,10 @@ void TestCommandSession::sendWhileAnotherWaitsGetsItsOwnResult()
     CommandSession* session = makeSession();
     session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
 
-    session->SendTCP(ignored, m_results.callback(ignored));
+    session->send(ignored, m_results.callback(ignored));
     QTRY_COMPARE_WITH_TIMEOUT(gateway.countOf(ignored), 1, 3000);
     // The first one is now waiting for its ACK.
-    session->SendTCP(acknowledged, m_results.callback(acknowledged));
+    session->send(acknowledged, m_results.callback(acknowledged));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 2, 3000);
     QCOMPARE(m_results.frames(), (QStringList{ignored, acknowledged}));
@@ -756,9 +751,9 @@ void TestCommandSession::callbackMaySendAgain()
     CommandSession* session = makeSession();
     const QString next = frames::loadCommandFrame(3);
 
-    session->SendTCP(kRequest, [&](bool ok) {
+    session->send(kRequest, [&](bool ok) {
         m_results.entries.append({kRequest, ok});
-        session->SendTCP(next, m_results.callback(next));
+        session->send(next, m_results.callback(next));
     });
 
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 2, 3000);
@@ -772,8 +767,8 @@ void TestCommandSession::destroyedWithPendingRequests()
     options.faults.silent = true;
     startSimulator(options);
     CommandSession* session = makeSession();
-    session->SendTCP(kRequest, m_results.callback(kRequest));
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
     QTRY_COMPARE_WITH_TIMEOUT(m_sim->receivedFrames().count(kRequest), 1, 3000);
 
     m_session.reset();
@@ -805,7 +800,7 @@ void TestCommandSession::defaultSessionWaitsTenSecondsForTheAck()
     m_session = std::make_unique<CommandSession>();
     CommandSession* session = m_session.get();
     session->setPeer(QStringLiteral("127.0.0.1"), gateway.port());
-    session->SendTCP(QString(), m_results.callback(QString()));
+    session->send(QString(), m_results.callback(QString()));
     QTRY_COMPARE_WITH_TIMEOUT(m_results.entries.size(), 1, 5000);
 
     // Started before the frame leaves, so it fires before a 10 s wait for the ACK could end.
@@ -815,7 +810,7 @@ void TestCommandSession::defaultSessionWaitsTenSecondsForTheAck()
         copiesAtCheck = gateway.countOf(kRequest);
         resultsAtCheck = m_results.entries.size();
     });
-    session->SendTCP(kRequest, m_results.callback(kRequest));
+    session->send(kRequest, m_results.callback(kRequest));
 
     QTRY_VERIFY_WITH_TIMEOUT(copiesAtCheck >= 0, 20000);
     QCOMPARE(copiesAtCheck, 1);

@@ -103,7 +103,7 @@ void TestMonitorSession::openOn(ScriptedGateway& gateway)
     gateway.ackFrames.insert(frames::kLoadStatusRequest);
     makeSessions(gateway.port());
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 3000);
 }
 
@@ -129,8 +129,8 @@ void TestMonitorSession::opensOnceAndAsksForLoadStates()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
 
-    m_monitor->StartMonitor();
-    m_monitor->StartMonitor(); // already opening: nothing more
+    m_monitor->open();
+    m_monitor->open(); // already opening: nothing more
 
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 3000);
     QVERIFY(m_monitor->isConnected());
@@ -140,7 +140,7 @@ void TestMonitorSession::opensOnceAndAsksForLoadStates()
     QCOMPARE(m_sim->openCommandSessions(), 1); // asked on the command session
     QCOMPARE(m_sim->receivedFrames().count(frames::kOpenEvent), 1);
 
-    m_monitor->StartMonitor(); // open: nothing at all
+    m_monitor->open(); // open: nothing at all
     QCOMPARE(states.count(), 2);
     QCOMPARE(opened.count(), 1);
 }
@@ -152,7 +152,7 @@ void TestMonitorSession::gatewayEventsArrive()
     makeSessions(m_sim->port());
     QSignalSpy events(m_monitor.get(), &MonitorSession::loadEvent);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 3000);
 
     m_sim->setLoadState(2, 2);
@@ -264,7 +264,7 @@ void TestMonitorSession::openFails()
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
     QSignalSpy commandStates(m_command.get(), &CommandSession::linkStateChanged);
 
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QTRY_COMPARE_WITH_TIMEOUT(reported.count(), states.size(), 3000);
     QCOMPARE(linkStates(reported), states);
@@ -287,7 +287,7 @@ void TestMonitorSession::peerCloseAndReopen()
     QTRY_COMPARE_WITH_TIMEOUT(linkStates(states), QList<LinkState>{LinkState::PeerClosed}, 3000);
     QVERIFY(!m_monitor->isConnected());
 
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(gateway.countOf(frames::kLoadStatusRequest), 2, 3000);
 }
@@ -299,7 +299,7 @@ void TestMonitorSession::closingStopsEverything()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
 
     m_monitor->setClosing();
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QVERIFY(!m_monitor->isConnected());
     QVERIFY(states.isEmpty()); // our own close is not the gateway's
@@ -339,7 +339,7 @@ void TestMonitorSession::defaultTimings()
         statesAtCheck = linkStates(states);
         checked = true;
     });
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QTRY_VERIFY_WITH_TIMEOUT(checked, checkAtMs + 10000);
     QCOMPARE(statesAtCheck, (QList<LinkState>{LinkState::Connecting, LinkState::Connected}));
@@ -372,7 +372,7 @@ void TestMonitorSession::hmacOpen()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
 
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 5000);
     QCOMPARE(linkStates(states), (QList<LinkState>{LinkState::Connecting, LinkState::Connected,
@@ -415,23 +415,23 @@ void TestMonitorSession::reopensWhenTheGatewayClosesIt()
     LoadStates loads;
     connect(m_monitor.get(), &MonitorSession::loadEvent, &loads, &LoadStates::applyLoadEvent);
     connect(m_monitor.get(), &MonitorSession::closed, &loads, &LoadStates::markUnknown);
-    QList<LoadPicture> atClose;
+    QList<LoadState> atClose;
     connect(m_monitor.get(), &MonitorSession::closed, this, [&] {
         for (int i = 0; i < LoadStates::kLoadCount; ++i)
-            atClose << loads.picture(i);
+            atClose << loads.state(i);
     });
     const auto shown = [&loads] {
-        QList<LoadPicture> pictures;
+        QList<LoadState> pictures;
         for (int i = 0; i < LoadStates::kLoadCount; ++i)
-            pictures << loads.picture(i);
+            pictures << loads.state(i);
         return pictures;
     };
-    using P = LoadPicture;
+    using P = LoadState;
     const QList<P> known{P::On, P::On, P::Off, P::On, P::Forced, P::On, P::On, P::On};
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
     m_monitor->setReopening(true);
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QTRY_COMPARE_WITH_TIMEOUT(shown(), known, 5000);
 
     m_sim->recycleEventSessions();
@@ -460,7 +460,7 @@ void TestMonitorSession::waitsDoubleUpToTheLongest()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     m_monitor->setReopening(true);
 
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QTRY_VERIFY_WITH_TIMEOUT(reopenWaits(states).size() >= 6, 10000);
     QCOMPARE(reopenWaits(states).mid(0, 6), (QStringList{"20", "40", "80", "160", "160", "160"}));
@@ -496,7 +496,7 @@ void TestMonitorSession::waitStartsOverAfterALastingSession()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
     m_monitor->setReopening(true);
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     for (int round = 1; round <= 2; ++round) {
         QTRY_COMPARE_WITH_TIMEOUT(opened.count(), round, 5000);
@@ -544,7 +544,7 @@ void TestMonitorSession::refusedPasswordIsNotTriedAgain()
     QSignalSpy states(m_monitor.get(), &MonitorSession::linkStateChanged);
     m_monitor->setReopening(true);
 
-    m_monitor->StartMonitor();
+    m_monitor->open();
 
     QTRY_VERIFY_WITH_TIMEOUT(linkStates(states).contains(state), 5000);
     QVERIFY(!m_monitor->isReopenScheduled());
@@ -566,14 +566,14 @@ void TestMonitorSession::reopensOnlyWhileOn()
     QSignalSpy opened(m_monitor.get(), &MonitorSession::opened);
     QSignalSpy closed(m_monitor.get(), &MonitorSession::closed);
     m_monitor->setReopening(true);
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 5000);
 
     // A long wait is cut short by a start from the user.
     gateway.closeSession(frames::kOpenEvent);
     QTRY_COMPARE_WITH_TIMEOUT(reopenWaits(states), QStringList{"60000"}, 5000);
     QVERIFY(m_monitor->isReopenScheduled());
-    m_monitor->StartMonitor();
+    m_monitor->open();
     QVERIFY(!m_monitor->isReopenScheduled());
     QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 2, 5000);
 

@@ -258,9 +258,9 @@ void TestSessionFlood::floodKeepsMemoryBounded()
     const qint64 before = memoryKiB();
     sampler.start(10);
     if (monitor)
-        events.StartMonitor();
+        events.open();
     else
-        command.SendTCP(QString());
+        command.send(QString());
 
     QTRY_VERIFY_WITH_TIMEOUT(markerSeen || linkLost, 60000 * powerlog::test::kSlowdown);
     sample();

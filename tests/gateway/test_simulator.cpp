@@ -530,7 +530,7 @@ void TestSimulator::refusedPasswordsLockOut()
     const auto attempt = [&](const QString& password) {
         const qsizetype before = results.size();
         session.setPassword(password);
-        session.SendTCP(QString(), [&](bool ok) { results << ok; });
+        session.send(QString(), [&](bool ok) { results << ok; });
         if (!QTest::qWaitFor([&] { return results.size() > before; }, kWaitMs))
             return LinkState::Connecting;
         return states.last().at(0).value<LinkState>();

@@ -29,11 +29,11 @@ private slots:
 
         const QList<int> greens = {239, 223, 207, 191, 175, 159, 143};
         for (int green : greens) {
-            light.Tcol_Timer();
+            light.step();
             QCOMPARE(colours.last(), (QVariantList{40, green, 40}));
             QVERIFY(light.timer()->isActive());
         }
-        light.Tcol_Timer();
+        light.step();
         QVERIFY(!light.timer()->isActive());
         QCOMPARE(light.colour(), (ActivityLight::Rgb{40, 143, 40}));
         QCOMPARE(colours.size(), greens.size() + 1);
@@ -44,11 +44,11 @@ private slots:
         ActivityLight light;
         light.start();
         for (int i = 0; i < 3; ++i)
-            light.Tcol_Timer();
+            light.step();
         light.start();
         QCOMPARE(light.lightStep(), 0);
         QVERIFY(light.timer()->isActive());
-        light.Tcol_Timer();
+        light.step();
         QCOMPARE(light.colour().green, 239);
     }
 };

@@ -344,7 +344,7 @@ void TestChartsWindow::chartSavesAsPng()
 void TestChartsWindow::mainWindowOpensTheCharts()
 {
     powerlog::test::WindowHarness harness;
-    FrmMain& main = harness.load();
+    MainWindow& main = harness.load();
     QVERIFY(!main.chartsWindow());
     auto* chartsButton = main.findChild<QToolButton*>(QStringLiteral("Igraf"));
     QVERIFY(chartsButton);
@@ -356,7 +356,7 @@ void TestChartsWindow::mainWindowOpensTheCharts()
     QTest::mouseClick(chartsButton,
                       Qt::LeftButton); // a second click brings the same window forward
     QCOMPARE(main.chartsWindow(), first);
-    main.SetLanguage(QStringLiteral("eng"));
+    main.setLanguage(QStringLiteral("eng"));
     QCOMPARE(first->windowTitle(), QStringLiteral("Chart"));
     first->close();
     QTRY_VERIFY_WITH_TIMEOUT(!main.chartsWindow(), 10000);

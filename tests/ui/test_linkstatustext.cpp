@@ -71,6 +71,8 @@ void TestLinkStatusText::linkDown_data()
     QTest::newRow("no connection") << LinkState::NoConnection << true;
     QTest::newRow("password missing") << LinkState::PasswordMissing << true;
     QTest::newRow("password refused") << LinkState::PasswordRefused << true;
+    // Connected, but no greeting or an open refused: no session, so no reading either.
+    QTest::newRow("not opened") << LinkState::NotOpened << true;
     // The monitor session's housekeeping is no reason to show the gateway as unreachable.
     QTest::newRow("re-opening") << LinkState::Reopening << false;
     QTest::newRow("authenticating") << LinkState::Authenticating << false;

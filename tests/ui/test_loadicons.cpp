@@ -23,10 +23,10 @@ struct Loads
     bool isPinned(int index) const { return states.isPinned(index); }
 
     void loadEventsHandled() { icons.loadEventsHandled(); }
-    void Iload_MouseMove(int index) { icons.Iload_MouseMove(index); }
-    void EndLoadHover() { icons.EndLoadHover(); }
-    void ShowOffLoads() { icons.ShowOffLoads(); }
-    void Tscor_Timer() { icons.Tscor_Timer(); }
+    void hoverLoad(int index) { icons.hoverLoad(index); }
+    void endHover() { icons.endHover(); }
+    void showOffLoads() { icons.showOffLoads(); }
+    void scrollBanner() { icons.scrollBanner(); }
     LoadPicture picture(int index) const { return icons.picture(index); }
     LoadPicture savedPicture() const { return icons.savedPicture(); }
     QString banner() const { return icons.banner(); }
@@ -90,7 +90,8 @@ private slots:
         apply(*model, {{3, '1'}});
         QCOMPARE(model->picture(3), LoadPicture::On);
         QCOMPARE(model->offName(3), QString());
-        QCOMPARE(model->banner(), QStringLiteral("OFF: Dishwasher "));
+        // Every load is back on: the banner no longer names one as off.
+        QCOMPARE(model->banner(), QString());
     }
 
     void stateSequence_data()
@@ -235,12 +236,12 @@ private slots:
     void hoverMovesBetweenIcons()
     {
         apply(*model, {{3, '0'}, {4, '2'}});
-        model->Iload_MouseMove(3);
+        model->hoverLoad(3);
         QCOMPARE(model->picture(3), LoadPicture::Highlight);
         QCOMPARE(model->banner(), QStringLiteral("Dishwasher "));
         QCOMPARE(model->hoverIndex(), 4);
 
-        model->Iload_MouseMove(4);
+        model->hoverLoad(4);
         QCOMPARE(model->picture(3), LoadPicture::Off);
         QCOMPARE(model->picture(4), LoadPicture::Highlight);
         QCOMPARE(model->savedPicture(), LoadPicture::Forced);
@@ -251,10 +252,10 @@ private slots:
 
     void hoverOnTheSameIconChangesNothing()
     {
-        model->Iload_MouseMove(2);
+        model->hoverLoad(2);
         QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
         QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
-        model->Iload_MouseMove(2);
+        model->hoverLoad(2);
         QCOMPARE(icons.size(), 0);
         QCOMPARE(banner.size(), 0);
         QCOMPARE(model->savedPicture(), LoadPicture::Design);
@@ -275,7 +276,7 @@ private slots:
         // A scrolling list beforehand: the hover stops it.
         model->setLoadNames({"A very long load name", name});
         apply(*model, {{0, '0'}});
-        model->Iload_MouseMove(1);
+        model->hoverLoad(1);
         QCOMPARE(model->banner(), name + ' ');
         QCOMPARE(model->scrollTimer()->isActive(), scrolls);
         if (scrolls)
@@ -285,9 +286,9 @@ private slots:
     void endHoverWithNothingOffLeavesTheBannerEmpty()
     {
         model->setLoadNames({QString(25, 'x')});
-        model->Iload_MouseMove(0);
+        model->hoverLoad(0);
         QVERIFY(model->scrollTimer()->isActive());
-        model->EndLoadHover();
+        model->endHover();
         QCOMPARE(model->banner(), QString());
         QCOMPARE(model->picture(0), LoadPicture::Design);
         QCOMPARE(model->hoverIndex(), 0);
@@ -298,15 +299,15 @@ private slots:
     void endHoverShowsTheSwitchedOffLoads()
     {
         apply(*model, {{1, '0'}, {6, '1'}});
-        model->Iload_MouseMove(6);
-        model->EndLoadHover();
+        model->hoverLoad(6);
+        model->endHover();
         QCOMPARE(model->picture(6), LoadPicture::On);
         QCOMPARE(model->banner(), QStringLiteral("OFF: Washer "));
     }
 
     void eventForTheHoveredLoad()
     {
-        model->Iload_MouseMove(2);
+        model->hoverLoad(2);
         QSignalSpy icons(&model->icons, &LoadIcons::iconChanged);
         apply(*model, {{2, '0'}});
         QCOMPARE(icons.size(), 1);
@@ -315,11 +316,11 @@ private slots:
         QCOMPARE(model->hoverIndex(), 0);
         QCOMPARE(model->banner(), QStringLiteral("Dryer "));
 
-        model->EndLoadHover();
+        model->endHover();
         QCOMPARE(model->picture(2), LoadPicture::Off);
         QCOMPARE(model->banner(), QStringLiteral("OFF: Dryer "));
 
-        model->Iload_MouseMove(2);
+        model->hoverLoad(2);
         QCOMPARE(model->picture(2), LoadPicture::Highlight);
     }
 
@@ -328,22 +329,22 @@ private slots:
         // The icon of a forced load ignores "on"; the hover must still end on the forced
         // picture instead of leaving the highlight behind.
         apply(*model, {{3, '2'}});
-        model->Iload_MouseMove(3);
+        model->hoverLoad(3);
         apply(*model, {{3, '1'}});
         QCOMPARE(model->picture(3), LoadPicture::Highlight);
         QCOMPARE(model->hoverIndex(), 4);
-        model->EndLoadHover();
+        model->endHover();
         QCOMPARE(model->picture(3), LoadPicture::Forced);
     }
 
     void eventForAnotherLoadDuringHover()
     {
-        model->Iload_MouseMove(2);
+        model->hoverLoad(2);
         apply(*model, {{5, '0'}});
         QCOMPARE(model->picture(5), LoadPicture::Off);
         QCOMPARE(model->picture(2), LoadPicture::Highlight);
         QCOMPARE(model->banner(), QStringLiteral("Dryer "));
-        model->EndLoadHover();
+        model->endHover();
         QCOMPARE(model->picture(2), LoadPicture::Design);
         QCOMPARE(model->banner(), QStringLiteral("OFF: Boiler "));
     }
@@ -351,10 +352,9 @@ private slots:
     void endHoverWithoutHoverDoesNothing()
     {
         apply(*model, {{0, '0'}});
-        apply(*model, {{0, '1'}});
-        model->Tscor_Timer();
+        model->scrollBanner();
         QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
-        model->EndLoadHover();
+        model->endHover();
         QCOMPARE(banner.size(), 0);
         QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
     }
@@ -363,19 +363,19 @@ private slots:
     {
         apply(*model, {{0, '0'}});
         QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
-        model->Tscor_Timer();
+        model->scrollBanner();
         QCOMPARE(model->banner(), QStringLiteral("FF: Oven O"));
         QCOMPARE(banner.size(), 1);
         QCOMPARE(banner.at(0).at(0).toString(), QStringLiteral("FF: Oven O"));
         for (int i = 1; i < 10; ++i)
-            model->Tscor_Timer();
+            model->scrollBanner();
         QCOMPARE(model->banner(), QStringLiteral("OFF: Oven "));
     }
 
     void scrollingAnEmptyBannerIsHarmless()
     {
         QSignalSpy banner(&model->icons, &LoadIcons::bannerChanged);
-        model->Tscor_Timer();
+        model->scrollBanner();
         QCOMPARE(model->banner(), QString());
         QCOMPARE(banner.size(), 0);
     }

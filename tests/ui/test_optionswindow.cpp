@@ -39,9 +39,9 @@ class TestOptionsWindow : public QObject
     // that the focus moves between its fields as a user moves it.
     static OptionsWindow& open(WindowHarness& h)
     {
-        FrmMain& main = h.load();
+        MainWindow& main = h.load();
         main.show();
-        main.ImTool_Click();
+        h.click("ImTool");
         OptionsWindow* options = main.optionsWindow();
         options->activateWindow();
         if (!QTest::qWaitForWindowActive(options, 10000))
@@ -56,7 +56,7 @@ class TestOptionsWindow : public QObject
 
     static QString stored(WindowHarness& h, const QString& section, const QString& name)
     {
-        return h.settings.value(section, name, QStringLiteral("<none>"));
+        return h.store.value(section, name, QStringLiteral("<none>"));
     }
 
     // A click where a check box takes it: on its box, at the left.
@@ -165,13 +165,13 @@ private slots:
     void trayOpensItWithoutBlocking()
     {
         WindowHarness h;
-        FrmMain& main = h.load();
+        MainWindow& main = h.load();
         main.show();
         main.showOptions(false);
         OptionsWindow* options = main.optionsWindow();
         QVERIFY(options && options->isVisible());
         QCOMPARE(options->windowModality(), Qt::NonModal);
-        main.ImTool_Click();
+        h.click("ImTool");
         QCOMPARE(main.optionsWindow(), options);
         QVERIFY(options->isVisible());
         QCOMPARE(options->windowModality(), Qt::ApplicationModal);
@@ -180,10 +180,10 @@ private slots:
     void openingAndClosingStoresNothing()
     {
         WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});
-        const QByteArray before = fileBytes(h.settings.fileName());
+        const QByteArray before = fileBytes(h.store.fileName());
         OptionsWindow& options = open(h);
         options.close();
-        QCOMPARE(fileBytes(h.settings.fileName()), before);
+        QCOMPARE(fileBytes(h.store.fileName()), before);
         QTRY_VERIFY(!h.window->optionsWindow());
     }
 
@@ -232,11 +232,11 @@ private slots:
         QFETCH(QString, saved);
         WindowHarness h;
         OptionsWindow& options = open(h);
-        QSignalSpy gateway(h.current.get(), &Settings::changed);
+        QSignalSpy gateway(&h.settings, &Settings::changed);
         typeAndLeave(options, "TxtIPws", typed);
         QCOMPARE(control<QLineEdit>(options, "TxtIPws")->text(), shown);
         QCOMPARE(stored(h, key::kOption, key::kServerIp), saved);
-        QCOMPARE(h.current->text(Setting::ServerAddress), saved);
+        QCOMPARE(h.settings.text(Setting::ServerAddress), saved);
         QCOMPARE(gateway.size(), saved == QStringLiteral("127.0.0.1") ? 0 : 1);
         if (!gateway.isEmpty())
             QCOMPARE(gateway.first().first().value<Setting>(), Setting::ServerAddress);
@@ -275,7 +275,7 @@ private slots:
         const QString expected = kept.isEmpty() ? before : kept;
         QCOMPARE(control<QLineEdit>(options, "TxtPortaws")->text(), expected);
         QCOMPARE(stored(h, key::kOption, key::kServerPort), expected);
-        QCOMPARE(h.current->text(Setting::ServerPort), expected);
+        QCOMPARE(h.settings.text(Setting::ServerPort), expected);
     }
 
     void backspaceStillEditsThePort()
@@ -298,7 +298,7 @@ private slots:
         const QString scrambled = stored(h, key::kOption, key::kServerPassword);
         QCOMPARE(scrambled.size(), 1 + 3 * 8);
         QCOMPARE(unscramblePassword(scrambled), QStringLiteral("12345678"));
-        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("12345678"));
+        QCOMPARE(h.settings.text(Setting::ServerPassword), QStringLiteral("12345678"));
     }
 
     // The stored form keeps 8 bits of each character: a password beyond them is not taken.
@@ -312,7 +312,7 @@ private slots:
         control(options, QStringLiteral("Cinterf"))->setFocus(Qt::TabFocusReason);
         QCOMPARE(password->text(), QStringLiteral("4321"));
         QCOMPARE(stored(h, key::kOption, key::kServerPassword), scramblePassword("4321", 3));
-        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("4321"));
+        QCOMPARE(h.settings.text(Setting::ServerPassword), QStringLiteral("4321"));
         QVERIFY(h.prompts.shown.isEmpty());
     }
 
@@ -321,16 +321,16 @@ private slots:
     void overridesShowButAreNeverStored()
     {
         WindowHarness h;
-        h.current->overrideForThisRun(Setting::ServerPassword, QStringLiteral("demo2024"));
-        h.current->overrideForThisRun(Setting::RefreshSeconds, 10);
-        const QByteArray before = fileBytes(h.settings.fileName());
+        h.settings.overrideForThisRun(Setting::ServerPassword, QStringLiteral("demo2024"));
+        h.settings.overrideForThisRun(Setting::RefreshSeconds, 10);
+        const QByteArray before = fileBytes(h.store.fileName());
         OptionsWindow& options = open(h);
         QCOMPARE(control<QLineEdit>(options, "TxtPwd")->text(), QStringLiteral("demo2024"));
         QCOMPARE(control<QComboBox>(options, "Cagg")->currentText(), QStringLiteral("10 Sec."));
         control<QLineEdit>(options, "TxtPwd")->setFocus(Qt::TabFocusReason);
         options.close();
-        QCOMPARE(fileBytes(h.settings.fileName()), before);
-        QCOMPARE(h.current->text(Setting::ServerPassword), QStringLiteral("demo2024"));
+        QCOMPARE(fileBytes(h.store.fileName()), before);
+        QCOMPARE(h.settings.text(Setting::ServerPassword), QStringLiteral("demo2024"));
     }
 
     void closingAppliesTheFieldWithTheFocus()
@@ -342,7 +342,7 @@ private slots:
         address->setText(QStringLiteral("10.1.1.400"));
         options.close();
         QCOMPARE(stored(h, key::kOption, key::kServerIp), QStringLiteral("10.1.1.255"));
-        QCOMPARE(h.current->text(Setting::ServerAddress), QStringLiteral("10.1.1.255"));
+        QCOMPARE(h.settings.text(Setting::ServerAddress), QStringLiteral("10.1.1.255"));
     }
 
     void controlsStoreTheirText_data()
@@ -401,9 +401,9 @@ private slots:
         QCOMPARE(stored(h, section, key), text);
         // What is stored is what the next start reads.
         options.close();
-        SettingsStore reopened(h.settings.fileName());
+        SettingsStore reopened(h.store.fileName());
         const Settings restarted(reopened);
-        const Settings& running = *h.current;
+        const Settings& running = h.settings;
         for (const Setting setting :
              {Setting::LinePowerIndex, Setting::RefreshSeconds, Setting::StInterface,
               Setting::LostFrameSwitch, Setting::LanguageCode, Setting::StartAutomatic,
@@ -419,9 +419,9 @@ private slots:
         QCOMPARE(h.control<QLabel>("Lbt_7")->text(), QStringLiteral("9000W"));
         control<QComboBox>(options, "Cagg")->setCurrentIndex(5);
         QCOMPARE(h.poller.refreshSeconds(), 3600);
-        QCOMPARE(h.current->number(Setting::RefreshSeconds), 3600);
+        QCOMPARE(h.settings.number(Setting::RefreshSeconds), 3600);
         click(control(options, "ChLost"));
-        QCOMPARE(h.current->isOn(Setting::LostFrameSwitch), false);
+        QCOMPARE(h.settings.isOn(Setting::LostFrameSwitch), false);
     }
 
     void listsTakeNoTypedCharacters()
@@ -438,11 +438,11 @@ private slots:
     void languageSwitchReachesEveryOpenWindow()
     {
         WindowHarness h({{"Start/Auto", "1"}});
-        FrmMain& main = h.load();
+        MainWindow& main = h.load();
         main.show();
-        main.Igraf_Click();
+        h.click("Igraf");
         QCOMPARE(main.chartsWindow()->windowTitle(), QStringLiteral("Grafico"));
-        main.ImTool_Click();
+        h.click("ImTool");
         OptionsWindow& options = *main.optionsWindow();
         QCOMPARE(main.panelText(2), QStringLiteral("Automatico"));
 
@@ -468,7 +468,7 @@ private slots:
     {
         WindowHarness h;
         OptionsWindow& options = open(h);
-        QVERIFY(h.current->set(Setting::LanguageCode, QStringLiteral("eng")));
+        QVERIFY(h.settings.set(Setting::LanguageCode, QStringLiteral("eng")));
         QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
         QCOMPARE(control<QLabel>(options, "Lb_0")->text(), QStringLiteral("Line power"));
         QVERIFY(control<QToolButton>(options, "ImIT")->isEnabled());
@@ -479,25 +479,25 @@ private slots:
     void interfaceChangeClosesTheCommandSession()
     {
         WindowHarness h;
-        FrmMain& main = h.load();
+        MainWindow& main = h.load();
         main.show();
-        main.ImReload_Click();
+        h.click("ImReload");
         QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openCommandSessions(), 1, 10000);
         QVERIFY(h.command.isConnected());
 
-        main.ImTool_Click();
+        h.click("ImTool");
         OptionsWindow& options = *main.optionsWindow();
         auto* interfaces = control<QComboBox>(options, "Cinterf");
         interfaces->setCurrentIndex(1);
         QVERIFY(!h.command.isConnected());
         QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openCommandSessions(), 0, 10000);
-        QVERIFY(h.current->isOn(Setting::StInterface));
+        QVERIFY(h.settings.isOn(Setting::StInterface));
         QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("1"));
         for (const char* name : {"Cagg", "ChLost", "CstAut"})
             QVERIFY2(!control(options, name)->isEnabled(), name);
 
         // Choosing it again does nothing.
-        QVERIFY(h.settings.setValue(key::kOption, key::kInterface, QStringLiteral("x")));
+        QVERIFY(h.store.setValue(key::kOption, key::kInterface, QStringLiteral("x")));
         interfaces->setCurrentIndex(1);
         QCOMPARE(stored(h, key::kOption, key::kInterface), QStringLiteral("x"));
 
@@ -506,8 +506,8 @@ private slots:
         const int eventSessions = h.simulator.openEventSessions();
         options.close();
         QCOMPARE(main.panelText(2), QStringLiteral("ST Interface"));
-        QVERIFY(!main.AutoMode());
-        QVERIFY(main.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
+        QVERIFY(!h.station.isAutomatic());
+        QVERIFY(h.station.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
         QTRY_COMPARE_WITH_TIMEOUT(h.simulator.openEventSessions(), eventSessions + 1, 15000);
     }
 
@@ -515,11 +515,11 @@ private slots:
     {
         WindowHarness h({{"Start/RecAuto", "1"}});
         OptionsWindow& options = open(h);
-        QVERIFY(h.window->Recording());
+        QVERIFY(h.station.isRecording());
         QVERIFY(!control(options, "CclearDB")->isEnabled());
         QVERIFY(!control(options, "CcompDB")->isEnabled());
         QVERIFY(control(options, "Cexport")->isEnabled());
-        h.window->ImStop_Click();
+        h.click("ImStop");
         QVERIFY(control(options, "CclearDB")->isEnabled());
         QVERIFY(control(options, "CcompDB")->isEnabled());
     }
@@ -546,8 +546,8 @@ private slots:
         WindowHarness h;
         OptionsWindow& options = open(h);
         // The settings file can no longer be written: its place is taken by a folder.
-        QVERIFY(QFile::remove(h.settings.fileName()));
-        QVERIFY(QDir().mkdir(h.settings.fileName()));
+        QVERIFY(QFile::remove(h.store.fileName()));
+        QVERIFY(QDir().mkdir(h.store.fileName()));
         control<QComboBox>(options, "Cpot")->setCurrentIndex(4);
         control<QComboBox>(options, "Cagg")->setCurrentIndex(0);
         QCOMPARE(h.prompts.shown.size(), 1);
@@ -555,9 +555,9 @@ private slots:
         QVERIFY(h.prompts.shown.first().text.startsWith(
             QStringLiteral("Impossibile salvare le impostazioni in ")));
         QVERIFY(
-            h.prompts.shown.first().text.contains(QDir::toNativeSeparators(h.settings.fileName())));
+            h.prompts.shown.first().text.contains(QDir::toNativeSeparators(h.store.fileName())));
         // The change is in effect for this run all the same.
-        QCOMPARE(h.current->number(Setting::RefreshSeconds), 10);
+        QCOMPARE(h.settings.number(Setting::RefreshSeconds), 10);
         QCOMPARE(h.poller.refreshSeconds(), 10);
         QCOMPARE(h.control<QLabel>("Lbt_7")->text(), QStringLiteral("9000W"));
     }

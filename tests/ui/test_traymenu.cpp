@@ -78,6 +78,10 @@ private slots:
     void noChoiceDoesNothing();
     void newerVersionIsAnnouncedAndOffered();
     void currentVersionShowsNothing();
+    void clickOnTheIconWhileTheAnnouncementShowsOpensNoPage();
+    void clickBalloonFollowsTheLanguage();
+    void refreshFollowsTheInterfaceAtOnce();
+    void helpWithoutAViewerSaysWhereTheManualIs();
 };
 
 void TestTrayMenu::entriesPerLanguage_data()
@@ -110,12 +114,12 @@ void TestTrayMenu::entriesPerLanguage()
 void TestTrayMenu::refreshIsGreyedUnderTheStInterface()
 {
     WindowHarness h({{QStringLiteral("Option/Interface"), QStringLiteral("1")}});
-    FrmMain& w = h.load();
-    QVERIFY(h.current->isOn(Setting::StInterface));
+    h.load();
+    QVERIFY(h.station.isStInterface());
     QVERIFY(!h.tray.menu[1].enabled);
     // Even a menu shown before the change cannot send the request.
     h.simulator.clearReceivedFrames();
-    w.trayMenuChosen(2);
+    h.chooseTrayMenu(2);
     QTest::qWait(100);
     QVERIFY(!h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
 }
@@ -123,16 +127,16 @@ void TestTrayMenu::refreshIsGreyedUnderTheStInterface()
 void TestTrayMenu::languageChangeRenamesTheMenu()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     QCOMPARE(h.tray.menu.last().text, QStringLiteral("Esci"));
-    w.SetLanguage(QStringLiteral("eng"));
+    w.setLanguage(QStringLiteral("eng"));
     QCOMPARE(h.tray.menu.last().text, QStringLiteral("Exit"));
 }
 
 void TestTrayMenu::openBringsTheHiddenWindowBack()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     w.showMinimized();
     w.hide();
     QVERIFY(!w.isVisible());
@@ -145,7 +149,7 @@ void TestTrayMenu::refreshAsksForAReading()
 {
     WindowHarness h;
     h.simulator.setReading("231", "4", "925", "1500.5");
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     emit h.tray.menuChosen(2);
     QTRY_VERIFY_WITH_TIMEOUT(h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")),
                              10000);
@@ -157,7 +161,7 @@ void TestTrayMenu::refreshAsksForAReading()
 void TestTrayMenu::aboutOpensWithoutBlocking()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     emit h.tray.menuChosen(5);
     auto* about = w.findChild<QDialog*>();
     QVERIFY(about);
@@ -168,20 +172,20 @@ void TestTrayMenu::aboutOpensWithoutBlocking()
 void TestTrayMenu::optionsOpenWithoutBlocking()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     emit h.tray.menuChosen(3);
     QVERIFY(w.optionsWindow());
     QVERIFY(w.optionsWindow()->isVisible());
     QCOMPARE(w.optionsWindow()->windowModality(), Qt::NonModal);
     // The options button opens the same window, modal.
-    w.ImTool_Click();
+    h.click("ImTool");
     QCOMPARE(w.optionsWindow()->windowModality(), Qt::ApplicationModal);
 }
 
 void TestTrayMenu::helpOpensTheManualOrSaysWhereItLooked()
 {
     WindowHarness h({{QStringLiteral("Option/Language"), QStringLiteral("eng")}});
-    FrmMain& w = h.load();
+    MainWindow& w = h.load();
     const QString manual = QDir(h.dir.path()).filePath(QStringLiteral("Powerlog.pdf"));
     const bool besideTest = QFile::exists(
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Powerlog.pdf")));
@@ -207,8 +211,8 @@ void TestTrayMenu::helpOpensTheManualOrSaysWhereItLooked()
 void TestTrayMenu::exitEndsTheProgram()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
-    QSignalSpy closed(&w, &FrmMain::closed);
+    h.load();
+    QSignalSpy closed(&h.station, &Station::shutDown);
     emit h.tray.menuChosen(7); // works on a hidden window too
     QCOMPARE(closed.size(), 1);
     QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
@@ -217,11 +221,11 @@ void TestTrayMenu::exitEndsTheProgram()
 void TestTrayMenu::noChoiceDoesNothing()
 {
     WindowHarness h;
-    FrmMain& w = h.load();
-    QSignalSpy closed(&w, &FrmMain::closed);
+    h.load();
+    QSignalSpy closed(&h.station, &Station::shutDown);
     const int calls = h.tray.calls.size();
     for (int id : {0, 4, 8, 9, 10, 99})
-        w.trayMenuChosen(id);
+        h.chooseTrayMenu(id);
     QCOMPARE(closed.size(), 0);
     QCOMPARE(h.tray.calls.size(), calls);
     QVERIFY(h.desktop.opened.isEmpty());
@@ -232,15 +236,15 @@ void TestTrayMenu::newerVersionIsAnnouncedAndOffered()
     VersionFileServer server("99.0.1,https://downloads.example.org/powerlog\r\n");
     WindowHarness h({{QStringLiteral("Option/Language"), QStringLiteral("eng")}});
     h.updateUrl = server.url();
-    FrmMain& w = h.load();
-    QTRY_VERIFY_WITH_TIMEOUT(w.UpdateAvailable(), 15000);
+    h.load();
+    QTRY_VERIFY_WITH_TIMEOUT(h.presenter->isUpdateAvailable(), 15000);
     const auto balloon = std::find_if(h.tray.calls.begin(), h.tray.calls.end(), [](const auto& c) {
         return c.op == QStringLiteral("balloon");
     });
     QVERIFY(balloon != h.tray.calls.end());
     QCOMPARE(balloon->title, QStringLiteral("Powerlog"));
     QCOMPARE(balloon->text, QStringLiteral("Update available : 99.0.1\r\nCurrent version ") +
-                                w.VersionText() +
+                                versionText() +
                                 QStringLiteral(" --> Server version 99.0.1\r\n"
                                                "Download the new version "
                                                "https://downloads.example.org/powerlog"));
@@ -257,21 +261,87 @@ void TestTrayMenu::newerVersionIsAnnouncedAndOffered()
     QCOMPARE(h.desktop.opened.size(), 1);
     emit h.tray.menuChosen(8);
     QCOMPARE(h.desktop.opened, QList<QUrl>({page, page}));
-    QSignalSpy closed(&w, &FrmMain::closed);
+    QSignalSpy closed(&h.station, &Station::shutDown);
     emit h.tray.menuChosen(7); // a separator now
     QCOMPARE(closed.size(), 0);
     emit h.tray.menuChosen(10);
     QCOMPARE(closed.size(), 1);
 }
 
+// Some notification hosts report a click on the icon as a click on the balloon it shows: only
+// the announcement's own balloon leads to the download page, not the detail a click shows.
+void TestTrayMenu::clickOnTheIconWhileTheAnnouncementShowsOpensNoPage()
+{
+    VersionFileServer server("99.0.1,https://downloads.example.org/powerlog\r\n");
+    WindowHarness h;
+    h.updateUrl = server.url();
+    h.updateDelayMs = 0;
+    h.load();
+    QTRY_VERIFY_WITH_TIMEOUT(h.presenter->isUpdateAvailable(), 15000);
+    emit h.tray.leftClicked();
+    emit h.tray.balloonClicked();
+    QVERIFY(h.desktop.opened.isEmpty());
+}
+
+// The balloon a click shows speaks the language in force, not the one of the last reading.
+void TestTrayMenu::clickBalloonFollowsTheLanguage()
+{
+    WindowHarness h;
+    MainWindow& w = h.load();
+    h.receive(QStringLiteral("*#3*10*0*230*2*460*1234##"));
+    w.setLanguage(QStringLiteral("eng"));
+    emit h.tray.leftClicked();
+    QCOMPARE(h.tray.calls.last().op, QStringLiteral("balloon"));
+    QCOMPARE(h.tray.calls.last().text,
+             QStringLiteral("Tension 230V - Current 2A\r\nPower 460W - Energy 1234\r\n"
+                            "Max Power 460W - Mid Power 460W\r\n\r\n"
+                            "Right click to open the men\u00f9"));
+}
+
+// "Refresh data" follows the interface as soon as it changes, from whichever window.
+void TestTrayMenu::refreshFollowsTheInterfaceAtOnce()
+{
+    WindowHarness h;
+    MainWindow& w = h.load();
+    emit h.tray.menuChosen(3); // the options window, not modal
+    QVERIFY(w.optionsWindow());
+    QVERIFY(h.tray.menu[1].enabled);
+    QVERIFY(h.settings.set(Setting::StInterface, true));
+    QVERIFY(!h.tray.menu[1].enabled);
+    QVERIFY(w.optionsWindow()->isVisible());
+    QVERIFY(h.settings.set(Setting::StInterface, false));
+    QVERIFY(h.tray.menu[1].enabled);
+}
+
+// With no program for PDF files, Help says so and where the manual is.
+void TestTrayMenu::helpWithoutAViewerSaysWhereTheManualIs()
+{
+    WindowHarness h({{QStringLiteral("Option/Language"), QStringLiteral("eng")}});
+    h.load();
+    const QString manual = QDir(h.dir.path()).filePath(QStringLiteral("Powerlog.pdf"));
+    QFile file(manual);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    file.close();
+    h.desktop.result = false;
+    emit h.tray.menuChosen(6);
+    QCOMPARE(h.desktop.opened.size(), 1);
+    QCOMPARE(h.prompts.shown.size(), 1);
+    QCOMPARE(h.prompts.shown[0].text, QStringLiteral("No program opened the user manual: ") +
+                                          QDir::toNativeSeparators(manual));
+}
+
 void TestTrayMenu::currentVersionShowsNothing()
 {
     WindowHarness h;
-    VersionFileServer server(FrmMain::versionString().toLatin1() + ",https://example.org/");
+    VersionFileServer server(versionText().toLatin1() + ",https://example.org/");
     h.updateUrl = server.url();
-    FrmMain& w = h.load();
-    QTest::qWait(2500); // the check runs a second after start-up
-    QVERIFY(!w.UpdateAvailable());
+    h.updateDelayMs = 0;
+    h.load();
+    QSignalSpy checked(h.presenter.get(), &TrayPresenter::updateChecked);
+    QTRY_COMPARE(checked.size(), 1);
+    QCOMPARE(checked.first().first().value<UpdateOutcome>(), UpdateOutcome::Current);
+    QVERIFY(!h.presenter->isUpdateAvailable());
     QVERIFY(!hasBalloon(h.tray));
     QCOMPARE(h.tray.menu.size(), 7);
 }

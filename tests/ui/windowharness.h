@@ -1,26 +1,24 @@
 #pragma once
 
-// A main window wired to recorders, a temporary program folder and settings store, and a
-// simulated gateway on 127.0.0.1 with short time limits.
+// The program's station with its main window and tray presenter, built as the program builds
+// them, over recorders, a temporary program folder and settings file, and a simulated gateway
+// on 127.0.0.1 with short time limits.
 
-#include "acquisition/databasereader.h"
-#include "acquisition/databasewriter.h"
-#include "acquisition/loadstate.h"
-#include "acquisition/meter.h"
-#include "acquisition/poller.h"
+#include "acquisition/energydatabase.h"
 #include "app/config.h"
-#include "app/language.h"
 #include "app/settings.h"
 #include "app/settingsstore.h"
-#include "gateway/commandsession.h"
-#include "gateway/monitorsession.h"
+#include "app/version.h"
+#include "controller/station.h"
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
 #include "support/timings.h"
 #include "support/writersettle.h"
-#include "ui/main/frmmain.h"
+#include "ui/main/mainwindow.h"
+#include "ui/main/traypresenter.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,37 +29,35 @@ namespace powerlog::test {
 struct WindowHarness
 {
     QTemporaryDir dir;
-    SettingsStore settings{dir.filePath(QStringLiteral("settings.ini"))};
+    sim::GatewaySimulator simulator;
+    SettingsStore store{dir.filePath(QStringLiteral("settings.ini"))};
+    bool storeWritten;
+    Settings settings{store};
     Texts texts;
     RecordingPrompts prompts;
     RecordingDesktop desktop;
     RecordingTray tray;
-    FixedClock clock;
-    sim::GatewaySimulator simulator;
-    CommandSession command{fastTimings()};
-    MonitorSession monitor{command, fastTimings()};
-    DatabaseWriter database{dir.path()};
-    DatabaseReader reader{dir.path()};
     RecordingFileDialogs files;
-    Meter meter{database, clock};
-    Poller poller{command, monitor};
-    LoadStates loads;
-    // The settings in force, read from `settings` once the harness has stored its own.
-    std::unique_ptr<Settings> current;
-    std::unique_ptr<FrmMain> window;
+    FixedClock clock;
+    Station station;
+    CommandSession& command = station.commandSession();
+    MonitorSession& monitor = station.monitorSession();
+    DatabaseWriter& database = station.database();
+    DatabaseReader& reader = station.reader();
+    Meter& meter = station.meter();
+    Poller& poller = station.poller();
+    LoadStates& loads = station.loads();
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<TrayPresenter> presenter;
     QUrl updateUrl; // none: no update check
+    int updateDelayMs = 1000;
 
     // Settings as "Section/Key" = value; the gateway is always this harness's simulator.
-    explicit WindowHarness(const QHash<QString, QString>& stored = {}, bool withDatabase = true)
+    explicit WindowHarness(const QHash<QString, QString>& stored = {}, bool withDatabase = true,
+                           RunOverrides overrides = {})
+        : storeWritten(writeStore(stored)),
+          station(settings, clock, stationOptions(std::move(overrides)))
     {
-        simulator.listen(0);
-        settings.setValue(key::kOption, key::kServerIp, QStringLiteral("127.0.0.1"));
-        settings.setValue(key::kOption, key::kServerPort, QString::number(simulator.port()));
-        for (auto it = stored.begin(); it != stored.end(); ++it) {
-            const QStringList parts = it.key().split(QLatin1Char('/'));
-            settings.setValue(parts.at(0), parts.at(1), it.value());
-        }
-        current = std::make_unique<Settings>(settings);
         if (withDatabase)
             EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));
     }
@@ -69,7 +65,18 @@ struct WindowHarness
     ~WindowHarness()
     {
         if (window)
-            window->Form_Unload();
+            station.shutdown();
+    }
+
+    StationOptions stationOptions(RunOverrides overrides) const
+    {
+        StationOptions options;
+        options.programFolder = dir.path();
+        options.timings = fastTimings();
+        options.retryFirstMs = 50;
+        options.retryLimitMs = 200;
+        options.overrides = std::move(overrides);
+        return options;
     }
 
     void writeLoadIni(const QByteArray& content)
@@ -79,26 +86,25 @@ struct WindowHarness
         file.write(content);
     }
 
-    FrmMain& load()
+    // Builds the window and the tray presenter and starts the station, as the program does.
+    MainWindow& load()
     {
-        window = std::make_unique<FrmMain>(MainWindowServices{*current,
-                                                              texts,
-                                                              prompts,
-                                                              desktop,
-                                                              tray,
-                                                              command,
-                                                              monitor,
-                                                              database,
-                                                              meter,
-                                                              poller,
-                                                              loads,
-                                                              dir.path(),
-                                                              nullptr,
-                                                              {},
-                                                              &reader,
-                                                              &files,
-                                                              updateUrl});
-        window->Form_Load();
+        window = std::make_unique<MainWindow>(
+            MainWindowServices{station, texts, prompts, desktop, tray, &files});
+        presenter = std::make_unique<TrayPresenter>(TrayPresenterServices{
+            station, texts, tray, desktop, prompts, updateUrl, updateDelayMs});
+        QObject::connect(window.get(), &MainWindow::languageChanged, presenter.get(),
+                         &TrayPresenter::refreshMenu);
+        MainWindow* shown = window.get();
+        QObject::connect(presenter.get(), &TrayPresenter::openRequested, shown,
+                         &MainWindow::bringToFront);
+        QObject::connect(presenter.get(), &TrayPresenter::optionsRequested, shown,
+                         [shown] { shown->showOptions(false); });
+        QObject::connect(presenter.get(), &TrayPresenter::aboutRequested, shown,
+                         [shown] { shown->showAbout(false); });
+        QObject::connect(presenter.get(), &TrayPresenter::exitRequested, shown, &QWidget::close);
+        presenter->start();
+        station.start();
         return *window;
     }
 
@@ -116,6 +122,36 @@ struct WindowHarness
     template <typename T = QWidget> T* control(const QString& name) const
     {
         return window->findChild<T*>(name);
+    }
+
+    // Clicks a control of the window found by its object name: a button as its click does,
+    // anything else with the mouse.
+    void click(const QString& name) const
+    {
+        QWidget* target = control(name);
+        QVERIFY2(target, qPrintable(name));
+        if (auto* button = qobject_cast<QAbstractButton*>(target))
+            button->click();
+        else
+            QTest::mouseClick(target, Qt::LeftButton);
+    }
+
+    // The user chooses menu entry `id` of the notification icon.
+    void chooseTrayMenu(int id) { emit tray.menuChosen(id); }
+
+private:
+    bool writeStore(const QHash<QString, QString>& stored)
+    {
+        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerIP"),
+                       QStringLiteral("127.0.0.1"));
+        simulator.listen(0);
+        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerPORT"),
+                       QString::number(simulator.port()));
+        for (auto it = stored.begin(); it != stored.end(); ++it) {
+            const QStringList parts = it.key().split(QLatin1Char('/'));
+            store.setValue(parts.at(0), parts.at(1), it.value());
+        }
+        return true;
     }
 };
 

@@ -4,24 +4,24 @@
 
 namespace powerlog {
 
-ActivityLight::ActivityLight(QObject* parent) : QObject(parent), m_tcol(new QTimer(this))
+ActivityLight::ActivityLight(QObject* parent) : QObject(parent), m_stepTimer(new QTimer(this))
 {
-    m_tcol->setObjectName(QStringLiteral("Tcol"));
-    m_tcol->setInterval(kTickMs);
-    connect(m_tcol, &QTimer::timeout, this, &ActivityLight::Tcol_Timer);
+    m_stepTimer->setObjectName(QStringLiteral("Tcol"));
+    m_stepTimer->setInterval(kTickMs);
+    connect(m_stepTimer, &QTimer::timeout, this, &ActivityLight::step);
 }
 
 void ActivityLight::start()
 {
     m_started = true;
     m_lightStep = 0;
-    m_tcol->start();
+    m_stepTimer->start();
 }
 
-void ActivityLight::Tcol_Timer()
+void ActivityLight::step()
 {
     if (m_lightStep >= kLastStep)
-        m_tcol->stop();
+        m_stepTimer->stop();
     else
         m_lightStep += kStepSize;
     const Rgb c = colour();

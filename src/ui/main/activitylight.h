@@ -7,7 +7,7 @@ class QTimer;
 namespace powerlog {
 
 // The light that flashes when a measurement is requested: bright green fading in seven steps
-// of the timer Tcol to a dim green, where it stays until the next request.
+// of a timer (object name "Tcol") to a dim green, where it stays until the next request.
 class ActivityLight : public QObject
 {
     Q_OBJECT
@@ -28,13 +28,14 @@ public:
 
     // A measurement was requested: the flash starts again from bright green.
     void start();
-    void Tcol_Timer();
+    // One step of the fade.
+    void step();
 
     // False until the first request; the light shows its design colour until then.
     bool hasStarted() const { return m_started; }
     int lightStep() const { return m_lightStep; }
     Rgb colour() const { return colourAt(m_lightStep); }
-    const QTimer* timer() const { return m_tcol; }
+    const QTimer* timer() const { return m_stepTimer; }
 
     static Rgb colourAt(int lightStep) { return {40, 255 - lightStep, 40}; }
 
@@ -42,7 +43,7 @@ signals:
     void colourChanged(int red, int green, int blue);
 
 private:
-    QTimer* m_tcol;
+    QTimer* m_stepTimer;
     int m_lightStep = 0;
     bool m_started = false;
 };

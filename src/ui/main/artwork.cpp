@@ -516,4 +516,23 @@ QIcon appIcon()
     return drawnIcon(drawApp);
 }
 
+LoadPicture statePicture(LoadState state)
+{
+    switch (state) {
+    case LoadState::Unseen:
+        return LoadPicture::Design;
+    case LoadState::Off:
+        return LoadPicture::Off;
+    case LoadState::On:
+        return LoadPicture::On;
+    case LoadState::Forced:
+        return LoadPicture::Forced;
+    case LoadState::Other:
+        return LoadPicture::Other;
+    case LoadState::Unknown:
+        return LoadPicture::Unknown;
+    }
+    return LoadPicture::Design;
+}
+
 } // namespace powerlog

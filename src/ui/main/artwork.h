@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/loadstate.h"
+#include "acquisition/reading.h"
 
 #include <QIcon>
 #include <QPixmap>
@@ -12,10 +13,23 @@ namespace powerlog {
 
 enum class Button { Record, Stop, Refresh, Options, Charts, Clear };
 
-// Tray pictures: 0 no link, 1..9 power level from idle to full line power, 10 busy.
+// What a load icon shows: the window's design picture until the first event, then one picture
+// per load state, or the highlight while the pointer rests on it.
+enum class LoadPicture {
+    Design,
+    Off,
+    On,
+    Forced,
+    Other,
+    Highlight,
+    Unknown,
+};
+
+// The picture of a load's state.
+LoadPicture statePicture(LoadState state);
+
+// Tray pictures: kTrayNoLink, 1..9 power level from idle to full line power, kTrayBusy.
 inline constexpr int kTrayPictureCount = 11;
-inline constexpr int kTrayNoLink = 0;
-inline constexpr int kTrayBusy = 10;
 
 // A load icon `logicalSize` pixels square, drawn with `devicePixelRatio` device pixels per
 // logical pixel.

@@ -37,12 +37,6 @@ QString linkStatusText(const Texts& texts, LinkChannel channel, LinkState state,
     return {};
 }
 
-bool isLinkDown(LinkState state)
-{
-    return state == LinkState::NoConnection || state == LinkState::PasswordMissing ||
-           state == LinkState::PasswordRefused;
-}
-
 QString loadEventErrorText(const Texts& texts, const frames::LoadEventError& error)
 {
     // The piece is quoted in a message box: keep it short.

@@ -11,11 +11,11 @@ const QString kOffPrefix = QStringLiteral("OFF: ");
 LoadIcons::LoadIcons(const LoadStates& states, QObject* parent) : QObject(parent), m_states(states)
 {
     for (int i = 0; i < kLoadCount; ++i)
-        m_shown[std::size_t(i)] = m_states.picture(i);
-    m_tscor.setObjectName(QStringLiteral("Tscor"));
-    connect(&m_tscor, &QTimer::timeout, this, &LoadIcons::Tscor_Timer);
+        m_shown[std::size_t(i)] = statePicture(m_states.state(i));
+    m_scrollTimer.setObjectName(QStringLiteral("Tscor"));
+    connect(&m_scrollTimer, &QTimer::timeout, this, &LoadIcons::scrollBanner);
     connect(&m_states, &LoadStates::loadEventApplied, this, &LoadIcons::onLoadEvent);
-    connect(&m_states, &LoadStates::pictureChanged, this, &LoadIcons::refresh);
+    connect(&m_states, &LoadStates::stateChanged, this, &LoadIcons::refresh);
 }
 
 LoadPicture LoadIcons::picture(int index) const
@@ -23,13 +23,13 @@ LoadPicture LoadIcons::picture(int index) const
     return LoadStates::isLoad(index) ? m_shown[std::size_t(index)] : LoadPicture::Design;
 }
 
-void LoadIcons::onLoadEvent(int index, LoadPicture statePicture, bool applied)
+void LoadIcons::onLoadEvent(int index, LoadState state, bool applied)
 {
     // An event for the highlighted icon replaces the highlight with the new state picture. A
     // forced load ignores "on": its icon keeps the highlight and the hover end brings back the
     // forced picture.
     if (m_hoverIndex == index + 1 && applied) {
-        m_iold = statePicture;
+        m_savedPicture = statePicture(state);
         m_hoverIndex = 0;
     }
     refresh(index);
@@ -38,7 +38,7 @@ void LoadIcons::onLoadEvent(int index, LoadPicture statePicture, bool applied)
 void LoadIcons::refresh(int index)
 {
     const LoadPicture shown =
-        m_hoverIndex == index + 1 ? LoadPicture::Highlight : m_states.picture(index);
+        m_hoverIndex == index + 1 ? LoadPicture::Highlight : statePicture(m_states.state(index));
     auto& current = m_shown[std::size_t(index)];
     if (current == shown)
         return;
@@ -49,10 +49,10 @@ void LoadIcons::refresh(int index)
 void LoadIcons::loadEventsHandled()
 {
     if (!m_hoverShown)
-        ShowOffLoads();
+        showOffLoads();
 }
 
-void LoadIcons::Iload_MouseMove(int index)
+void LoadIcons::hoverLoad(int index)
 {
     if (!LoadStates::isLoad(index) || m_hoverIndex == index + 1)
         return;
@@ -60,20 +60,20 @@ void LoadIcons::Iload_MouseMove(int index)
     m_hoverIndex = index + 1;
     if (previous >= 0)
         refresh(previous);
-    m_tscor.stop();
+    m_scrollTimer.stop();
     m_scrollMs = 0;
-    m_iold = m_states.picture(index);
+    m_savedPicture = statePicture(m_states.state(index));
     refresh(index);
     setBanner(m_states.loadName(index) + QLatin1Char(' '));
     startScrollingIfLong(kHoverScrollMs);
     m_hoverShown = true;
 }
 
-void LoadIcons::EndLoadHover()
+void LoadIcons::endHover()
 {
     if (!m_hoverShown)
         return;
-    m_tscor.stop();
+    m_scrollTimer.stop();
     m_scrollMs = 0;
     setBanner(QString());
     m_hoverShown = false;
@@ -81,16 +81,19 @@ void LoadIcons::EndLoadHover()
     m_hoverIndex = 0;
     if (previous >= 0)
         refresh(previous);
-    ShowOffLoads();
+    showOffLoads();
 }
 
-void LoadIcons::ShowOffLoads()
+void LoadIcons::showOffLoads()
 {
     const QStringList off = m_states.offNames();
-    if (off.isEmpty())
-        return;
-    m_tscor.stop();
+    m_scrollTimer.stop();
     m_scrollMs = 0;
+    // Every load back on: nothing is off, so nothing is listed.
+    if (off.isEmpty()) {
+        setBanner(QString());
+        return;
+    }
     QString text = kOffPrefix;
     for (const QString& name : off)
         text += name + QLatin1Char(' ');
@@ -98,7 +101,7 @@ void LoadIcons::ShowOffLoads()
     startScrollingIfLong(kOffListScrollMs);
 }
 
-void LoadIcons::Tscor_Timer()
+void LoadIcons::scrollBanner()
 {
     if (m_banner.isEmpty())
         return;
@@ -117,16 +120,16 @@ void LoadIcons::startScrollingIfLong(int intervalMs)
 {
     m_scrollMs = m_banner.size() > kBannerWidth ? intervalMs : 0;
     if (m_scrollMs && m_visible)
-        m_tscor.start(m_scrollMs);
+        m_scrollTimer.start(m_scrollMs);
 }
 
 void LoadIcons::setShown(bool shown)
 {
     m_visible = shown;
     if (!shown)
-        m_tscor.stop();
-    else if (m_scrollMs && !m_tscor.isActive())
-        m_tscor.start(m_scrollMs);
+        m_scrollTimer.stop();
+    else if (m_scrollMs && !m_scrollTimer.isActive())
+        m_scrollTimer.start(m_scrollMs);
 }
 
 } // namespace powerlog

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/loadstate.h"
+#include "ui/main/artwork.h"
 
 #include <QObject>
 #include <QTimer>
@@ -10,7 +11,8 @@ namespace powerlog {
 
 // How the main window shows the loads: each icon's picture (its state, or the highlight while
 // the pointer rests on it), and the banner beneath the icons listing the switched-off loads or
-// the hovered load's name, scrolled by the timer Tscor when it does not fit.
+// the hovered load's name, scrolled by a timer (object name "Tscor") when it does not fit. With no
+// load switched off and none hovered, the banner is empty.
 class LoadIcons : public QObject
 {
     Q_OBJECT
@@ -27,13 +29,14 @@ public:
     // hovered load's name is showing.
     void loadEventsHandled();
 
-    void Iload_MouseMove(int index);
+    // The pointer rests on load `index`: its icon is highlighted and its name shows.
+    void hoverLoad(int index);
     // The pointer has left the icons.
-    void EndLoadHover();
-    // Rebuilds the banner from the switched-off loads; with none it keeps its text.
-    void ShowOffLoads();
+    void endHover();
+    // Rebuilds the banner from the switched-off loads; empty when none is off.
+    void showOffLoads();
     // Scrolls the banner left by one character.
-    void Tscor_Timer();
+    void scrollBanner();
     // A hidden window's banner does not scroll: nobody would see it move.
     void setShown(bool shown);
 
@@ -41,16 +44,16 @@ public:
     int hoverIndex() const { return m_hoverIndex; }
     bool hoverShown() const { return m_hoverShown; }
     // The picture the highlighted icon gets back when the hover ends.
-    LoadPicture savedPicture() const { return m_iold; }
+    LoadPicture savedPicture() const { return m_savedPicture; }
     QString banner() const { return m_banner; }
-    const QTimer* scrollTimer() const { return &m_tscor; }
+    const QTimer* scrollTimer() const { return &m_scrollTimer; }
 
 signals:
     void iconChanged(int index);
     void bannerChanged(const QString& text);
 
 private:
-    void onLoadEvent(int index, LoadPicture statePicture, bool applied);
+    void onLoadEvent(int index, LoadState state, bool applied);
     void refresh(int index);
     void setBanner(const QString& text);
     void startScrollingIfLong(int intervalMs);
@@ -59,11 +62,11 @@ private:
     std::array<LoadPicture, kLoadCount> m_shown{};
     int m_hoverIndex = 0; // index + 1 of the highlighted icon, 0 for none
     bool m_hoverShown = false;
-    LoadPicture m_iold = LoadPicture::Design;
+    LoadPicture m_savedPicture = LoadPicture::Design;
     bool m_visible = true;
     int m_scrollMs = 0; // the interval the banner scrolls at, 0 when it does not
     QString m_banner;
-    QTimer m_tscor;
+    QTimer m_scrollTimer;
 };
 
 } // namespace powerlog

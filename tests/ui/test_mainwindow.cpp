@@ -13,7 +13,7 @@
 using namespace powerlog;
 using namespace powerlog::test;
 
-class TestFrmMain : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -26,7 +26,7 @@ private slots:
     void firstRunShowsItalianManualAndNoReading()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         QCOMPARE(w.windowTitle(), QStringLiteral("Powerlog  V.%1.%2.%3")
                                       .arg(kVersionMajor)
                                       .arg(kVersionMinor)
@@ -41,8 +41,8 @@ private slots:
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("0W"));
         QCOMPARE(w.panelText(1), QStringLiteral("Nessuna lettura effettuata."));
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
-        QVERIFY(!w.AutoMode());
-        QVERIFY(!w.Recording());
+        QVERIFY(!h.station.isAutomatic());
+        QVERIFY(!h.station.isRecording());
         QVERIFY(!h.control("ImRec")->isHidden());
         QVERIFY(h.control("ImStop")->isHidden());
         QVERIFY(h.prompts.shown.isEmpty());
@@ -50,8 +50,8 @@ private slots:
         QCOMPARE(h.tray.calls.first().op, QStringLiteral("add"));
         QCOMPARE(h.tray.calls.first().picture, 0);
         QCOMPARE(h.tray.calls.first().text, QStringLiteral("Powerlog"));
-        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tupd"))->isActive());
-        QVERIFY(!h.poller.Tclk().isActive());
+        QVERIFY(h.presenter->findChild<QTimer*>(QStringLiteral("Tupd"))->isActive());
+        QVERIFY(!h.poller.clock().isActive());
         // Start-up opens no connection.
         QCOMPARE(h.simulator.connectionCount(), 0);
     }
@@ -70,9 +70,13 @@ private slots:
             names << QStringLiteral("Iload_%1").arg(i);
         for (const QString& name : names)
             QVERIFY2(h.control(name), qPrintable(name));
-        for (const char* timer : {"Tcol", "Tst", "Tpop", "Tupd"})
-            QVERIFY2(h.window->findChild<QTimer*>(QLatin1String(timer)), timer);
-        QCOMPARE(h.poller.Tclk().objectName(), QStringLiteral("Tclk"));
+        // Each timer lives with the part that runs it: the light in the window, the keep-alive in
+        // the station, the balloons and the update check with the tray icon.
+        QVERIFY(h.window->findChild<QTimer*>(QStringLiteral("Tcol")));
+        QVERIFY(h.station.findChild<QTimer*>(QStringLiteral("Tst")));
+        for (const char* timer : {"Tpop", "Tupd"})
+            QVERIFY2(h.presenter->findChild<QTimer*>(QLatin1String(timer)), timer);
+        QCOMPARE(h.poller.clock().objectName(), QStringLiteral("Tclk"));
         QCOMPARE(h.window->loadIcons().scrollTimer()->objectName(), QStringLiteral("Tscor"));
     }
 
@@ -124,18 +128,18 @@ private slots:
         WindowHarness h({{"Option/Interface", interface},
                          {"Start/Auto", autoStart},
                          {"Start/RecAuto", recAuto}});
-        FrmMain& w = h.load();
-        QCOMPARE(w.AutoMode(), autoMode);
-        QCOMPARE(h.poller.Tclk().isActive(), autoMode);
-        QCOMPARE(h.poller.Tclk().interval(), 1000);
-        QCOMPARE(w.Recording(), recording);
+        MainWindow& w = h.load();
+        QCOMPARE(h.station.isAutomatic(), autoMode);
+        QCOMPARE(h.poller.clock().isActive(), autoMode);
+        QCOMPARE(h.poller.clock().interval(), 1000);
+        QCOMPARE(h.station.isRecording(), recording);
         QCOMPARE(h.control("ImStop")->isHidden(), !recording);
         QCOMPARE(h.control("ImRec")->isHidden(), recording);
-        QCOMPARE(w.findChild<QTimer*>(QStringLiteral("Tst"))->isActive(), keepAlive);
+        QCOMPARE(h.station.findChild<QTimer*>(QStringLiteral("Tst"))->isActive(), keepAlive);
         QCOMPARE(w.panelText(2), panel2);
         if (autoMode) {
-            QVERIFY(h.poller.PollNow());
-            QCOMPARE(h.poller.PollTicks(), 0);
+            QVERIFY(h.poller.isFirstRequestDue());
+            QCOMPARE(h.poller.ticks(), 0);
         }
     }
 
@@ -154,13 +158,13 @@ private slots:
         QFETCH(bool, minimized);
         QFETCH(bool, trayAvailable);
         QFETCH(bool, hidden);
-        QCOMPARE(FrmMain::startsHidden(minimized, trayAvailable), hidden);
+        QCOMPARE(MainWindow::startsHidden(minimized, trayAvailable), hidden);
     }
 
     void placedAtTheBottomRight()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         const QRect screen = w.screen()->geometry();
         const QRect frame = w.frameGeometry();
         QCOMPARE(frame.right(), screen.right());
@@ -171,9 +175,9 @@ private slots:
     {
         WindowHarness h;
         h.writeLoadIni("[priority]\n1=Forno\n3=Boiler\n8=Garage\n[other]\n2=Wrong\n");
-        FrmMain& w = h.load();
+        h.load();
         const QStringList expected = {"Forno", "", "Boiler", "", "", "", "", "Garage"};
-        QCOMPARE(w.LoadNames(), expected);
+        QCOMPARE(h.station.loadNames(), expected);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(h.control(QStringLiteral("Iload_%1").arg(i))->toolTip(), expected.at(i));
     }
@@ -181,10 +185,10 @@ private slots:
     void setLanguage()
     {
         WindowHarness h({{"Start/Auto", "1"}});
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         QCOMPARE(w.panelText(2), QStringLiteral("Automatico"));
 
-        w.SetLanguage(QStringLiteral("eng"));
+        w.setLanguage(QStringLiteral("eng"));
         QCOMPARE(text(h, "Lbt_4"), QStringLiteral("Line power"));
         QCOMPARE(h.control("ImStop")->toolTip(), QStringLiteral("Stop"));
         QCOMPARE(w.panelText(2), QStringLiteral("Automatic"));
@@ -192,8 +196,8 @@ private slots:
         QCOMPARE(h.texts(Text::NoConnection), QStringLiteral("Connection not aviable"));
 
         // Codes are case-sensitive: "ENG" changes no text but still rewrites the panels.
-        w.SetLanguage(QStringLiteral("ita"));
-        w.SetLanguage(QStringLiteral("ENG"));
+        w.setLanguage(QStringLiteral("ita"));
+        w.setLanguage(QStringLiteral("ENG"));
         QCOMPARE(text(h, "Lbt_4"), QStringLiteral("Linea"));
         QCOMPARE(w.panelText(2), QStringLiteral("Automatico"));
     }
@@ -201,7 +205,7 @@ private slots:
     void unknownStoredLanguageKeepsDesignTexts()
     {
         WindowHarness h({{"Option/Language", "ENG"}});
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         QCOMPARE(text(h, "Lbt_0"), QStringLiteral("Tensione"));
         QCOMPARE(h.control("ImRec")->toolTip(), QStringLiteral("Record"));
         QCOMPARE(w.panelText(2), QString());
@@ -212,15 +216,15 @@ private slots:
     {
         WindowHarness h;
         h.writeLoadIni("[priority]\n1=Forno\n");
-        FrmMain& w = h.load();
-        w.SetLanguage(QStringLiteral("eng"));
+        MainWindow& w = h.load();
+        w.setLanguage(QStringLiteral("eng"));
         QCOMPARE(h.control("Iload_0")->toolTip(), QStringLiteral("Forno"));
     }
 
     void missingDatabaseIsReportedAndStartUpGoesOn()
     {
         WindowHarness h({}, false);
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         QTRY_COMPARE(h.prompts.shown.size(), 1);
         QCOMPARE(h.prompts.shown.first().title, QStringLiteral("Errore connessione DB"));
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
@@ -229,34 +233,34 @@ private slots:
     void unloadShutsDownInOrder()
     {
         WindowHarness h({{"Start/Auto", "1"}});
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.showAbout(false);
         QVERIFY(w.findChild<QWidget*>(QStringLiteral("frmAbout")));
-        w.Form_Unload();
-        QVERIFY(w.isClosing());
-        QVERIFY(!h.poller.Tclk().isActive());
+        h.station.shutdown();
+        QVERIFY(h.station.isClosing());
+        QVERIFY(!h.poller.clock().isActive());
         QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
         QTRY_VERIFY(!w.findChild<QWidget*>(QStringLiteral("frmAbout")));
-        w.Form_Unload(); // a second call does no harm
+        h.station.shutdown(); // a second call does no harm
     }
 
     void closingTheWindowEndsTheProgram()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
-        QSignalSpy closed(&w, &FrmMain::closed);
+        QSignalSpy closed(&h.station, &Station::shutDown);
         QVERIFY(w.close());
         QCOMPARE(closed.size(), 1);
-        QVERIFY(w.isClosing());
+        QVERIFY(h.station.isClosing());
         QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
     }
 
     void aboutLinkOpensTheAboutWindow()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
-        w.Lbt_Click(10);
+        MainWindow& w = h.load();
+        h.click("Lbt_10");
         auto* about = w.findChild<QWidget*>(QStringLiteral("frmAbout"));
         QVERIFY(about);
         QVERIFY(about->isVisible());
@@ -264,5 +268,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmMain)
-#include "test_frmmain.moc"
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"

@@ -17,7 +17,7 @@ using namespace powerlog;
 using namespace powerlog::test;
 
 // The main window while it runs: readings, buttons, modes, recording and the load icons.
-class TestFrmMainLive : public QObject
+class TestMainWindowLive : public QObject
 {
     Q_OBJECT
 
@@ -40,7 +40,7 @@ private slots:
     void fullReadingFansOut()
     {
         WindowHarness h({{"Option/Language", "eng"}});
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         h.receive(QStringLiteral("*#3*10*0*230*2*460*1234##"));
 
         QCOMPARE(text(h, "Lb_0"), QStringLiteral("230"));
@@ -48,7 +48,7 @@ private slots:
         QCOMPARE(text(h, "Lb_2"), QStringLiteral("460"));
         QCOMPARE(text(h, "Lb_3"), QStringLiteral("1234"));
         QVERIFY(w.panelText(1).startsWith(QStringLiteral("Last read ")));
-        QCOMPARE(w.TrayIconIndex(), 2);
+        QCOMPARE(h.station.trayLevel(), 2);
         QCOMPARE(text(h, "Lbt_8"), QStringLiteral("460W"));
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("460W"));
         QVERIFY(h.control("Lbt_8")->toolTip().contains(QStringLiteral("26")));
@@ -59,17 +59,17 @@ private slots:
         QCOMPARE(balloon.title, QStringLiteral("Powerlog"));
         QCOMPARE(balloon.text,
                  QStringLiteral("Tension 230V - Current 2A\r\nPower 460W - Energy 1234"));
-        auto* tpop = w.findChild<QTimer*>(QStringLiteral("Tpop"));
+        auto* tpop = h.presenter->findChild<QTimer*>(QStringLiteral("Tpop"));
         QVERIFY(tpop->isActive());
         QCOMPARE(tpop->interval(), 10000);
-        QCOMPARE(w.detailText(),
+        QCOMPARE(h.presenter->detailText(),
                  QStringLiteral("Tension 230V - Current 2A\r\nPower 460W - Energy 1234\r\n"
                                 "Max Power 460W - Mid Power 460W\r\n\r\n"
                                 "Right click to open the men\u00f9"));
 
         // Later readings change the icon but show no balloon of their own.
         h.receive(QStringLiteral("*#3*10*0*229*13*3000*1240##"));
-        QCOMPARE(w.TrayIconIndex(), 9);
+        QCOMPARE(h.station.trayLevel(), 9);
         QCOMPARE(balloons(h), 1);
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("1730W"));
     }
@@ -105,13 +105,13 @@ private slots:
         QFETCH(QString, frame);
         QFETCH(QString, power);
         WindowHarness h;
-        FrmMain& w = h.load();
-        w.ImRec_Click();
+        h.load();
+        h.click("ImRec");
         h.receive(frame);
         QCOMPARE(text(h, "Lb_2"), power);
         QCOMPARE(rowCount(h), 0);
         QVERIFY(h.prompts.shown.isEmpty());
-        QVERIFY(w.Recording());
+        QVERIFY(h.station.isRecording());
         if (power != QLatin1String("460"))
             QCOMPARE(h.meter.liveGraph().history(99), qint16(0));
     }
@@ -119,13 +119,13 @@ private slots:
     void recordingWritesEachReading()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        h.load();
         h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
         QCOMPARE(rowCount(h), 0);
 
-        w.ImRec_Click();
-        QVERIFY(w.Recording());
-        QVERIFY(w.AutoMode());
+        h.click("ImRec");
+        QVERIFY(h.station.isRecording());
+        QVERIFY(h.station.isAutomatic());
         h.receive(QStringLiteral("*#3*10*0*230*4*920*152.5##"));
         QVERIFY(h.settle());
         SqlFile file(h.dir.filePath(EnergyDatabase::kFileName));
@@ -138,9 +138,9 @@ private slots:
         QCOMPARE(q.value(3).toDouble(), 152.5);
         QCOMPARE(q.value(4).toString(), QStringLiteral("2026-12-05 10:16:26"));
 
-        w.ImStop_Click();
-        QVERIFY(!w.Recording());
-        QVERIFY(w.AutoMode()); // stopping the recording keeps polling
+        h.click("ImStop");
+        QVERIFY(!h.station.isRecording());
+        QVERIFY(h.station.isAutomatic()); // stopping the recording keeps polling
         h.receive(QStringLiteral("*#3*10*0*230*4*920*153##"));
         QCOMPARE(rowCount(h), 1);
     }
@@ -153,8 +153,8 @@ private slots:
         QVERIFY(writeEnergyOnlyFile(h.dir.filePath(EnergyDatabase::kFileName), 300000,
                                     QStringLiteral("2025-01-01")));
         QSignalSpy opened(&h.database, &DatabaseWriter::opened);
-        FrmMain& w = h.load();
-        QVERIFY(w.Recording());
+        MainWindow& w = h.load();
+        QVERIFY(h.station.isRecording());
         h.receive(QStringLiteral("*#3*10*0*299*4*920*152##"));
         QTRY_VERIFY_WITH_TIMEOUT(
             w.panelText(1).startsWith(QStringLiteral("Preparazione database")) ||
@@ -176,15 +176,15 @@ private slots:
     void missingDatabaseIsReportedPerReadingAndRecordingGoesOn()
     {
         WindowHarness h({}, false);
-        FrmMain& w = h.load();
+        h.load();
         QVERIFY(h.settle());
         h.prompts.shown.clear();
-        w.ImRec_Click();
+        h.click("ImRec");
         h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
         h.receive(QStringLiteral("*#3*10*0*230*4*921*152##"));
         QTRY_COMPARE(h.prompts.shown.size(), 2);
         QCOMPARE(h.prompts.shown.first().title, QStringLiteral("Errore connessione DB"));
-        QVERIFY(w.Recording());
+        QVERIFY(h.station.isRecording());
 
         EnergyDatabase::createEmpty(h.dir.filePath(EnergyDatabase::kFileName));
         h.receive(QStringLiteral("*#3*10*0*230*4*922*152##"));
@@ -195,37 +195,37 @@ private slots:
     void modeSwitching()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
-        w.ImRec_Click();
-        QVERIFY(w.AutoMode());
+        MainWindow& w = h.load();
+        h.click("ImRec");
+        QVERIFY(h.station.isAutomatic());
         QCOMPARE(w.panelText(2), QStringLiteral("Automatico"));
 
-        w.StBar_PanelClick(1); // the message panel is no switch
-        QVERIFY(w.AutoMode());
+        h.click("StBar_panel1"); // the message panel is no switch
+        QVERIFY(h.station.isAutomatic());
 
-        w.Pmod_Click();
-        QVERIFY(!w.AutoMode());
-        QVERIFY(!w.Recording());
-        QVERIFY(!h.poller.Tclk().isActive());
+        h.click("Pmod");
+        QVERIFY(!h.station.isAutomatic());
+        QVERIFY(!h.station.isRecording());
+        QVERIFY(!h.poller.clock().isActive());
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
         QVERIFY(!h.control("ImRec")->isHidden());
 
-        w.StBar_PanelClick(2);
-        QVERIFY(w.AutoMode());
-        QVERIFY(h.poller.PollNow());
-        QCOMPARE(h.poller.PollTicks(), 0);
-        QVERIFY(!w.Recording());
+        h.click("StBar_panel2");
+        QVERIFY(h.station.isAutomatic());
+        QVERIFY(h.poller.isFirstRequestDue());
+        QCOMPARE(h.poller.ticks(), 0);
+        QVERIFY(!h.station.isRecording());
     }
 
     void stInterfaceIgnoresModeClicks()
     {
         WindowHarness h({{"Option/Interface", "1"}});
-        FrmMain& w = h.load();
-        w.Pmod_Click();
-        w.StBar_PanelClick(2);
-        w.ImRec_Click();
-        QVERIFY(!w.AutoMode());
-        QVERIFY(w.Recording());
+        MainWindow& w = h.load();
+        h.click("Pmod");
+        h.click("StBar_panel2");
+        h.click("ImRec");
+        QVERIFY(!h.station.isAutomatic());
+        QVERIFY(h.station.isRecording());
         QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
     }
 
@@ -237,7 +237,7 @@ private slots:
         options.stPushIntervalMs = 50;
         h.simulator.setOptions(options);
         h.simulator.setReading("229", "3", "690", "88");
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         // The keep-alive connects one second after start-up and opens an event session.
         QTRY_COMPARE_WITH_TIMEOUT(text(h, "Lb_2"), QStringLiteral("690"), 5000);
         QVERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*99*1##")));
@@ -250,19 +250,19 @@ private slots:
     {
         WindowHarness h({{"Option/Interface", "1"}, {"Start/RecAuto", "1"}});
         h.simulator.close();
-        FrmMain& w = h.load();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.Recording(), 5000);
+        MainWindow& w = h.load();
+        QTRY_VERIFY_WITH_TIMEOUT(!h.station.isRecording(), 5000);
         QCOMPARE(w.panelText(2), QStringLiteral("ST Interface"));
-        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
+        QVERIFY(h.station.findChild<QTimer*>(QStringLiteral("Tst"))->isActive());
     }
 
     void clearButtonRestartsMaximumAndAverage()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        h.load();
         h.receive(QStringLiteral("*#3*10*0*230*4*2000*1##"));
         h.receive(QStringLiteral("*#3*10*0*230*4*1000*1##"));
-        w.Idel_Click();
+        h.click("Idel");
         QCOMPARE(text(h, "Lbt_8"), QStringLiteral("0W"));
         QCOMPARE(text(h, "Lbt_9"), QStringLiteral("0W"));
         QVERIFY(h.meter.liveGraph().drawingCleared());
@@ -276,10 +276,10 @@ private slots:
     {
         WindowHarness h;
         h.simulator.setReading("231", "4", "925", "1500.5");
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
-        w.ImReload_Click();
-        QCOMPARE(w.TrayIconIndex(), 10);
+        h.click("ImReload");
+        QCOMPARE(h.station.trayLevel(), 10);
         QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("231"));
         QCOMPARE(text(h, "Lb_3"), QStringLiteral("1500.5"));
         QTRY_VERIFY(w.findChild<ActivityLight*>()->hasStarted());
@@ -292,8 +292,8 @@ private slots:
     {
         WindowHarness h;
         h.simulator.setReading("230", "4", "925", "1500.5");
-        FrmMain& w = h.load();
-        w.ImReload_Click();
+        MainWindow& w = h.load();
+        h.click("ImReload");
         QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("230"));
         QTest::qWait(50);
         QVERIFY(!w.findChild<ActivityLight*>()->timer()->isActive());
@@ -303,12 +303,12 @@ private slots:
     void loadIconClickNeedsTheMonitorSession()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
-        w.Iload_Click(4);
+        MainWindow& w = h.load();
+        h.click("Iload_4");
         QTRY_VERIFY(h.monitor.isConnected());
         QVERIFY(!h.simulator.receivedFrames().contains(QStringLiteral("*3*2*#5##")));
 
-        w.Iload_Click(4);
+        h.click("Iload_4");
         QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*3*2*#5##")));
         // The forced load comes back as an event and pins the icon.
         QTRY_COMPARE(w.loadIcons().picture(4), LoadPicture::Forced);
@@ -318,8 +318,8 @@ private slots:
     {
         WindowHarness h;
         h.writeLoadIni("[priority]\n1=Forno\n2=Lavatrice\n");
-        FrmMain& w = h.load();
-        w.Iload_Click(0); // opens the monitor session
+        MainWindow& w = h.load();
+        h.click("Iload_0"); // opens the monitor session
         QTRY_VERIFY(h.monitor.isConnected());
         h.simulator.setLoadState(2, 0);
         QTRY_COMPARE(text(h, "Lload"), QStringLiteral("OFF: Lavatrice "));
@@ -330,29 +330,52 @@ private slots:
     {
         WindowHarness h;
         h.writeLoadIni("[priority]\n1=Forno\n2=Lavatrice\n");
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::mouseMove(h.control("Iload_1"));
         QTRY_COMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
         QCOMPARE(w.loadIcons().picture(1), LoadPicture::Highlight);
-        // The readouts do not end a hover; the window background does.
-        QTest::mouseMove(h.control("Lb_0"));
-        QCOMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
-        QTest::mouseMove(&w, QPoint(330, 215));
+        QTest::mouseMove(&w, QPoint(330, 215)); // the window's background
         QTRY_COMPARE(text(h, "Lload"), QString());
+        QCOMPARE(w.loadIcons().picture(1), LoadPicture::Design);
+    }
+
+    // Whatever the pointer leaves the icon for, or a modal window taking the pointer's place,
+    // the hovered load's name goes.
+    void hoverEndsWhenThePointerGoesToAnotherControlOrAModalWindowOpens()
+    {
+        WindowHarness h;
+        h.writeLoadIni("[priority]\n1=Forno\n2=Lavatrice\n");
+        MainWindow& w = h.load();
+        h.loads.applyLoadEvent(0, u'0');
+        w.loadIcons().loadEventsHandled();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseMove(h.control("Iload_1"));
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
+        QTest::mouseMove(h.control("Lb_0"));
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("OFF: Forno "));
+        QCOMPARE(w.loadIcons().picture(1), LoadPicture::Design);
+
+        QTest::mouseMove(h.control("Iload_1"));
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("Lavatrice "));
+        w.showAbout(true);
+        QTRY_COMPARE(text(h, "Lload"), QStringLiteral("OFF: Forno "));
         QCOMPARE(w.loadIcons().picture(1), LoadPicture::Design);
     }
 
     void aboutLinkLightsUpUnderThePointer()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         auto* link = h.control<QLabel>("Lbt_10");
-        w.Lbt_MouseMove(10);
-        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(192, 192, 0));
-        w.Form_MouseMove();
-        QCOMPARE(link->palette().color(QPalette::WindowText), QColor(112, 112, 112));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseMove(link);
+        QTRY_COMPARE(link->palette().color(QPalette::WindowText), QColor(192, 192, 0));
+        QTest::mouseMove(&w, QPoint(330, 215)); // the window's background
+        QTRY_COMPARE(link->palette().color(QPalette::WindowText), QColor(112, 112, 112));
     }
 
     void minimisingHidesOnlyWithATray_data()
@@ -367,7 +390,7 @@ private slots:
         QFETCH(bool, trayAvailable);
         WindowHarness h;
         h.tray.available = trayAvailable;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.showMinimized();
@@ -380,7 +403,7 @@ private slots:
     void trayDoubleClickBringsTheWindowBack()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.hide();
         emit h.tray.doubleClicked();
         QVERIFY(w.isVisible());
@@ -390,13 +413,13 @@ private slots:
     void trayClickShowsTheDetails()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        h.load();
         emit h.tray.leftClicked();
         QCOMPARE(h.tray.calls.last().op, QStringLiteral("balloon"));
         QCOMPARE(h.tray.calls.last().text,
                  QStringLiteral("Nessuna lettura effettuata.\r\n\r\n"
                                 "Clicca con il destro per aprire il men\u00f9"));
-        QVERIFY(w.findChild<QTimer*>(QStringLiteral("Tpop"))->isActive());
+        QVERIFY(h.presenter->findChild<QTimer*>(QStringLiteral("Tpop"))->isActive());
     }
 
     void passwordRequestShowsOneWarning()
@@ -405,8 +428,8 @@ private slots:
         sim::Options options = h.simulator.options();
         options.password = QStringLiteral("12345");
         h.simulator.setOptions(options);
-        FrmMain& w = h.load();
-        w.ImReload_Click();
+        MainWindow& w = h.load();
+        h.click("ImReload");
         QTRY_COMPARE(h.prompts.shown.size(), 1);
         QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
         QCOMPARE(h.prompts.shown.first().text,
@@ -418,16 +441,60 @@ private slots:
     {
         WindowHarness h({{"Start/RecAuto", "1"}});
         h.simulator.close();
-        FrmMain& w = h.load();
-        QVERIFY(w.AutoMode());
-        h.poller.Tclk().stop();
-        h.poller.Tclk_Timer();
-        QTRY_VERIFY(!w.AutoMode());
-        QVERIFY(!w.Recording());
+        MainWindow& w = h.load();
+        QVERIFY(h.station.isAutomatic());
+        h.poller.clock().stop();
+        h.poller.tick();
+        QTRY_VERIFY(!h.station.isAutomatic());
+        QVERIFY(!h.station.isRecording());
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
-        QCOMPARE(w.TrayIconIndex(), 0);
+        QCOMPARE(h.station.trayLevel(), 0);
         // The tick that tried still counts: one tick of thirty on the bar.
-        QCOMPARE(h.control("Shbar")->width(), Poller::kBarTwips / 30 / 15);
+        QCOMPARE(h.control("Shbar")->width(), 322 / 30); // the full bar is 322 pixels
+    }
+
+    // The gateway goes away while recording: the readouts turn dim and say since when they
+    // stand, a balloon says that recording stopped and why; when the gateway answers again,
+    // recording is back and a balloon says so.
+    void lostGatewayShowsStaleReadoutsAndBalloons()
+    {
+        WindowHarness h({{"Start/RecAuto", "1"}});
+        h.simulator.setReading("231", "4", "925", "1500.5");
+        MainWindow& w = h.load();
+        h.poller.clock().stop();
+        h.poller.tick();
+        QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("231"));
+        const QColor live = h.control("Lb_0")->palette().color(QPalette::WindowText);
+        const quint16 port = h.simulator.port();
+
+        h.simulator.close();
+        h.command.closeConnection();
+        for (int i = 0; i < 30; ++i)
+            h.poller.tick();
+        const auto lastBalloon = [&h] {
+            QString last;
+            for (const auto& call : h.tray.calls) {
+                if (call.op == QLatin1String("balloon"))
+                    last = call.text;
+            }
+            return last;
+        };
+        QTRY_COMPARE(lastBalloon(), QStringLiteral("Il gateway non risponde: registrazione "
+                                                   "interrotta. Nuovi tentativi in corso."));
+        QVERIFY(h.control("ImRec")->isVisibleTo(&w));
+        QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("231")); // still shown, but dimmed
+        QVERIFY(h.control("Lb_0")->palette().color(QPalette::WindowText) != live);
+        QVERIFY(h.control("Lb_0")->toolTip().contains(QStringLiteral("il gateway non risponde")));
+
+        QVERIFY(h.simulator.listen(port));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            lastBalloon(), QStringLiteral("Il gateway risponde di nuovo: letture riprese."), 5000);
+        QVERIFY(h.station.isRecording());
+        QVERIFY(h.control("ImStop")->isVisibleTo(&w));
+        QTRY_COMPARE(w.panelText(2), QStringLiteral("Automatico"));
+        QCOMPARE(h.control("Lb_0")->palette().color(QPalette::WindowText), live);
+        QVERIFY(h.control("Lb_0")->toolTip().isEmpty());
     }
 
     // The graph blanked by the clear button comes back with the next repaint, even when no
@@ -435,7 +502,7 @@ private slots:
     void clearedGraphReturnsAtTheNextRepaint()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         h.receive(QStringLiteral("*#3*10*0*230*4*3000*1##"));
@@ -447,7 +514,7 @@ private slots:
         };
         QTRY_VERIFY(newestBarLit());
 
-        w.Idel_Click();
+        h.click("Idel");
         QVERIFY(!newestBarLit()); // painted blank once
         QVERIFY(newestBarLit());  // and back at the next painting
     }
@@ -456,7 +523,7 @@ private slots:
     void onlyALeftClickOnTheControlCounts()
     {
         WindowHarness h;
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         auto* link = h.control("Lbt_10");
@@ -480,19 +547,15 @@ private slots:
     // The demo names its loads without touching the user's load.ini.
     void loadNamesGivenForThisRunWinOverLoadIni()
     {
-        WindowHarness h;
-        h.writeLoadIni("[priority]\n1=Forno\n");
         RunOverrides run;
         run.loadNames = QStringList{"Fridge", "Oven"};
-        h.window = std::make_unique<FrmMain>(MainWindowServices{
-            *h.current, h.texts, h.prompts, h.desktop, h.tray, h.command, h.monitor, h.database,
-            h.meter, h.poller, h.loads, h.dir.path(), nullptr, run});
-        FrmMain* w = h.window.get();
-        w->Form_Load();
-        QCOMPARE(w->LoadNames().mid(0, 2), (QStringList{"Fridge", "Oven"}));
+        WindowHarness h({}, true, run);
+        h.writeLoadIni("[priority]\n1=Forno\n");
+        MainWindow& w = h.load();
+        QCOMPARE(h.station.loadNames().mid(0, 2), (QStringList{"Fridge", "Oven"}));
         QCOMPARE(h.control("Iload_1")->toolTip(), QStringLiteral("Oven"));
         h.loads.applyLoadEvent(1, u'0');
-        w->loadIcons().loadEventsHandled();
+        w.loadIcons().loadEventsHandled();
         QCOMPARE(text(h, "Lload"), QStringLiteral("OFF: Oven "));
     }
 
@@ -521,16 +584,17 @@ private slots:
         options.auth = sim::Auth::HmacSha256;
         options.password = QStringLiteral("Powerlog2024");
         h.simulator.setOptions(options);
-        FrmMain& w = h.load();
-        h.poller.Tclk().stop();
-        h.poller.Tclk_Timer();
+        MainWindow& w = h.load();
+        h.poller.clock().stop();
+        h.poller.tick();
 
-        QTRY_VERIFY(!w.AutoMode());
+        QTRY_VERIFY(!h.station.isAutomatic());
         QCOMPARE(w.panelText(1), QStringLiteral("Password rifiutata dal gateway (Monitor)"));
         QCOMPARE(w.panelText(2), QStringLiteral("Manuale"));
-        QCOMPARE(w.TrayIconIndex(), 0);
+        QCOMPARE(h.station.trayLevel(), 0);
+        // The message says what the status bar says: refused, not missing.
         QCOMPARE(h.prompts.texts(),
-                 QStringList{"Attenzione\r\nE' richiesta la password per la connessione"});
+                 QStringList{"Attenzione\r\nIl gateway ha rifiutato la password"});
         QCOMPARE(h.prompts.shown.first().icon, Prompts::Icon::Exclamation);
         QCOMPARE(h.simulator.refusedPasswords(), 1);
         QVERIFY(!h.monitor.isReopenScheduled());
@@ -546,7 +610,7 @@ private slots:
             }
             return n;
         };
-        w.ImReload_Click();
+        h.click("ImReload");
         QTRY_COMPARE(refusals(), 2);
         QCOMPARE(h.simulator.refusedPasswords(), 3);
         QVERIFY(w.panelText(1).startsWith(QStringLiteral("Password rifiutata dal gateway")));
@@ -561,10 +625,10 @@ private slots:
         sim::Options options = h.simulator.options();
         options.linePowerWatts = 1'000'000; // the household sheds nothing by itself
         h.simulator.setOptions(options);
-        FrmMain& w = h.load();
+        MainWindow& w = h.load();
         h.simulator.setLoadState(2, 0);
-        h.poller.Tclk().stop();
-        h.poller.Tclk_Timer();
+        h.poller.clock().stop();
+        h.poller.tick();
         const auto pictures = [&w] {
             QList<LoadPicture> list;
             for (int i = 0; i < LoadStates::kLoadCount; ++i)
@@ -583,7 +647,7 @@ private slots:
         QTRY_COMPARE(shownWhileDown, QList<P>(LoadStates::kLoadCount, P::Unknown));
         QTRY_COMPARE(pictures(), known);
         QCOMPARE(h.simulator.receivedFrames().count(QStringLiteral("*#3##")), 2);
-        QVERIFY(w.AutoMode());
+        QVERIFY(h.station.isAutomatic());
     }
 
     // The automatic start opens the monitor session and asks for the load states before the
@@ -592,8 +656,8 @@ private slots:
     {
         WindowHarness h({{"Start/Auto", "1"}});
         h.load();
-        h.poller.Tclk().stop();
-        h.poller.Tclk_Timer();
+        h.poller.clock().stop();
+        h.poller.tick();
         QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
         const QStringList frames = h.simulator.receivedFrames();
         QVERIFY(frames.contains(QStringLiteral("*#3##")));
@@ -604,5 +668,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFrmMainLive)
-#include "test_frmmain_live.moc"
+QTEST_MAIN(TestMainWindowLive)
+#include "test_mainwindow_live.moc"

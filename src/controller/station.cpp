@@ -1,0 +1,391 @@
+#include "controller/station.h"
+
+#include "acquisition/readingrequest.h"
+#include "app/programfolder.h"
+#include "app/settingsstore.h"
+
+#include <QDir>
+#include <QPointer>
+#include <utility>
+
+namespace powerlog {
+
+Station::Station(Settings& settings, const Clock& clock, StationOptions options, QObject* parent)
+    : QObject(parent), m_settings(settings), m_options(std::move(options)),
+      m_command(m_options.timings), m_monitor(m_command, m_options.timings),
+      m_database(m_options.programFolder), m_reader(m_options.programFolder),
+      m_meter(m_database, clock), m_poller(m_command, m_monitor), m_keepAliveTimer(this),
+      m_retryTimer(this)
+{
+    m_keepAliveTimer.setObjectName(QStringLiteral("Tst"));
+    connect(&m_keepAliveTimer, &QTimer::timeout, this, &Station::keepStInterfaceAlive);
+    m_retryTimer.setObjectName(QStringLiteral("gatewayRetry"));
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &Station::retryGateway);
+    connect(&m_settings, &Settings::changed, this, &Station::applySetting);
+    wireSessions();
+    wireAcquisition();
+}
+
+Station::~Station()
+{
+    if (m_started)
+        shutdown();
+}
+
+void Station::wireSessions()
+{
+    connect(&m_command, &CommandSession::linkStateChanged, this,
+            [this](LinkState state, const QString& detail) {
+                onLinkState(LinkChannel::Command, state, detail);
+            });
+    connect(&m_monitor, &MonitorSession::linkStateChanged, this,
+            [this](LinkState state, const QString& detail) {
+                onLinkState(LinkChannel::Monitor, state, detail);
+            });
+    connect(&m_command, &CommandSession::frameReceived, &m_meter, &Meter::takeFrame);
+
+    connect(&m_monitor, &MonitorSession::loadEvent, &m_loads, &LoadStates::applyLoadEvent);
+    // Events may be missed until the session is back; its refresh brings every state again.
+    connect(&m_monitor, &MonitorSession::closed, &m_loads, &LoadStates::markUnknown);
+    connect(&m_monitor, &MonitorSession::opened, this, [this] { m_passwordRefusalTold = false; });
+    connect(&m_monitor, &MonitorSession::loadEventsHandled, this, &Station::loadEventsHandled);
+    connect(&m_monitor, &MonitorSession::loadEventError, this, &Station::loadEventError);
+}
+
+void Station::wireAcquisition()
+{
+    connect(&m_meter, &Meter::readingArrived, this, &Station::onReading);
+    connect(&m_meter, &Meter::recordingChanged, this, &Station::recordingChanged);
+    connect(&m_meter, &Meter::recordFailed, this, &Station::databaseProblem);
+    connect(&m_database, &DatabaseWriter::opened, this, [this](const DatabaseResult& result) {
+        if (!result.ok())
+            emit databaseProblem(result);
+    });
+    connect(&m_database, &DatabaseWriter::progress, this, &Station::databaseProgress);
+    connect(&m_database, &DatabaseWriter::busyChanged, this, &Station::databaseBusyChanged);
+
+    connect(&m_poller, &Poller::ticked, this, &Station::activity);
+    connect(&m_poller, &Poller::requestSent, this, [this] { setTrayLevel(kTrayBusy); });
+    connect(&m_poller, &Poller::progressChanged, this, &Station::progressChanged);
+    connect(&m_poller, &Poller::firstRequestFinished, this, [this] { emit modeChanged(mode()); });
+    connect(&m_poller, &Poller::lostRequestsFallback, this,
+            [this] { respond(LinkEvent::RequestsUnanswered); });
+}
+
+void Station::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    const RunOverrides& run = m_options.overrides;
+    if (run.serverAddress)
+        m_settings.overrideForThisRun(Setting::ServerAddress, *run.serverAddress);
+    if (run.serverPort)
+        m_settings.overrideForThisRun(Setting::ServerPort, *run.serverPort);
+    if (run.serverPassword)
+        m_settings.overrideForThisRun(Setting::ServerPassword, *run.serverPassword);
+    if (run.refreshSeconds)
+        m_settings.overrideForThisRun(Setting::RefreshSeconds, *run.refreshSeconds);
+
+    applySetting(Setting::ServerAddress); // peer and password of both sessions
+    m_command.setStInterface(isStInterface());
+    m_poller.setRefreshSeconds(m_settings.number(Setting::RefreshSeconds));
+    m_poller.setLostFrameSwitch(m_settings.isOn(Setting::LostFrameSwitch) ? 1 : 0);
+
+    // Opens in the background: a file without its summary tables takes a while to prepare.
+    m_database.open();
+    setTrayLevel(kTrayNoLink);
+
+    if (isStInterface()) {
+        m_keepAliveTimer.start(1000);
+        emit modeChanged(WorkingMode::StInterface);
+    } else if (m_settings.isOn(Setting::StartAutomatic) || run.startAutomatic) {
+        startAutomaticMode();
+    } else {
+        emit modeChanged(WorkingMode::Manual);
+    }
+    // The demo's start switches hold for its run only: the stored ones stay as they are.
+    if (m_settings.isOn(Setting::StartRecording) || run.startRecording)
+        startRecording();
+    readLoadNames();
+}
+
+void Station::shutdown()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    m_command.setClosing();
+    m_monitor.setClosing();
+    m_poller.stopAutomaticMode();
+    m_keepAliveTimer.stop();
+    m_retryTimer.stop();
+    m_retry = {};
+    m_database.close();
+    emit shutDown();
+}
+
+bool Station::isStInterface() const
+{
+    return m_settings.isOn(Setting::StInterface);
+}
+
+WorkingMode Station::mode() const
+{
+    if (isStInterface())
+        return WorkingMode::StInterface;
+    return isAutomatic() ? WorkingMode::Automatic : WorkingMode::Manual;
+}
+
+void Station::startRecording()
+{
+    cancelRetry();
+    setRecording(true);
+    if (!isAutomatic() && !isStInterface())
+        startAutomaticMode();
+}
+
+void Station::stopRecording()
+{
+    cancelRetry();
+    setRecording(false);
+}
+
+void Station::toggleAutomaticMode()
+{
+    if (isStInterface())
+        return;
+    cancelRetry();
+    if (isAutomatic())
+        stopAutomaticMode();
+    else
+        startAutomaticMode();
+}
+
+void Station::startAutomaticMode()
+{
+    m_poller.startAutomaticMode();
+    emit modeChanged(mode());
+}
+
+void Station::stopAutomaticMode()
+{
+    m_poller.stopAutomaticMode();
+    emit modeChanged(mode());
+    setRecording(false);
+}
+
+void Station::refreshNow()
+{
+    if (m_closing)
+        return;
+    setTrayLevel(kTrayBusy);
+    m_monitor.open();
+    const QPointer<Station> self(this);
+    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
+        if (!self)
+            return;
+        // A request that got nothing back leaves no reading on its way.
+        if (!ok && self->m_trayLevel == kTrayBusy)
+            self->setTrayLevel(kTrayNoLink);
+        emit self->activity();
+    });
+}
+
+void Station::switchLoad(int index)
+{
+    if (!LoadStates::isLoad(index) || m_closing)
+        return;
+    if (m_monitor.isConnected())
+        m_command.send(frames::loadCommandFrame(index + 1));
+    else
+        m_monitor.open();
+}
+
+void Station::applySetting(Setting setting)
+{
+    switch (setting) {
+    case Setting::ServerAddress:
+    case Setting::ServerPort:
+    case Setting::ServerPassword: {
+        const QString address = m_settings.text(Setting::ServerAddress);
+        const QString password = m_settings.text(Setting::ServerPassword);
+        m_command.setPeer(address, m_settings.port());
+        m_command.setPassword(password);
+        m_monitor.setPeer(address, m_settings.port());
+        m_monitor.setPassword(password);
+        break;
+    }
+    case Setting::StInterface:
+        m_command.setStInterface(isStInterface());
+        // The open frame differs: the next request connects and opens as the new kind.
+        m_command.closeConnection();
+        applyInterface();
+        break;
+    case Setting::RefreshSeconds:
+        m_poller.setRefreshSeconds(m_settings.number(Setting::RefreshSeconds));
+        break;
+    case Setting::LostFrameSwitch:
+        m_poller.setLostFrameSwitch(m_settings.isOn(Setting::LostFrameSwitch) ? 1 : 0);
+        break;
+    default:
+        break;
+    }
+}
+
+// The ST interface's readings come unasked, kept alive by the keep-alive timer; polling stops
+// and recording goes on. Back from it, the mode is the one the poller is in; the keep-alive
+// stops at its next tick.
+void Station::applyInterface()
+{
+    if (!m_started || m_closing)
+        return;
+    if (isStInterface()) {
+        cancelRetry();
+        m_poller.stopAutomaticMode();
+        m_keepAliveTimer.start(1000);
+    }
+    emit modeChanged(mode());
+}
+
+void Station::keepStInterfaceAlive()
+{
+    if (!isStInterface()) {
+        m_keepAliveTimer.stop();
+        return;
+    }
+    m_keepAliveTimer.setInterval(5000);
+    if (!m_command.isConnected())
+        m_command.send(QString());
+}
+
+void Station::readLoadNames()
+{
+    QStringList names;
+    if (m_options.overrides.loadNames) {
+        names = *m_options.overrides.loadNames;
+    } else {
+        const QString ini = QDir(m_options.programFolder).filePath(kLoadIniName);
+        for (int k = 1; k <= LoadStates::kLoadCount; ++k)
+            names << readIniValue(QStringLiteral("priority"), QString::number(k), ini);
+    }
+    m_loads.setLoadNames(names);
+    emit loadNamesChanged(m_loads.loadNames());
+}
+
+void Station::onLinkState(LinkChannel channel, LinkState state, const QString& detail)
+{
+    if (channel == LinkChannel::Command && state == LinkState::FrameAcknowledged)
+        m_passwordRefusalTold = false;
+    if (isLinkDown(state))
+        setTrayLevel(kTrayNoLink);
+    emit linkStateChanged(channel, state, detail);
+    respond(linkEvent(channel, state));
+}
+
+void Station::respond(LinkEvent event)
+{
+    if (m_closing || event == LinkEvent::Other)
+        return;
+    // Unanswered requests end automatic mode before they are reported.
+    const bool automatic = isAutomatic() || event == LinkEvent::RequestsUnanswered;
+    const LinkResponse response = respondToLink({event, isStInterface(), automatic, isRecording()});
+    if (response.retryInBackground && !m_retry.pending)
+        m_retry = {true, automatic, isRecording(), m_options.retryFirstMs};
+    if (response.stopRecording)
+        setRecording(false);
+    if (response.stopKeepAlive)
+        m_keepAliveTimer.stop();
+    if (response.fallBackToManual) {
+        // Unanswered requests have stopped the poller already.
+        if (event != LinkEvent::RequestsUnanswered)
+            m_poller.fallBackToManual();
+        emit modeChanged(mode());
+    }
+    if (response.retryInBackground) {
+        setStale(true);
+        setTrayLevel(kTrayNoLink);
+        // The ST interface's keep-alive asks again by itself.
+        if (!isStInterface() && !m_retryTimer.isActive())
+            scheduleRetry();
+    }
+    Notice told = response.notice;
+    // Nothing offers a refused password again (gateways lock out after a few failures): the
+    // user hears of it once, until a session opens again.
+    if (told == Notice::PasswordRefused && std::exchange(m_passwordRefusalTold, true))
+        told = Notice::None;
+    if (told != Notice::None)
+        emit notice(told);
+}
+
+void Station::onReading(const Reading& reading)
+{
+    setStale(false);
+    if (reading.kind == Reading::Kind::Full && reading.power)
+        setTrayLevel(powerlog::trayLevel(*reading.power, m_settings.linePowerWatts()));
+    emit readingArrived(reading);
+    if (m_retry.pending)
+        resumeAfterLoss();
+}
+
+void Station::setRecording(bool on)
+{
+    m_meter.setRecording(on);
+}
+
+void Station::setTrayLevel(int level)
+{
+    if (m_trayLevel == level && m_started)
+        return;
+    m_trayLevel = level;
+    emit trayLevelChanged(level);
+}
+
+void Station::setStale(bool stale)
+{
+    if (m_stale == stale)
+        return;
+    m_stale = stale;
+    emit staleChanged(stale);
+}
+
+void Station::scheduleRetry()
+{
+    m_retryTimer.start(m_retry.waitMs);
+    m_retry.waitMs = qMin(m_retry.waitMs * 2, m_options.retryLimitMs);
+}
+
+void Station::retryGateway()
+{
+    if (!m_retry.pending || m_closing)
+        return;
+    const QPointer<Station> self(this);
+    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
+        if (!self || !self->m_retry.pending || self->m_closing)
+            return;
+        if (ok)
+            self->resumeAfterLoss();
+        else
+            self->scheduleRetry();
+    });
+}
+
+void Station::cancelRetry()
+{
+    m_retry = {};
+    m_retryTimer.stop();
+}
+
+void Station::resumeAfterLoss()
+{
+    const Retry lost = m_retry;
+    cancelRetry();
+    if (lost.automatic && !isStInterface() && !isAutomatic())
+        startAutomaticMode();
+    if (lost.recording)
+        startRecording();
+    emit notice(Notice::GatewayBack);
+}
+
+} // namespace powerlog

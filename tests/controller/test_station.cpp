@@ -1,0 +1,327 @@
+// The station without any window: the real sessions, poller, meter and database against a
+// simulated gateway on 127.0.0.1, as the background recorder runs them.
+
+#include "acquisition/energydatabase.h"
+#include "app/config.h"
+#include "app/settings.h"
+#include "app/settingsstore.h"
+#include "controller/station.h"
+#include "simulator/gatewaysimulator.h"
+#include "support/recorders.h"
+#include "support/sqlfile.h"
+#include "support/timings.h"
+#include "support/writersettle.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace powerlog;
+using namespace powerlog::test;
+
+namespace {
+
+struct StationRig
+{
+    explicit StationRig(const QHash<QString, QString>& stored = {})
+        : written(write(stored)), station(settings, clock, options())
+    {
+        EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));
+    }
+
+    StationOptions options() const
+    {
+        StationOptions o;
+        o.programFolder = dir.path();
+        o.timings = fastTimings();
+        o.retryFirstMs = 50;
+        o.retryLimitMs = 200;
+        return o;
+    }
+
+    bool write(const QHash<QString, QString>& stored)
+    {
+        simulator.listen(0);
+        port = simulator.port();
+        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerIP"),
+                       QStringLiteral("127.0.0.1"));
+        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerPORT"),
+                       QString::number(port));
+        for (auto it = stored.begin(); it != stored.end(); ++it) {
+            const QStringList parts = it.key().split(QLatin1Char('/'));
+            store.setValue(parts.at(0), parts.at(1), it.value());
+        }
+        return true;
+    }
+
+    // Steps the poller's clock by hand through one whole refresh interval.
+    void tickThroughInterval()
+    {
+        for (int i = 0; i < station.poller().refreshSeconds(); ++i)
+            station.poller().tick();
+    }
+
+    int rows()
+    {
+        settle(station.database());
+        return SqlFile(dir.filePath(EnergyDatabase::kFileName)).rows();
+    }
+
+    QTemporaryDir dir;
+    sim::GatewaySimulator simulator;
+    quint16 port = 0;
+    SettingsStore store{dir.filePath(QStringLiteral("settings.ini"))};
+    bool written;
+    Settings settings{store};
+    FixedClock clock;
+    Station station;
+};
+
+QList<Notice> notices(const QSignalSpy& spy)
+{
+    QList<Notice> list;
+    for (const auto& args : spy)
+        list << args.at(0).value<Notice>();
+    return list;
+}
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startUpModes_data();
+    void startUpModes();
+    void readingsReachTheDatabaseWithoutAWindow();
+    void lostGatewayEndsRecordingAndComesBackWhenItAnswers();
+    void unansweredRequestsEndRecordingAndComeBack();
+    void whatTheUserStartsEndsTheRetry();
+    void refusedPasswordIsNeverRetried();
+    void refreshThatGetsNoSessionLeavesNoBusyTray();
+    void settingsApplyAtOnce();
+    void shutdownWritesWhatIsQueued();
+};
+
+void TestStation::startUpModes_data()
+{
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("autoStart");
+    QTest::addColumn<QString>("recAuto");
+    QTest::addColumn<WorkingMode>("mode");
+    QTest::addColumn<bool>("recording");
+    QTest::addColumn<bool>("keepAlive");
+
+    using M = WorkingMode;
+    QTest::newRow("manual") << "0"
+                            << "0"
+                            << "0" << M::Manual << false << false;
+    QTest::newRow("automatic") << "0"
+                               << "1"
+                               << "0" << M::Automatic << false << false;
+    QTest::newRow("recording polls") << "0"
+                                     << "0"
+                                     << "1" << M::Automatic << true << false;
+    QTest::newRow("ST interface ignores auto") << "1"
+                                               << "1"
+                                               << "0" << M::StInterface << false << true;
+    QTest::newRow("ST interface records unasked") << "1"
+                                                  << "0"
+                                                  << "1" << M::StInterface << true << true;
+}
+
+void TestStation::startUpModes()
+{
+    QFETCH(QString, interface);
+    QFETCH(QString, autoStart);
+    QFETCH(QString, recAuto);
+    StationRig rig(
+        {{"Option/Interface", interface}, {"Start/Auto", autoStart}, {"Start/RecAuto", recAuto}});
+    QSignalSpy modes(&rig.station, &Station::modeChanged);
+    rig.station.start();
+    QTEST(rig.station.mode(), "mode");
+    QTEST(rig.station.isRecording(), "recording");
+    QTEST(rig.station.keepAliveTimer().isActive(), "keepAlive");
+    QVERIFY(!modes.isEmpty()); // the windows hear the mode the run starts in
+    QCOMPARE(modes.last().first().value<WorkingMode>(), rig.station.mode());
+    QCOMPARE(rig.station.trayLevel(), kTrayNoLink);
+}
+
+void TestStation::readingsReachTheDatabaseWithoutAWindow()
+{
+    StationRig rig({{"Start/RecAuto", "1"}});
+    rig.simulator.setReading("231", "4", "925", "1500.5");
+    QSignalSpy readings(&rig.station, &Station::readingArrived);
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick(); // the first request of the run
+    QTRY_COMPARE(readings.size(), 1);
+    QCOMPARE(rig.station.trayLevel(), trayLevel(925, 3000)); // the default line power
+    QTRY_COMPARE(rig.rows(), 1);
+    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+}
+
+// A gateway restarted in the night: recording and automatic mode end, the readouts are stale,
+// the user is told; the station keeps asking, and everything comes back as it was.
+void TestStation::lostGatewayEndsRecordingAndComesBackWhenItAnswers()
+{
+    StationRig rig({{"Start/RecAuto", "1"}});
+    QSignalSpy notice(&rig.station, &Station::notice);
+    QSignalSpy stale(&rig.station, &Station::staleChanged);
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_VERIFY(!rig.station.poller().isFirstRequestDue() && rig.rows() == 1);
+
+    rig.simulator.close();
+    rig.station.commandSession().closeConnection();
+    rig.tickThroughInterval(); // the periodic request finds no gateway
+    QTRY_VERIFY(!rig.station.isRecording());
+    QCOMPARE(rig.station.mode(), WorkingMode::Manual);
+    QVERIFY(rig.station.isStale());
+    QVERIFY(rig.station.isRetrying());
+    QCOMPARE(notices(notice), QList<Notice>{Notice::GatewayLostWhileRecording});
+    QCOMPARE(rig.station.trayLevel(), kTrayNoLink);
+    // Tries again and again while the gateway is away, telling the user nothing more.
+    QSignalSpy states(&rig.station.commandSession(), &CommandSession::linkStateChanged);
+    const auto tries = [&states] {
+        int n = 0;
+        for (const auto& args : states)
+            n += args.at(0).value<LinkState>() == LinkState::Connecting;
+        return n;
+    };
+    QTRY_VERIFY(tries() >= 2);
+    QCOMPARE(notice.size(), 1);
+
+    QVERIFY(rig.simulator.listen(rig.port));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.station.isRecording(), 5000);
+    QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
+    QVERIFY(!rig.station.isRetrying());
+    QVERIFY(!rig.station.isStale());
+    QCOMPARE(notices(notice),
+             (QList<Notice>{Notice::GatewayLostWhileRecording, Notice::GatewayBack}));
+    QCOMPARE(stale.size(), 2);
+}
+
+// With the lost-request switch on, a gateway that stays connected but answers nothing ends
+// recording after five requests; it comes back when the gateway answers again.
+void TestStation::unansweredRequestsEndRecordingAndComeBack()
+{
+    StationRig rig({{"Start/RecAuto", "1"}, {"Frame/Lost", "1"}});
+    QSignalSpy notice(&rig.station, &Station::notice);
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_VERIFY(!rig.station.poller().isFirstRequestDue());
+
+    sim::Faults silent;
+    silent.silent = true;
+    rig.simulator.setFaults(silent);
+    for (int i = 0; i <= Poller::kLostLimit && rig.station.isRecording(); ++i) {
+        rig.tickThroughInterval();
+        QTest::qWait(20); // the request leaves on the event loop
+    }
+    QVERIFY(!rig.station.isRecording());
+    QCOMPARE(rig.station.mode(), WorkingMode::Manual);
+    QVERIFY(rig.station.isRetrying());
+    QCOMPARE(notices(notice), QList<Notice>{Notice::GatewayLostWhileRecording});
+
+    rig.simulator.setFaults({});
+    QTRY_VERIFY_WITH_TIMEOUT(rig.station.isRecording(), 5000);
+    QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
+    QCOMPARE(notices(notice).last(), Notice::GatewayBack);
+}
+
+// The user decides: starting or stopping anything ends the retry.
+void TestStation::whatTheUserStartsEndsTheRetry()
+{
+    StationRig rig({{"Start/RecAuto", "1"}});
+    rig.simulator.close();
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_VERIFY(rig.station.isRetrying());
+    rig.station.stopRecording();
+    QVERIFY(!rig.station.isRetrying());
+    QVERIFY(!rig.station.retryTimer().isActive());
+
+    QVERIFY(rig.simulator.listen(rig.port));
+    QTest::qWait(300); // longer than any retry would wait
+    QVERIFY(!rig.station.isRecording());
+    QCOMPARE(rig.station.mode(), WorkingMode::Manual);
+}
+
+void TestStation::refusedPasswordIsNeverRetried()
+{
+    StationRig rig({{"Start/RecAuto", "1"},
+                    {"Option/ServerPWD", scramblePassword(QStringLiteral("Powerlog2025"), 3)}});
+    sim::Options options = rig.simulator.options();
+    options.auth = sim::Auth::HmacSha256;
+    options.password = QStringLiteral("Powerlog2024");
+    rig.simulator.setOptions(options);
+    QSignalSpy notice(&rig.station, &Station::notice);
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_VERIFY(!rig.station.isAutomatic());
+    QVERIFY(!rig.station.isRetrying());
+    QVERIFY(!rig.station.retryTimer().isActive());
+    QCOMPARE(notices(notice), QList<Notice>{Notice::PasswordRefused});
+    QTest::qWait(300); // longer than any retry would wait
+    QCOMPARE(rig.simulator.refusedPasswords(), 1);
+}
+
+// A gateway that takes the connection but never greets: the request ends with no session and
+// the tray no longer says that a reading is on its way.
+void TestStation::refreshThatGetsNoSessionLeavesNoBusyTray()
+{
+    StationRig rig;
+    sim::Faults faults;
+    faults.noGreeting = true;
+    rig.simulator.setFaults(faults);
+    rig.station.start();
+    QSignalSpy levels(&rig.station, &Station::trayLevelChanged);
+    rig.station.refreshNow();
+    QCOMPARE(rig.station.trayLevel(), kTrayBusy);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.station.trayLevel(), kTrayNoLink, 5000);
+}
+
+void TestStation::settingsApplyAtOnce()
+{
+    StationRig rig({{"Start/Auto", "1"}});
+    rig.station.start();
+    QVERIFY(rig.settings.set(Setting::RefreshSeconds, 60));
+    QCOMPARE(rig.station.poller().refreshSeconds(), 60);
+
+    QSignalSpy modes(&rig.station, &Station::modeChanged);
+    QVERIFY(rig.settings.set(Setting::StInterface, true));
+    QCOMPARE(rig.station.mode(), WorkingMode::StInterface);
+    QVERIFY(!rig.station.isAutomatic());
+    QVERIFY(rig.station.keepAliveTimer().isActive());
+    QCOMPARE(modes.last().first().value<WorkingMode>(), WorkingMode::StInterface);
+    // The ST interface's session opens as an event session.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.simulator.receivedFrames().contains(QStringLiteral("*99*1##")),
+                             5000);
+
+    QVERIFY(rig.settings.set(Setting::StInterface, false));
+    QCOMPARE(rig.station.mode(), WorkingMode::Manual);
+}
+
+void TestStation::shutdownWritesWhatIsQueued()
+{
+    StationRig rig;
+    rig.station.start();
+    rig.station.startRecording();
+    rig.station.poller().clock().stop();
+    for (int i = 0; i < 50; ++i)
+        rig.station.meter().takeFrame(QStringLiteral("*#3*10*0*230*4*920*152##"));
+    QSignalSpy down(&rig.station, &Station::shutDown);
+    rig.station.shutdown();
+    rig.station.shutdown();
+    QCOMPARE(down.size(), 1);
+    QVERIFY(rig.station.isClosing());
+    QCOMPARE(rig.rows(), 50);
+}
+
+QTEST_MAIN(TestStation)
+#include "test_station.moc"
