@@ -14,7 +14,7 @@
 #include "simulator/gatewaysimulator.h"
 #include "simulator/householdprofile.h"
 #include "ui/main/mainwindow.h"
-#include "ui/main/platform.h"
+#include "ui/common/platform.h"
 #include "ui/main/traypresenter.h"
 
 #include <QApplication>

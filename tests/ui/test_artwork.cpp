@@ -1,4 +1,4 @@
-#include "ui/main/artwork.h"
+#include "ui/common/artwork.h"
 
 #include <QTest>
 

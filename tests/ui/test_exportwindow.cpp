@@ -3,7 +3,7 @@
 #include "support/recorders.h"
 #include "support/sqlfile.h"
 #include "ui/export/exportwindow.h"
-#include "ui/main/platform.h"
+#include "ui/common/platform.h"
 
 #include <QApplication>
 #include <QDateTimeEdit>

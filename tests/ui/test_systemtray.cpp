@@ -1,4 +1,4 @@
-#include "ui/main/platform.h"
+#include "ui/common/platform.h"
 
 #include <QSignalSpy>
 #include <QSystemTrayIcon>

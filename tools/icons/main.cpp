@@ -2,7 +2,7 @@
 // by the same code that paints it in the window, so the menu entry and the window agree.
 // Usage: powerlog-icons OUTPUT_FOLDER SIZE... (writes OUTPUT_FOLDER/SIZExSIZE/powerlog.png)
 
-#include "ui/main/artwork.h"
+#include "ui/common/artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -3,8 +3,8 @@
 #include "app/desktop.h"
 #include "app/language.h"
 #include "app/maker.h"
-#include "ui/main/artwork.h"
-#include "ui/main/placement.h"
+#include "ui/common/artwork.h"
+#include "ui/common/placement.h"
 
 #include <QEvent>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/maker.h"
-#include "ui/main/clicktracker.h"
+#include "ui/common/clicktracker.h"
 
 #include <QDialog>
 

@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QString>
+#include <utility>
 
 class QLabel;
 class QWidget;
@@ -10,10 +11,11 @@ namespace powerlog {
 
 // The windows lay their controls out by hand, at fixed places: each control is made on its
 // window with the object name the tests and the language table find it by.
-template <typename Control>
-Control* placeControl(QWidget* parent, const QString& name, const QRect& geometry)
+template <typename Control, typename... Arguments>
+Control* placeControl(QWidget* parent, const QString& name, const QRect& geometry,
+                      Arguments&&... arguments)
 {
-    auto* control = new Control(parent);
+    auto* control = new Control(std::forward<Arguments>(arguments)..., parent);
     control->setObjectName(name);
     control->setGeometry(geometry);
     return control;

@@ -7,7 +7,7 @@
 #include "app/prompts.h"
 #include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
-#include "ui/main/placement.h"
+#include "ui/common/placement.h"
 
 #include <QCloseEvent>
 #include <QDateTimeEdit>

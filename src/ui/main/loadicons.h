@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/loadstate.h"
-#include "ui/main/artwork.h"
+#include "ui/common/artwork.h"
 
 #include <QObject>
 #include <QTimer>

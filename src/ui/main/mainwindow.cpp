@@ -7,19 +7,19 @@
 #include "app/version.h"
 #include "ui/about/aboutwindow.h"
 #include "ui/charts/chartswindow.h"
+#include "ui/common/artwork.h"
 #include "ui/common/databaseprompts.h"
+#include "ui/common/placement.h"
 #include "ui/main/activitylight.h"
-#include "ui/main/artwork.h"
 #include "ui/main/linkstatustext.h"
 #include "ui/main/loadicons.h"
+#include "ui/main/mainwindowparts.h"
 #include "ui/main/mainwindowtexts.h"
 #include "ui/main/panelwidgets.h"
-#include "ui/main/placement.h"
 #include "ui/options/optionswindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QToolButton>
 #include <QToolTip>
 #include <utility>
@@ -37,92 +37,6 @@ const QColor kCaptionColour(184, 196, 208);
 const QColor kValueColour(240, 244, 248);
 const QColor kReadoutColour(0x62, 0xff, 0x8a);
 const QColor kStaleReadoutColour(0x4a, 0x5a, 0x4e);
-
-QString sevenSegmentFamily()
-{
-    static const QString family = [] {
-        const int id =
-            QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/DSEG7Classic-Bold.ttf"));
-        const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        return families.isEmpty() ? QStringLiteral("Monospace") : families.first();
-    }();
-    return family;
-}
-
-// Local time in the user's long format, without a time-zone name.
-QString localTime(const QTime& time)
-{
-    QString format = QLocale().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return QLocale().toString(time, format.trimmed());
-}
-
-QString localDateTime(const QDateTime& when)
-{
-    return QLocale().toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           localTime(when.time());
-}
-
-// Long values (the energy counter grows for years) shrink the digits rather than lose them.
-void fitReadout(QLabel* readout, const QString& text)
-{
-    if (readout->text() == text)
-        return;
-    QFont font = readout->font();
-    font.setPointSizeF(13);
-    const int room = readout->contentsRect().width() - 6;
-    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(text) > room)
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    readout->setFont(font);
-    readout->setText(text);
-}
-
-QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry,
-                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setAlignment(alignment);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-PanelLabel* makePanel(QWidget* parent, const QString& name, const QRect& geometry,
-                      const QColor& fill, const QColor& border, const QColor& text,
-                      Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
-{
-    auto* label = new PanelLabel(fill, border, text, parent);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setAlignment(alignment);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-// Colours set through the palette, not a style sheet: a style sheet would reach the label's
-// tooltip too and paint it in the same light colour on the tooltip's pale background.
-void paintText(QLabel* label, const QColor& colour, qreal pointSize, bool bold = false)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    QFont font = label->font();
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    label->setFont(font);
-}
-
-QToolButton* makeButton(QWidget* parent, const QString& name, Button art, int x, int y)
-{
-    auto* button = new QToolButton(parent);
-    button->setObjectName(name);
-    button->setIcon(buttonIcon(art));
-    button->setIconSize(QSize(20, 20));
-    button->setAutoRaise(true);
-    button->setGeometry(x, y, 28, 28);
-    return button;
-}
 
 } // namespace
 
@@ -173,8 +87,8 @@ void MainWindow::buildControls()
     buildReadouts();
 
     for (int i = 0; i < LoadStates::kLoadCount; ++i) {
-        QLabel* icon = makeLabel(this, QStringLiteral("Iload_%1").arg(i),
-                                 QRect(8 + i * 26, 130, 24, 24), Qt::AlignCenter);
+        QLabel* icon = makeAlignedLabel(this, QStringLiteral("Iload_%1").arg(i),
+                                        QRect(8 + i * 26, 130, 24, 24), Qt::AlignCenter);
         icon->setMouseTracking(true);
         icon->installEventFilter(this);
         m_loadIconLabels[std::size_t(i)] = icon;
@@ -220,8 +134,8 @@ void MainWindow::buildReadouts()
     const QString family = sevenSegmentFamily();
     for (int i = 0; i < 4; ++i) {
         const int x = 8 + i * 82;
-        QLabel* caption =
-            makeLabel(this, QStringLiteral("Lbt_%1").arg(i), QRect(x, 4, 78, 16), Qt::AlignCenter);
+        QLabel* caption = makeAlignedLabel(this, QStringLiteral("Lbt_%1").arg(i),
+                                           QRect(x, 4, 78, 16), Qt::AlignCenter);
         paintText(caption, kCaptionColour, 8);
         m_readoutCaptions[std::size_t(i)] = caption;
         QLabel* readout = makePanel(this, QStringLiteral("Lb_%1").arg(i), QRect(x, 20, 78, 30),
@@ -243,15 +157,15 @@ void MainWindow::buildReadouts()
 
     // Line power, maximum and average: caption on the left, value on the right.
     const auto caption = [this](int index, int row) {
-        QLabel* label =
-            makeLabel(this, QStringLiteral("Lbt_%1").arg(index), QRect(214, 60 + row * 21, 68, 18));
+        QLabel* label = makeAlignedLabel(this, QStringLiteral("Lbt_%1").arg(index),
+                                         QRect(214, 60 + row * 21, 68, 18));
         paintText(label, kCaptionColour, 7.5);
         return label;
     };
     const auto value = [this](int index, int row) {
         QLabel* label =
-            makeLabel(this, QStringLiteral("Lbt_%1").arg(index), QRect(282, 60 + row * 21, 52, 18),
-                      Qt::AlignRight | Qt::AlignVCenter);
+            makeAlignedLabel(this, QStringLiteral("Lbt_%1").arg(index),
+                             QRect(282, 60 + row * 21, 52, 18), Qt::AlignRight | Qt::AlignVCenter);
         paintText(label, kValueColour, 8, true);
         return label;
     };
@@ -281,8 +195,8 @@ void MainWindow::buildButtons()
     connect(m_chartsButton, &QToolButton::clicked, this, &MainWindow::showCharts);
     connect(m_clearButton, &QToolButton::clicked, this, &MainWindow::clearLiveGraph);
 
-    m_aboutLink = makeLabel(this, QStringLiteral("Lbt_10"), QRect(280, 190, 54, 18),
-                            Qt::AlignRight | Qt::AlignVCenter);
+    m_aboutLink = makeAlignedLabel(this, QStringLiteral("Lbt_10"), QRect(280, 190, 54, 18),
+                                   Qt::AlignRight | Qt::AlignVCenter);
     m_aboutLink->setText(QStringLiteral("About"));
     m_aboutLink->setCursor(Qt::PointingHandCursor);
     highlightAboutLink(false);

@@ -2,7 +2,7 @@
 
 #include "acquisition/reading.h"
 #include "controller/station.h"
-#include "ui/main/clicktracker.h"
+#include "ui/common/clicktracker.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/main/clicktracker.h"
+#include "ui/common/clicktracker.h"
 
 #include <QHash>
 #include <QLabel>

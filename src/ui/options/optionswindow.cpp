@@ -5,11 +5,11 @@
 #include "app/config.h"
 #include "app/language.h"
 #include "app/prompts.h"
+#include "ui/common/artwork.h"
 #include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
+#include "ui/common/placement.h"
 #include "ui/export/exportwindow.h"
-#include "ui/main/artwork.h"
-#include "ui/main/placement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -55,61 +55,6 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
-
-void drawItalianFlag(QPainter& p, const QRectF& r)
-{
-    const qreal third = r.width() / 3;
-    p.fillRect(QRectF(r.left(), r.top(), third, r.height()), QColor(0, 146, 70));
-    p.fillRect(QRectF(r.left() + third, r.top(), third, r.height()), Qt::white);
-    p.fillRect(QRectF(r.left() + 2 * third, r.top(), third, r.height()), QColor(206, 43, 55));
-}
-
-void drawBritishFlag(QPainter& p, const QRectF& r)
-{
-    p.fillRect(r, QColor(1, 33, 105));
-    p.save();
-    p.setClipRect(r);
-    const qreal unit = r.height() / 30;
-    QPen white(Qt::white, 6 * unit);
-    p.setPen(white);
-    p.drawLine(r.topLeft(), r.bottomRight());
-    p.drawLine(r.bottomLeft(), r.topRight());
-    QPen red(QColor(200, 16, 46), 2 * unit);
-    p.setPen(red);
-    p.drawLine(r.topLeft(), r.bottomRight());
-    p.drawLine(r.bottomLeft(), r.topRight());
-    const QPointF centre = r.center();
-    p.fillRect(QRectF(centre.x() - 5 * unit, r.top(), 10 * unit, r.height()), Qt::white);
-    p.fillRect(QRectF(r.left(), centre.y() - 5 * unit, r.width(), 10 * unit), Qt::white);
-    p.fillRect(QRectF(centre.x() - 3 * unit, r.top(), 6 * unit, r.height()), red.color());
-    p.fillRect(QRectF(r.left(), centre.y() - 3 * unit, r.width(), 6 * unit), red.color());
-    p.restore();
-}
-
-// A flag 24 x 16 at the usual sizes, drawn sharp for twice the pixels too; the disabled flag
-// (the language in use) is greyed by QIcon.
-QIcon flagIcon(bool italian)
-{
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
-        QPixmap pixmap(QSize(24, 16) * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF area(0.5, 0.5, 23, 15);
-        if (italian)
-            drawItalianFlag(painter, area);
-        else
-            drawBritishFlag(painter, area);
-        painter.setPen(QColor(120, 120, 120));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(area);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 QComboBox* makeList(QWidget* parent, const QString& name, const QRect& geometry,
                     const QStringList& entries)
@@ -206,10 +151,11 @@ void OptionsWindow::buildControls()
     m_englishFlag->setObjectName(QStringLiteral("ImEN"));
     m_italianFlag->setGeometry(272, 169, 32, 24);
     m_englishFlag->setGeometry(308, 169, 32, 24);
-    for (auto [flag, italian] : {std::pair{m_italianFlag, true}, {m_englishFlag, false}}) {
-        flag->setIcon(flagIcon(italian));
-        flag->setIconSize(QSize(24, 16));
-        flag->setAutoRaise(true);
+    for (auto [button, flag] :
+         {std::pair{m_italianFlag, Flag::Italian}, {m_englishFlag, Flag::British}}) {
+        button->setIcon(flagIcon(flag));
+        button->setIconSize(QSize(24, 16));
+        button->setAutoRaise(true);
     }
     m_automaticStartBox =
         placeControl<QCheckBox>(this, QStringLiteral("CstAut"), QRect(18, 224, 322, 20));
@@ -484,9 +430,9 @@ void OptionsWindow::openExport()
         return;
     if (!m_exportWindow) {
         auto* window = new ExportWindow({m_services.settings.text(Setting::LanguageCode),
-                                      m_services.programFolder, *m_services.reader,
-                                      m_services.prompts, *m_services.files},
-                                     this);
+                                         m_services.programFolder, *m_services.reader,
+                                         m_services.prompts, *m_services.files},
+                                        this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowModality(Qt::ApplicationModal);
         m_exportWindow = window;

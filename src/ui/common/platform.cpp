@@ -1,6 +1,6 @@
-#include "ui/main/platform.h"
+#include "ui/common/platform.h"
 
-#include "ui/main/artwork.h"
+#include "ui/common/artwork.h"
 
 #include <QAbstractButton>
 #include <QApplication>

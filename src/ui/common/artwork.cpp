@@ -1,4 +1,4 @@
-#include "ui/main/artwork.h"
+#include "ui/common/artwork.h"
 
 #include <QHash>
 #include <array>
@@ -533,6 +533,65 @@ LoadPicture statePicture(LoadState state)
         return LoadPicture::Unknown;
     }
     return LoadPicture::Design;
+}
+
+namespace {
+
+void drawItalianFlag(QPainter& p, const QRectF& r)
+{
+    const qreal third = r.width() / 3;
+    p.fillRect(QRectF(r.left(), r.top(), third, r.height()), QColor(0, 146, 70));
+    p.fillRect(QRectF(r.left() + third, r.top(), third, r.height()), Qt::white);
+    p.fillRect(QRectF(r.left() + 2 * third, r.top(), third, r.height()), QColor(206, 43, 55));
+}
+
+void drawBritishFlag(QPainter& p, const QRectF& r)
+{
+    p.fillRect(r, QColor(1, 33, 105));
+    p.save();
+    p.setClipRect(r);
+    const qreal unit = r.height() / 30;
+    QPen white(Qt::white, 6 * unit);
+    p.setPen(white);
+    p.drawLine(r.topLeft(), r.bottomRight());
+    p.drawLine(r.bottomLeft(), r.topRight());
+    QPen red(QColor(200, 16, 46), 2 * unit);
+    p.setPen(red);
+    p.drawLine(r.topLeft(), r.bottomRight());
+    p.drawLine(r.bottomLeft(), r.topRight());
+    const QPointF centre = r.center();
+    p.fillRect(QRectF(centre.x() - 5 * unit, r.top(), 10 * unit, r.height()), Qt::white);
+    p.fillRect(QRectF(r.left(), centre.y() - 5 * unit, r.width(), 10 * unit), Qt::white);
+    p.fillRect(QRectF(centre.x() - 3 * unit, r.top(), 6 * unit, r.height()), red.color());
+    p.fillRect(QRectF(r.left(), centre.y() - 3 * unit, r.width(), 6 * unit), red.color());
+    p.restore();
+}
+
+} // namespace
+
+// A flag 24 x 16 at the usual sizes, drawn sharp for twice the pixels too; the disabled flag
+// (the language in use) is greyed by QIcon.
+QIcon flagIcon(Flag flag)
+{
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0}) {
+        QPixmap pixmap(QSize(24, 16) * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF area(0.5, 0.5, 23, 15);
+        if (flag == Flag::Italian)
+            drawItalianFlag(painter, area);
+        else
+            drawBritishFlag(painter, area);
+        painter.setPen(QColor(120, 120, 120));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(area);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace powerlog

@@ -41,4 +41,9 @@ QIcon trayPicture(int index);
 QIcon buttonIcon(Button button);
 QIcon appIcon();
 
+// The language flags of the options window.
+enum class Flag { Italian, British };
+// A flag 24 x 16; the disabled flag (the language in use) is greyed by QIcon.
+QIcon flagIcon(Flag flag);
+
 } // namespace powerlog
