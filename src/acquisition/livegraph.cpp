@@ -19,7 +19,7 @@ int scaled(int h, int linePower, int steps)
 
 } // namespace
 
-void LiveGraphModel::PlotPower(qint16 w, const QDateTime& now)
+void LiveGraphModel::addPower(qint16 w, const QDateTime& now)
 {
     std::shift_left(m_history.begin(), m_history.end(), 1);
     m_history[kNewest] = w;

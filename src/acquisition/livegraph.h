@@ -24,7 +24,7 @@ public:
 
     // One reading: scrolls the history, stores w as the newest value, updates the maximum
     // (remembering `now` when it rises) and the average, and brings the drawing back.
-    void PlotPower(qint16 w, const QDateTime& now);
+    void addPower(qint16 w, const QDateTime& now);
 
     // Maximum and average start again; the history stays.
     void clearStatistics();

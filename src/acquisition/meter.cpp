@@ -18,7 +18,7 @@ void Meter::takeFrame(const QString& frame)
     if (!reading)
         return;
     if (reading->kind == Reading::Kind::Full && reading->power)
-        m_graph.PlotPower(*reading->power, reading->time);
+        m_graph.addPower(*reading->power, reading->time);
 
     const QPointer<Meter> alive(this);
     emit readingArrived(*reading);

@@ -60,9 +60,9 @@ void Poller::startAutomaticMode()
     ++m_generation;
     m_firstRequestPending = false;
     m_waitingForMonitor = false;
-    m_pollTicks = 0;
-    m_pollNow = true;
-    m_autoMode = true;
+    m_ticks = 0;
+    m_firstRequestDue = true;
+    m_automatic = true;
     m_monitor.setReopening(true);
     m_clock.setInterval(1000);
     m_clock.start();
@@ -73,20 +73,20 @@ void Poller::stopAutomaticMode()
     ++m_generation;
     m_firstRequestPending = false;
     m_waitingForMonitor = false;
-    m_autoMode = false;
+    m_automatic = false;
     m_monitor.setReopening(false);
-    m_pollNow = false;
+    m_firstRequestDue = false;
     m_clock.stop();
-    m_pollTicks = 0;
+    m_ticks = 0;
     emit progressChanged(0, m_refreshSeconds);
 }
 
 void Poller::fallBackToManual()
 {
-    m_autoMode = false;
+    m_automatic = false;
     m_monitor.setReopening(false);
     m_clock.stop();
-    m_pollTicks = 0;
+    m_ticks = 0;
     emit progressChanged(0, m_refreshSeconds);
 }
 
@@ -95,7 +95,7 @@ void Poller::tick()
     if (m_firstRequestPending)
         return; // the first request is still waiting for its ACK; the count resumes after it
     emit ticked();
-    if (!m_pollNow) {
+    if (!m_firstRequestDue) {
         continueTick();
         return;
     }
@@ -130,9 +130,9 @@ void Poller::finishFirstRequest(bool ok, int generation)
         return; // automatic mode was stopped or restarted meanwhile
     m_waitingForMonitor = false;
     m_firstRequestPending = false;
-    m_pollNow = false;
-    m_autoMode = ok && m_autoMode;
-    if (!m_autoMode) {
+    m_firstRequestDue = false;
+    m_automatic = ok && m_automatic;
+    if (!m_automatic) {
         m_clock.stop();
         m_monitor.setReopening(false);
     }
@@ -142,20 +142,20 @@ void Poller::finishFirstRequest(bool ok, int generation)
         return; // a listener changed the mode
     // The tick that sent the request counts, answered or not: the bar shows it either way.
     continueTick();
-    if (m_autoMode)
+    if (m_automatic)
         m_clock.start();
 }
 
 void Poller::continueTick()
 {
-    ++m_pollTicks;
-    emit progressChanged(m_pollTicks, m_refreshSeconds);
-    if (m_pollTicks < m_refreshSeconds)
+    ++m_ticks;
+    emit progressChanged(m_ticks, m_refreshSeconds);
+    if (m_ticks < m_refreshSeconds)
         return;
-    m_pollTicks = 0;
+    m_ticks = 0;
 
     if (m_lostRequests >= kLostLimit) {
-        m_autoMode = false;
+        m_automatic = false;
         m_monitor.setReopening(false);
         m_clock.stop();
         emit progressChanged(0, m_refreshSeconds);

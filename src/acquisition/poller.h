@@ -33,11 +33,11 @@ public:
     // still waiting for its result finishes its tick, which then shows on the bar.
     void fallBackToManual();
 
-    bool isAutomatic() const { return m_autoMode; }
+    bool isAutomatic() const { return m_automatic; }
     // The next tick sends the first request of an automatic run.
-    bool isFirstRequestDue() const { return m_pollNow; }
+    bool isFirstRequestDue() const { return m_firstRequestDue; }
     // Ticks counted since the last request, 0..refreshSeconds().
-    int ticks() const { return m_pollTicks; }
+    int ticks() const { return m_ticks; }
     int lostRequests() const { return m_lostRequests; }
 
     // The gateway answered something: the requests sent so far are not lost.
@@ -68,11 +68,11 @@ private:
     QTimer m_clock;
     int m_refreshSeconds = 30;
     quint8 m_lostFrameSwitch = 1;
-    bool m_autoMode = false;
-    bool m_pollNow = false;
+    bool m_automatic = false;
+    bool m_firstRequestDue = false;
     bool m_firstRequestPending = false;
     bool m_waitingForMonitor = false;
-    int m_pollTicks = 0;
+    int m_ticks = 0;
     int m_lostRequests = 0;
     int m_generation = 0; // tells the first request's answer whether its mode run is still on
 };

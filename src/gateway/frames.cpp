@@ -25,7 +25,7 @@ QString loadCommandFrame(int position)
     return QStringLiteral("*3*2*#") + QString::number(position) + kTerminator;
 }
 
-FrameKind Classify(QLatin1StringView frame)
+FrameKind classifyFrame(QLatin1StringView frame)
 {
     if (frame == kAck)
         return FrameKind::Ack;
@@ -45,7 +45,7 @@ FrameKind Classify(QLatin1StringView frame)
     return FrameKind::Nonce;
 }
 
-LoadEventBatch SplitLoadEvents(const QString& chunk)
+LoadEventBatch splitLoadEvents(const QString& chunk)
 {
     // Character positions inside "*3*<state>*#<position>...".
     constexpr qsizetype kStateAt = 3;

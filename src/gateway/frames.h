@@ -24,8 +24,7 @@ QString loadCommandFrame(int position);
 // What one whole frame from the gateway means to the session exchange: an acknowledgement, a
 // refusal, a password nonce ("*#<digits>##") or anything else.
 enum class FrameKind { Ack, Nack, Nonce, Other };
-FrameKind Classify(QLatin1StringView frame);
-
+FrameKind classifyFrame(QLatin1StringView frame);
 
 // One load event of the monitor session: load index 0..7 and the state digit ('0'..'3').
 struct LoadEvent
@@ -59,7 +58,7 @@ struct LoadEventBatch
 };
 
 // Splits text on "##" and keeps the "*3*" pieces. The text after the last "##" is ignored.
-LoadEventBatch SplitLoadEvents(const QString& chunk);
+LoadEventBatch splitLoadEvents(const QString& chunk);
 
 } // namespace powerlog::frames
 

@@ -138,7 +138,7 @@ void MonitorSession::Private::collect(const QString& frame)
 
 void MonitorSession::Private::handleSlice()
 {
-    const frames::LoadEventBatch batch = frames::SplitLoadEvents(events);
+    const frames::LoadEventBatch batch = frames::splitLoadEvents(events);
     events.clear();
     const QPointer<MonitorSession> alive(q);
     for (const frames::LoadEvent& event : batch.events) {

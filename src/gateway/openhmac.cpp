@@ -35,7 +35,7 @@ int hexValue(QChar c)
 // The hex string a nonce frame "*#" + digit pairs + "##" carries; nothing for any other frame.
 std::optional<QString> nonceHex(QLatin1StringView frame)
 {
-    if (frames::Classify(frame) != frames::FrameKind::Nonce)
+    if (frames::classifyFrame(frame) != frames::FrameKind::Nonce)
         return std::nullopt;
     return fromDigits(QString(frame.sliced(2, frame.size() - 4)));
 }

@@ -55,7 +55,7 @@ quint32 openPasswordValue(const QString& nonceDigits, quint32 password)
     return complement ? ~value : value;
 }
 
-QString OpenPasswordReply(QString& buffer, quint32 password)
+QString openPasswordReply(QString& buffer, quint32 password)
 {
     const quint32 value = openPasswordValue(buffer, password);
     buffer = withoutMarkers(buffer);
@@ -80,10 +80,10 @@ std::optional<quint32> numericPassword(const QString& text)
 
 std::optional<QString> nonceReply(QLatin1StringView frame, quint32 password)
 {
-    if (frames::Classify(frame) != frames::FrameKind::Nonce)
+    if (frames::classifyFrame(frame) != frames::FrameKind::Nonce)
         return std::nullopt;
     QString nonce(frame);
-    return OpenPasswordReply(nonce, password);
+    return openPasswordReply(nonce, password);
 }
 
 } // namespace powerlog

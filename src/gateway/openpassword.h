@@ -12,7 +12,7 @@ quint32 openPasswordValue(const QString& nonceDigits, quint32 password);
 // The password reply frame for a gateway's nonce. `buffer` holds the receive buffer when the
 // password request was recognised and is replaced by the cleaned nonce digits (every '*' and
 // '#' removed, every '9' turned into '0').
-QString OpenPasswordReply(QString& buffer, quint32 password);
+QString openPasswordReply(QString& buffer, quint32 password);
 
 // The password as the numeric algorithm takes it: digits only once blanks around them are
 // dropped, a number below 2^32. Nothing for anything else, which cannot answer a nonce any

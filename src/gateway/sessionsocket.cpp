@@ -162,7 +162,7 @@ bool SessionSocket::readSlice(const QByteArray& slice)
     Answer answer = Answer::None;
     bool openEndedHere = false;
     const bool whole = m_assembler.feed(slice, [&](QLatin1StringView frame) {
-        const FrameKind kind = frames::Classify(frame);
+        const FrameKind kind = frames::classifyFrame(frame);
         if (kind != FrameKind::Ack && kind != FrameKind::Nack) {
             emit frameArrived(QString(frame));
             if (!stillReading())

@@ -15,7 +15,7 @@ void feed(LiveGraphModel& model, const QList<int>& readings)
 {
     QDateTime t = kStart;
     for (int w : readings) {
-        model.PlotPower(qint16(w), t);
+        model.addPower(qint16(w), t);
         t = t.addSecs(1);
     }
 }
@@ -106,10 +106,10 @@ private slots:
     {
         LiveGraphModel model;
         for (int i = 0; i < 10000; ++i)
-            model.PlotPower(101, kStart);
+            model.addPower(101, kStart);
         QCOMPARE(model.averageCount(), 10000.0);
 
-        model.PlotPower(301, kStart);
+        model.addPower(301, kStart);
         QCOMPARE(model.averageCount(), 5001.0);
         QCOMPARE(model.averageSum(), 101.0 * 5000 + 301);
         QCOMPARE(model.averageWatts(), 101);
@@ -140,7 +140,7 @@ private slots:
                 std::clamp(biased + random.bounded(-span / 4, span / 4 + 1), lowest, highest);
             seenLow = std::min(seenLow, w);
             seenHigh = std::max(seenHigh, w);
-            model.PlotPower(qint16(w), kStart);
+            model.addPower(qint16(w), kStart);
             if (model.averageWatts() < seenLow || model.averageWatts() > seenHigh)
                 QFAIL(qPrintable(QStringLiteral("average %1 outside %2..%3 after %4 readings")
                                      .arg(model.averageWatts())
@@ -160,7 +160,7 @@ private slots:
         QVERIFY(!model.maxPowerTime().isValid());
         QCOMPARE(model.history(98), qint16(2500));
 
-        model.PlotPower(400, kStart);
+        model.addPower(400, kStart);
         QCOMPARE(model.maxPowerText(), QStringLiteral("400W"));
         QCOMPARE(model.averageText(), QStringLiteral("400W"));
         QCOMPARE(model.maxPowerTime(), kStart);
@@ -173,7 +173,7 @@ private slots:
         model.clearDrawing();
         QVERIFY(model.drawingCleared());
         QCOMPARE(model.history(99), qint16(500));
-        model.PlotPower(600, kStart);
+        model.addPower(600, kStart);
         QVERIFY(!model.drawingCleared());
     }
 

@@ -2,9 +2,10 @@
 //  - readingFromFrame: W, E and the numbers as promised (power the 16-bit value of W, energy
 //    the finite value of E, no "##" left in the last field), and a frame built from the
 //    reading's texts reads back as the same reading;
-//  - SplitLoadEvents: events of loads 0..7 with a digit state, the error piece a "*3*" piece,
+//  - splitLoadEvents: events of loads 0..7 with a digit state, the error piece a "*3*" piece,
 //    every event read back from the frame that carries it, and LoadStates taking them;
-//  - Classify: a nonce is "*#" digits "##", and the frames the program builds classify as such;
+//  - classifyFrame: a nonce is "*#" digits "##", and the frames the program builds classify as
+//  such;
 //  - powerValue, decimalValue and trayLevel within their ranges.
 
 #include "fuzzsupport.h"
@@ -41,7 +42,7 @@ bool canTravelInAField(const QString& text)
 
 void checkClassify(QLatin1StringView frame)
 {
-    const FrameKind kind = Classify(frame);
+    const FrameKind kind = classifyFrame(frame);
     const bool nonce = frame.size() > 4 && frame.startsWith(QLatin1StringView("*#")) &&
                        frame.endsWith(QLatin1StringView("##")) &&
                        isDigits(frame.sliced(2, frame.size() - 4));
@@ -99,13 +100,13 @@ void checkNumbers(const QString& text)
 
 void checkLoadEvents(const QString& chunk)
 {
-    const LoadEventBatch batch = SplitLoadEvents(chunk);
+    const LoadEventBatch batch = splitLoadEvents(chunk);
     LoadStates loads;
     for (const LoadEvent& event : batch.events) {
         FUZZ_CHECK(LoadStates::isLoad(event.index));
         FUZZ_CHECK(event.state >= u'0' && event.state <= u'9');
         const QString frame = QStringLiteral("*3*%1*#%2##").arg(event.state).arg(event.index + 1);
-        FUZZ_CHECK(SplitLoadEvents(frame).events == QList<LoadEvent>{event});
+        FUZZ_CHECK(splitLoadEvents(frame).events == QList<LoadEvent>{event});
         loads.applyLoadEvent(event.index, event.state);
         const LoadState picture = loads.state(event.index);
         FUZZ_CHECK(picture >= LoadState::Unseen && picture <= LoadState::Unknown);
@@ -132,11 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size >= 4) {
         quint32 reply = 0;
         std::memcpy(&reply, data, sizeof reply);
-        FUZZ_CHECK(Classify(QLatin1StringView(passwordReplyFrame(reply).toLatin1())) ==
+        FUZZ_CHECK(classifyFrame(QLatin1StringView(passwordReplyFrame(reply).toLatin1())) ==
                    FrameKind::Nonce);
         const int position = 1 + data[0] % 8;
         // A load command has the shape of the event "load N entered state 2".
-        const LoadEventBatch command = SplitLoadEvents(loadCommandFrame(position));
+        const LoadEventBatch command = splitLoadEvents(loadCommandFrame(position));
         FUZZ_CHECK(!command.error);
         FUZZ_CHECK((command.events == QList<LoadEvent>{{position - 1, QLatin1Char('2')}}));
     }

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Handshake handshake(algorithm, password);
     FUZZ_CHECK(!handshake.confirms(view(confirmation)));
     const std::optional<QString> reply = handshake.answerRa(view(raFrame), rb);
-    const bool nonce = frames::Classify(view(raFrame)) == frames::FrameKind::Nonce;
+    const bool nonce = frames::classifyFrame(view(raFrame)) == frames::FrameKind::Nonce;
     const std::optional<QString> ra =
         nonce ? fromDigits(text.mid(2, text.size() - 4)) : std::optional<QString>();
     FUZZ_CHECK(reply.has_value() == (ra && ra->size() == length));

@@ -3,7 +3,7 @@
 //  - nonceReply answers exactly the frames "*#" + digits + "##", and its answer is such a frame
 //    too, holding the value a plain step-by-step computation gives;
 //  - openPasswordValue on any text is that computation on its digits, everything else skipped;
-//  - OpenPasswordReply leaves the nonce without '*', '#' and '9';
+//  - openPasswordReply leaves the nonce without '*', '#' and '9';
 //  - numericPassword takes digits (blanks around them dropped) below 2^32, nothing else.
 
 #include "fuzzsupport.h"
@@ -76,19 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString text(frame);
 
     const std::optional<QString> reply = nonceReply(frame, password);
-    const bool nonce = frames::Classify(frame) == frames::FrameKind::Nonce;
+    const bool nonce = frames::classifyFrame(frame) == frames::FrameKind::Nonce;
     FUZZ_CHECK(reply.has_value() == nonce);
     if (reply) {
         const QString expected = QStringLiteral("*#%1##").arg(referenceValue(text, password));
         FUZZ_CHECK_DETAIL(*reply == expected, text);
-        FUZZ_CHECK(frames::Classify(QLatin1StringView(reply->toLatin1())) ==
+        FUZZ_CHECK(frames::classifyFrame(QLatin1StringView(reply->toLatin1())) ==
                    frames::FrameKind::Nonce);
     }
 
     FUZZ_CHECK_DETAIL(openPasswordValue(text, password) == referenceValue(text, password), text);
 
     QString buffer = text;
-    const QString anyReply = OpenPasswordReply(buffer, password);
+    const QString anyReply = openPasswordReply(buffer, password);
     FUZZ_CHECK(anyReply == QStringLiteral("*#%1##").arg(referenceValue(text, password)));
     FUZZ_CHECK(!buffer.contains(u'*') && !buffer.contains(u'#') && !buffer.contains(u'9'));
 

@@ -53,7 +53,7 @@ inline quint16 closedLoopbackPort()
     return port;
 }
 
-// Collects the results handed to SendTCP callbacks, in the order they arrive.
+// Collects the results handed to send() callbacks, in the order they arrive.
 struct SendResults
 {
     struct Entry

@@ -53,7 +53,7 @@ void TestFrames::classify()
 {
     QFETCH(QString, frame);
     const QByteArray bytes = frame.toLatin1();
-    QTEST(Classify(QLatin1StringView(bytes)), "kind");
+    QTEST(classifyFrame(QLatin1StringView(bytes)), "kind");
 }
 
 using Events = QList<LoadEvent>;
@@ -82,7 +82,7 @@ void TestFrames::splitLoadEvents_data()
 void TestFrames::splitLoadEvents()
 {
     QFETCH(QString, chunk);
-    const LoadEventBatch batch = SplitLoadEvents(chunk);
+    const LoadEventBatch batch = powerlog::frames::splitLoadEvents(chunk);
     QVERIFY2(!batch.error, qPrintable(batch.error ? batch.error->piece : QString()));
     QTEST(batch.events, "expected");
 }
@@ -113,7 +113,7 @@ void TestFrames::splitLoadEventsStopsAtBadPiece_data()
 void TestFrames::splitLoadEventsStopsAtBadPiece()
 {
     QFETCH(QString, chunk);
-    const LoadEventBatch batch = SplitLoadEvents(chunk);
+    const LoadEventBatch batch = powerlog::frames::splitLoadEvents(chunk);
     QVERIFY(batch.error);
     QTEST(batch.events, "kept");
     QTEST(*batch.error, "error");

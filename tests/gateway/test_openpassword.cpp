@@ -6,7 +6,7 @@
 #include <array>
 #include <bit>
 
-using powerlog::OpenPasswordReply;
+using powerlog::openPasswordReply;
 using powerlog::openPasswordValue;
 
 class TestOpenPassword : public QObject
@@ -116,7 +116,7 @@ void TestOpenPassword::replyCleansBuffer()
 {
     QFETCH(QString, buffer);
     QFETCH(quint32, password);
-    QTEST(OpenPasswordReply(buffer, password), "frame");
+    QTEST(openPasswordReply(buffer, password), "frame");
     QTEST(buffer, "cleaned");
 }
 

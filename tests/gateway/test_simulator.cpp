@@ -215,10 +215,10 @@ void TestSimulator::passwordExchange()
     const QString nonce = peer.frames.at(1);
     QVERIFY2(QRegularExpression(QStringLiteral("^\\*#\\d{8,10}##$")).match(nonce).hasMatch(),
              qPrintable(nonce));
-    QCOMPARE(frames::Classify(QLatin1StringView(nonce.toLatin1())), frames::FrameKind::Nonce);
+    QCOMPARE(frames::classifyFrame(QLatin1StringView(nonce.toLatin1())), frames::FrameKind::Nonce);
 
     QString buffer = nonce;
-    peer.send(OpenPasswordReply(buffer, rightPassword ? 12345u : 54321u));
+    peer.send(openPasswordReply(buffer, rightPassword ? 12345u : 54321u));
     if (rightPassword) {
         QTRY_COMPARE_WITH_TIMEOUT(peer.frames.size(), 3, kWaitMs);
         QCOMPARE(peer.frames.last(), frames::kAck);

@@ -48,7 +48,7 @@ private slots:
     void firstReadingDrawsOneYellowBar()
     {
         LiveGraphModel model;
-        model.PlotPower(1500, kNow);
+        model.addPower(1500, kNow);
         const QImage image = renderPowerGraph(model, 3000);
         QCOMPARE(image.size(), QSize(101, 32));
         for (int x = 0; x < 99; ++x)
@@ -69,12 +69,12 @@ private slots:
     {
         QFETCH(int, power);
         LiveGraphModel model;
-        model.PlotPower(qint16(power), kNow);
+        model.addPower(qint16(power), kNow);
         QColor colour;
         QCOMPARE(barHeightAt(renderPowerGraph(model, 3000), 99, &colour), 32);
         QCOMPARE(colour, QColor(255, 255, 0));
 
-        model.PlotPower(0, kNow);
+        model.addPower(0, kNow);
         QCOMPARE(barHeightAt(renderPowerGraph(model, 3000), 98, &colour), 32);
         QCOMPARE(colour, QColor(200, 220, 80));
     }
@@ -82,7 +82,7 @@ private slots:
     void highestLineIndexScalesToNineThousandWatts()
     {
         LiveGraphModel model;
-        model.PlotPower(4500, kNow);
+        model.addPower(4500, kNow);
         QCOMPARE(barHeightAt(renderPowerGraph(model, linePowerWatts(4)), 99), 16);
     }
 
@@ -108,11 +108,11 @@ private slots:
         QFETCH(int, height);
         QFETCH(int, olderGreen);
         LiveGraphModel model;
-        model.PlotPower(qint16(power), kNow);
+        model.addPower(qint16(power), kNow);
         QColor colour;
         QCOMPARE(barHeightAt(renderPowerGraph(model, linePower), 99, &colour), height);
 
-        model.PlotPower(0, kNow);
+        model.addPower(0, kNow);
         QCOMPARE(barHeightAt(renderPowerGraph(model, linePower), 98, &colour), height);
         if (height > 0)
             QCOMPARE(colour, QColor(200, olderGreen, 80));
@@ -122,7 +122,7 @@ private slots:
     {
         LiveGraphModel model;
         for (int w : {750, 1500, 375})
-            model.PlotPower(qint16(w), kNow);
+            model.addPower(qint16(w), kNow);
         const QImage image = renderPowerGraph(model, 1500);
         QCOMPARE(barHeightAt(image, 97), 16);
         QCOMPARE(barHeightAt(image, 98), 32);
@@ -133,7 +133,7 @@ private slots:
     {
         LiveGraphModel model;
         for (int w : {100, 2200, 900, 3000})
-            model.PlotPower(qint16(w), kNow);
+            model.addPower(qint16(w), kNow);
         const QImage first = renderPowerGraph(model, 3000);
         const QImage second = renderPowerGraph(model, 3000);
         QCOMPARE(second, first);
@@ -144,14 +144,14 @@ private slots:
     void clearedDrawingShowsOnlyTheBackground()
     {
         LiveGraphModel model;
-        model.PlotPower(1500, kNow);
-        model.PlotPower(1500, kNow);
+        model.addPower(1500, kNow);
+        model.addPower(1500, kNow);
         model.clearDrawing();
         QImage blank(kGraphWidth, kGraphHeight, QImage::Format_RGB32);
         blank.fill(graphBackground());
         QCOMPARE(renderPowerGraph(model, 1500), blank);
 
-        model.PlotPower(750, kNow);
+        model.addPower(750, kNow);
         const QImage image = renderPowerGraph(model, 1500);
         QCOMPARE(barHeightAt(image, 97), 32);
         QCOMPARE(barHeightAt(image, 98), 32);
@@ -161,7 +161,7 @@ private slots:
     void paintsScaledUpWithoutSmoothing()
     {
         LiveGraphModel model;
-        model.PlotPower(1500, kNow);
+        model.addPower(1500, kNow);
         QImage image(kGraphWidth * 3, kGraphHeight * 3, QImage::Format_RGB32);
         {
             QPainter painter(&image);
