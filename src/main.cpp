@@ -13,8 +13,8 @@
 #include "controller/station.h"
 #include "simulator/gatewaysimulator.h"
 #include "simulator/householdprofile.h"
-#include "ui/main/mainwindow.h"
 #include "ui/common/platform.h"
+#include "ui/main/mainwindow.h"
 #include "ui/main/traypresenter.h"
 
 #include <QApplication>
@@ -167,11 +167,10 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    const auto settings = parser.isSet(settingsOption)
-                              ? std::make_unique<SettingsStore>(parser.value(settingsOption))
-                              : std::make_unique<SettingsStore>();
-
-    Settings settingsInForce(*settings);
+    const auto store = parser.isSet(settingsOption)
+                           ? std::make_unique<SettingsStore>(parser.value(settingsOption))
+                           : std::make_unique<SettingsStore>();
+    Settings settings(*store);
 
     Texts texts;
     MessageBoxPrompts prompts;
@@ -192,17 +191,10 @@ int main(int argc, char* argv[])
             return 1;
     }
 
-    Station station(settingsInForce, clock, options);
+    Station station(settings, clock, options);
     MainWindow window({station, texts, prompts, desktop, tray, &files});
     TrayPresenter presenter({station, texts, tray, desktop, prompts, configuredUpdateUrl()});
-    QObject::connect(&window, &MainWindow::languageChanged, &presenter,
-                     &TrayPresenter::refreshMenu);
-    QObject::connect(&presenter, &TrayPresenter::openRequested, &window, &MainWindow::bringToFront);
-    QObject::connect(&presenter, &TrayPresenter::optionsRequested, &window,
-                     [&window] { window.showOptions(false); });
-    QObject::connect(&presenter, &TrayPresenter::aboutRequested, &window,
-                     [&window] { window.showAbout(false); });
-    QObject::connect(&presenter, &TrayPresenter::exitRequested, &window, &QWidget::close);
+    connectTrayToWindow(presenter, window);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &MainWindow::bringToFront);
 
@@ -215,8 +207,7 @@ int main(int argc, char* argv[])
 
     presenter.start();
     station.start();
-    if (!MainWindow::startsHidden(settingsInForce.isOn(Setting::StartMinimized),
-                                  tray.isAvailable()))
+    if (!MainWindow::startsHidden(settings.isOn(Setting::StartMinimized), tray.isAvailable()))
         window.show();
     return QCoreApplication::exec();
 }

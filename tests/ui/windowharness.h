@@ -93,16 +93,7 @@ struct WindowHarness
             MainWindowServices{station, texts, prompts, desktop, tray, &files});
         presenter = std::make_unique<TrayPresenter>(TrayPresenterServices{
             station, texts, tray, desktop, prompts, updateUrl, updateDelayMs});
-        QObject::connect(window.get(), &MainWindow::languageChanged, presenter.get(),
-                         &TrayPresenter::refreshMenu);
-        MainWindow* shown = window.get();
-        QObject::connect(presenter.get(), &TrayPresenter::openRequested, shown,
-                         &MainWindow::bringToFront);
-        QObject::connect(presenter.get(), &TrayPresenter::optionsRequested, shown,
-                         [shown] { shown->showOptions(false); });
-        QObject::connect(presenter.get(), &TrayPresenter::aboutRequested, shown,
-                         [shown] { shown->showAbout(false); });
-        QObject::connect(presenter.get(), &TrayPresenter::exitRequested, shown, &QWidget::close);
+        connectTrayToWindow(*presenter, *window);
         presenter->start();
         station.start();
         return *window;

@@ -6,6 +6,7 @@
 #include "app/programfolder.h"
 #include "app/prompts.h"
 #include "app/version.h"
+#include "ui/main/mainwindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -278,6 +279,18 @@ void TrayPresenter::openHelp()
     m_services.prompts.message(
         {}, m_services.texts(Text::HelpMissing).arg(QDir::toNativeSeparators(places.first())),
         Prompts::Icon::Exclamation);
+}
+
+void connectTrayToWindow(TrayPresenter& presenter, MainWindow& window)
+{
+    QObject::connect(&window, &MainWindow::languageChanged, &presenter,
+                     &TrayPresenter::refreshMenu);
+    QObject::connect(&presenter, &TrayPresenter::openRequested, &window, &MainWindow::bringToFront);
+    QObject::connect(&presenter, &TrayPresenter::optionsRequested, &window,
+                     [&window] { window.showOptions(false); });
+    QObject::connect(&presenter, &TrayPresenter::aboutRequested, &window,
+                     [&window] { window.showAbout(false); });
+    QObject::connect(&presenter, &TrayPresenter::exitRequested, &window, &QWidget::close);
 }
 
 } // namespace powerlog

@@ -108,4 +108,9 @@ private:
     bool m_shown = false;
 };
 
+class MainWindow;
+
+// The tray's requests go to the window, and the menu follows the window's language.
+void connectTrayToWindow(TrayPresenter& presenter, MainWindow& window);
+
 } // namespace powerlog
