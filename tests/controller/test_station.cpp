@@ -9,6 +9,7 @@
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
+#include "support/storedsettings.h"
 #include "support/timings.h"
 #include "support/writersettle.h"
 
@@ -43,14 +44,7 @@ struct StationRig
     {
         simulator.listen(0);
         port = simulator.port();
-        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerIP"),
-                       QStringLiteral("127.0.0.1"));
-        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerPORT"),
-                       QString::number(port));
-        for (auto it = stored.begin(); it != stored.end(); ++it) {
-            const QStringList parts = it.key().split(QLatin1Char('/'));
-            store.setValue(parts.at(0), parts.at(1), it.value());
-        }
+        writeStoredSettings(store, port, stored);
         return true;
     }
 

@@ -13,6 +13,7 @@
 #include "simulator/gatewaysimulator.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
+#include "support/storedsettings.h"
 #include "support/timings.h"
 #include "support/writersettle.h"
 #include "ui/main/mainwindow.h"
@@ -133,15 +134,8 @@ struct WindowHarness
 private:
     bool writeStore(const QHash<QString, QString>& stored)
     {
-        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerIP"),
-                       QStringLiteral("127.0.0.1"));
         simulator.listen(0);
-        store.setValue(QStringLiteral("Option"), QStringLiteral("ServerPORT"),
-                       QString::number(simulator.port()));
-        for (auto it = stored.begin(); it != stored.end(); ++it) {
-            const QStringList parts = it.key().split(QLatin1Char('/'));
-            store.setValue(parts.at(0), parts.at(1), it.value());
-        }
+        writeStoredSettings(store, simulator.port(), stored);
         return true;
     }
 };
