@@ -90,6 +90,7 @@ private slots:
     void readingsReachTheDatabaseWithoutAWindow();
     void lostGatewayEndsRecordingAndComesBackWhenItAnswers();
     void unansweredRequestsEndRecordingAndComeBack();
+    void stInterfaceRecordingComesBackWithTheNextReading();
     void whatTheUserStartsEndsTheRetry();
     void refusedPasswordIsNeverRetried();
     void refreshThatGetsNoSessionLeavesNoBusyTray();
@@ -224,6 +225,31 @@ void TestStation::unansweredRequestsEndRecordingAndComeBack()
     QTRY_VERIFY_WITH_TIMEOUT(rig.station.isRecording(), 5000);
     QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
     QCOMPARE(notices(notice).last(), Notice::GatewayBack);
+}
+
+// Under the ST interface the keep-alive reconnects by itself: recording comes back with the
+// first reading the gateway pushes again.
+void TestStation::stInterfaceRecordingComesBackWithTheNextReading()
+{
+    StationRig rig({{"Option/Interface", "1"}, {"Start/RecAuto", "1"}});
+    sim::Options options = rig.simulator.options();
+    options.stPush = true;
+    options.stPushIntervalMs = 50;
+    rig.simulator.setOptions(options);
+    rig.simulator.close();
+    QSignalSpy notice(&rig.station, &Station::notice);
+    rig.station.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.station.isRecording(), 5000);
+    QCOMPARE(rig.station.mode(), WorkingMode::StInterface);
+    QVERIFY(rig.station.isRetrying());
+    QVERIFY(!rig.station.retryTimer().isActive()); // the keep-alive asks instead
+    QCOMPARE(notices(notice), QList<Notice>{Notice::GatewayLostWhileRecording});
+
+    QVERIFY(rig.simulator.listen(rig.port));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.station.isRecording(), 10000);
+    QCOMPARE(rig.station.mode(), WorkingMode::StInterface);
+    QCOMPARE(notices(notice).last(), Notice::GatewayBack);
+    QTRY_VERIFY(rig.rows() >= 1);
 }
 
 // The user decides: starting or stopping anything ends the retry.
