@@ -256,11 +256,20 @@ private slots:
         QCOMPARE(h.tray.calls.last().op, QStringLiteral("delete"));
     }
 
-    void aboutLinkOpensTheAboutWindow()
+    void labelsOpenTheAboutWindow_data()
     {
+        QTest::addColumn<QString>("label");
+        QTest::newRow("the link") << "Lbt_10";
+        QTest::newRow("a readout's caption") << "Lbt_0";
+        QTest::newRow("a value") << "Lbt_7";
+    }
+
+    void labelsOpenTheAboutWindow()
+    {
+        QFETCH(QString, label);
         WindowHarness h;
         MainWindow& w = h.load();
-        h.click("Lbt_10");
+        h.click(label);
         auto* about = w.findChild<QWidget*>(QStringLiteral("frmAbout"));
         QVERIFY(about);
         QVERIFY(about->isVisible());

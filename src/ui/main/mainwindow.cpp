@@ -603,11 +603,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             m_loadIcons->hoverLoad(load);
         return true;
     }
+    // Every caption and value label opens the about window, as the link does.
+    if (click && watched->objectName().startsWith(QLatin1String("Lbt_"))) {
+        showAbout(true);
+        return true;
+    }
     if (watched == m_aboutLink) {
-        if (click)
-            showAbout(true);
-        else
-            highlightAboutLink(true);
+        highlightAboutLink(true);
         return true;
     }
     if (!click) {
