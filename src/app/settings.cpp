@@ -63,28 +63,28 @@ std::optional<int> wholeNumberOf(const QVariant& value)
     }
 }
 
-bool isInRange(const SettingSpec& spec, int number)
+bool isInRange(const SettingSpec& entry, int number)
 {
-    return number >= spec.lowest && number <= spec.highest &&
-           (spec.choices.isEmpty() || spec.choices.contains(number));
+    return number >= entry.lowest && number <= entry.highest &&
+           (entry.choices.isEmpty() || entry.choices.contains(number));
 }
 
 // The value as the setting holds it, or nothing when it is not of its kind or out of range.
-std::optional<QVariant> typedValue(const SettingSpec& spec, const QVariant& value)
+std::optional<QVariant> typedValue(const SettingSpec& entry, const QVariant& value)
 {
-    switch (spec.form) {
+    switch (entry.form) {
     case StoredForm::Text:
     case StoredForm::Scrambled: {
         if (value.typeId() != QMetaType::QString)
             return std::nullopt;
         const QString text = value.toString();
-        if (spec.accepts && !spec.accepts(text))
+        if (entry.accepts && !entry.accepts(text))
             return std::nullopt;
         return QVariant(text);
     }
     case StoredForm::Number: {
         const std::optional<int> number = wholeNumberOf(value);
-        if (!number || !isInRange(spec, *number))
+        if (!number || !isInRange(entry, *number))
             return std::nullopt;
         return QVariant(*number);
     }
@@ -100,9 +100,9 @@ std::optional<QVariant> typedValue(const SettingSpec& spec, const QVariant& valu
     return std::nullopt;
 }
 
-QString storedText(const SettingSpec& spec, const QVariant& value)
+QString storedText(const SettingSpec& entry, const QVariant& value)
 {
-    switch (spec.form) {
+    switch (entry.form) {
     case StoredForm::Text:
         return value.toString();
     case StoredForm::Scrambled:
@@ -202,40 +202,40 @@ const QList<SettingSpec>& settingSpecs()
 
 const SettingSpec& settingSpec(Setting setting)
 {
-    const SettingSpec& spec = settingSpecs().at(qsizetype(setting));
-    Q_ASSERT(spec.setting == setting);
-    return spec;
+    const SettingSpec& entry = settingSpecs().at(qsizetype(setting));
+    Q_ASSERT(entry.setting == setting);
+    return entry;
 }
 
 Settings::Settings(SettingsStore& store, QObject* parent) : QObject(parent), m_store(store)
 {
-    for (const SettingSpec& spec : settingSpecs())
-        m_stored.insert(spec.setting, read(spec));
+    for (const SettingSpec& entry : settingSpecs())
+        m_stored.insert(entry.setting, read(entry));
 }
 
 Settings::~Settings() = default;
 
 // The store's text read with the rules of the setting's form.
-QVariant Settings::read(const SettingSpec& spec) const
+QVariant Settings::read(const SettingSpec& entry) const
 {
     const auto stored = [&](const QString& missing) {
-        return m_store.value(spec.section, spec.key, missing);
+        return m_store.value(entry.section, entry.key, missing);
     };
-    switch (spec.form) {
+    switch (entry.form) {
     case StoredForm::Text:
-        return stored(spec.defaultValue.toString());
+        return stored(entry.defaultValue.toString());
     case StoredForm::Scrambled:
-        return unscramblePassword(stored({})).value_or(spec.defaultValue.toString());
+        return unscramblePassword(stored({})).value_or(entry.defaultValue.toString());
     case StoredForm::Number: {
         const std::optional<int> number = storedWholeNumber(stored({}));
-        return number && isInRange(spec, *number) ? QVariant(*number) : spec.defaultValue;
+        return number && isInRange(entry, *number) ? QVariant(*number) : entry.defaultValue;
     }
     case StoredForm::Switch: {
         const std::optional<int> number = storedWholeNumber(stored({}));
-        return number == 0 || number == 1 ? QVariant(*number == 1) : spec.defaultValue;
+        return number == 0 || number == 1 ? QVariant(*number == 1) : entry.defaultValue;
     }
     }
-    return spec.defaultValue;
+    return entry.defaultValue;
 }
 
 QVariant Settings::value(Setting setting) const
@@ -276,13 +276,13 @@ bool Settings::isValid(Setting setting, const QVariant& value)
 
 bool Settings::set(Setting setting, const QVariant& value)
 {
-    const SettingSpec& spec = settingSpec(setting);
-    const std::optional<QVariant> typed = typedValue(spec, value);
-    if (!typed || !m_store.setValue(spec.section, spec.key, storedText(spec, *typed)))
+    const SettingSpec& entry = settingSpec(setting);
+    const std::optional<QVariant> typed = typedValue(entry, value);
+    if (!typed || !m_store.setValue(entry.section, entry.key, storedText(entry, *typed)))
         return false;
     const QVariant before = this->value(setting);
     // As the next start will read it.
-    m_stored.insert(setting, read(spec));
+    m_stored.insert(setting, read(entry));
     m_overrides.remove(setting);
     if (this->value(setting) != before)
         emit changed(setting);

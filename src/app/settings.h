@@ -110,7 +110,7 @@ signals:
     void changed(powerlog::Setting setting);
 
 private:
-    QVariant read(const SettingSpec& spec) const;
+    QVariant read(const SettingSpec& entry) const;
 
     SettingsStore& m_store;
     QMap<Setting, QVariant> m_stored;    // as the store holds them, read with the rules above

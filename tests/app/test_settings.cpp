@@ -151,13 +151,13 @@ private slots:
         QCOMPARE(settingSpecs().size(), names.keyCount());
         QSet<QString> keys;
         for (int i = 0; i < settingSpecs().size(); ++i) {
-            const SettingSpec& spec = settingSpecs().at(i);
-            QCOMPARE(int(spec.setting), i);
-            QVERIFY(!keys.contains(spec.section + '/' + spec.key));
-            keys << spec.section + '/' + spec.key;
-            QCOMPARE(spec.defaultValue.typeId(), spec.type);
-            if (spec.form != StoredForm::Scrambled)
-                QVERIFY2(Settings::isValid(spec.setting, spec.defaultValue), names.valueToKey(i));
+            const SettingSpec& entry = settingSpecs().at(i);
+            QCOMPARE(int(entry.setting), i);
+            QVERIFY(!keys.contains(entry.section + '/' + entry.key));
+            keys << entry.section + '/' + entry.key;
+            QCOMPARE(entry.defaultValue.typeId(), entry.type);
+            if (entry.form != StoredForm::Scrambled)
+                QVERIFY2(Settings::isValid(entry.setting, entry.defaultValue), names.valueToKey(i));
         }
     }
 
@@ -378,8 +378,8 @@ private slots:
         Settings settings(store);
         QVERIFY(Settings::isValid(setting, value));
         QVERIFY(settings.set(setting, value));
-        const SettingSpec& spec = settingSpec(setting);
-        QCOMPARE(store.value(spec.section, spec.key, QStringLiteral("<none>")), storedText);
+        const SettingSpec& entry = settingSpec(setting);
+        QCOMPARE(store.value(entry.section, entry.key, QStringLiteral("<none>")), storedText);
         QCOMPARE(settings.value(setting), inForce);
         SettingsStore reopened(storePath());
         QCOMPARE(Settings(reopened).value(setting), inForce);

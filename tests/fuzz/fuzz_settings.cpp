@@ -123,11 +123,11 @@ void checkSettings(const Settings& settings)
         FUZZ_CHECK(c.unicode() <= 0xFF);
     // Every value is of its setting's kind; the numbers, switches and password are values the
     // program could have stored itself (the address and the language are taken as stored).
-    for (const SettingSpec& spec : settingSpecs()) {
-        const QVariant value = settings.value(spec.setting);
-        FUZZ_CHECK(value.typeId() == spec.type);
-        if (spec.setting != Setting::ServerAddress && spec.setting != Setting::LanguageCode)
-            FUZZ_CHECK_DETAIL(Settings::isValid(spec.setting, value), value.toString());
+    for (const SettingSpec& entry : settingSpecs()) {
+        const QVariant value = settings.value(entry.setting);
+        FUZZ_CHECK(value.typeId() == entry.type);
+        if (entry.setting != Setting::ServerAddress && entry.setting != Setting::LanguageCode)
+            FUZZ_CHECK_DETAIL(Settings::isValid(entry.setting, value), value.toString());
     }
 }
 
