@@ -95,7 +95,6 @@ void Station::start()
 
     // Opens in the background: a file without its summary tables takes a while to prepare.
     m_database.open();
-    setTrayLevel(kTrayNoLink);
 
     if (isStInterface()) {
         m_keepAliveTimer.start(1000);
@@ -336,7 +335,7 @@ void Station::setRecording(bool on)
 
 void Station::setTrayLevel(int level)
 {
-    if (m_trayLevel == level && m_started)
+    if (m_trayLevel == level)
         return;
     m_trayLevel = level;
     emit trayLevelChanged(level);
