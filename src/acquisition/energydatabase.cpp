@@ -179,7 +179,8 @@ DatabaseResult EnergyDatabase::clear()
     if (execTransaction(connection(),
                         {QStringLiteral("DELETE FROM Energy"),
                          QStringLiteral("DELETE FROM %1").arg(kRollupTable),
-                         QStringLiteral("DELETE FROM %1").arg(kDayTable)},
+                         QStringLiteral("DELETE FROM %1").arg(kDayTable),
+                         QStringLiteral("DELETE FROM %1").arg(kHourTable)},
                         &error))
         return succeeded();
     return failed(error);

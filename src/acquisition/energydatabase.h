@@ -51,6 +51,10 @@ public:
     // Fills both summaries on every insert. A file without it has summaries that are not
     // complete (their building was stopped): readers must count from Energy instead.
     static inline const QString kSummaryTrigger = QStringLiteral("EnergySummariesOnInsert");
+    // The energy accounts: watt-seconds and seconds covered per hour ('yyyy-MM-dd HH:00'),
+    // kept by their own trigger; without it the table is not complete (energyhours.h).
+    static inline const QString kHourTable = QStringLiteral("EnergyHour");
+    static inline const QString kHourTrigger = QStringLiteral("EnergyHourOnInsert");
 
     // Renames a file, replacing one of the new name; false on failure. Replaceable so that
     // tests can make one step fail.
@@ -85,8 +89,8 @@ public:
     // try again). Failed: the row was refused, or the reading has no power or energy number.
     DatabaseResult insert(const Reading& reading);
 
-    // Deletes every row of Energy and of both summaries in one transaction; opens the file first
-    // if needed.
+    // Deletes every row of Energy, of both summaries and of the hour table in one transaction;
+    // opens the file first if needed.
     DatabaseResult clear();
 
     // Shrinks the open connection's page cache to what appending needs: the right-hand edge

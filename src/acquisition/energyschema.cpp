@@ -1,5 +1,6 @@
 #include "acquisition/energyschema.h"
 
+#include "acquisition/energyhours.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QSqlQuery>
@@ -220,6 +221,88 @@ bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progr
     return execTransaction(db, {dayFillStatement(), triggerStatement()}, error) && report(100);
 }
 
+// The hour table is complete beside its trigger.
+bool hasHourTable(const QSqlDatabase& db, bool* found, QString* error)
+{
+    return countIs(db,
+                   QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                  "(type = 'table' AND name = '%1' COLLATE NOCASE) "
+                                  "OR (type = 'trigger' AND name = '%2' COLLATE NOCASE)")
+                       .arg(EnergyDatabase::kHourTable, EnergyDatabase::kHourTrigger),
+                   2, found, error);
+}
+
+// The first and the last Data of the readings that take part; empty texts when there are none.
+bool dataExtent(const QSqlDatabase& db, QString* first, QString* last, QString* error)
+{
+    for (const auto& [function, text] :
+         {std::pair{QStringLiteral("min"), first}, {QStringLiteral("max"), last}}) {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT %1(Data) FROM Energy WHERE %2")
+                            .arg(function, rollupCondition({}))) ||
+            !query.next()) {
+            *error = sqlErrorText(query.lastError());
+            return false;
+        }
+        *text = query.value(0).toString();
+    }
+    return true;
+}
+
+// Builds the hour table of a file that lacks it, one month of readings per transaction. The
+// trigger comes last: a stop on the way leaves it missing, and the next open starts over.
+bool buildHourTable(const QSqlDatabase& db, const EnergyDatabase::Progress& progress, bool* stopped,
+                    QString* error)
+{
+    const auto report = [&progress, stopped](int percent) {
+        *stopped = progress && !progress(percent);
+        return !*stopped;
+    };
+    if (!execTransaction(
+            db,
+            {QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(EnergyDatabase::kHourTrigger),
+             QStringLiteral("DROP TABLE IF EXISTS %1").arg(EnergyDatabase::kHourTable),
+             energyhours::tableStatement()},
+            error))
+        return false;
+    QString first;
+    QString last;
+    if (!dataExtent(db, &first, &last, error))
+        return false;
+    if (!first.isEmpty()) {
+        const QDate firstMonth =
+            QDate::fromString(first.left(7) + QStringLiteral("-01"), Qt::ISODate);
+        const QDate lastMonth =
+            QDate::fromString(last.left(7) + QStringLiteral("-01"), Qt::ISODate);
+        const qint64 months = (lastMonth.year() - firstMonth.year()) * 12 + lastMonth.month() -
+                              firstMonth.month() + 1;
+        qint64 done = 0;
+        for (QDate month = firstMonth; month <= lastMonth; month = month.addMonths(1)) {
+            const auto start = [](const QDate& day) {
+                return energyhours::dataText(QDateTime(day, QTime(0, 0), Qt::UTC));
+            };
+            // The first and the last range reach to the ends of the table, whatever its text.
+            const QString from = month == firstMonth ? first : start(month);
+            const QString to =
+                month == lastMonth ? last + QStringLiteral("~") : start(month.addMonths(1));
+            if (!execTransaction(db, {energyhours::fillStatement(from, to)}, error))
+                return false;
+            if (!report(int(99 * ++done / months)))
+                return false;
+        }
+    }
+    return execTransaction(db, {energyhours::triggerStatement()}, error) && report(100);
+}
+
+// Progress of one step of several: `percent` of the step maps into [low, high].
+EnergyDatabase::Progress stepOf(const EnergyDatabase::Progress& progress, int low, int high)
+{
+    if (!progress)
+        return {};
+    return
+        [progress, low, high](int percent) { return progress(low + (high - low) * percent / 100); };
+}
+
 } // namespace
 
 bool writeEnergySchema(const QString& path, QString* error)
@@ -228,7 +311,11 @@ bool writeEnergySchema(const QString& path, QString* error)
                           SqliteMode::ReadWriteCreate);
     return work.opened(error) &&
            execSql(work.db(), QStringLiteral("PRAGMA journal_mode=WAL"), error) &&
-           execTransaction(work.db(), energyTableStatements() + rollupStatements(), error);
+           execTransaction(
+               work.db(),
+               energyTableStatements() + rollupStatements() +
+                   QStringList{energyhours::tableStatement(), energyhours::triggerStatement()},
+               error);
 }
 
 bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progress,
@@ -253,8 +340,18 @@ bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& p
             return false;
         found = true;
     }
+    bool hours = false;
+    if (!hasHourTable(db, &hours, error))
+        return false;
     bool stopped = false;
-    if (!found && !rebuildRollup(db, progress, &stopped, error) && !stopped)
+    if (!found && !rebuildRollup(db, stepOf(progress, 0, hours ? 100 : 70), &stopped, error) &&
+        !stopped)
+        return false;
+    if (!stopped && !hours &&
+        !buildHourTable(db, stepOf(progress, found ? 0 : 70, 100), &stopped, error) && !stopped)
+        return false;
+    // Whatever was stopped, the table is there, so that clearing finds it.
+    if (!execSql(db, energyhours::tableStatement(), error))
         return false;
     return execSqlAll(
         db, {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},

@@ -13,6 +13,7 @@ inline const QString kWatt = QStringLiteral("Watt");
 inline const QString kTimer = QStringLiteral("Timer");
 inline const QString kFrame = QStringLiteral("Frame");
 inline const QString kStart = QStringLiteral("Start");
+inline const QString kTariff = QStringLiteral("Tariff");
 
 inline const QString kServerIp = QStringLiteral("ServerIP");
 inline const QString kServerPort = QStringLiteral("ServerPORT");
@@ -25,6 +26,10 @@ inline const QString kLanguage = QStringLiteral("Language");
 inline const QString kMinimized = QStringLiteral("Minimized");
 inline const QString kAuto = QStringLiteral("Auto");
 inline const QString kRecAuto = QStringLiteral("RecAuto");
+inline const QString kPriceF1 = QStringLiteral("PriceF1");
+inline const QString kPriceF2 = QStringLiteral("PriceF2");
+inline const QString kPriceF3 = QStringLiteral("PriceF3");
+inline const QString kCurrency = QStringLiteral("Currency");
 } // namespace key
 
 // A whole number as the store keeps it: decimal text, blanks around it allowed; nothing for a

@@ -4,8 +4,11 @@
 #include "app/language.h"
 #include "app/settingsstore.h"
 
+#include <QLocale>
 #include <QMetaEnum>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <optional>
 
@@ -63,6 +66,46 @@ std::optional<int> wholeNumberOf(const QVariant& value)
     }
 }
 
+// Prices are kept below this, so that a typing slip cannot make costs absurd.
+constexpr double kHighestPrice = 1000.0;
+
+// A price as the store keeps it: a decimal with a dot, blanks around it allowed.
+std::optional<double> storedPrice(const QString& text)
+{
+    bool ok = false;
+    const double price = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(price) || price < 0 || price > kHighestPrice)
+        return std::nullopt;
+    return price;
+}
+
+// The shortest text that reads back as the same price, with a dot in every locale.
+QString priceText(double price)
+{
+    char text[64];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, price);
+    return QString::fromLatin1(text, written.ptr - text);
+}
+
+std::optional<double> priceOf(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return storedPrice(value.toString());
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::LongLong: {
+        const double price = value.toDouble();
+        if (!std::isfinite(price) || price < 0 || price > kHighestPrice)
+            return std::nullopt;
+        return price;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 bool isInRange(const SettingSpec& entry, int number)
 {
     return number >= entry.lowest && number <= entry.highest &&
@@ -96,6 +139,10 @@ std::optional<QVariant> typedValue(const SettingSpec& entry, const QVariant& val
             return std::nullopt;
         return QVariant(*number == 1);
     }
+    case StoredForm::Price: {
+        const std::optional<double> price = priceOf(value);
+        return price ? std::optional<QVariant>(QVariant(*price)) : std::nullopt;
+    }
     }
     return std::nullopt;
 }
@@ -111,8 +158,21 @@ QString storedText(const SettingSpec& entry, const QVariant& value)
         return QString::number(value.toInt());
     case StoredForm::Switch:
         return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case StoredForm::Price:
+        return priceText(value.toDouble());
     }
     return {};
+}
+
+// No price (0) means no cost is shown.
+SettingSpec priceEntry(Setting setting, const QString& key)
+{
+    return {.setting = setting,
+            .section = key::kTariff,
+            .key = key,
+            .type = QMetaType::Double,
+            .defaultValue = 0.0,
+            .form = StoredForm::Price};
 }
 
 } // namespace
@@ -196,6 +256,15 @@ const QList<SettingSpec>& settingSpecs()
          .type = QMetaType::Bool,
          .defaultValue = false,
          .form = StoredForm::Switch},
+        priceEntry(Setting::PriceF1, key::kPriceF1),
+        priceEntry(Setting::PriceF2, key::kPriceF2),
+        priceEntry(Setting::PriceF3, key::kPriceF3),
+        {.setting = Setting::Currency,
+         .section = key::kTariff,
+         .key = key::kCurrency,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Text},
     };
     return specs;
 }
@@ -234,6 +303,10 @@ QVariant Settings::read(const SettingSpec& entry) const
         const std::optional<int> number = storedWholeNumber(stored({}));
         return number == 0 || number == 1 ? QVariant(*number == 1) : entry.defaultValue;
     }
+    case StoredForm::Price: {
+        const std::optional<double> price = storedPrice(stored({}));
+        return price ? QVariant(*price) : entry.defaultValue;
+    }
     }
     return entry.defaultValue;
 }
@@ -267,6 +340,21 @@ quint16 Settings::port() const
 int Settings::linePowerWatts() const
 {
     return powerlog::linePowerWatts(number(Setting::LinePowerIndex));
+}
+
+double Settings::price(Setting setting) const
+{
+    return value(setting).toDouble();
+}
+
+QString Settings::currency() const
+{
+    const QString chosen = text(Setting::Currency).trimmed();
+    if (!chosen.isEmpty())
+        return chosen;
+    const QString symbol = QLocale::system().currencySymbol(QLocale::CurrencySymbol);
+    // A locale without a currency (C, POSIX): the bands priced here are Italy's.
+    return symbol.isEmpty() ? QStringLiteral("€") : symbol;
 }
 
 bool Settings::isValid(Setting setting, const QVariant& value)

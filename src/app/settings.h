@@ -28,6 +28,10 @@ enum class Setting {
     StartMinimized,  // "Option"/"Minimized": bool switch
     StartAutomatic,  // "Start"/"Auto": bool switch
     StartRecording,  // "Start"/"RecAuto": bool switch
+    PriceF1,         // "Tariff"/"PriceF1": price of a kWh in band F1, >= 0, written with a dot
+    PriceF2,         // "Tariff"/"PriceF2": the same for F2
+    PriceF3,         // "Tariff"/"PriceF3": the same for F3
+    Currency,        // "Tariff"/"Currency": text; empty means the locale's
 };
 Q_ENUM_NS(Setting)
 
@@ -41,6 +45,7 @@ enum class StoredForm {
     Scrambled, // scramblePassword with a random k; a text not of that form reads as the default
     Number,    // decimal; a text that is not a whole number in range reads as the default
     Switch,    // "0" or "1"; any other text reads as the default
+    Price,     // a decimal >= 0 written with a dot; any other text reads as the default
 };
 
 // One setting: where it is stored, its kind, its default and the values it may take.
@@ -49,7 +54,7 @@ struct SettingSpec
     Setting setting;
     QString section;
     QString key;
-    QMetaType::Type type; // of the value: QString, Int or Bool
+    QMetaType::Type type; // of the value: QString, Int, Bool or Double
     QVariant defaultValue;
     StoredForm form;
     // Numbers: the lowest and highest value, and when not empty the only values allowed.
@@ -87,6 +92,10 @@ public:
     quint16 port() const;
     // The contracted line power in watts of LinePowerIndex.
     int linePowerWatts() const;
+    // A Price setting.
+    double price(Setting setting) const;
+    // The currency for costs: Currency, or the system locale's symbol when that is empty.
+    QString currency() const;
 
     // Whether `value` is of the setting's kind and within its range. Numbers are taken as
     // numbers or as text; switches as bools or as 0 and 1.

@@ -475,9 +475,9 @@ void TestEnergyDatabase::rollupFollowsEnergy()
                                    {int(w), when.toString(EnergyDatabase::kDataFormat)}));
         }
         QVERIFY(db->open().ok());
-        QCOMPARE(OtherConnection(dbFile()).column(
-                     QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'trigger'")),
-                 QStringList{"EnergySummariesOnInsert"});
+        QCOMPARE(OtherConnection(dbFile()).column(QStringLiteral(
+                     "SELECT name FROM sqlite_master WHERE type = 'trigger' ORDER BY name")),
+                 (QStringList{"EnergyHourOnInsert", "EnergySummariesOnInsert"}));
     } else if (origin == QStringLiteral("hand")) {
         OtherConnection other(dbFile());
         QVERIFY(other.exec(QStringLiteral("CREATE TABLE energy (v DOUBLE, a DOUBLE, w INTEGER, "

@@ -1,6 +1,7 @@
 #include "checkcommand.h"
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/energyhours.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QSqlError>
@@ -60,6 +61,23 @@ QString summaryDifferenceQuery(const SummaryTable& summary)
         .arg(summary.keyOfData, summary.key, kSummarizedRows, summary.table);
 }
 
+// Hours whose stored energy or coverage differs from a count from Energy. Hours that net to
+// nothing (a pair taken away again) count as missing.
+QString hourDifferenceQuery()
+{
+    const QString something = QStringLiteral("WHERE WattSeconds <> 0 OR Seconds <> 0");
+    return QStringLiteral("WITH Expected AS (SELECT Hour, round(WattSeconds, 3), Seconds "
+                          "FROM (%1) %2), "
+                          "Stored AS (SELECT Hour, round(WattSeconds, 3), Seconds FROM %3 %2) "
+                          "SELECT count(*) FROM ("
+                          "SELECT Hour FROM (SELECT * FROM Expected EXCEPT SELECT * FROM Stored) "
+                          "UNION "
+                          "SELECT Hour FROM (SELECT * FROM Stored EXCEPT SELECT * FROM Expected))")
+        .arg(energyhours::countStatement(QStringLiteral("0001-01-01 00:00:00"),
+                                         QStringLiteral("9999-01-01 00:00:00")),
+             something, EnergyDatabase::kHourTable);
+}
+
 struct Extent
 {
     qint64 rows = 0;
@@ -93,16 +111,24 @@ QString integrityOf(const QSqlDatabase& db)
     return findings.join(QStringLiteral("; "));
 }
 
-// "ok", "N slots differ" ("N days differ"), or the error that kept the comparison from running.
-QString summaryOf(const QSqlDatabase& db, const SummaryTable& summary)
+// "ok", "N slots differ" ("N days differ", "N hours differ"), or the error that kept the
+// comparison from running.
+QString differencesOf(const QSqlDatabase& db, const QString& sql, const QString& oneDiffers,
+                      const QString& manyDiffer)
 {
     QSqlQuery query(db);
-    if (!query.exec(summaryDifferenceQuery(summary)) || !query.next())
+    if (!query.exec(sql) || !query.next())
         return sqlErrorText(query.lastError());
     const qint64 differing = query.value(0).toLongLong();
     if (differing == 0)
         return QStringLiteral("ok");
-    return differing == 1 ? summary.oneDiffers : summary.manyDiffer.arg(differing);
+    return differing == 1 ? oneDiffers : manyDiffer.arg(differing);
+}
+
+QString summaryOf(const QSqlDatabase& db, const SummaryTable& summary)
+{
+    return differencesOf(db, summaryDifferenceQuery(summary), summary.oneDiffers,
+                         summary.manyDiffer);
 }
 
 int runCheck(const Invocation& invocation)
@@ -142,10 +168,12 @@ int runCheck(const Invocation& invocation)
     const QString integrity = integrityOf(db);
     const QString halfHours = summaryOf(db, halfHourSummary());
     const QString days = summaryOf(db, daySummary());
+    const QString hours = differencesOf(db, hourDifferenceQuery(), QStringLiteral("1 hour differs"),
+                                        QStringLiteral("%1 hours differ"));
     invocation.out << "integrity=" << integrity << "\nsummary=" << halfHours
-                   << "\nday_summary=" << days << '\n';
+                   << "\nday_summary=" << days << "\nhour_energy=" << hours << '\n';
     allOk = allOk && integrity == QStringLiteral("ok") && halfHours == QStringLiteral("ok") &&
-            days == QStringLiteral("ok");
+            days == QStringLiteral("ok") && hours == QStringLiteral("ok");
     return allOk ? kExitOk : kExitFault;
 }
 
@@ -155,7 +183,8 @@ Command checkCommand()
 {
     return {QStringLiteral("check"),
             {},
-            QStringLiteral("verify the file and its half-hour and day summaries\n"
+            QStringLiteral("verify the file, its half-hour and day summaries and its\n"
+                           "hourly energy\n"
                            "(the summaries are built first when the file lacks them)"),
             {},
             runCheck};

@@ -67,6 +67,10 @@ CommandDispatcher::CommandDispatcher(QTextStream& out, QTextStream& err)
                               "(default: $POWERLOG_HOME, else the executable's folder,\n"
                               "or the user's data folder for an installed copy)"),
                QStringLiteral("DIR")),
+      m_settings(QStringLiteral("settings"),
+                 QStringLiteral("the settings file to take prices from\n"
+                                "(default: the user's own settings)"),
+                 QStringLiteral("FILE")),
       m_help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this help"))
 {
 }
@@ -85,7 +89,7 @@ const Command* CommandDispatcher::find(const QString& name) const
 
 QList<QCommandLineOption> CommandDispatcher::sharedOptions() const
 {
-    return {m_folder, m_help};
+    return {m_folder, m_settings, m_help};
 }
 
 int CommandDispatcher::usageError(const QString& reason)
@@ -125,6 +129,7 @@ int CommandDispatcher::run(const QStringList& arguments)
     }
     const Invocation invocation{name,
                                 resolveProgramFolder(parser.value(m_folder)),
+                                parser.value(m_settings),
                                 parser.positionalArguments().mid(1),
                                 parser,
                                 m_out,
@@ -157,7 +162,7 @@ QString CommandDispatcher::usage() const
          QStringLiteral("the database is missing or cannot be opened")},
         {QString::number(kExitUsage), QStringLiteral("wrong usage")},
     };
-    return QStringLiteral("Usage: %1 [--folder DIR] COMMAND [args]\n\n"
+    return QStringLiteral("Usage: %1 [--folder DIR] [--settings FILE] COMMAND [args]\n\n"
                           "Works on the energy database DbEnergy.mdb without a window.\n\n"
                           "Commands:\n%2\nOptions:\n%3\nExit codes:\n%4")
         .arg(kProgramName, table(commands), table(options), table(exitCodes));

@@ -25,6 +25,7 @@ struct Invocation
 {
     QString command;                  // the command's name
     QString folder;                   // the program folder, resolved like the program's own
+    QString settingsFile;             // --settings, empty for the user's own settings
     QStringList arguments;            // what follows the command's name, options removed
     const QCommandLineParser& parser; // for the values of the command's own options
     QTextStream& out;
@@ -74,6 +75,7 @@ private:
     QTextStream& m_err;
     QList<Command> m_commands;
     QCommandLineOption m_folder;
+    QCommandLineOption m_settings;
     QCommandLineOption m_help;
 };
 

@@ -4,6 +4,7 @@
 #include "checkcommand.h"
 #include "compactcommand.h"
 #include "dispatcher.h"
+#include "energycommand.h"
 #include "exportcommand.h"
 #include "seriescommand.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char* argv[])
     dispatcher.add(powerlog::cli::checkCommand());
     dispatcher.add(powerlog::cli::compactCommand());
     dispatcher.add(powerlog::cli::seriesCommand());
+    dispatcher.add(powerlog::cli::energyCommand());
     dispatcher.add(powerlog::cli::exportCommand());
     return dispatcher.run(app.arguments());
 }

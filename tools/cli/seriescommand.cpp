@@ -1,11 +1,12 @@
 #include "seriescommand.h"
 
+#include "readaccess.h"
+
 #include "acquisition/chartqueries.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QVariant>
 #include <charconv>
@@ -36,15 +37,6 @@ std::optional<ChartType> chartTypeNamed(const QString& name)
     return std::nullopt;
 }
 
-// Only the program's own day form: four-digit year, two-digit month and day, a real date.
-QDate dateFrom(const QString& text)
-{
-    static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    if (!form.match(text).hasMatch())
-        return {};
-    return QDate::fromString(text, Qt::ISODate);
-}
-
 // The shortest text that reads back as the same float, with a dot in every locale.
 QString floatText(float value)
 {
@@ -63,25 +55,6 @@ void print(QTextStream& out, const ChartSeries& series)
     out << "chart_avg=" << series.avgPower << ",chart_max=" << series.maxPower << '\n';
 }
 
-// Opened, and a database with an Energy table; else why not. SQLite reads nothing at open, so a
-// file that is no database only shows itself at the first statement.
-bool usable(const SqliteConnection& connection, QString* error)
-{
-    if (!connection.opened(error))
-        return false;
-    QSqlQuery query(connection.db());
-    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master "
-                                   "WHERE type = 'table' AND name = 'Energy' COLLATE NOCASE")) ||
-        !query.next()) {
-        *error = sqlErrorText(query.lastError());
-        return false;
-    }
-    if (query.value(0).toInt() == 1)
-        return true;
-    *error = QStringLiteral("the file has no Energy table");
-    return false;
-}
-
 int runSeries(const Invocation& invocation)
 {
     if (invocation.arguments.size() != 2) {
@@ -97,7 +70,7 @@ int runSeries(const Invocation& invocation)
                        << "' (daily, monthly or yearly)" << Qt::endl;
         return kExitUsage;
     }
-    const QDate date = dateFrom(invocation.arguments.at(1));
+    const QDate date = dayFromText(invocation.arguments.at(1));
     if (!date.isValid()) {
         invocation.err << kProgramName << ": not a date in the form YYYY-MM-DD: '"
                        << invocation.arguments.at(1) << "'" << Qt::endl;
@@ -112,7 +85,7 @@ int runSeries(const Invocation& invocation)
     const SqliteConnection connection(QStringLiteral("powerlog-cli-series"), file,
                                       SqliteMode::ReadOnly);
     QString openError;
-    if (!usable(connection, &openError)) {
+    if (!isUsableDatabase(connection, &openError)) {
         invocation.err << kProgramName << ": cannot open " << file << ": " << openError << Qt::endl;
         return kExitNoDatabase;
     }

@@ -1,0 +1,287 @@
+#include "acquisition/energyaccounts.h"
+
+#include "acquisition/databasereader.h"
+#include "acquisition/energydatabase.h"
+#include "acquisition/energyhours.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace powerlog {
+
+namespace {
+
+constexpr double kWattSecondsPerKwh = 3600.0 * 1000.0;
+constexpr qint64 kSecondsPerDay = 24 * 3600;
+
+ReadError readErrorOf(const QSqlError& error)
+{
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return {error.nativeErrorCode(), text};
+}
+
+// The hour table can be trusted only beside the trigger that keeps it.
+std::optional<bool> hasCompleteHourTable(const QSqlDatabase& db, ReadError* error)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
+                                 "(type = 'table' AND name = ? COLLATE NOCASE) OR "
+                                 "(type = 'trigger' AND name = ? COLLATE NOCASE)"));
+    query.addBindValue(EnergyDatabase::kHourTable);
+    query.addBindValue(EnergyDatabase::kHourTrigger);
+    if (!query.exec() || !query.next()) {
+        *error = readErrorOf(query.lastError());
+        return std::nullopt;
+    }
+    return query.value(0).toInt() == 2;
+}
+
+QString startOf(const QDate& day)
+{
+    return energyhours::dataText(QDateTime(day, QTime(0, 0), Qt::UTC));
+}
+
+// Each hour of the days [from, to) that holds anything, with its band.
+std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& from,
+                                           const QDate& to, ReadError* error,
+                                           const ReadTicket* ticket)
+{
+    const std::optional<bool> complete = hasCompleteHourTable(db, error);
+    if (!complete)
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ran = false;
+    if (*complete) {
+        ran = query.prepare(QStringLiteral("SELECT Hour, WattSeconds, Seconds FROM %1 "
+                                           "WHERE Hour >= ? AND Hour < ? ORDER BY Hour")
+                                .arg(EnergyDatabase::kHourTable));
+        query.addBindValue(startOf(from).left(13) + QStringLiteral(":00"));
+        query.addBindValue(startOf(to).left(13) + QStringLiteral(":00"));
+        ran = ran && query.exec();
+    } else {
+        ran = query.exec(energyhours::countStatement(startOf(from), startOf(to)));
+    }
+    if (!ran) {
+        *error = readErrorOf(query.lastError());
+        return std::nullopt;
+    }
+    QList<HourEnergy> hours;
+    while (query.next()) {
+        if (ticket && ticket->isCancelled())
+            return std::nullopt;
+        const QString key = query.value(0).toString();
+        const QDate date = QDate::fromString(key.left(10), Qt::ISODate);
+        const int hour = key.mid(11, 2).toInt();
+        if (!date.isValid())
+            continue;
+        HourEnergy each{date, hour, {}};
+        each.figures.add(tariffBand(date, hour), query.value(1).toDouble(),
+                         query.value(2).toLongLong());
+        hours << each;
+    }
+    if (query.lastError().isValid()) {
+        *error = readErrorOf(query.lastError());
+        return std::nullopt;
+    }
+    return hours;
+}
+
+} // namespace
+
+double EnergyFigures::kwh() const
+{
+    return (wattSeconds[0] + wattSeconds[1] + wattSeconds[2]) / kWattSecondsPerKwh;
+}
+
+double EnergyFigures::kwh(TariffBand band) const
+{
+    return wattSeconds[std::size_t(bandIndex(band))] / kWattSecondsPerKwh;
+}
+
+double EnergyFigures::cost(const TariffPrices& prices) const
+{
+    return kwh(TariffBand::F1) * prices.of(TariffBand::F1) +
+           kwh(TariffBand::F2) * prices.of(TariffBand::F2) +
+           kwh(TariffBand::F3) * prices.of(TariffBand::F3);
+}
+
+void EnergyFigures::add(const EnergyFigures& other)
+{
+    for (std::size_t band = 0; band < wattSeconds.size(); ++band)
+        wattSeconds[band] += other.wattSeconds[band];
+    coveredSeconds += other.coveredSeconds;
+}
+
+void EnergyFigures::add(TariffBand band, double wattSecondsOfBand, qint64 seconds)
+{
+    wattSeconds[std::size_t(bandIndex(band))] += wattSecondsOfBand;
+    coveredSeconds += seconds;
+}
+
+qint64 EnergyTable::groupSeconds(int index) const
+{
+    switch (period) {
+    case EnergyPeriod::Daily:
+        return 3600;
+    case EnergyPeriod::Monthly:
+        return kSecondsPerDay;
+    case EnergyPeriod::Yearly: {
+        const QDate month = first.addMonths(index);
+        return month.daysInMonth() * kSecondsPerDay;
+    }
+    }
+    return 0;
+}
+
+qint64 EnergyTable::periodSeconds() const
+{
+    return first.daysTo(periodEnd(period, first)) * kSecondsPerDay;
+}
+
+EnergyFigures EnergyTable::total() const
+{
+    EnergyFigures sum;
+    for (const EnergyFigures& group : groups)
+        sum.add(group);
+    return sum;
+}
+
+QDate periodStart(EnergyPeriod period, const QDate& date)
+{
+    switch (period) {
+    case EnergyPeriod::Daily:
+        return date;
+    case EnergyPeriod::Monthly:
+        return QDate(date.year(), date.month(), 1);
+    case EnergyPeriod::Yearly:
+        return QDate(date.year(), 1, 1);
+    }
+    return date;
+}
+
+QDate periodEnd(EnergyPeriod period, const QDate& date)
+{
+    const QDate start = periodStart(period, date);
+    switch (period) {
+    case EnergyPeriod::Daily:
+        return start.addDays(1);
+    case EnergyPeriod::Monthly:
+        return start.addMonths(1);
+    case EnergyPeriod::Yearly:
+        return start.addYears(1);
+    }
+    return start;
+}
+
+std::optional<EnergyTable> EnergyQueries::table(EnergyPeriod period, const QDate& date,
+                                                ReadError* error, const ReadTicket* ticket) const
+{
+    EnergyTable result;
+    result.period = period;
+    result.first = periodStart(period, date);
+    const QDate end = periodEnd(period, date);
+    switch (period) {
+    case EnergyPeriod::Daily:
+        result.groups.resize(24);
+        break;
+    case EnergyPeriod::Monthly:
+        result.groups.resize(result.first.daysInMonth());
+        break;
+    case EnergyPeriod::Yearly:
+        result.groups.resize(12);
+        break;
+    }
+    const std::optional<QList<HourEnergy>> hours =
+        readHours(m_db, result.first, end, error, ticket);
+    if (!hours)
+        return std::nullopt;
+    for (const HourEnergy& hour : *hours) {
+        const int index = period == EnergyPeriod::Daily     ? hour.hour
+                          : period == EnergyPeriod::Monthly ? hour.date.day() - 1
+                                                            : hour.date.month() - 1;
+        if (index >= 0 && index < result.groups.size())
+            result.groups[index].add(hour.figures);
+    }
+    return result;
+}
+
+std::optional<QList<HourEnergy>> EnergyQueries::hours(const QDate& from, const QDate& to,
+                                                      ReadError* error,
+                                                      const ReadTicket* ticket) const
+{
+    return readHours(m_db, from, to.addDays(1), error, ticket);
+}
+
+// Carries answers from the reader's thread to the source's, tagged with the request they
+// answer.
+class EnergySource::Answers : public QObject
+{
+    Q_OBJECT
+signals:
+    void tableRead(quint64 generation, const powerlog::EnergyTable& table);
+    void tableFailed(quint64 generation, const powerlog::ReadError& error);
+};
+
+EnergySource::EnergySource(DatabaseReader& reader, QObject* parent)
+    : QObject(parent), m_reader(reader), m_answers(std::make_shared<Answers>())
+{
+    qRegisterMetaType<powerlog::EnergyTable>();
+    qRegisterMetaType<powerlog::ReadError>();
+    connect(
+        m_answers.get(), &Answers::tableRead, this,
+        [this](quint64 generation, const EnergyTable& table) {
+            if (generation == m_generation)
+                emit tableRead(table);
+        },
+        Qt::QueuedConnection);
+    connect(
+        m_answers.get(), &Answers::tableFailed, this,
+        [this](quint64 generation, const ReadError& error) {
+            if (generation == m_generation)
+                emit tableFailed(error);
+        },
+        Qt::QueuedConnection);
+}
+
+EnergySource::~EnergySource()
+{
+    cancel();
+    m_answers->disconnect();
+}
+
+void EnergySource::requestTable(EnergyPeriod period, const QDate& date)
+{
+    cancel();
+    const quint64 generation = m_generation;
+    m_ticket =
+        m_reader.read([answers = m_answers, generation, period,
+                       date](QSqlDatabase db, const QString& openError, const ReadTicket& ticket) {
+            if (ticket.isCancelled())
+                return;
+            if (!db.isValid()) {
+                emit answers->tableFailed(generation, ReadError{{}, openError});
+                return;
+            }
+            ReadError error;
+            const std::optional<EnergyTable> table =
+                EnergyQueries(db).table(period, date, &error, &ticket);
+            if (table)
+                emit answers->tableRead(generation, *table);
+            else if (!ticket.isCancelled())
+                emit answers->tableFailed(generation, error);
+        });
+}
+
+void EnergySource::cancel()
+{
+    ++m_generation;
+    if (m_ticket)
+        m_ticket->cancel();
+    m_ticket.reset();
+}
+
+} // namespace powerlog
+
+#include "energyaccounts.moc"
