@@ -197,7 +197,9 @@ void DatabaseWriter::insert(const Reading& reading)
         const DatabaseResult result = worker->insert(reading);
         QMetaObject::invokeMethod(this, [this, result] {
             endRebuild();
-            if (!result.ok())
+            if (result.ok())
+                emit inserted();
+            else
                 emit insertFailed(result);
         });
     });

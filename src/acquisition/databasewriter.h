@@ -58,6 +58,8 @@ signals:
     // NoConnection: no usable file; the reading is kept and written later. Failed: the row was
     // refused.
     void insertFailed(const powerlog::DatabaseResult& result);
+    // A reading is in the file.
+    void inserted();
     // A compaction or a rebuild runs (true) or ended (false).
     void busyChanged(bool busy);
 

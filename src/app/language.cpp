@@ -170,6 +170,7 @@ constexpr TextRow kTable[] = {
     {Text::GatewayBack, {"Il gateway risponde di nuovo: letture riprese.", "The gateway answers again: readings resumed."}},
     {Text::StaleReadings, {"Ultima lettura alle %1: il gateway non risponde", "Last reading at %1: the gateway does not answer"}},
     {Text::HelpNotOpened, {"Nessun programma ha aperto il manuale: %1", "No program opened the user manual: %1"}},
+    {Text::TodayEnergy, {"Oggi: %1", "Today: %1"}},
 };
 // clang-format on
 

@@ -164,6 +164,8 @@ enum class Text {
     GatewayBack,
     StaleReadings, // %1: the time of the last reading
     HelpNotOpened, // %1: the manual's file
+    // Today's energy in the tray's tooltip and detail.
+    TodayEnergy, // %1: the kWh, with its unit
 
     Count // not a text: the number of texts
 };

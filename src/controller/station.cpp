@@ -14,7 +14,8 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
     : QObject(parent), m_settings(settings), m_options(std::move(options)),
       m_command(m_options.timings), m_monitor(m_command, m_options.timings),
       m_database(m_options.programFolder), m_reader(m_options.programFolder),
-      m_meter(m_database, clock), m_poller(m_command, m_monitor), m_keepAliveTimer(this),
+      m_meter(m_database, clock), m_poller(m_command, m_monitor),
+      m_todayEnergy(m_reader, clock, m_options.todayEnergyIntervalMs), m_keepAliveTimer(this),
       m_retryTimer(this)
 {
     m_keepAliveTimer.setObjectName(QStringLiteral("Tst"));
@@ -61,7 +62,10 @@ void Station::wireAcquisition()
     connect(&m_database, &DatabaseWriter::opened, this, [this](const DatabaseResult& result) {
         if (!result.ok())
             emit databaseProblem(result);
+        else
+            m_todayEnergy.refresh();
     });
+    connect(&m_database, &DatabaseWriter::inserted, &m_todayEnergy, &TodayEnergy::refresh);
     connect(&m_database, &DatabaseWriter::progress, this, &Station::databaseProgress);
     connect(&m_database, &DatabaseWriter::busyChanged, this, &Station::databaseBusyChanged);
 

@@ -9,6 +9,7 @@
 #include "app/runoverrides.h"
 #include "app/settings.h"
 #include "controller/linkpolicy.h"
+#include "controller/todayenergy.h"
 #include "gateway/commandsession.h"
 #include "gateway/frames.h"
 #include "gateway/linkstate.h"
@@ -38,6 +39,8 @@ struct StationOptions
     // After the gateway was lost: the first try again, doubling up to the limit.
     int retryFirstMs = 1000;
     int retryLimitMs = 60'000;
+    // Today's energy is read again at most this often, however often readings are written.
+    int todayEnergyIntervalMs = 10'000;
 };
 
 // The program without its windows: it owns and wires the gateway sessions, the poller, the
@@ -93,6 +96,7 @@ public:
     LoadStates& loads() { return m_loads; }
     DatabaseWriter& database() { return m_database; }
     DatabaseReader& reader() { return m_reader; }
+    TodayEnergy& todayEnergy() { return m_todayEnergy; }
     // The ST interface's keep-alive (object name "Tst") and the background retry.
     const QTimer& keepAliveTimer() const { return m_keepAliveTimer; }
     const QTimer& retryTimer() const { return m_retryTimer; }
@@ -146,6 +150,7 @@ private:
     Meter m_meter;
     Poller m_poller;
     LoadStates m_loads;
+    TodayEnergy m_todayEnergy;
     // Children of the station, so that they show among its children by their object names.
     QTimer m_keepAliveTimer;
     QTimer m_retryTimer;

@@ -422,6 +422,35 @@ private slots:
         QVERIFY(h.presenter->findChild<QTimer*>(QStringLiteral("Tpop"))->isActive());
     }
 
+    // Today's energy, and its cost once prices are set, in the icon's tooltip and in the detail;
+    // the tooltip is set again only when its text changes.
+    void todayEnergyShowsInTheTooltipAndTheDetail()
+    {
+        WindowHarness h;
+        h.load();
+        h.click("ImRec");
+        h.receive(QStringLiteral("*#3*10*0*230*4*18000*152##"));
+        h.clock.time = h.clock.time.addSecs(10);
+        h.receive(QStringLiteral("*#3*10*0*230*4*0*152##"));
+        QVERIFY(h.settle());
+        // 18000 W for 10 s on a Saturday morning: 0.05 kWh in F2.
+        const QString withoutCost = QStringLiteral("Powerlog\nOggi: 0,050 kWh");
+        QTRY_COMPARE(h.presenter->tooltip(), withoutCost);
+        QCOMPARE(h.tray.calls.last().text, withoutCost);
+
+        QVERIFY(h.settings.set(Setting::PriceF2, 0.4));
+        QVERIFY(h.settings.set(Setting::Currency, QStringLiteral("EUR")));
+        QCOMPARE(h.tray.calls.last().text,
+                 QStringLiteral("Powerlog\nOggi: 0,050 kWh - 0,02\u00a0EUR"));
+        const qsizetype calls = h.tray.calls.size();
+        QVERIFY(h.settings.set(Setting::PriceF1, 0.3)); // no F1 energy: the same text
+        QCOMPARE(h.tray.calls.size(), calls);
+
+        emit h.tray.leftClicked();
+        QVERIFY(h.tray.calls.last().text.contains(
+            QStringLiteral("\r\nOggi: 0,050 kWh - 0,02\u00a0EUR\r\n\r\n")));
+    }
+
     void passwordRequestShowsOneWarning()
     {
         WindowHarness h;

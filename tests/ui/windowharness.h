@@ -76,6 +76,7 @@ struct WindowHarness
         options.timings = fastTimings();
         options.retryFirstMs = 50;
         options.retryLimitMs = 200;
+        options.todayEnergyIntervalMs = 20;
         options.overrides = std::move(overrides);
         return options;
     }

@@ -6,6 +6,7 @@
 #include "app/programfolder.h"
 #include "app/prompts.h"
 #include "app/version.h"
+#include "ui/common/energytext.h"
 #include "ui/main/mainwindow.h"
 
 #include <QCoreApplication>
@@ -16,7 +17,7 @@ namespace powerlog {
 
 namespace {
 
-const QString kTooltip = QStringLiteral("Powerlog");
+const QString kProgramName = QStringLiteral("Powerlog");
 
 } // namespace
 
@@ -42,8 +43,9 @@ TrayPresenter::TrayPresenter(TrayPresenterServices services, QObject* parent)
     Station& station = m_services.station;
     connect(&station, &Station::trayLevelChanged, this, [this](int level) {
         if (m_shown)
-            m_services.tray.setPicture(level, kTooltip);
+            m_services.tray.setPicture(level, m_tooltip);
     });
+    connect(&station.todayEnergy(), &TodayEnergy::changed, this, &TrayPresenter::refreshTooltip);
     connect(&station, &Station::readingArrived, this, &TrayPresenter::showReading);
     connect(&station, &Station::notice, this, &TrayPresenter::showNotice);
     connect(&station, &Station::shutDown, this, &TrayPresenter::removeIcon);
@@ -51,7 +53,10 @@ TrayPresenter::TrayPresenter(TrayPresenterServices services, QObject* parent)
     connect(&station.settings(), &Settings::changed, this, [this](Setting setting) {
         if (setting == Setting::StInterface)
             refreshMenu();
+        if (setting >= Setting::PriceF1 && setting <= Setting::Currency)
+            refreshTooltip();
     });
+    m_tooltip = tooltip();
 }
 
 TrayPresenter::~TrayPresenter() = default;
@@ -59,7 +64,8 @@ TrayPresenter::~TrayPresenter() = default;
 void TrayPresenter::start()
 {
     m_shown = true;
-    m_services.tray.showIcon(m_services.station.trayLevel(), kTooltip);
+    m_tooltip = tooltip();
+    m_services.tray.showIcon(m_services.station.trayLevel(), m_tooltip);
     refreshMenu();
     m_updateTimer.start(m_services.updateDelayMs);
 }
@@ -158,18 +164,58 @@ QString TrayPresenter::readingLines(const Reading& r) const
 // Built when it shows, so that it speaks the language in force and the statistics of now.
 QString TrayPresenter::detailText() const
 {
-    if (!m_lastReading)
-        return m_services.texts.trayDetail();
+    const QString today = todayLine();
+    if (!m_lastReading) {
+        return today.isEmpty() ? m_services.texts.trayDetail()
+                               : m_services.texts(Text::NoReading) + kCrLf + today + kCrLf + kCrLf +
+                                     m_services.texts(Text::TrayHint);
+    }
     const LiveGraphModel& graph = m_services.station.meter().liveGraph();
     return readingLines(*m_lastReading) + kCrLf + caption(Text::MaxPowerCaption) +
            QLatin1Char(' ') + graph.maxPowerText() + QStringLiteral(" - ") +
-           caption(Text::MidPowerCaption) + QLatin1Char(' ') + graph.averageText() + kCrLf + kCrLf +
+           caption(Text::MidPowerCaption) + QLatin1Char(' ') + graph.averageText() +
+           (today.isEmpty() ? QString() : kCrLf + today) + kCrLf + kCrLf +
            m_services.texts(Text::TrayHint);
+}
+
+// "Today: 3.456 kWh - €1.23" (the cost only with prices set); empty until today's energy is
+// known.
+QString TrayPresenter::todayLine() const
+{
+    const std::optional<EnergyFigures>& today = m_services.station.todayEnergy().figures();
+    const std::optional<int> column = m_services.texts.column();
+    if (!today || !column)
+        return {};
+    const QString language = QString::fromLatin1(kLanguageCodes[*column]);
+    QString line = m_services.texts(Text::TodayEnergy).arg(kwhText(today->kwh(), language));
+    const Settings& settings = m_services.station.settings();
+    const TariffPrices prices = tariffPrices(settings);
+    if (prices.isSet())
+        line +=
+            QStringLiteral(" - ") + costText(today->cost(prices), settings.currency(), language);
+    return line;
+}
+
+QString TrayPresenter::tooltip() const
+{
+    const QString today = todayLine();
+    return today.isEmpty() ? kProgramName : kProgramName + QLatin1Char('\n') + today;
+}
+
+// The tooltip changes only when its text does.
+void TrayPresenter::refreshTooltip()
+{
+    const QString text = tooltip();
+    if (text == m_tooltip)
+        return;
+    m_tooltip = text;
+    if (m_shown)
+        m_services.tray.setPicture(m_services.station.trayLevel(), m_tooltip);
 }
 
 void TrayPresenter::showBalloon(const QString& text, Balloon kind)
 {
-    m_services.tray.showBalloon(m_services.station.trayLevel(), text, kTooltip);
+    m_services.tray.showBalloon(m_services.station.trayLevel(), text, kProgramName);
     m_balloon = kind;
     m_balloonTimer.start(kBalloonMs);
 }
@@ -285,6 +331,8 @@ void connectTrayToWindow(TrayPresenter& presenter, MainWindow& window)
 {
     QObject::connect(&window, &MainWindow::languageChanged, &presenter,
                      &TrayPresenter::refreshMenu);
+    QObject::connect(&window, &MainWindow::languageChanged, &presenter,
+                     &TrayPresenter::refreshTooltip);
     QObject::connect(&presenter, &TrayPresenter::openRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&presenter, &TrayPresenter::optionsRequested, &window,
                      [&window] { window.showOptions(false); });

@@ -62,6 +62,8 @@ public:
     QList<TrayMenuEntry> menuEntries() const;
     // The text of the balloon a click on the icon shows.
     QString detailText() const;
+    // The icon's tooltip: the program's name and today's energy.
+    QString tooltip() const;
     bool isUpdateAvailable() const { return m_update.has_value(); }
     // Opens the user manual with the desktop, or says why it could not.
     void openHelp();
@@ -69,6 +71,8 @@ public:
 public slots:
     // The texts changed language: the menu follows at once.
     void refreshMenu();
+    // Today's energy, the prices or the language changed.
+    void refreshTooltip();
 
 signals:
     void openRequested();
@@ -96,6 +100,7 @@ private:
     void showBalloon(const QString& text, Balloon kind);
     QString readingLines(const Reading& reading) const;
     QString caption(Text id) const;
+    QString todayLine() const;
 
     TrayPresenterServices m_services;
     QTimer m_balloonTimer;
@@ -106,6 +111,7 @@ private:
     Balloon m_balloon = Balloon::None;
     bool m_readingBalloonShown = false;
     bool m_shown = false;
+    QString m_tooltip;
 };
 
 class MainWindow;
