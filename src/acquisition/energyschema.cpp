@@ -353,9 +353,13 @@ bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& p
     // Whatever was stopped, the table is there, so that clearing finds it.
     if (!execSql(db, energyhours::tableStatement(), error))
         return false;
-    return execSqlAll(
-        db, {QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")},
-        error);
+    // The hour table's trigger works through small temporary tables on every insert; kept in
+    // memory they cost no file system calls.
+    return execSqlAll(db,
+                      {QStringLiteral("PRAGMA journal_mode=WAL"),
+                       QStringLiteral("PRAGMA synchronous=FULL"),
+                       QStringLiteral("PRAGMA temp_store=MEMORY")},
+                      error);
 }
 
 } // namespace powerlog
