@@ -2,6 +2,8 @@
 
 #include "app/settings.h"
 
+#include <QLocale>
+
 namespace powerlog {
 
 QDate easterSunday(int year)
@@ -58,6 +60,45 @@ TariffPrices tariffPrices(const Settings& settings)
 {
     return {{settings.price(Setting::PriceF1), settings.price(Setting::PriceF2),
              settings.price(Setting::PriceF3)}};
+}
+
+TariffKind tariffKind(const TariffPrices& prices)
+{
+    const auto& [f1, f2, f3] = prices.perKwh;
+    if (f2 != f3)
+        return TariffKind::ThreeBands;
+    return f1 == f2 ? TariffKind::SinglePrice : TariffKind::TwoBands;
+}
+
+TariffPrices pricedAs(const TariffPrices& prices, TariffKind kind)
+{
+    TariffPrices priced = prices;
+    auto& [f1, f2, f3] = priced.perKwh;
+    switch (kind) {
+    case TariffKind::SinglePrice:
+        f2 = f3 = f1;
+        break;
+    case TariffKind::TwoBands:
+        f3 = f2;
+        break;
+    case TariffKind::ThreeBands:
+        break;
+    }
+    return priced;
+}
+
+std::optional<double> typedPrice(const QString& text)
+{
+    QString number = text.trimmed();
+    if (number.isEmpty())
+        return 0.0;
+    number.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    // Adding 0 turns a typed "-0" into 0.
+    const double price = QLocale::c().toDouble(number, &ok) + 0.0;
+    if (!ok || !Settings::isValid(Setting::PriceF1, price))
+        return std::nullopt;
+    return price;
 }
 
 } // namespace powerlog

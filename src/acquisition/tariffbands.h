@@ -2,8 +2,10 @@
 
 #include <QDate>
 #include <QMetaType>
+#include <QString>
 
 #include <array>
+#include <optional>
 
 namespace powerlog {
 
@@ -48,6 +50,32 @@ struct TariffPrices
 
 // The prices of the settings PriceF1, PriceF2 and PriceF3.
 TariffPrices tariffPrices(const Settings& settings);
+
+// How the bands are priced: one price for all of them, one for F1 and one for F2 and F3
+// together, or one for each.
+enum class TariffKind {
+    SinglePrice,
+    TwoBands,
+    ThreeBands,
+};
+
+// How many prices a kind sets: 1, 2 or 3.
+constexpr int priceCount(TariffKind kind)
+{
+    return int(kind) + 1;
+}
+
+// The kind the prices are of: all three equal is a single price, F2 equal to F3 two bands.
+TariffKind tariffKind(const TariffPrices& prices);
+
+// The prices made to follow `kind`: a single price is F1's in every band, two bands give F3
+// the price of F2.
+TariffPrices pricedAs(const TariffPrices& prices, TariffKind kind);
+
+// A price per kWh as a user types it: a dot or a comma before the decimals, blanks around it;
+// an empty text is no price (0). Nothing when it is not a price the settings take (letters,
+// below 0, above 1000).
+std::optional<double> typedPrice(const QString& text);
 
 } // namespace powerlog
 

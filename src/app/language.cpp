@@ -134,6 +134,12 @@ constexpr TextRow kTable[] = {
     {Text::OptionsCompactDb,   {"Compatta DB", "Compact DB"}},
     {Text::OptionsExportDb,    {"Esporta DB", "Export DB"}},
     {Text::OptionsPassword,    {"Password", "Password"}},
+    {Text::OptionsTariff,      {"Tariffa", "Tariff"}},
+    {Text::OptionsTariffSingle, {"Prezzo unico", "Single price"}},
+    {Text::OptionsTariffTwoBands, {"Due fasce (F1, F23)", "Two bands (F1, F23)"}},
+    {Text::OptionsTariffThreeBands, {"Tre fasce (F1, F2, F3)", "Three bands (F1, F2, F3)"}},
+    {Text::OptionsPricePerKwh, {"Prezzo per kWh", "Price per kWh"}},
+    {Text::OptionsCurrency,    {"Valuta", "Currency"}},
     {Text::SettingsNotSaved,   {
         "Impossibile salvare le impostazioni in %1: le modifiche valgono solo fino alla chiusura "
         "del programma.",

@@ -129,6 +129,12 @@ enum class Text {
     OptionsCompactDb,
     OptionsExportDb,
     OptionsPassword,
+    OptionsTariff,
+    OptionsTariffSingle,
+    OptionsTariffTwoBands,
+    OptionsTariffThreeBands,
+    OptionsPricePerKwh,
+    OptionsCurrency,
     SettingsNotSaved, // %1: the settings file
     // Export window; the headings also head the file.
     ExportCaption,

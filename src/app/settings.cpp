@@ -350,8 +350,11 @@ double Settings::price(Setting setting) const
 QString Settings::currency() const
 {
     const QString chosen = text(Setting::Currency).trimmed();
-    if (!chosen.isEmpty())
-        return chosen;
+    return chosen.isEmpty() ? localeCurrency() : chosen;
+}
+
+QString Settings::localeCurrency()
+{
     const QString symbol = QLocale::system().currencySymbol(QLocale::CurrencySymbol);
     // A locale without a currency (C, POSIX): the bands priced here are Italy's.
     return symbol.isEmpty() ? QStringLiteral("€") : symbol;

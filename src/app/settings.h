@@ -96,6 +96,8 @@ public:
     double price(Setting setting) const;
     // The currency for costs: Currency, or the system locale's symbol when that is empty.
     QString currency() const;
+    // The system locale's currency symbol, or the euro for a locale without one.
+    static QString localeCurrency();
 
     // Whether `value` is of the setting's kind and within its range. Numbers are taken as
     // numbers or as text; switches as bools or as 0 and 1.

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -25,6 +26,21 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Prices of F1, F2 and F3 as the settings file holds them; none when empty.
+QHash<QString, QString> withPrices(const QStringList& prices)
+{
+    QHash<QString, QString> stored;
+    for (qsizetype band = 0; band < prices.size(); ++band)
+        stored.insert(QStringLiteral("Tariff/PriceF%1").arg(band + 1), prices.at(band));
+    return stored;
+}
+
+// The band a price field shows: "Tprice2" is F2.
+int bandOf(const QString& field)
+{
+    return field.back().digitValue() - 1;
 }
 
 } // namespace
@@ -57,6 +73,33 @@ class TestOptionsWindow : public QObject
     static QString stored(WindowHarness& h, const QString& section, const QString& name)
     {
         return h.store.value(section, name, QStringLiteral("<none>"));
+    }
+
+    static QStringList storedPrices(WindowHarness& h)
+    {
+        return {stored(h, key::kTariff, key::kPriceF1), stored(h, key::kTariff, key::kPriceF2),
+                stored(h, key::kTariff, key::kPriceF3)};
+    }
+
+    // The price fields shown, in order.
+    static QStringList shownPrices(OptionsWindow& options)
+    {
+        QStringList shown;
+        for (const char* name : {"Tprice1", "Tprice2", "Tprice3"}) {
+            if (control(options, name)->isVisible())
+                shown << control<QLineEdit>(options, name)->text();
+        }
+        return shown;
+    }
+
+    static QStringList shownPriceLabels(OptionsWindow& options)
+    {
+        QStringList shown;
+        for (const char* name : {"Lbprice1", "Lbprice2", "Lbprice3"}) {
+            if (control(options, name)->isVisible())
+                shown << control<QLabel>(options, name)->text();
+        }
+        return shown;
     }
 
     // A click where a check box takes it: on its box, at the left.
@@ -179,7 +222,11 @@ private slots:
 
     void openingAndClosingStoresNothing()
     {
-        WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)}});
+        WindowHarness h({{"Option/ServerPWD", scramblePassword("4321", 3)},
+                         {"Tariff/PriceF1", "0.3"},
+                         {"Tariff/PriceF2", "0.20"},
+                         {"Tariff/PriceF3", "0.1"},
+                         {"Tariff/Currency", "USD"}});
         const QByteArray before = fileBytes(h.store.fileName());
         OptionsWindow& options = open(h);
         options.close();
@@ -345,6 +392,320 @@ private slots:
         QCOMPARE(h.settings.text(Setting::ServerAddress), QStringLiteral("10.1.1.255"));
     }
 
+    void typedPricesAreStored_data()
+    {
+        QTest::addColumn<int>("kind"); // position in the tariff kind list
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("saved"); // F1, F2, F3
+
+        QTest::newRow("single, dot") << 0 << "Tprice1"
+                                     << "0.25" << QStringList{"0.25", "0.25", "0.25"};
+        QTest::newRow("single, comma and blanks")
+            << 0 << "Tprice1"
+            << " 0,275 " << QStringList{"0.275", "0.275", "0.275"};
+        QTest::newRow("single, empty is no price") << 0 << "Tprice1"
+                                                   << "" << QStringList{"0", "0", "0"};
+        QTest::newRow("single, highest") << 0 << "Tprice1"
+                                         << "1000" << QStringList{"1000", "1000", "1000"};
+        QTest::newRow("two bands, F1 with a comma") << 1 << "Tprice1"
+                                                    << "0,31" << QStringList{"0.31", "0.2", "0.2"};
+        QTest::newRow("two bands, F23 with a dot") << 1 << "Tprice2"
+                                                   << "0.15" << QStringList{"0.2", "0.15", "0.15"};
+        QTest::newRow("three bands, F1 whole") << 2 << "Tprice1"
+                                               << "1" << QStringList{"1", "0.2", "0.2"};
+        QTest::newRow("three bands, F2 with a comma")
+            << 2 << "Tprice2"
+            << "0,18" << QStringList{"0.2", "0.18", "0.2"};
+        QTest::newRow("three bands, F3 with a dot") << 2 << "Tprice3"
+                                                    << "0.09" << QStringList{"0.2", "0.2", "0.09"};
+    }
+
+    void typedPricesAreStored()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, saved);
+        WindowHarness h(withPrices({"0.2", "0.2", "0.2"}));
+        OptionsWindow& options = open(h);
+        control<QComboBox>(options, "Ctariff")->setCurrentIndex(kind);
+        typeAndLeave(options, field, typed);
+        QCOMPARE(storedPrices(h), saved);
+        // The field shows the price in force as it is stored.
+        QCOMPARE(control<QLineEdit>(options, field)->text(), saved.at(bandOf(field)));
+        // What is stored is what the next start reads.
+        options.close();
+        SettingsStore reopened(h.store.fileName());
+        const Settings restarted(reopened);
+        for (const Setting setting : {Setting::PriceF1, Setting::PriceF2, Setting::PriceF3})
+            QCOMPARE(restarted.price(setting), h.settings.price(setting));
+    }
+
+    void priceThatIsNoPriceIsRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+
+        QTest::newRow("letters") << "abc";
+        QTest::newRow("letter after the digits") << "0.2x";
+        QTest::newRow("negative") << "-0,1";
+        QTest::newRow("above 1000") << "1000,01";
+        QTest::newRow("comma and dot") << "0,1.5";
+    }
+
+    void priceThatIsNoPriceIsRefused()
+    {
+        QFETCH(QString, typed);
+        WindowHarness h(withPrices({"0.3", "0.1", "0.1"}));
+        OptionsWindow& options = open(h);
+        const QByteArray before = fileBytes(h.store.fileName());
+        QSignalSpy changes(&h.settings, &Settings::changed);
+        typeAndLeave(options, "Tprice2", typed);
+        QCOMPARE(shownPrices(options), QStringList({"0.3", "0.1"}));
+        QCOMPARE(fileBytes(h.store.fileName()), before);
+        QVERIFY(changes.isEmpty());
+        QVERIFY(h.prompts.shown.isEmpty());
+    }
+
+    void kindShownFollowsStoredPrices_data()
+    {
+        QTest::addColumn<QStringList>("prices"); // F1, F2, F3 as stored; none when empty
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<QStringList>("shown");
+
+        QTest::newRow("none stored")
+            << QStringList() << 0 << QStringList{"Prezzo per kWh"} << QStringList{"0"};
+        QTest::newRow("all equal") << QStringList{"0.25", "0.25", "0.25"} << 0
+                                   << QStringList{"Prezzo per kWh"} << QStringList{"0.25"};
+        QTest::newRow("F2 equal to F3") << QStringList{"0.3", "0.2", "0.2"} << 1
+                                        << QStringList{"F1", "F23"} << QStringList{"0.3", "0.2"};
+        QTest::newRow("F1 equal to F2")
+            << QStringList{"0.2", "0.2", "0.1"} << 2 << QStringList{"F1", "F2", "F3"}
+            << QStringList{"0.2", "0.2", "0.1"};
+        QTest::newRow("F1 equal to F3")
+            << QStringList{"0.2", "0.3", "0.2"} << 2 << QStringList{"F1", "F2", "F3"}
+            << QStringList{"0.2", "0.3", "0.2"};
+        QTest::newRow("all different")
+            << QStringList{"0.3", "0.2", "0.1"} << 2 << QStringList{"F1", "F2", "F3"}
+            << QStringList{"0.3", "0.2", "0.1"};
+        QTest::newRow("F1 free, the others equal")
+            << QStringList{"0", "0.15", "0.15"} << 1 << QStringList{"F1", "F23"}
+            << QStringList{"0", "0.15"};
+    }
+
+    void kindShownFollowsStoredPrices()
+    {
+        QFETCH(QStringList, prices);
+        QFETCH(int, kind);
+        QFETCH(QStringList, labels);
+        QFETCH(QStringList, shown);
+        WindowHarness h(withPrices(prices));
+        OptionsWindow& options = open(h);
+        QCOMPARE(control<QComboBox>(options, "Ctariff")->currentIndex(), kind);
+        QCOMPARE(shownPriceLabels(options), labels);
+        QCOMPARE(shownPrices(options), shown);
+    }
+
+    void changingTheKindWritesAtOnce_data()
+    {
+        QTest::addColumn<QStringList>("prices"); // F1, F2, F3 as stored
+        QTest::addColumn<QString>("typed");      // into the first field, not left
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QStringList>("saved");
+
+        QTest::newRow("three bands to two") << QStringList{"0.3", "0.2", "0.1"} << QString() << 1
+                                            << QStringList{"0.3", "0.2", "0.2"};
+        QTest::newRow("three bands to single") << QStringList{"0.3", "0.2", "0.1"} << QString() << 0
+                                               << QStringList{"0.3", "0.3", "0.3"};
+        QTest::newRow("two bands to single") << QStringList{"0.3", "0.1", "0.1"} << QString() << 0
+                                             << QStringList{"0.3", "0.3", "0.3"};
+        QTest::newRow("two bands to three") << QStringList{"0.3", "0.1", "0.1"} << QString() << 2
+                                            << QStringList{"0.3", "0.1", "0.1"};
+        QTest::newRow("single to two bands") << QStringList{"0.3", "0.3", "0.3"} << QString() << 1
+                                             << QStringList{"0.3", "0.3", "0.3"};
+        // What was typed counts in the kind it was typed in.
+        QTest::newRow("single price typed, then three bands")
+            << QStringList{"0.3", "0.3", "0.3"} << "0,4" << 2 << QStringList{"0.4", "0.4", "0.4"};
+        QTest::newRow("F1 typed, then single")
+            << QStringList{"0.3", "0.2", "0.1"} << "0.5" << 0 << QStringList{"0.5", "0.5", "0.5"};
+    }
+
+    void changingTheKindWritesAtOnce()
+    {
+        QFETCH(QStringList, prices);
+        QFETCH(QString, typed);
+        QFETCH(int, kind);
+        QFETCH(QStringList, saved);
+        WindowHarness h(withPrices(prices));
+        OptionsWindow& options = open(h);
+        if (!typed.isEmpty()) {
+            auto* first = control<QLineEdit>(options, "Tprice1");
+            first->setFocus(Qt::TabFocusReason);
+            first->selectAll();
+            QTest::keyClicks(first, typed);
+        }
+        control<QComboBox>(options, "Ctariff")->setCurrentIndex(kind);
+        QCOMPARE(storedPrices(h), saved);
+        QCOMPARE(shownPrices(options), saved.first(kind + 1));
+        QCOMPARE(h.settings.price(Setting::PriceF3), saved.at(2).toDouble());
+    }
+
+    void currencyIsStored_data()
+    {
+        QTest::addColumn<QString>("before"); // as stored; none when null
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+
+        QTest::newRow("emptied") << "USD"
+                                 << ""
+                                 << "";
+        QTest::newRow("a symbol") << QString() << "$"
+                                  << "$";
+        QTest::newRow("blanks around") << QString() << " CHF "
+                                       << "CHF";
+    }
+
+    void currencyIsStored()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QHash<QString, QString> stored;
+        if (!before.isNull())
+            stored.insert(QStringLiteral("Tariff/Currency"), before);
+        WindowHarness h(stored);
+        OptionsWindow& options = open(h);
+        auto* currency = control<QLineEdit>(options, "Tcurrency");
+        QCOMPARE(currency->text(), before);
+        // An empty field stands for the locale's currency.
+        QCOMPARE(currency->placeholderText(), Settings::localeCurrency());
+        typeAndLeave(options, "Tcurrency", typed);
+        QCOMPARE(TestOptionsWindow::stored(h, key::kTariff, key::kCurrency), saved);
+        QCOMPARE(currency->text(), saved);
+        QCOMPARE(h.settings.currency(), saved.isEmpty() ? Settings::localeCurrency() : saved);
+    }
+
+    void closingAppliesTheTariffFieldWithTheFocus_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("saved");
+
+        QTest::newRow("price") << "Tprice1"
+                               << "0,22"
+                               << "PriceF3"
+                               << "0.22";
+        QTest::newRow("currency") << "Tcurrency"
+                                  << " kr "
+                                  << "Currency"
+                                  << "kr";
+    }
+
+    void closingAppliesTheTariffFieldWithTheFocus()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, key);
+        QFETCH(QString, saved);
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        auto* edit = control<QLineEdit>(options, field);
+        edit->setFocus(Qt::TabFocusReason);
+        edit->setText(typed);
+        options.close();
+        QCOMPARE(stored(h, key::kTariff, key), saved);
+    }
+
+    void tariffGroupInEachLanguage_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("kinds");
+        QTest::addColumn<QString>("singlePrice");
+        QTest::addColumn<QString>("currency");
+
+        QTest::newRow("Italian") << "ita"
+                                 << "Tariffa"
+                                 << QStringList{"Prezzo unico", "Due fasce (F1, F23)",
+                                                "Tre fasce (F1, F2, F3)"}
+                                 << "Prezzo per kWh"
+                                 << "Valuta";
+        QTest::newRow("English") << "eng"
+                                 << "Tariff"
+                                 << QStringList{"Single price", "Two bands (F1, F23)",
+                                                "Three bands (F1, F2, F3)"}
+                                 << "Price per kWh"
+                                 << "Currency";
+    }
+
+    void tariffGroupInEachLanguage()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, title);
+        QFETCH(QStringList, kinds);
+        QFETCH(QString, singlePrice);
+        QFETCH(QString, currency);
+        WindowHarness h({{"Option/Language", code}});
+        OptionsWindow& options = open(h);
+        auto* group = control<QGroupBox>(options, "Ftariff");
+        auto* list = control<QComboBox>(options, "Ctariff");
+        QCOMPARE(group->title(), title);
+        QStringList entries;
+        for (int i = 0; i < list->count(); ++i)
+            entries << list->itemText(i);
+        QCOMPARE(entries, kinds);
+        QCOMPARE(shownPriceLabels(options), QStringList{singlePrice});
+        QCOMPARE(control<QLabel>(options, "Lbcurrency")->text(), currency);
+    }
+
+    // Every kind in every language: the group's controls show their whole text, lie within the
+    // group's frame apart from each other, and the group within the window apart from the rest.
+    void tariffGroupFits_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("kind");
+        for (const char* code : {"ita", "eng"}) {
+            for (int kind = 0; kind < 3; ++kind)
+                QTest::addRow("%s, kind %d", code, kind) << QString::fromLatin1(code) << kind;
+        }
+    }
+
+    void tariffGroupFits()
+    {
+        QFETCH(QString, code);
+        QFETCH(int, kind);
+        WindowHarness h({{"Option/Language", code}});
+        OptionsWindow& options = open(h);
+        auto* group = control<QGroupBox>(options, "Ftariff");
+        control<QComboBox>(options, "Ctariff")->setCurrentIndex(kind);
+
+        QVERIFY(options.rect().contains(group->geometry()));
+        for (QWidget* other : options.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != group && other->isVisible())
+                QVERIFY2(!other->geometry().intersects(group->geometry()),
+                         qPrintable(other->objectName()));
+        }
+        const QList<QWidget*> inside = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* control : inside) {
+            if (!control->isVisible())
+                continue;
+            const QString name = control->objectName();
+            QVERIFY2(group->contentsRect().contains(control->geometry()), qPrintable(name));
+            if (auto* label = qobject_cast<QLabel*>(control))
+                QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                         qPrintable(name));
+            if (auto* list = qobject_cast<QComboBox*>(control))
+                QVERIFY2(list->sizeHint().width() <= list->width(), qPrintable(name));
+            for (QWidget* other : inside) {
+                if (other != control && other->isVisible())
+                    QVERIFY2(!control->geometry().intersects(other->geometry()),
+                             qPrintable(name + u' ' + other->objectName()));
+            }
+        }
+    }
+
     void controlsStoreTheirText_data()
     {
         QTest::addColumn<QString>("control");
@@ -471,6 +832,8 @@ private slots:
         QVERIFY(h.settings.set(Setting::LanguageCode, QStringLiteral("eng")));
         QCOMPARE(options.windowTitle(), QStringLiteral("Options"));
         QCOMPARE(control<QLabel>(options, "Lb_0")->text(), QStringLiteral("Line power"));
+        QCOMPARE(control<QGroupBox>(options, "Ftariff")->title(), QStringLiteral("Tariff"));
+        QCOMPARE(control<QLabel>(options, "Lbprice1")->text(), QStringLiteral("Price per kWh"));
         QVERIFY(control<QToolButton>(options, "ImIT")->isEnabled());
         QVERIFY(!control<QToolButton>(options, "ImEN")->isEnabled());
         QCOMPARE(h.control("ImTool")->toolTip(), QStringLiteral("Options"));

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -33,6 +35,34 @@ namespace powerlog {
 namespace {
 
 constexpr int kBottomMarginPixels = 30; // 450 twips
+
+// The tariff group: the kind's list on top, then four columns, each a label over a field: the
+// prices of F1, F2 and F3, then the currency. The list, and the label of a single price, span
+// the three price columns.
+constexpr QRect kTariffGroup(8, 330, 336, 98);
+constexpr int kTariffColumnLeft = 10;
+constexpr int kTariffColumnStep = 81;
+constexpr int kTariffColumnWidth = 73;
+constexpr int kCurrencyColumn = kTariffBandCount;
+constexpr int kTariffListTop = 22;
+constexpr int kTariffLabelTop = 48;
+constexpr int kTariffLabelHeight = 18;
+constexpr int kTariffFieldTop = 66;
+constexpr int kTariffFieldHeight = 22;
+
+// Columns `first` to `last` of the tariff group, from `top` down `height` pixels.
+QRect tariffColumns(int first, int last, int top, int height)
+{
+    const int left = kTariffColumnLeft + first * kTariffColumnStep;
+    const int right = kTariffColumnLeft + last * kTariffColumnStep + kTariffColumnWidth;
+    return {left, top, right - left, height};
+}
+
+constexpr std::array<Setting, kTariffBandCount> kPriceSettings{Setting::PriceF1, Setting::PriceF2,
+                                                               Setting::PriceF3};
+// In the order of TariffKind.
+constexpr std::array<Text, 3> kTariffKindTexts{
+    Text::OptionsTariffSingle, Text::OptionsTariffTwoBands, Text::OptionsTariffThreeBands};
 
 const QStringList kInterfaces{QStringLiteral("BT Gateway"), QStringLiteral("ST ModBus")};
 const QStringList kLinePowers{QStringLiteral("1500 W"), QStringLiteral("3000 W"),
@@ -97,8 +127,8 @@ OptionsWindow::~OptionsWindow() = default;
 
 void OptionsWindow::buildControls()
 {
-    setFixedSize(352, 384);
-    const std::array<int, 3> sectionTops{8, 146, 328};
+    setFixedSize(352, 492);
+    const std::array<int, 3> sectionTops{8, 146, 436};
     const std::array<Button, 3> sectionPictures{Button::Refresh, Button::Options, Button::Charts};
     std::array<QLabel*, 3> sectionTitles{};
     for (int i = 0; i < 3; ++i) {
@@ -168,13 +198,46 @@ void OptionsWindow::buildControls()
     m_startWithSystemBox =
         placeControl<QCheckBox>(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
 
+    // Tariff.
+    m_tariffGroup = placeControl<QGroupBox>(this, QStringLiteral("Ftariff"), kTariffGroup);
+    m_tariffKindList =
+        makeList(m_tariffGroup, QStringLiteral("Ctariff"),
+                 tariffColumns(0, kTariffBandCount - 1, kTariffListTop, kTariffFieldHeight),
+                 QStringList(int(kTariffKindTexts.size()), QString()));
+    m_tariffKindList->installEventFilter(this);
+    for (int band = 0; band < kTariffBandCount; ++band) {
+        const QString number = QString::number(band + 1);
+        m_priceLabels[band] =
+            makeLabel(m_tariffGroup, QStringLiteral("Lbprice") + number,
+                      tariffColumns(band, band, kTariffLabelTop, kTariffLabelHeight));
+        m_priceFields[band] =
+            placeControl<QLineEdit>(m_tariffGroup, QStringLiteral("Tprice") + number,
+                                    tariffColumns(band, band, kTariffFieldTop, kTariffFieldHeight));
+        m_priceFields[band]->installEventFilter(this);
+    }
+    m_currencyLabel = makeLabel(
+        m_tariffGroup, QStringLiteral("Lbcurrency"),
+        tariffColumns(kCurrencyColumn, kCurrencyColumn, kTariffLabelTop, kTariffLabelHeight));
+    m_currencyField = placeControl<QLineEdit>(
+        m_tariffGroup, QStringLiteral("Tcurrency"),
+        tariffColumns(kCurrencyColumn, kCurrencyColumn, kTariffFieldTop, kTariffFieldHeight));
+    m_currencyField->installEventFilter(this);
+    // The caption is bold as the other sections' titles; the controls keep the plain font.
+    QFont plain = m_tariffGroup->font();
+    plain.setBold(false);
+    for (QWidget* control : m_tariffGroup->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        control->setFont(plain);
+    QFont bold = plain;
+    bold.setBold(true);
+    m_tariffGroup->setFont(bold);
+
     // Database.
     m_clearButton =
-        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 350, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 458, 100, 26));
     m_compactButton =
-        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 350, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 458, 100, 26));
     m_exportButton =
-        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 350, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 458, 100, 26));
 
     connect(m_interfaceList, &QComboBox::currentIndexChanged, this,
             &OptionsWindow::interfaceChosen);
@@ -187,6 +250,8 @@ void OptionsWindow::buildControls()
     connect(m_startRecordingBox, &QCheckBox::clicked, this, &OptionsWindow::startRecordingChosen);
     connect(m_lostFrameBox, &QCheckBox::clicked, this, &OptionsWindow::lostFrameSwitchChosen);
     connect(m_startWithSystemBox, &QCheckBox::clicked, this, &OptionsWindow::startWithSystemChosen);
+    connect(m_tariffKindList, &QComboBox::currentIndexChanged, this,
+            &OptionsWindow::tariffKindChosen);
     connect(m_italianFlag, &QToolButton::clicked, this, &OptionsWindow::italianChosen);
     connect(m_englishFlag, &QToolButton::clicked, this, &OptionsWindow::englishChosen);
     connect(m_clearButton, &QPushButton::clicked, this, &OptionsWindow::clearDatabase);
@@ -230,6 +295,15 @@ void OptionsWindow::loadSettings()
     m_lostFrameBox->setChecked(settings.isOn(Setting::LostFrameSwitch));
     m_startWithSystemBox->setChecked(m_services.autostart.isEnabled());
 
+    const QSignalBlocker tariffKindBlocker(m_tariffKindList);
+    m_tariffKind = tariffKind(tariffPrices(settings));
+    m_tariffKindList->setCurrentIndex(int(m_tariffKind));
+    showTariffKind();
+    for (int band = 0; band < kTariffBandCount; ++band)
+        showPrice(band);
+    m_currencyField->setText(settings.text(Setting::Currency));
+    m_currencyField->setPlaceholderText(Settings::localeCurrency());
+
     showDatabaseButtons();
     placeBottomRight(*this, kBottomMarginPixels);
 }
@@ -264,6 +338,11 @@ void OptionsWindow::showCaptions(const QString& code)
     m_compactButton->setText(text(Text::OptionsCompactDb));
     m_exportButton->setText(text(Text::OptionsExportDb));
     m_passwordLabel->setText(text(Text::OptionsPassword));
+    m_tariffGroup->setTitle(text(Text::OptionsTariff));
+    for (int kind = 0; kind < int(kTariffKindTexts.size()); ++kind)
+        m_tariffKindList->setItemText(kind, text(kTariffKindTexts[kind]));
+    m_currencyLabel->setText(text(Text::OptionsCurrency));
+    showTariffKind();
     // The flag of the language in use cannot be clicked.
     m_italianFlag->setEnabled(code != QStringLiteral("ita"));
     m_englishFlag->setEnabled(code != QStringLiteral("eng"));
@@ -281,6 +360,42 @@ void OptionsWindow::showInterface(bool stInterface)
     m_refreshList->setEnabled(!stInterface);
     m_lostFrameBox->setEnabled(!stInterface);
     m_automaticStartBox->setEnabled(!stInterface);
+}
+
+// Only the fields of the kind's prices show. A single price is labelled as such and takes the
+// room of the band columns it stands for.
+void OptionsWindow::showTariffKind()
+{
+    const int shown = priceCount(m_tariffKind);
+    for (int band = 0; band < kTariffBandCount; ++band) {
+        m_priceLabels[band]->setVisible(band < shown);
+        m_priceFields[band]->setVisible(band < shown);
+    }
+    const QRect firstLabel = tariffColumns(0, 0, kTariffLabelTop, kTariffLabelHeight);
+    switch (m_tariffKind) {
+    case TariffKind::SinglePrice:
+        m_priceLabels[0]->setGeometry(
+            tariffColumns(0, kTariffBandCount - 1, kTariffLabelTop, kTariffLabelHeight));
+        m_priceLabels[0]->setText(textFor(Text::OptionsPricePerKwh, m_languageCode));
+        break;
+    case TariffKind::TwoBands:
+        m_priceLabels[0]->setGeometry(firstLabel);
+        m_priceLabels[0]->setText(QStringLiteral("F1"));
+        m_priceLabels[1]->setText(QStringLiteral("F23"));
+        break;
+    case TariffKind::ThreeBands:
+        m_priceLabels[0]->setGeometry(firstLabel);
+        m_priceLabels[0]->setText(QStringLiteral("F1"));
+        m_priceLabels[1]->setText(QStringLiteral("F2"));
+        m_priceLabels[2]->setText(QStringLiteral("F3"));
+        break;
+    }
+}
+
+// The price in force of the field's band, written with a dot.
+void OptionsWindow::showPrice(int field)
+{
+    m_priceFields[field]->setText(m_services.settings.text(kPriceSettings[field]));
 }
 
 void OptionsWindow::showDatabaseButtons()
@@ -347,6 +462,57 @@ void OptionsWindow::applyPassword()
         return;
     }
     store(Setting::ServerPassword, typed);
+}
+
+// Stores the prices that differ from those in force.
+void OptionsWindow::storePrices(const TariffPrices& prices)
+{
+    for (int band = 0; band < kTariffBandCount; ++band) {
+        const Setting setting = kPriceSettings[band];
+        const double price = prices.perKwh[band];
+        if (price != m_services.settings.price(setting))
+            store(setting, price);
+    }
+}
+
+// The field's price sets the bands the kind gives it: a single price all three, F23 both F2
+// and F3. A text that is no price goes back to the price in force.
+void OptionsWindow::applyPrice(int field)
+{
+    if (const std::optional<double> typed = typedPrice(m_priceFields[field]->text())) {
+        TariffPrices prices = tariffPrices(m_services.settings);
+        prices.perKwh[field] = *typed;
+        storePrices(pricedAs(prices, m_tariffKind));
+    }
+    showPrice(field);
+    // The hidden fields follow the bands the shown ones set.
+    for (int band = priceCount(m_tariffKind); band < kTariffBandCount; ++band)
+        showPrice(band);
+}
+
+void OptionsWindow::applyCurrency()
+{
+    const QString typed = m_currencyField->text().trimmed();
+    if (m_currencyField->text() != typed)
+        m_currencyField->setText(typed);
+    if (typed != m_services.settings.text(Setting::Currency).trimmed())
+        store(Setting::Currency, typed);
+}
+
+// The prices follow the new kind at once: a single price sets every band to the price shown,
+// two bands give F3 the price of F2.
+void OptionsWindow::tariffKindChosen(int position)
+{
+    if (position < 0 || position >= int(kTariffKindTexts.size()) || position == int(m_tariffKind))
+        return;
+    // A price typed and not yet applied counts in the kind it was typed in.
+    for (int field = 0; field < priceCount(m_tariffKind); ++field)
+        applyPrice(field);
+    m_tariffKind = TariffKind(position);
+    storePrices(pricedAs(tariffPrices(m_services.settings), m_tariffKind));
+    showTariffKind();
+    for (int band = 0; band < kTariffBandCount; ++band)
+        showPrice(band);
 }
 
 void OptionsWindow::interfaceChosen(int position)
@@ -458,6 +624,9 @@ void OptionsWindow::applyTextFields()
     applyAddress();
     applyPort();
     applyPassword();
+    for (int field = 0; field < priceCount(m_tariffKind); ++field)
+        applyPrice(field);
+    applyCurrency();
 }
 
 // Loaded when first shown, once whoever opened it listens to what it does.
@@ -498,6 +667,11 @@ bool OptionsWindow::eventFilter(QObject* watched, QEvent* event)
                 applyPort();
             else if (watched == m_passwordField)
                 applyPassword();
+            else if (watched == m_currencyField)
+                applyCurrency();
+            else if (const auto field = std::ranges::find(m_priceFields, watched);
+                     field != m_priceFields.end())
+                applyPrice(int(field - m_priceFields.begin()));
         }
     }
     return QWidget::eventFilter(watched, event);

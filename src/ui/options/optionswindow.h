@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/tariffbands.h"
 #include "app/autostart.h"
 #include "app/settings.h"
 
@@ -7,8 +8,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
+
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -43,7 +47,8 @@ struct OptionsWindowServices
 // compact and export buttons. Every change is stored at once through Settings, whose changed()
 // signal tells the running program; there is no OK or Cancel. Text fields apply their text when
 // they lose the focus and when the window closes. A change the store cannot keep still holds
-// until the program ends, and the user is told so once.
+// until the program ends, and the user is told so once. The tariff group sets the kind of tariff,
+// the prices of the bands it takes and the currency.
 class OptionsWindow : public QWidget
 {
     Q_OBJECT
@@ -81,6 +86,7 @@ private slots:
     void startMinimizedChosen(bool on);
     void startRecordingChosen(bool on);
     void startWithSystemChosen(bool on);
+    void tariffKindChosen(int position);
     void lostFrameSwitchChosen(bool on);
     void italianChosen();
     void englishChosen();
@@ -96,12 +102,19 @@ private:
     void applyTextFields();
     void showCaptions(const QString& code);
     void showInterface(bool stInterface);
+    void showTariffKind();
+    void showPrice(int field);
+    void applyPrice(int field);
+    void applyCurrency();
+    void storePrices(const TariffPrices& prices);
     void store(Setting setting, const QVariant& value);
 
     OptionsWindowServices m_services;
     int m_appliedInterface = 0; // the interface list's position last applied
     QString m_acceptedAddress;  // put back when a typed address is refused
     QString m_languageCode;     // of the captions and messages
+    // The kind shown; the prices follow it.
+    TariffKind m_tariffKind = TariffKind::SinglePrice;
     bool m_databaseBusy = false;
     bool m_toldNotSaved = false;
     bool m_loaded = false;
@@ -132,6 +145,13 @@ private:
     QPushButton* m_clearButton = nullptr;
     QPushButton* m_compactButton = nullptr;
     QPushButton* m_exportButton = nullptr;
+    QGroupBox* m_tariffGroup = nullptr;
+    QComboBox* m_tariffKindList = nullptr;
+    // The fields show F1, F2 and F3; the kind tells which are shown and what each one sets.
+    std::array<QLabel*, kTariffBandCount> m_priceLabels{};
+    std::array<QLineEdit*, kTariffBandCount> m_priceFields{};
+    QLabel* m_currencyLabel = nullptr;
+    QLineEdit* m_currencyField = nullptr;
     QPointer<ExportWindow> m_exportWindow;
 };
 
