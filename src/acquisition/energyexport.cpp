@@ -1,8 +1,10 @@
 #include "acquisition/energyexport.h"
 
 #include "acquisition/databasereader.h"
+#include "acquisition/energyaccounts.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/exportformat.h"
+#include "acquisition/sqliteconnection.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -149,29 +151,71 @@ private:
     qint64 m_lastRow = 0;
 };
 
-} // namespace
+// How a step of an export's rows ended.
+enum class RowStep { Appended, Done, Failed };
 
-char separatorChar(ExportSeparator separator)
+// The part every export shares: the heading line, then the rows `nextRow(chunk, &error)`
+// appends one at a time, written in chunks to `request.path` under a temporary name that the
+// file takes only when complete. `permille()` says how far the rows have come.
+template <typename NextRow, typename Permille>
+ExportResult writeExport(const ExportRequest& request, const QByteArray& headingLine,
+                         const ReadTicket* ticket,
+                         const std::function<void(int permille)>& progress, NextRow&& nextRow,
+                         Permille&& permille)
 {
-    switch (separator) {
-    case ExportSeparator::Comma:
-        return ',';
-    case ExportSeparator::Semicolon:
-        return ';';
-    case ExportSeparator::Tab:
-        return '\t';
-    case ExportSeparator::Space:
-        return ' ';
+    QSaveFile file(request.path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(ExportResult::Kind::WriteFailed, file.errorString());
+
+    QByteArray chunk = headingLine;
+    chunk.reserve(kWriteChunk + 4096);
+    const auto writeChunk = [&file, &chunk] {
+        const bool written = file.write(chunk) == chunk.size();
+        chunk.resize(0); // keeps the buffer for the next chunk
+        return written;
+    };
+    const auto cancel = [&file, ticket] {
+        if (!ticket || !ticket->isCancelled())
+            return false;
+        file.cancelWriting();
+        return true;
+    };
+
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    if (progress)
+        progress(0);
+    qint64 written = 0;
+    QString readError;
+    RowStep step = RowStep::Appended;
+    while ((step = nextRow(chunk, &readError)) == RowStep::Appended) {
+        if (cancel())
+            return failure(ExportResult::Kind::Cancelled, {}, written);
+        ++written;
+        if (chunk.size() >= kWriteChunk && !writeChunk())
+            return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
+        if (written % kRowsBetweenClockLooks == 0 && progress &&
+            sinceProgress.elapsed() >= kProgressEveryMs) {
+            progress(permille());
+            sinceProgress.restart();
+        }
     }
-    return ',';
+    if (step == RowStep::Failed)
+        return failure(ExportResult::Kind::ReadFailed, readError, written);
+    if (cancel())
+        return failure(ExportResult::Kind::Cancelled, {}, written);
+    if (!writeChunk() || !file.commit())
+        return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
+    if (progress)
+        progress(1000);
+    return {ExportResult::Kind::Ok, {}, written};
 }
 
-ExportResult exportEnergy(const QString& databaseFile, const ExportRequest& request,
-                          const ReadTicket* ticket,
-                          const std::function<void(int permille)>& progress)
+ExportResult exportReadings(const QString& databaseFile, const ExportRequest& request,
+                            const ReadTicket* ticket,
+                            const std::function<void(int permille)>& progress)
 {
-    const auto cancelled = [ticket] { return ticket && ticket->isCancelled(); };
-    if (cancelled())
+    if (ticket && ticket->isCancelled())
         return failure(ExportResult::Kind::Cancelled, {});
 
     QString openError;
@@ -196,54 +240,154 @@ ExportResult exportEnergy(const QString& databaseFile, const ExportRequest& requ
         }
     }
 
-    QSaveFile file(request.path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(ExportResult::Kind::WriteFailed, file.errorString());
+    ExportFormat format(request.locale, separatorChar(request.separator));
+    std::array<ExportValue, ExportFormat::kColumns> row;
+    return writeExport(
+        request, format.headingLine(request.headings), ticket, progress,
+        [&](QByteArray& chunk, QString* error) {
+            const int step = sqlite3_step(rows.get());
+            if (step == SQLITE_DONE)
+                return RowStep::Done;
+            if (step != SQLITE_ROW) {
+                *error = errorOf(db.get());
+                return RowStep::Failed;
+            }
+            for (int column = 0; column < ExportFormat::kColumns; ++column)
+                row[std::size_t(column)] = valueOf(rows.get(), column + 1);
+            format.appendRow(chunk, row);
+            return RowStep::Appended;
+        },
+        [&meter, &rows] { return meter.permille(rows.get()); });
+}
+
+// A number for each hour of the calendar, counted on from the hour before it.
+qint64 hourNumber(const QDate& date, int hour)
+{
+    return date.toJulianDay() * 24 + hour;
+}
+
+// The hours of the request that hold anything, in time order; nullopt with the engine's words
+// in `error` when they cannot be read, or with no words when the ticket was cancelled.
+std::optional<QList<HourEnergy>> hoursToExport(const QSqlDatabase& db, const ExportRequest& request,
+                                               const ReadTicket* ticket, QString* error)
+{
+    QDate from;
+    QDate to;
+    if (request.period) {
+        from = request.period->first.date();
+        to = request.period->second.date();
+    } else {
+        const std::optional<RecordedMoments> range = recordedMoments(db, error);
+        if (!range)
+            return std::nullopt;
+        if (range->isEmpty())
+            return QList<HourEnergy>{};
+        from = range->first.date();
+        to = range->last.date();
+    }
+    ReadError readError;
+    std::optional<QList<HourEnergy>> hours = EnergyQueries(db).hours(from, to, &readError, ticket);
+    if (!hours) {
+        *error = readError.description;
+        return std::nullopt;
+    }
+    if (request.period) {
+        const qint64 first = hourNumber(from, request.period->first.time().hour());
+        const qint64 last = hourNumber(to, request.period->second.time().hour());
+        hours->removeIf([first, last](const HourEnergy& each) {
+            const qint64 number = hourNumber(each.date, each.hour);
+            return number < first || number > last;
+        });
+    }
+    return hours;
+}
+
+void appendHour(ExportFormat& format, QByteArray& out, const HourEnergy& hour,
+                const TariffPrices& prices)
+{
+    const QString start = QStringLiteral("%1 %2:00")
+                              .arg(hour.date.toString(Qt::ISODate))
+                              .arg(hour.hour, 2, 10, QLatin1Char('0'));
+    format.appendText(out, start.toUtf8());
+    const EnergyFigures& figures = hour.figures;
+    for (const double kwh : {figures.kwh(), figures.kwh(TariffBand::F1),
+                             figures.kwh(TariffBand::F2), figures.kwh(TariffBand::F3)}) {
+        out += format.separator();
+        format.appendFixed(out, kwh, 3);
+    }
+    out += format.separator();
+    format.appendFixed(out, figures.cost(prices), 2);
+    out += ExportFormat::kLineEnd;
+}
+
+ExportResult exportHours(const QString& databaseFile, const ExportRequest& request,
+                         const ReadTicket* ticket,
+                         const std::function<void(int permille)>& progress)
+{
+    const auto cancelled = [ticket] { return ticket && ticket->isCancelled(); };
+    if (cancelled())
+        return failure(ExportResult::Kind::Cancelled, {});
+    if (!QFileInfo(databaseFile).isFile()) {
+        return failure(
+            ExportResult::Kind::NoConnection,
+            QStringLiteral("File not found: %1").arg(QDir::toNativeSeparators(databaseFile)));
+    }
+
+    std::optional<QList<HourEnergy>> hours;
+    QString error;
+    {
+        const SqliteConnection connection(uniqueConnectionName(QStringLiteral("powerlog-export")),
+                                          databaseFile, SqliteMode::ReadOnly);
+        if (!connection.opened(&error))
+            return failure(ExportResult::Kind::NoConnection, error);
+        hours = hoursToExport(connection.db(), request, ticket, &error);
+    }
+    if (!hours && cancelled())
+        return failure(ExportResult::Kind::Cancelled, {});
+    if (!hours)
+        return failure(ExportResult::Kind::ReadFailed, error);
 
     ExportFormat format(request.locale, separatorChar(request.separator));
-    QByteArray chunk = format.headingLine(request.headings);
-    chunk.reserve(kWriteChunk + 4096);
-    const auto writeChunk = [&file, &chunk] {
-        const bool written = file.write(chunk) == chunk.size();
-        chunk.resize(0); // keeps the buffer for the next chunk
-        return written;
-    };
+    qsizetype next = 0;
+    return writeExport(
+        request, format.headingLine(request.headings), ticket, progress,
+        [&](QByteArray& chunk, QString*) {
+            if (next == hours->size())
+                return RowStep::Done;
+            appendHour(format, chunk, hours->at(next++), request.prices);
+            return RowStep::Appended;
+        },
+        [&next, &hours] { return int(next * 1000 / hours->size()); });
+}
 
-    QElapsedTimer sinceProgress;
-    sinceProgress.start();
-    if (progress)
-        progress(0);
-    std::array<ExportValue, ExportFormat::kColumns> row;
-    qint64 written = 0;
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
-        if (cancelled()) {
-            file.cancelWriting();
-            return failure(ExportResult::Kind::Cancelled, {}, written);
-        }
-        for (int column = 0; column < ExportFormat::kColumns; ++column)
-            row[std::size_t(column)] = valueOf(rows.get(), column + 1);
-        format.appendRow(chunk, row);
-        ++written;
-        if (chunk.size() >= kWriteChunk && !writeChunk())
-            return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
-        if (written % kRowsBetweenClockLooks == 0 && progress &&
-            sinceProgress.elapsed() >= kProgressEveryMs) {
-            progress(meter.permille(rows.get()));
-            sinceProgress.restart();
-        }
+} // namespace
+
+char separatorChar(ExportSeparator separator)
+{
+    switch (separator) {
+    case ExportSeparator::Comma:
+        return ',';
+    case ExportSeparator::Semicolon:
+        return ';';
+    case ExportSeparator::Tab:
+        return '\t';
+    case ExportSeparator::Space:
+        return ' ';
     }
-    if (step != SQLITE_DONE)
-        return failure(ExportResult::Kind::ReadFailed, errorOf(db.get()), written);
-    if (cancelled()) {
-        file.cancelWriting();
-        return failure(ExportResult::Kind::Cancelled, {}, written);
+    return ',';
+}
+
+ExportResult exportEnergy(const QString& databaseFile, const ExportRequest& request,
+                          const ReadTicket* ticket,
+                          const std::function<void(int permille)>& progress)
+{
+    switch (request.kind) {
+    case ExportKind::Readings:
+        return exportReadings(databaseFile, request, ticket, progress);
+    case ExportKind::HourlyEnergy:
+        return exportHours(databaseFile, request, ticket, progress);
     }
-    if (!writeChunk() || !file.commit())
-        return failure(ExportResult::Kind::WriteFailed, file.errorString(), written);
-    if (progress)
-        progress(1000);
-    return {ExportResult::Kind::Ok, {}, written};
+    return failure(ExportResult::Kind::ReadFailed, QStringLiteral("Unknown kind of export"));
 }
 
 std::optional<RecordedMoments> recordedMoments(const QSqlDatabase& db, QString* error)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "acquisition/tariffbands.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QMetaType>
@@ -20,15 +22,28 @@ class ReadTicket;
 enum class ExportSeparator { Comma, Semicolon, Tab, Space };
 char separatorChar(ExportSeparator separator);
 
-// What to export and where: the whole table, or the readings from `from` to `to`, both
-// included (local time, to the second).
+// What an export writes: the readings as recorded, or the energy of each hour.
+enum class ExportKind {
+    // One line per reading: tension, current, power, energy, date and time.
+    Readings,
+    // One line per hour that holds any energy or coverage: the hour ("yyyy-MM-dd HH:00"), its
+    // kWh, its kWh in bands F1, F2 and F3 (three decimals) and its cost (two decimals).
+    HourlyEnergy,
+};
+
+// What to export and where: the whole table, or a period from `from` to `to`, both included
+// (local time, to the second). For the hourly energy the period takes the hours from the one
+// that holds `from` to the one that holds `to`, and the whole table the days from the first
+// reading's to the last one's.
 struct ExportRequest
 {
     QString path;
     ExportSeparator separator = ExportSeparator::Comma;
-    QStringList headings; // the five column headings of the language in use
+    QStringList headings; // the column headings: five for the readings, six for the hours
     QLocale locale;       // numbers, dates and times are written in its form
     std::optional<std::pair<QDateTime, QDateTime>> period;
+    ExportKind kind = ExportKind::Readings;
+    TariffPrices prices = {}; // what the hours cost; with none set every cost is 0
 };
 
 struct ExportResult
@@ -57,12 +72,15 @@ struct RecordedMoments
     bool isEmpty() const { return !first.isValid() || !last.isValid(); }
 };
 
-// Writes the readings of the database file `databaseFile` to `request.path`, streaming: one row
-// is held at a time, whatever the size of the table. The file is written under a temporary name
-// in the same folder and takes its name only when complete, so a cancelled or failed export
-// leaves no file, and an older file of that name stays as it was. A period with no readings
-// gives a file with the heading line alone. Rows come in the order the database returns them:
-// recording order for the whole table, time order for a period.
+// Writes the export of `request.kind` from the database file `databaseFile` to `request.path`.
+// The file is written under a temporary name in the same folder and takes its name only when
+// complete, so a cancelled or failed export leaves no file, and an older file of that name stays
+// as it was. A period with nothing in it gives a file with the heading line alone.
+//
+// Readings are streamed: one row is held at a time, whatever the size of the table. They come in
+// the order the database returns them: recording order for the whole table, time order for a
+// period. Hours come in time order, read from the energy accounts (see energyaccounts.h) before
+// the file is opened; `rows` counts them.
 //
 // Reads on a read-only connection of its own and runs on the caller's thread: call it where
 // waiting on the disk does no harm. `progress` gets 0..1000 now and then (at most 20 times a

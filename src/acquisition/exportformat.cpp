@@ -238,6 +238,24 @@ void ExportFormat::appendInteger(QByteArray& out, qint64 value) const
     appendField(out, m_field);
 }
 
+void ExportFormat::appendFixed(QByteArray& out, double value, int decimals) const
+{
+    // Through QLocale, which rounds halves away from zero as QString::number does: few values
+    // are written this way, and each the same as the program writes it elsewhere.
+    QString text = m_locale.toString(value, 'f', decimals);
+    const QString minus = m_locale.negativeSign();
+    if (text.startsWith(minus)) {
+        const QString zero = m_locale.zeroDigit();
+        const QString point = m_locale.decimalPoint();
+        QString rest = text.mid(minus.size());
+        rest.remove(zero);
+        rest.remove(point);
+        if (rest.isEmpty())
+            text = m_locale.toString(0.0, 'f', decimals);
+    }
+    appendField(out, utf8(text));
+}
+
 // ASCII digits, '-' and '.' in the locale's own signs; runs of characters the locale writes as
 // they are go in at once.
 void ExportFormat::appendLocalized(QByteArray& field, const char* ascii, qsizetype size) const

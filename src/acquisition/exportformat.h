@@ -62,6 +62,9 @@ public:
     // The pieces of a line.
     void appendNumber(QByteArray& out, double value) const;
     void appendInteger(QByteArray& out, qint64 value) const;
+    // `decimals` digits after the decimal separator, always written, halves rounded away from
+    // zero, and never a minus before a value that rounds to zero.
+    void appendFixed(QByteArray& out, double value, int decimals) const;
     void appendText(QByteArray& out, QByteArrayView utf8) const;
     void appendDateTime(QByteArray& out, QByteArrayView data);
 

@@ -157,6 +157,15 @@ enum class Text {
     ExportHeadingDate,
     ExportProgress,
     ExportCancel,
+    // The kind of export, and the headings of the hourly energy.
+    ExportKindReadings,
+    ExportKindHourly,
+    ExportHeadingHour,
+    ExportHeadingKwh,
+    ExportHeadingKwhF1,
+    ExportHeadingKwhF2,
+    ExportHeadingKwhF3,
+    ExportHeadingCost,
     // Gateway link: the HMAC handshake and the monitor session's own re-opens.
     Authenticating, // %1: the hash, "SHA-256" or "SHA-1"
     PasswordRefused,

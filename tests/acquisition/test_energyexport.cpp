@@ -29,6 +29,18 @@ QStringList headings(const QString& code)
     return list;
 }
 
+QStringList hourHeadings(const QString& code)
+{
+    QStringList list;
+    for (Text id : {Text::ExportHeadingHour, Text::ExportHeadingKwh, Text::ExportHeadingKwhF1,
+                    Text::ExportHeadingKwhF2, Text::ExportHeadingKwhF3, Text::ExportHeadingCost})
+        list << textFor(id, code);
+    return list;
+}
+
+// F1 0.32, F2 0.27, F3 0.18 a kWh.
+const TariffPrices kPrices{{0.32, 0.27, 0.18}};
+
 // Lines ended by CR LF, as the file must hold them.
 QByteArray lines(const QStringList& texts)
 {
@@ -66,8 +78,15 @@ private slots:
     void unwritableTargetFails_data();
     void unwritableTargetFails();
     void sourceExportsOffTheCallersThread();
+    void sourceReportsAMissingDatabase_data();
     void sourceReportsAMissingDatabase();
     void rangeOfTheReadings();
+    void hourlyEnergyFiles_data();
+    void hourlyEnergyFiles();
+    void hourlyPeriodTakesWholeHours_data();
+    void hourlyPeriodTakesWholeHours();
+    void hourlyEnergyOfAnEmptyTable();
+    void sourceExportsTheHours();
 
 private:
     QString dbFile() const { return m_dir->filePath(EnergyDatabase::kFileName); }
@@ -78,6 +97,14 @@ private:
         return {target(), separator, headings(code), locale, std::nullopt};
     }
     bool addFixtureRows() const;
+    bool addHourFixtureRows() const;
+    ExportRequest hourRequest(const QLocale& locale, ExportSeparator separator, const QString& code,
+                              const TariffPrices& prices = {}) const
+    {
+        return {target(), separator,    hourHeadings(code),
+                locale,   std::nullopt, ExportKind::HourlyEnergy,
+                prices};
+    }
     // What the export left in the folder: no temporary file may stay behind.
     QStringList filesBesideTheDatabases() const
     {
@@ -109,6 +136,25 @@ bool TestEnergyExport::addFixtureRows() const
                                    "(229, 0.5, -15, 1234567.5, '2026-12-05 10:16:26'), "
                                    "('229,5', 2, 3000, 1234600, '2026-12-05 23:59:59'), "
                                    "(231.25, 1, 0, 1234601, '2026-12-06 00:00:00')"));
+}
+
+// Monday 7 December 2026. 09:59 to 10:01 at 3000 W is split between hours 9 and 10 (0.050 kWh
+// each); 10:01 to 10:03 at 1500 W adds 0.050; 10:03 to 10:20 is a gap (1020 s); 10:20 to 10:25,
+// the longest step that counts, adds 0.200 at 2400 W. 19:00 to 19:05 is band F2 (0.200 kWh),
+// 23:30 to 23:35 band F3 (0.100 kWh); the steps between them are gaps.
+bool TestEnergyExport::addHourFixtureRows() const
+{
+    SqlFile sql(dbFile());
+    return sql.exec(QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
+                                   "(230, 13, 3000, 1, '2026-12-07 09:59:00'), "
+                                   "(230, 6.5, 1500, 2, '2026-12-07 10:01:00'), "
+                                   "(230, 8.7, 2000, 3, '2026-12-07 10:03:00'), "
+                                   "(230, 10.4, 2400, 4, '2026-12-07 10:20:00'), "
+                                   "(230, 0, 0, 5, '2026-12-07 10:25:00'), "
+                                   "(230, 10.4, 2400, 6, '2026-12-07 19:00:00'), "
+                                   "(230, 0, 0, 7, '2026-12-07 19:05:00'), "
+                                   "(230, 5.2, 1200, 8, '2026-12-07 23:30:00'), "
+                                   "(230, 0, 0, 9, '2026-12-07 23:35:00')"));
 }
 
 void TestEnergyExport::filesByteForByte_data()
@@ -290,13 +336,23 @@ void TestEnergyExport::sourceExportsOffTheCallersThread()
     QVERIFY(contents(target()).startsWith("Tensione (V);"));
 }
 
+void TestEnergyExport::sourceReportsAMissingDatabase_data()
+{
+    QTest::addColumn<ExportKind>("kind");
+    QTest::newRow("readings") << ExportKind::Readings;
+    QTest::newRow("hourly energy") << ExportKind::HourlyEnergy;
+}
+
 void TestEnergyExport::sourceReportsAMissingDatabase()
 {
+    QFETCH(ExportKind, kind);
     QVERIFY(QFile::remove(dbFile()));
     DatabaseReader reader(m_dir->path());
     ExportSource source(reader);
     QSignalSpy finished(&source, &ExportSource::finished);
-    source.start(request(QLocale::c(), ExportSeparator::Comma, "eng"));
+    ExportRequest wanted = request(QLocale::c(), ExportSeparator::Comma, "eng");
+    wanted.kind = kind;
+    source.start(wanted);
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.first().first().value<ExportResult>().kind, ExportResult::Kind::NoConnection);
     QVERIFY(!QFileInfo::exists(target()));
@@ -327,6 +383,134 @@ void TestEnergyExport::rangeOfTheReadings()
     source.requestRange();
     QVERIFY(read.wait(20000));
     QCOMPARE(read.last().at(1).value<ExportResult>().kind, ExportResult::Kind::NoConnection);
+}
+
+void TestEnergyExport::hourlyEnergyFiles_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<ExportSeparator>("separator");
+    QTest::addColumn<TariffPrices>("prices");
+    QTest::addColumn<QByteArray>("file");
+
+    const QLocale it(QLocale::Italian, QLocale::Italy);
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    // Costs: 0.050 × 0.32 = 0.016, 0.300 × 0.32 = 0.096, 0.200 × 0.27 = 0.054, 0.100 × 0.18 =
+    // 0.018.
+    QTest::newRow("English, comma, prices set")
+        << en << "eng" << ExportSeparator::Comma << kPrices
+        << lines({"Hour,kWh,kWh F1,kWh F2,kWh F3,Cost",
+                  "2026-12-07 09:00,0.050,0.050,0.000,0.000,0.02",
+                  "2026-12-07 10:00,0.300,0.300,0.000,0.000,0.10",
+                  "2026-12-07 19:00,0.200,0.000,0.200,0.000,0.05",
+                  "2026-12-07 23:00,0.100,0.000,0.000,0.100,0.02"});
+    QTest::newRow("Italian, semicolon, no prices")
+        << it << "ita" << ExportSeparator::Semicolon << TariffPrices{}
+        << lines({"Ora;kWh;kWh F1;kWh F2;kWh F3;Costo",
+                  "2026-12-07 09:00;0,050;0,050;0,000;0,000;0,00",
+                  "2026-12-07 10:00;0,300;0,300;0,000;0,000;0,00",
+                  "2026-12-07 19:00;0,200;0,000;0,200;0,000;0,00",
+                  "2026-12-07 23:00;0,100;0,000;0,000;0,100;0,00"});
+    // A decimal comma is quoted with the comma separator, the hour with the blank.
+    QTest::newRow("Italian, comma, prices set")
+        << it << "ita" << ExportSeparator::Comma << kPrices
+        << lines({"Ora,kWh,kWh F1,kWh F2,kWh F3,Costo",
+                  "2026-12-07 09:00,\"0,050\",\"0,050\",\"0,000\",\"0,000\",\"0,02\"",
+                  "2026-12-07 10:00,\"0,300\",\"0,300\",\"0,000\",\"0,000\",\"0,10\"",
+                  "2026-12-07 19:00,\"0,200\",\"0,000\",\"0,200\",\"0,000\",\"0,05\"",
+                  "2026-12-07 23:00,\"0,100\",\"0,000\",\"0,000\",\"0,100\",\"0,02\""});
+    QTest::newRow("English, space, prices set")
+        << en << "eng" << ExportSeparator::Space << kPrices
+        << lines({"Hour kWh \"kWh F1\" \"kWh F2\" \"kWh F3\" Cost",
+                  "\"2026-12-07 09:00\" 0.050 0.050 0.000 0.000 0.02",
+                  "\"2026-12-07 10:00\" 0.300 0.300 0.000 0.000 0.10",
+                  "\"2026-12-07 19:00\" 0.200 0.000 0.200 0.000 0.05",
+                  "\"2026-12-07 23:00\" 0.100 0.000 0.000 0.100 0.02"});
+}
+
+void TestEnergyExport::hourlyEnergyFiles()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, code);
+    QFETCH(ExportSeparator, separator);
+    QFETCH(TariffPrices, prices);
+    QFETCH(QByteArray, file);
+    QVERIFY(addHourFixtureRows());
+    const ExportResult result =
+        exportEnergy(dbFile(), hourRequest(locale, separator, code, prices));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.rows, qint64(4));
+    QCOMPARE(contents(target()), file);
+}
+
+// A period takes every hour it touches, from the one holding its start to the one holding its
+// end.
+void TestEnergyExport::hourlyPeriodTakesWholeHours_data()
+{
+    QTest::addColumn<QDateTime>("from");
+    QTest::addColumn<QDateTime>("to");
+    QTest::addColumn<QStringList>("hours");
+
+    QTest::newRow("inside hours 10 and 19")
+        << at("2026-12-07 10:16:26") << at("2026-12-07 19:00:00")
+        << QStringList{"2026-12-07 10:00", "2026-12-07 19:00"};
+    QTest::newRow("the last second of 9 to the first of 10")
+        << at("2026-12-07 09:59:59") << at("2026-12-07 10:00:00")
+        << QStringList{"2026-12-07 09:00", "2026-12-07 10:00"};
+    QTest::newRow("between two hours with energy")
+        << at("2026-12-07 11:00:00") << at("2026-12-07 18:59:59") << QStringList{};
+    QTest::newRow("into the next day") << at("2026-12-07 23:59:59") << at("2026-12-08 05:00:00")
+                                       << QStringList{"2026-12-07 23:00"};
+}
+
+void TestEnergyExport::hourlyPeriodTakesWholeHours()
+{
+    QFETCH(QDateTime, from);
+    QFETCH(QDateTime, to);
+    QFETCH(QStringList, hours);
+    QVERIFY(addHourFixtureRows());
+    ExportRequest wanted = hourRequest(QLocale::c(), ExportSeparator::Semicolon, "eng");
+    wanted.period = {from, to};
+    const ExportResult result = exportEnergy(dbFile(), wanted);
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.rows, qint64(hours.size()));
+    const QList<QByteArray> written = contents(target()).split('\n');
+    QCOMPARE(written.first(), QByteArray("Hour;kWh;kWh F1;kWh F2;kWh F3;Cost\r"));
+    QStringList found;
+    for (const QByteArray& line : written.mid(1)) {
+        if (!line.isEmpty())
+            found << QString::fromUtf8(line.split(';').first());
+    }
+    QCOMPARE(found, hours);
+}
+
+void TestEnergyExport::hourlyEnergyOfAnEmptyTable()
+{
+    QVERIFY(writeFile(target(), "older export\r\n"));
+    const ExportResult result =
+        exportEnergy(dbFile(), hourRequest(QLocale::c(), ExportSeparator::Comma, "eng", kPrices));
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.rows, qint64(0));
+    QCOMPARE(contents(target()), lines({"Hour,kWh,kWh F1,kWh F2,kWh F3,Cost"}));
+}
+
+void TestEnergyExport::sourceExportsTheHours()
+{
+    QVERIFY(addHourFixtureRows());
+    DatabaseReader reader(m_dir->path());
+    ExportSource source(reader);
+    QSignalSpy progress(&source, &ExportSource::progress);
+    QSignalSpy finished(&source, &ExportSource::finished);
+    ExportRequest wanted = hourRequest(QLocale::c(), ExportSeparator::Tab, "eng", kPrices);
+    wanted.period = {at("2026-12-07 19:00:00"), at("2026-12-07 19:59:59")};
+    source.start(wanted);
+    QVERIFY(finished.wait(20000));
+    const auto result = finished.first().first().value<ExportResult>();
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.rows, qint64(1));
+    QCOMPARE(progress.last().first().toInt(), 1000);
+    QCOMPARE(contents(target()), lines({"Hour\tkWh\tkWh F1\tkWh F2\tkWh F3\tCost",
+                                        "2026-12-07 19:00\t0.200\t0.000\t0.200\t0.000\t0.05"}));
 }
 
 QTEST_GUILESS_MAIN(TestEnergyExport)

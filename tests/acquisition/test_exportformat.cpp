@@ -58,6 +58,9 @@ private slots:
     void dateTimeFormOfTheUsersLocale_data();
     void dateTimeFormOfTheUsersLocale();
     void numbersAreWrittenAsQLocaleWritesThemInEveryLocale();
+    void fixedDecimals_data();
+    void fixedDecimals();
+    void fixedDecimalsInEveryLocale();
     void datesAndTimesAreWrittenAsQLocaleWritesThemInEveryLocale();
     void fieldsHoldingTheSeparatorAreQuoted_data();
     void fieldsHoldingTheSeparatorAreQuoted();
@@ -106,6 +109,52 @@ void TestExportFormat::numbersAreWrittenAsQLocaleWritesThemInEveryLocale()
             QLocale plain = locale;
             plain.setNumberOptions(QLocale::OmitGroupSeparator);
             QCOMPARE(out, plain.toString(whole).toUtf8());
+        }
+    }
+}
+
+void TestExportFormat::fixedDecimals_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QByteArray>("written");
+    QTest::newRow("rounded") << american() << 0.15 / 3.6 << 3 << QByteArray("0.042");
+    QTest::newRow("zeros kept") << italian() << 0.05 << 3 << QByteArray("0,050");
+    QTest::newRow("whole") << american() << 2.0 << 2 << QByteArray("2.00");
+    QTest::newRow("no group separator") << italian() << 1234.5678 << 3 << QByteArray("1234,568");
+    QTest::newRow("negative") << italian() << -1.5 << 2 << QByteArray("-1,50");
+    QTest::newRow("half away from zero") << american() << -7.125 << 2 << QByteArray("-7.13");
+    QTest::newRow("negative, rounds to zero") << american() << -0.0004 << 3 << QByteArray("0.000");
+    QTest::newRow("minus zero") << american() << -0.0 << 2 << QByteArray("0.00");
+    QTest::newRow("beyond the quick write")
+        << american() << 1e16 << 2 << QByteArray("10000000000000000.00");
+}
+
+// Numbers with a fixed count of decimals, as the hourly energy writes them: as QLocale writes
+// them, except that no value is written as a negative zero.
+void TestExportFormat::fixedDecimals()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(double, value);
+    QFETCH(int, decimals);
+    QFETCH(QByteArray, written);
+    QByteArray out;
+    ExportFormat(locale, '\t').appendFixed(out, value, decimals);
+    QCOMPARE(out, written);
+}
+
+void TestExportFormat::fixedDecimalsInEveryLocale()
+{
+    for (const QLocale& locale : allLocales()) {
+        QLocale plain = locale;
+        plain.setNumberOptions(QLocale::OmitGroupSeparator);
+        for (const double value : {0.0416667, 1234.5678, -7.125, 0.0}) {
+            for (const int decimals : {2, 3}) {
+                QByteArray field;
+                ExportFormat(locale, '\t').appendFixed(field, value, decimals);
+                QCOMPARE(field, plain.toString(value, 'f', decimals).toUtf8());
+            }
         }
     }
 }

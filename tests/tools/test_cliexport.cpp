@@ -42,10 +42,14 @@ private slots:
     void wrongUsageWritesNothing_data();
     void wrongUsageWritesNothing();
     void missingDatabase();
+    void hourlyEnergy_data();
+    void hourlyEnergy();
     void unwritableFile();
 
 private:
     QString target() const { return m_dir->filePath(QStringLiteral("out.csv")); }
+    // A settings file of the test's own, so that the user's prices never count.
+    QString settingsFile() const { return m_dir->filePath(QStringLiteral("settings.ini")); }
     QStringList command(const QStringList& more) const
     {
         return QStringList{QStringLiteral("--folder"), m_dir->path(), QStringLiteral("export")} +
@@ -147,6 +151,11 @@ void TestCliExport::wrongUsageWritesNothing_data()
         << "--from is after --to";
     QTest::newRow("unknown language")
         << QStringList{"--language", "fr", "out.csv"} << "unknown language 'fr'";
+    QTest::newRow("unknown kind") << QStringList{"--kind", "daily", "out.csv"}
+                                  << "unknown kind 'daily'";
+    QTest::newRow("language of the hours")
+        << QStringList{"--kind", "hourly", "--language", "ita", "out.csv"}
+        << "--language is for the readings' headings";
 }
 
 void TestCliExport::wrongUsageWritesNothing()
@@ -158,6 +167,65 @@ void TestCliExport::wrongUsageWritesNothing()
     QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("Usage:")), qPrintable(run.err));
     QCOMPARE(QDir(m_dir->path()).entryList({"*.csv"}, QDir::Files), QStringList());
+}
+
+// Beside the readings of init(), gaps all, Monday 7 December 2026: 09:59 to 10:01 at 3000 W,
+// split between hours 9 and 10 (band F1), and 19:00 to 19:05 at 2400 W (band F2).
+void TestCliExport::hourlyEnergy_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("prices");
+    QTest::addColumn<QByteArray>("file");
+
+    const QByteArray prices("[Tariff]\nPriceF1=0.32\nPriceF2=0.27\nPriceF3=0.18\n");
+    QTest::newRow("English, comma, prices set")
+        << "en_US.UTF-8" << QStringList{} << prices
+        << QByteArray("hour,kwh,f1_kwh,f2_kwh,f3_kwh,cost\r\n"
+                      "2026-12-07 09:00,0.050,0.050,0.000,0.000,0.02\r\n"
+                      "2026-12-07 10:00,0.050,0.050,0.000,0.000,0.02\r\n"
+                      "2026-12-07 19:00,0.200,0.000,0.200,0.000,0.05\r\n");
+    QTest::newRow("Italian, semicolon, no prices")
+        << "it_IT.UTF-8" << QStringList{"--separator", "semicolon"} << QByteArray()
+        << QByteArray("hour;kwh;f1_kwh;f2_kwh;f3_kwh;cost\r\n"
+                      "2026-12-07 09:00;0,050;0,050;0,000;0,000;0,00\r\n"
+                      "2026-12-07 10:00;0,050;0,050;0,000;0,000;0,00\r\n"
+                      "2026-12-07 19:00;0,200;0,000;0,200;0,000;0,00\r\n");
+    QTest::newRow("a period, from within hour 10 to the start of 19")
+        << "en_US.UTF-8"
+        << QStringList{"--from", "2026-12-07 10:30:00", "--to", "2026-12-07 19:00:00"} << prices
+        << QByteArray("hour,kwh,f1_kwh,f2_kwh,f3_kwh,cost\r\n"
+                      "2026-12-07 10:00,0.050,0.050,0.000,0.000,0.02\r\n"
+                      "2026-12-07 19:00,0.200,0.000,0.200,0.000,0.05\r\n");
+}
+
+void TestCliExport::hourlyEnergy()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, prices);
+    QFETCH(QByteArray, file);
+    QVERIFY(SqlFile(m_dir->filePath(EnergyDatabase::kFileName))
+                .exec(QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
+                                     "(230, 13, 3000, 1, '2026-12-07 09:59:00'), "
+                                     "(230, 0, 0, 2, '2026-12-07 10:01:00'), "
+                                     "(230, 10.4, 2400, 3, '2026-12-07 19:00:00'), "
+                                     "(230, 0, 0, 4, '2026-12-07 19:05:00')")));
+    QFile settings(settingsFile());
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write(prices);
+    settings.close();
+
+    const ToolRun run =
+        runCli(QStringList{"--settings", settingsFile()} +
+                   command(QStringList{"--kind", "hourly"} + options + QStringList{target()}),
+               locale);
+    QCOMPARE(run.exitCode, 0);
+    const int hours = int(file.count('\n')) - 1;
+    QCOMPARE(run.out, QStringLiteral("exported %1 rows to %2\n")
+                          .arg(hours)
+                          .arg(QDir::toNativeSeparators(target())));
+    QCOMPARE(contents(target()), file);
 }
 
 void TestCliExport::missingDatabase()

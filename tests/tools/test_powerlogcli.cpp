@@ -442,7 +442,8 @@ void TestPowerlogCli::wrongUsageExits64()
     QCOMPARE(run.exitCode, 64);
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.contains(complaint), qPrintable(run.err));
-    QVERIFY2(run.err.contains(QStringLiteral("Usage: powerlog-cli [--folder DIR] [--settings FILE] COMMAND [args]")),
+    QVERIFY2(run.err.contains(QStringLiteral(
+                 "Usage: powerlog-cli [--folder DIR] [--settings FILE] COMMAND [args]")),
              qPrintable(run.err));
     // The database was not touched: no compaction, no backup.
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files), filesBefore);
@@ -454,15 +455,17 @@ void TestPowerlogCli::helpListsTheCommands()
 
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QString());
-    QVERIFY2(
-        run.out.startsWith(QStringLiteral("Usage: powerlog-cli [--folder DIR] [--settings FILE] COMMAND [args]\n")),
-        qPrintable(run.out));
+    QVERIFY2(run.out.startsWith(QStringLiteral(
+                 "Usage: powerlog-cli [--folder DIR] [--settings FILE] COMMAND [args]\n")),
+             qPrintable(run.out));
     for (const QString& command :
          {QStringLiteral("check"), QStringLiteral("compact"), QStringLiteral("series")}) {
         const QRegularExpression listed(QStringLiteral("^  %1 ").arg(command),
                                         QRegularExpression::MultilineOption);
         QVERIFY2(listed.match(run.out).hasMatch(), qPrintable(command));
     }
+    // The kinds of export, readings by default.
+    QVERIFY2(run.out.contains(QStringLiteral("--kind readings|hourly")), qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TestPowerlogCli)

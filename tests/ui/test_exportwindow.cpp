@@ -2,10 +2,11 @@
 #include "acquisition/energydatabase.h"
 #include "support/recorders.h"
 #include "support/sqlfile.h"
-#include "ui/export/exportwindow.h"
 #include "ui/common/platform.h"
+#include "ui/export/exportwindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFileDialog>
@@ -61,11 +62,16 @@ private slots:
     void emptyPeriodWritesTheHeadingAlone();
     void cancelledLongExportLeavesNoFile();
     void systemSaveDialogAsksBeforeReplacing();
+    void kindChoiceInTheLanguage_data();
+    void kindChoiceInTheLanguage();
+    void hourlyKindWritesTheHours_data();
+    void hourlyKindWritesTheHours();
 
 private:
     QString dbFile() const { return m_dir->filePath(EnergyDatabase::kFileName); }
     QString target() const { return m_dir->filePath(QStringLiteral("out.csv")); }
-    ExportWindow& open(const QString& code = QStringLiteral("ita"));
+    ExportWindow& open(const QString& code = QStringLiteral("ita"),
+                       const TariffPrices& prices = {});
     bool addRows() const;
     template <typename T = QWidget> T* control(const QString& name) const
     {
@@ -109,10 +115,10 @@ void TestExportWindow::cleanup()
     m_reader.reset();
 }
 
-ExportWindow& TestExportWindow::open(const QString& code)
+ExportWindow& TestExportWindow::open(const QString& code, const TariffPrices& prices)
 {
     m_window = std::make_unique<ExportWindow>(
-        ExportWindowServices{code, m_dir->path(), *m_reader, m_prompts, m_files});
+        ExportWindowServices{code, m_dir->path(), *m_reader, m_prompts, m_files, prices});
     m_window->show();
     return *m_window;
 }
@@ -440,6 +446,76 @@ void TestExportWindow::systemSaveDialogAsksBeforeReplacing()
     QVERIFY(chosen.isEmpty());
     dialog->reject();
     QCOMPARE(chosen, QStringList({QString()}));
+}
+
+void TestExportWindow::kindChoiceInTheLanguage_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QStringList>("kinds");
+    QTest::newRow("Italian") << "ita" << QStringList{"Letture", "Energia oraria"};
+    QTest::newRow("English") << "eng" << QStringList{"Readings", "Hourly energy"};
+}
+
+void TestExportWindow::kindChoiceInTheLanguage()
+{
+    QFETCH(QString, code);
+    QFETCH(QStringList, kinds);
+    open(code);
+    auto* choice = control<QComboBox>("Ckind");
+    QVERIFY(choice && choice->isVisible());
+    QStringList shown;
+    for (int i = 0; i < choice->count(); ++i)
+        shown << choice->itemText(i);
+    QCOMPARE(shown, kinds);
+    // The readings until the user chooses otherwise.
+    QCOMPARE(choice->currentIndex(), 0);
+    QCOMPARE(m_window->kind(), ExportKind::Readings);
+    choice->setCurrentIndex(1);
+    QCOMPARE(m_window->kind(), ExportKind::HourlyEnergy);
+}
+
+// Monday 7 December 2026: 09:59 to 10:01 at 3000 W, split between hours 9 and 10 (band F1),
+// and 19:00 to 19:05 at 2400 W (band F2); the window's locale is Italian.
+void TestExportWindow::hourlyKindWritesTheHours_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("option");
+    QTest::addColumn<TariffPrices>("prices");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("Italian, semicolon, prices set")
+        << "ita" << 1 << TariffPrices{{0.32, 0.27, 0.18}}
+        << QByteArray("Ora;kWh;kWh F1;kWh F2;kWh F3;Costo\r\n"
+                      "2026-12-07 09:00;0,050;0,050;0,000;0,000;0,02\r\n"
+                      "2026-12-07 10:00;0,050;0,050;0,000;0,000;0,02\r\n"
+                      "2026-12-07 19:00;0,200;0,000;0,200;0,000;0,05\r\n");
+    QTest::newRow("English, tab, no prices")
+        << "eng" << 2 << TariffPrices{}
+        << QByteArray("Hour\tkWh\tkWh F1\tkWh F2\tkWh F3\tCost\r\n"
+                      "2026-12-07 09:00\t0,050\t0,050\t0,000\t0,000\t0,00\r\n"
+                      "2026-12-07 10:00\t0,050\t0,050\t0,000\t0,000\t0,00\r\n"
+                      "2026-12-07 19:00\t0,200\t0,000\t0,200\t0,000\t0,00\r\n");
+}
+
+void TestExportWindow::hourlyKindWritesTheHours()
+{
+    QFETCH(QString, code);
+    QFETCH(int, option);
+    QFETCH(TariffPrices, prices);
+    QFETCH(QByteArray, file);
+    QVERIFY(SqlFile(dbFile()).exec(QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
+                                                  "(230, 13, 3000, 1, '2026-12-07 09:59:00'), "
+                                                  "(230, 0, 0, 2, '2026-12-07 10:01:00'), "
+                                                  "(230, 10.4, 2400, 3, '2026-12-07 19:00:00'), "
+                                                  "(230, 0, 0, 4, '2026-12-07 19:05:00')")));
+    open(code, prices);
+    control<QComboBox>("Ckind")->setCurrentIndex(1);
+    control<QRadioButton>(QStringLiteral("Opcsv_%1").arg(option))->click();
+    const ExportResult result = exportTo(target());
+    QVERIFY2(result.ok(), qPrintable(result.error));
+    QCOMPARE(result.rows, qint64(3));
+    QCOMPARE(contents(target()), file);
+    QCOMPARE(m_files.asked.size(), 1);
+    QVERIFY(!m_window->isVisible());
 }
 
 QTEST_MAIN(TestExportWindow)

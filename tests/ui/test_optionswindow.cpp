@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -937,6 +938,35 @@ private slots:
         // Closing the main window closes both.
         h.window->close();
         QTRY_VERIFY(!h.window->optionsWindow());
+    }
+
+    // The export window costs the hourly energy at the prices of the settings.
+    void exportWindowCostsAtTheStoredPrices()
+    {
+        WindowHarness h({{QStringLiteral("Tariff/PriceF2"), QStringLiteral("0.27")}});
+        // Monday 7 December 2026, 19:00 to 19:05 at 2400 W: 0.200 kWh in band F2.
+        QVERIFY(SqlFile(h.dir.filePath(EnergyDatabase::kFileName))
+                    .exec(QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES "
+                                         "(230, 10.4, 2400, 1, '2026-12-07 19:00:00'), "
+                                         "(230, 0, 0, 2, '2026-12-07 19:05:00')")));
+        OptionsWindow& options = open(h);
+        QTest::mouseClick(control(options, "Cexport"), Qt::LeftButton);
+        ExportWindow* exporter = options.exportWindow();
+        QVERIFY(exporter);
+        exporter->findChild<QComboBox*>(QStringLiteral("Ckind"))->setCurrentIndex(1);
+        exporter->findChild<QRadioButton*>(QStringLiteral("Opcsv_1"))->click();
+        QSignalSpy finished(exporter, &ExportWindow::exportFinished);
+        const QString path = h.dir.filePath(QStringLiteral("hours.csv"));
+        h.files.answers.enqueue(path);
+        QTest::mouseClick(exporter->findChild<QPushButton*>(QStringLiteral("Cexport")),
+                          Qt::LeftButton);
+        QVERIFY(finished.wait(20000));
+        const QList<QByteArray> lines = fileBytes(path).split('\n');
+        QCOMPARE(lines.size(), 3);
+        const QByteArray cost = QLocale().toString(0.054, 'f', 2).toUtf8();
+        QVERIFY2(lines.at(1).startsWith("2026-12-07 19:00;") &&
+                     lines.at(1).endsWith(";" + cost + "\r"),
+                 lines.at(1).constData());
     }
 };
 

@@ -5,12 +5,9 @@
 #include "acquisition/energyaccounts.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/sqliteconnection.h"
-#include "app/settings.h"
-#include "app/settingsstore.h"
 
 #include <QDir>
 #include <algorithm>
-#include <memory>
 #include <optional>
 
 namespace powerlog::cli {
@@ -100,10 +97,7 @@ int runEnergy(const Invocation& invocation)
         return kExitFault;
     }
 
-    const auto store = invocation.settingsFile.isEmpty()
-                           ? std::make_unique<SettingsStore>()
-                           : std::make_unique<SettingsStore>(invocation.settingsFile);
-    const TariffPrices prices = tariffPrices(Settings(*store));
+    const TariffPrices prices = settingsPrices(invocation);
 
     invocation.out << "group,kwh,f1_kwh,f2_kwh,f3_kwh,cost\n";
     for (int index = 0; index < table->groups.size(); ++index) {

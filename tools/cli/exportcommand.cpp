@@ -1,5 +1,7 @@
 #include "exportcommand.h"
 
+#include "readaccess.h"
+
 #include "acquisition/energydatabase.h"
 #include "acquisition/energyexport.h"
 #include "app/language.h"
@@ -14,6 +16,10 @@ namespace {
 
 const QString kTimeForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
+const QCommandLineOption kKind(QStringLiteral("kind"),
+                               QStringLiteral("what to export: the readings (default), or the\n"
+                                              "kWh and cost of each hour"),
+                               QStringLiteral("readings|hourly"), QStringLiteral("readings"));
 const QCommandLineOption kSeparator(QStringLiteral("separator"),
                                     QStringLiteral("the separator between values (default comma)"),
                                     QStringLiteral("comma|semicolon|tab|space"),
@@ -25,9 +31,23 @@ const QCommandLineOption kTo(QStringLiteral("to"),
                              QStringLiteral("last moment of the period, with --from"),
                              QStringLiteral("\"YYYY-MM-DD HH:MM:SS\""));
 const QCommandLineOption kLanguage(QStringLiteral("language"),
-                                   QStringLiteral("language of the headings (default: Italian\n"
-                                                  "in an Italian locale, else English)"),
+                                   QStringLiteral("language of the readings' headings (default:\n"
+                                                  "Italian in an Italian locale, else English)"),
                                    QStringLiteral("ita|eng"));
+
+// The heading line of the hourly energy, the same in every language, for scripts.
+const QStringList kHourFields{QStringLiteral("hour"),   QStringLiteral("kwh"),
+                              QStringLiteral("f1_kwh"), QStringLiteral("f2_kwh"),
+                              QStringLiteral("f3_kwh"), QStringLiteral("cost")};
+
+std::optional<ExportKind> kindNamed(const QString& name)
+{
+    if (name == QLatin1String("readings"))
+        return ExportKind::Readings;
+    if (name == QLatin1String("hourly"))
+        return ExportKind::HourlyEnergy;
+    return std::nullopt;
+}
 
 std::optional<ExportSeparator> separatorNamed(const QString& name)
 {
@@ -56,6 +76,11 @@ int runExport(const Invocation& invocation)
         return usage(invocation, QStringLiteral("give one file to write"));
     const QCommandLineParser& parser = invocation.parser;
 
+    const std::optional<ExportKind> kind = kindNamed(parser.value(kKind));
+    if (!kind)
+        return usage(invocation, QStringLiteral("unknown kind '%1'").arg(parser.value(kKind)));
+    const bool hourly = *kind == ExportKind::HourlyEnergy;
+
     const std::optional<ExportSeparator> separator = separatorNamed(parser.value(kSeparator));
     if (!separator)
         return usage(invocation,
@@ -64,6 +89,8 @@ int runExport(const Invocation& invocation)
     QLocale locale;
     QString language =
         locale.language() == QLocale::Italian ? QStringLiteral("ita") : QStringLiteral("eng");
+    if (parser.isSet(kLanguage) && hourly)
+        return usage(invocation, QStringLiteral("--language is for the readings' headings"));
     if (parser.isSet(kLanguage)) {
         language = parser.value(kLanguage);
         if (!languageColumn(language))
@@ -74,10 +101,17 @@ int runExport(const Invocation& invocation)
                           *separator,
                           {},
                           locale,
-                          std::nullopt};
-    for (Text id : {Text::ExportHeadingTension, Text::ExportHeadingCurrent,
-                    Text::ExportHeadingPower, Text::ExportHeadingEnergy, Text::ExportHeadingDate})
-        request.headings << textFor(id, language);
+                          std::nullopt,
+                          *kind,
+                          {}};
+    if (hourly) {
+        request.headings = kHourFields;
+    } else {
+        for (Text id :
+             {Text::ExportHeadingTension, Text::ExportHeadingCurrent, Text::ExportHeadingPower,
+              Text::ExportHeadingEnergy, Text::ExportHeadingDate})
+            request.headings << textFor(id, language);
+    }
 
     if (parser.isSet(kFrom) != parser.isSet(kTo))
         return usage(invocation, QStringLiteral("--from and --to go together"));
@@ -94,6 +128,8 @@ int runExport(const Invocation& invocation)
     const QString database = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
     if (!databaseFileExists(invocation, database))
         return kExitNoDatabase;
+    if (hourly)
+        request.prices = settingsPrices(invocation);
     // The export window's own code, here on the command's thread: there is no window to keep
     // responsive.
     const ExportResult result = exportEnergy(database, request);
@@ -107,8 +143,8 @@ int runExport(const Invocation& invocation)
                        << ": " << result.error << Qt::endl;
         return kExitNoDatabase;
     case ExportResult::Kind::ReadFailed:
-        invocation.err << kProgramName << ": cannot read the readings: " << result.error
-                       << Qt::endl;
+        invocation.err << kProgramName << ": cannot read the " << (hourly ? "energy" : "readings")
+                       << ": " << result.error << Qt::endl;
         return kExitFault;
     case ExportResult::Kind::WriteFailed:
     case ExportResult::Kind::Cancelled:
@@ -126,9 +162,10 @@ Command exportCommand()
 {
     return {QStringLiteral("export"),
             QStringLiteral("FILE"),
-            QStringLiteral("write the readings to FILE as the export window does, in the\n"
+            QStringLiteral("write the readings, or with --kind hourly the kWh and cost\n"
+                           "of each hour, to FILE as the export window does, in the\n"
                            "environment's locale; all of them, or --from/--to"),
-            {kSeparator, kFrom, kTo, kLanguage},
+            {kKind, kSeparator, kFrom, kTo, kLanguage},
             runExport};
 }
 

@@ -1,10 +1,13 @@
 #include "readaccess.h"
 
 #include "acquisition/sqliteconnection.h"
+#include "app/settings.h"
+#include "app/settingsstore.h"
 
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QVariant>
+#include <memory>
 
 namespace powerlog::cli {
 
@@ -31,6 +34,14 @@ bool isUsableDatabase(const SqliteConnection& connection, QString* error)
         return true;
     *error = QStringLiteral("the file has no Energy table");
     return false;
+}
+
+TariffPrices settingsPrices(const Invocation& invocation)
+{
+    const auto store = invocation.settingsFile.isEmpty()
+                           ? std::make_unique<SettingsStore>()
+                           : std::make_unique<SettingsStore>(invocation.settingsFile);
+    return tariffPrices(Settings(*store));
 }
 
 } // namespace powerlog::cli

@@ -10,6 +10,7 @@
 #include "ui/common/placement.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QGroupBox>
@@ -17,6 +18,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <array>
 
 namespace powerlog {
@@ -32,6 +34,13 @@ const QDate kEarliestDate(2000, 1, 1);
 constexpr std::array<Text, 5> kHeadingTexts{Text::ExportHeadingTension, Text::ExportHeadingCurrent,
                                             Text::ExportHeadingPower, Text::ExportHeadingEnergy,
                                             Text::ExportHeadingDate};
+constexpr std::array<Text, 6> kHourHeadingTexts{Text::ExportHeadingHour,  Text::ExportHeadingKwh,
+                                                Text::ExportHeadingKwhF1, Text::ExportHeadingKwhF2,
+                                                Text::ExportHeadingKwhF3, Text::ExportHeadingCost};
+// The kinds of export in the order the kind choice offers them.
+constexpr std::array<std::pair<ExportKind, Text>, 2> kKinds{
+    {{ExportKind::Readings, Text::ExportKindReadings},
+     {ExportKind::HourlyEnergy, Text::ExportKindHourly}}};
 
 QDateTimeEdit* makePicker(QWidget* parent, const QString& name, const QRect& geometry)
 {
@@ -108,6 +117,11 @@ void ExportWindow::buildControls()
             &ExportWindow::periodStartChanged);
     connect(m_periodEnd, &QDateTimeEdit::dateTimeChanged, this, &ExportWindow::periodEndChanged);
 
+    // Beside the button, under the period: the rest of the window keeps its design places.
+    m_kindChoice = placeControl<QComboBox>(this, QStringLiteral("Ckind"), QRect(10, 248, 190, 24));
+    for (std::size_t i = 0; i < kKinds.size(); ++i)
+        m_kindChoice->addItem({});
+
     m_exportButton = new QPushButton(this);
     m_exportButton->setObjectName(QStringLiteral("Cexport"));
     m_exportButton->setGeometry(210, 246, 110, 28);
@@ -116,12 +130,14 @@ void ExportWindow::buildControls()
     // Design texts, kept when the language code is not one the program speaks.
     applyTexts(QStringLiteral("ita"));
     m_headings.clear();
+    m_hourHeadings.clear();
     m_doneText.clear();
 }
 
-// Comma, the whole table and today's period, in the language of the program.
+// The readings, comma, the whole table and today's period, in the language of the program.
 void ExportWindow::setInitialChoices()
 {
+    m_kindChoice->setCurrentIndex(0);
     const QDate today = QDate::currentDate();
     m_periodStart->setDateTime(QDateTime(today, QTime(0, 0)));
     m_periodEnd->setDateTime(QDateTime(today, QTime(23, 59, 59)));
@@ -149,9 +165,19 @@ void ExportWindow::applyTexts(const QString& code)
     m_doneText = text(Text::ExportDone);
     m_progressText = text(Text::ExportProgress);
     m_cancelText = text(Text::ExportCancel);
+    for (std::size_t i = 0; i < kKinds.size(); ++i)
+        m_kindChoice->setItemText(int(i), text(kKinds[i].second));
     m_headings.clear();
     for (Text id : kHeadingTexts)
         m_headings << text(id);
+    m_hourHeadings.clear();
+    for (Text id : kHourHeadingTexts)
+        m_hourHeadings << text(id);
+}
+
+ExportKind ExportWindow::kind() const
+{
+    return kKinds[std::size_t(std::max(m_kindChoice->currentIndex(), 0))].first;
 }
 
 void ExportWindow::separatorChosen(ExportSeparator separator)
@@ -227,7 +253,14 @@ void ExportWindow::askForTarget()
 
 void ExportWindow::startExport(const QString& path)
 {
-    ExportRequest request{path, m_separator, m_headings, QLocale(), std::nullopt};
+    const ExportKind chosen = kind();
+    ExportRequest request{path,
+                          m_separator,
+                          chosen == ExportKind::HourlyEnergy ? m_hourHeadings : m_headings,
+                          QLocale(),
+                          std::nullopt,
+                          chosen,
+                          m_services.prices};
     if (m_periodButton->isChecked())
         request.period = {m_periodStart->dateTime(), m_periodEnd->dateTime()};
     setInputEnabled(false);
@@ -305,6 +338,7 @@ void ExportWindow::announceSuccessAndClose(const ExportResult& result)
 
 void ExportWindow::setInputEnabled(bool enabled)
 {
+    m_kindChoice->setEnabled(enabled);
     m_formatGroup->setEnabled(enabled);
     m_rangeGroup->setEnabled(enabled);
     m_exportButton->setEnabled(enabled);

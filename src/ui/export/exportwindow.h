@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QComboBox;
 class QDateTimeEdit;
 class QGroupBox;
 class QLabel;
@@ -28,12 +29,13 @@ struct ExportWindowServices
     DatabaseReader& reader;
     Prompts& prompts;
     FileDialogs& files;
+    TariffPrices prices = {}; // what the hourly energy costs
 };
 
-// The export window: a separator, the whole table or a period, and the button that asks where
-// to save and writes the file. The export streams on the database reader's thread; a long one
-// shows a progress dialog that can cancel it. The window closes itself after a successful
-// export and stays open after a failure.
+// The export window: the kind of export (the readings or the hourly energy), a separator, the
+// whole table or a period, and the button that asks where to save and writes the file. The export
+// streams on the database reader's thread; a long one shows a progress dialog that can cancel it.
+// The window closes itself after a successful export and stays open after a failure.
 class ExportWindow : public QWidget
 {
     Q_OBJECT
@@ -43,6 +45,7 @@ public:
 
     // State the tests read.
     ExportSeparator separator() const { return m_separator; }
+    ExportKind kind() const;
     bool isExporting() const;
     QProgressDialog* progressDialog() const;
 
@@ -84,7 +87,8 @@ private:
     ExportWindowServices m_services;
     ExportSource* m_source;
     ExportSeparator m_separator = ExportSeparator::Comma;
-    QStringList m_headings;
+    QStringList m_headings;     // of the readings
+    QStringList m_hourHeadings; // of the hourly energy
     QString m_doneText;
     QString m_progressText;
     QString m_cancelText;
@@ -92,6 +96,7 @@ private:
     QPointer<QProgressDialog> m_progress;
     int m_permille = 0; // the export's progress so far, 0..1000
 
+    QComboBox* m_kindChoice = nullptr;
     QGroupBox* m_formatGroup = nullptr;
     QGroupBox* m_rangeGroup = nullptr;
     QRadioButton* m_commaButton = nullptr;

@@ -2,6 +2,7 @@
 
 #include "acquisition/databasewriter.h"
 #include "acquisition/meter.h"
+#include "acquisition/tariffbands.h"
 #include "app/config.h"
 #include "app/language.h"
 #include "app/prompts.h"
@@ -595,10 +596,11 @@ void OptionsWindow::openExport()
     if (!m_services.reader || !m_services.files)
         return;
     if (!m_exportWindow) {
-        auto* window = new ExportWindow({m_services.settings.text(Setting::LanguageCode),
-                                         m_services.programFolder, *m_services.reader,
-                                         m_services.prompts, *m_services.files},
-                                        this);
+        auto* window =
+            new ExportWindow({m_services.settings.text(Setting::LanguageCode),
+                              m_services.programFolder, *m_services.reader, m_services.prompts,
+                              *m_services.files, tariffPrices(m_services.settings)},
+                             this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowModality(Qt::ApplicationModal);
         m_exportWindow = window;
