@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 
 namespace powerlog {
 
@@ -35,6 +36,12 @@ std::optional<bool> hasCompleteHourTable(const QSqlDatabase& db, ReadError* erro
         return std::nullopt;
     }
     return query.value(0).toInt() == 2;
+}
+
+// Seconds from the start of `first` to `now`, counting every day as 24 hours.
+qint64 secondsSince(const QDate& first, const QDateTime& now)
+{
+    return first.daysTo(now.date()) * kSecondsPerDay + now.time().msecsSinceStartOfDay() / 1000;
 }
 
 QString startOf(const QDate& day)
@@ -120,6 +127,27 @@ void EnergyFigures::add(TariffBand band, double wattSecondsOfBand, qint64 second
     coveredSeconds += seconds;
 }
 
+EnergyTable EnergyTable::empty(EnergyPeriod period, const QDate& date)
+{
+    EnergyTable table;
+    table.period = period;
+    if (!date.isValid())
+        return table;
+    table.first = periodStart(period, date);
+    switch (period) {
+    case EnergyPeriod::Daily:
+        table.groups.resize(24);
+        break;
+    case EnergyPeriod::Monthly:
+        table.groups.resize(table.first.daysInMonth());
+        break;
+    case EnergyPeriod::Yearly:
+        table.groups.resize(12);
+        break;
+    }
+    return table;
+}
+
 qint64 EnergyTable::groupSeconds(int index) const
 {
     switch (period) {
@@ -138,6 +166,32 @@ qint64 EnergyTable::groupSeconds(int index) const
 qint64 EnergyTable::periodSeconds() const
 {
     return first.daysTo(periodEnd(period, first)) * kSecondsPerDay;
+}
+
+qint64 EnergyTable::groupSecondsBefore(int index, const QDateTime& now) const
+{
+    if (!first.isValid() || !now.isValid() || index < 0 || index >= groups.size())
+        return 0;
+    qint64 start = 0;
+    switch (period) {
+    case EnergyPeriod::Daily:
+        start = qint64(index) * 3600;
+        break;
+    case EnergyPeriod::Monthly:
+        start = qint64(index) * kSecondsPerDay;
+        break;
+    case EnergyPeriod::Yearly:
+        start = first.daysTo(first.addMonths(index)) * kSecondsPerDay;
+        break;
+    }
+    return std::clamp(secondsSince(first, now) - start, qint64(0), groupSeconds(index));
+}
+
+qint64 EnergyTable::periodSecondsBefore(const QDateTime& now) const
+{
+    if (!first.isValid() || !now.isValid())
+        return 0;
+    return std::clamp(secondsSince(first, now), qint64(0), periodSeconds());
 }
 
 EnergyFigures EnergyTable::total() const
@@ -178,21 +232,8 @@ QDate periodEnd(EnergyPeriod period, const QDate& date)
 std::optional<EnergyTable> EnergyQueries::table(EnergyPeriod period, const QDate& date,
                                                 ReadError* error, const ReadTicket* ticket) const
 {
-    EnergyTable result;
-    result.period = period;
-    result.first = periodStart(period, date);
+    EnergyTable result = EnergyTable::empty(period, date);
     const QDate end = periodEnd(period, date);
-    switch (period) {
-    case EnergyPeriod::Daily:
-        result.groups.resize(24);
-        break;
-    case EnergyPeriod::Monthly:
-        result.groups.resize(result.first.daysInMonth());
-        break;
-    case EnergyPeriod::Yearly:
-        result.groups.resize(12);
-        break;
-    }
     const std::optional<QList<HourEnergy>> hours =
         readHours(m_db, result.first, end, error, ticket);
     if (!hours)

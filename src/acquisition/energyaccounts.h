@@ -4,6 +4,7 @@
 #include "acquisition/tariffbands.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
@@ -64,11 +65,19 @@ struct EnergyTable
     // year.
     QList<EnergyFigures> groups;
 
+    // The period of `period` that holds `date`, every group at zero; without a valid date,
+    // no period and no groups.
+    static EnergyTable empty(EnergyPeriod period, const QDate& date);
+
     // The number the first group goes by: 0 (hours) or 1 (days, months).
     int firstGroupNumber() const { return period == EnergyPeriod::Daily ? 0 : 1; }
     // The seconds a group spans (local times as written: every day has 24 hours).
     qint64 groupSeconds(int index) const;
     qint64 periodSeconds() const;
+    // The seconds of a group, or of the period, that lie before `now` (a local time as
+    // written): all of them once it has ended, none before it begins.
+    qint64 groupSecondsBefore(int index, const QDateTime& now) const;
+    qint64 periodSecondsBefore(const QDateTime& now) const;
     EnergyFigures total() const;
 
     bool operator==(const EnergyTable&) const = default;

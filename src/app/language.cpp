@@ -101,6 +101,13 @@ constexpr TextRow kTable[] = {
     {Text::ChartSaveImageTitle, {"Salva grafico", "Save chart"}},
     {Text::ChartImageFilter,   {"Immagini PNG (*.png)", "PNG images (*.png)"}},
     {Text::ChartImageNotSaved, {"Impossibile salvare %1", "Cannot save %1"}},
+    {Text::ChartShow,          {"Mostra", "Show"}},
+    {Text::ChartPower,         {"Potenza", "Power"}},
+    {Text::ChartEnergy,        {"Energia", "Energy"}},
+    {Text::ChartEnergyPrefix,  {"Energia: ", "Energy: "}},
+    {Text::ChartCost,          {"Costo: %1", "Cost: %1"}},
+    {Text::ChartMoney,         {"%1 %2", "%2 %1"}},
+    {Text::ChartCoverage,      {"registrato %1 del tempo", "recorded %1 of the time"}},
     {Text::MonthName1,         {"Gennaio", "January"}},
     {Text::MonthName2,         {"Febbraio", "Febraury"}},
     {Text::MonthName3,         {"Marzo", "March"}},
@@ -209,6 +216,20 @@ QString textIn(Text id, int column)
     if (row < 0 || row >= kTextCount || column < 0 || column >= kLanguageCount)
         return {};
     return QString::fromUtf8(kTable[row].text[column]);
+}
+
+QString percentInSentence(int percent, int column)
+{
+    const QString number = QString::number(percent) + QStringLiteral(" %");
+    if (column != kItalian)
+        return number;
+    // Spoken, 1, 8, 11 and 80..89 begin with a vowel (uno, otto, undici, ottanta...), 0 with
+    // a z (zero); every other number up to 100 with a consonant.
+    if (percent == 0)
+        return QStringLiteral("lo ") + number;
+    if (percent == 1 || percent == 8 || percent == 11 || (percent >= 80 && percent <= 89))
+        return QStringLiteral("l'") + number;
+    return QStringLiteral("il ") + number;
 }
 
 QString textFor(Text id, const QString& code)

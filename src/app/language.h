@@ -95,6 +95,13 @@ enum class Text {
     ChartSaveImageTitle,
     ChartImageFilter,
     ChartImageNotSaved, // %1: the file
+    ChartShow,
+    ChartPower,
+    ChartEnergy,
+    ChartEnergyPrefix,
+    ChartCost,     // %1: an amount of money as ChartMoney words it
+    ChartMoney,    // %1: the amount, %2: the currency
+    ChartCoverage, // %1: a percentage as percentInSentence words it
     MonthName1,
     MonthName2,
     MonthName3,
@@ -187,6 +194,9 @@ enum class Text {
 
 // A text in a language column (0..kLanguageCount-1).
 QString textIn(Text id, int column);
+// A whole percentage as it stands inside a sentence: the Italian puts before it the article
+// its spoken number asks for ("l'82 %", "il 50 %", "lo 0 %"), the English only "82 %".
+QString percentInSentence(int percent, int column);
 // A text for a language code; any code but a known one gets English.
 QString textFor(Text id, const QString& code);
 

@@ -61,6 +61,44 @@ private slots:
                  QStringLiteral("Errore connessione DB"));
     }
 
+    // The Italian article follows the spoken number: a vowel (uno, otto, undici, ottanta...)
+    // takes l', zero lo, every other number il.
+    void percentInSentence_data()
+    {
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<QString>("italian");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("0") << 0 << "lo 0 %"
+                           << "0 %";
+        QTest::newRow("1") << 1 << "l'1 %"
+                           << "1 %";
+        QTest::newRow("7") << 7 << "il 7 %"
+                           << "7 %";
+        QTest::newRow("8") << 8 << "l'8 %"
+                           << "8 %";
+        QTest::newRow("11") << 11 << "l'11 %"
+                            << "11 %";
+        QTest::newRow("18") << 18 << "il 18 %"
+                            << "18 %";
+        QTest::newRow("80") << 80 << "l'80 %"
+                            << "80 %";
+        QTest::newRow("89") << 89 << "l'89 %"
+                            << "89 %";
+        QTest::newRow("90") << 90 << "il 90 %"
+                            << "90 %";
+        QTest::newRow("100") << 100 << "il 100 %"
+                             << "100 %";
+    }
+
+    void percentInSentence()
+    {
+        QFETCH(int, percent);
+        QFETCH(QString, italian);
+        QFETCH(QString, english);
+        QCOMPARE(powerlog::percentInSentence(percent, kItalian), italian);
+        QCOMPARE(powerlog::percentInSentence(percent, kEnglish), english);
+    }
+
     // Every text exists in every language; a missing row would show a blank to somebody.
     void everyTextInEveryLanguage()
     {

@@ -1,10 +1,13 @@
 #include "ui/charts/chartswindow.h"
 
 #include "acquisition/chartqueries.h"
+#include "app/clock.h"
 #include "app/filedialogs.h"
 #include "app/language.h"
 #include "app/prompts.h"
+#include "app/settings.h"
 #include "ui/charts/chartview.h"
+#include "ui/charts/energyview.h"
 #include "ui/common/controls.h"
 
 #include <QAction>
@@ -33,6 +36,25 @@ constexpr int kChartBottomMargin = kClientHeight - (65 + 376); // room for the l
 const QColor kAvgLegendFill(0, 255, 0);
 const QColor kAvgLegendOutline(0, 200, 0);
 const QColor kMaxLegendFill(255, 160, 160);
+
+EnergyPeriod energyPeriodOf(ChartType type)
+{
+    switch (type) {
+    case ChartType::Daily:
+        return EnergyPeriod::Daily;
+    case ChartType::Monthly:
+        return EnergyPeriod::Monthly;
+    case ChartType::Yearly:
+        return EnergyPeriod::Yearly;
+    }
+    return EnergyPeriod::Daily;
+}
+
+bool isTariffSetting(Setting setting)
+{
+    return setting == Setting::PriceF1 || setting == Setting::PriceF2 ||
+           setting == Setting::PriceF3 || setting == Setting::Currency;
+}
 
 QString watts(qint64 value)
 {
@@ -103,13 +125,22 @@ private:
 
 ChartsWindow::ChartsWindow(ChartWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window), m_services(std::move(services)),
-      m_source(new ChartSource(m_services.reader, this))
+      m_source(new ChartSource(m_services.reader, this)),
+      m_energySource(new EnergySource(m_services.reader, this))
 {
     setObjectName(QStringLiteral("FrmGraf"));
     resize(kClientWidth, kClientHeight);
     setMinimumSize(kClientWidth * 3 / 4, kClientHeight * 3 / 4);
     buildControls();
     wireSource();
+    if (m_services.settings) {
+        // Prices and currency are read when a text is made: a change needs only the summary
+        // made again (the tooltips are made when they show).
+        connect(m_services.settings, &Settings::changed, this, [this](Setting setting) {
+            if (isTariffSetting(setting))
+                showSummary();
+        });
+    }
 }
 
 ChartsWindow::~ChartsWindow() = default;
@@ -129,7 +160,10 @@ void ChartsWindow::buildControls()
     m_yearList = makeList(this, QStringLiteral("Cyear"), QRect(125, 25, 71, 21));
     m_monthList = makeList(this, QStringLiteral("Cmonth"), QRect(200, 25, 81, 21));
     m_dayList = makeList(this, QStringLiteral("Cday"), QRect(285, 25, 56, 21));
-    for (QComboBox* list : {m_typeList, m_yearList, m_monthList, m_dayList}) {
+    m_kindCaption = makeLabel(this, QStringLiteral("Lb_4"), QRect(355, 10, 81, 16));
+    m_kindCaption->setText(QStringLiteral("Mostra"));
+    m_kindList = makeList(this, QStringLiteral("Cview"), QRect(355, 25, 81, 21));
+    for (QComboBox* list : {m_typeList, m_yearList, m_monthList, m_dayList, m_kindList}) {
         list->installEventFilter(this);
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     }
@@ -140,6 +174,7 @@ void ChartsWindow::buildControls()
     connect(m_yearList, &QComboBox::currentIndexChanged, this, &ChartsWindow::yearChosen);
     connect(m_monthList, &QComboBox::currentIndexChanged, this, &ChartsWindow::monthChosen);
     connect(m_dayList, &QComboBox::currentIndexChanged, this, &ChartsWindow::dayChosen);
+    connect(m_kindList, &QComboBox::currentIndexChanged, this, &ChartsWindow::chartKindChosen);
 
     m_periodLabel = makeLabel(this, QStringLiteral("Lpe"), QRect(125, 46, 306, 16));
     QFont periodFont(QStringLiteral("DejaVu Serif"));
@@ -158,12 +193,23 @@ void ChartsWindow::buildControls()
     m_chartView->addAction(m_saveImageAction);
     m_chartView->setContextMenuPolicy(Qt::ActionsContextMenu);
 
+    m_energyView = new EnergyView(this);
+    m_energyView->setObjectName(QStringLiteral("PicEnergy"));
+    m_energyView->setToolTipText([this](const EnergyTable& table, int index) {
+        return wording().toolTip(table, index, now());
+    });
+    m_energyView->addAction(m_saveImageAction);
+    m_energyView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_energyView->hide();
+
     m_averageIcon = makeLabel(this, QStringLiteral("Imed"), QRect(15, 445, 16, 16));
     m_averageLabel = makeLabel(this, QStringLiteral("Lmed"), QRect(35, 447, 141, 16));
     m_maximumIcon = makeLabel(this, QStringLiteral("Imax"), QRect(180, 445, 16, 16));
     m_maximumLabel = makeLabel(this, QStringLiteral("Lmax"), QRect(200, 447, 156, 16));
     m_averageLabel->setText(QStringLiteral("Potenza Media : 000W"));
     m_maximumLabel->setText(QStringLiteral("Potenza Massima : 000W"));
+    m_energyLabel = makeLabel(this, QStringLiteral("Lenergy"), QRect(15, 447, 796, 16));
+    m_energyLabel->hide();
 }
 
 void ChartsWindow::fitLists()
@@ -177,10 +223,11 @@ void ChartsWindow::fitLists()
         int left;  // of the list and its caption
         int width; // the list's narrowest
     };
-    const std::array<Column, 4> columns{{{m_typeList, m_typeCaption, 10, 101},
+    const std::array<Column, 5> columns{{{m_typeList, m_typeCaption, 10, 101},
                                          {m_yearList, m_yearCaption, 125, 71},
                                          {m_monthList, m_monthCaption, 200, 81},
-                                         {m_dayList, m_dayCaption, 285, 56}}};
+                                         {m_dayList, m_dayCaption, 285, 56},
+                                         {m_kindList, m_kindCaption, 355, 81}}};
     int shift = 0;
     for (const Column& column : columns) {
         const int width = std::max(column.width, column.list->sizeHint().width());
@@ -197,6 +244,8 @@ void ChartsWindow::wireSource()
     connect(m_source, &ChartSource::daysRead, this, &ChartsWindow::fillDays);
     connect(m_source, &ChartSource::chartRead, this, &ChartsWindow::showChart);
     connect(m_source, &ChartSource::chartFailed, this, &ChartsWindow::reportChartFailure);
+    connect(m_energySource, &EnergySource::tableRead, this, &ChartsWindow::showEnergy);
+    connect(m_energySource, &EnergySource::tableFailed, this, &ChartsWindow::reportEnergyFailure);
 }
 
 void ChartsWindow::showEvent(QShowEvent* event)
@@ -227,8 +276,7 @@ void ChartsWindow::closeEvent(QCloseEvent* event)
 
 void ChartsWindow::resetForNextOpening()
 {
-    m_source->cancelChart();
-    m_chartPending = false;
+    cancelCharts();
     m_openingDay.reset();
     m_loaded = false;
 }
@@ -245,6 +293,7 @@ void ChartsWindow::setLanguage(const QString& code)
     m_yearCaption->setText(text(Text::ChartYear));
     m_monthCaption->setText(text(Text::ChartMonth));
     m_dayCaption->setText(text(Text::ChartDay));
+    m_kindCaption->setText(text(Text::ChartShow));
     m_periodPrefix = text(Text::ChartDataPrefix);
     m_averagePowerPrefix = text(Text::ChartAvgPrefix);
     m_maximumPowerPrefix = text(Text::ChartMaxPrefix);
@@ -267,12 +316,25 @@ void ChartsWindow::setLanguage(const QString& code)
         }
     }
     {
+        const QSignalBlocker blocker(m_kindList);
+        const QStringList kinds{text(Text::ChartPower), text(Text::ChartEnergy)};
+        if (m_kindList->count() != kinds.size()) {
+            m_kindList->clear();
+            m_kindList->addItems(kinds);
+            m_kindList->setCurrentIndex(m_kind == Kind::Energy ? 1 : 0);
+        } else {
+            for (int i = 0; i < kinds.size(); ++i)
+                m_kindList->setItemText(i, kinds[i]);
+        }
+    }
+    {
         const QSignalBlocker blocker(m_monthList);
         for (int i = 0; i < m_monthNumbers.size() && i < m_monthList->count(); ++i)
             m_monthList->setItemText(i, monthName(m_monthNumbers[i]));
     }
     fitLists();
-    showSummary();
+    // The energy chart's month names and numbers are in the language too.
+    showTable();
 }
 
 QString ChartsWindow::monthName(int month) const
@@ -286,6 +348,11 @@ QString ChartsWindow::monthName(int month) const
 ChartType ChartsWindow::selectedType() const
 {
     return static_cast<ChartType>(std::clamp(m_typeList->currentIndex(), 0, 2) + 1);
+}
+
+ChartsWindow::Kind ChartsWindow::selectedKind() const
+{
+    return m_kindList->currentIndex() == 1 ? Kind::Energy : Kind::Power;
 }
 
 std::optional<int> ChartsWindow::selectedYear() const
@@ -322,15 +389,12 @@ std::optional<QDate> ChartsWindow::selectedDay() const
 void ChartsWindow::chartTypeChosen()
 {
     const ChartType type = selectedType();
-    m_source->cancelChart();
-    m_chartPending = false;
+    QDate date; // of the period the lists give, if they give one
     switch (type) {
     case ChartType::Daily:
         m_dayList->setEnabled(true);
         m_monthList->setEnabled(true);
-        m_series = ChartSeries::empty(type, selectedDay().value_or(QDate()));
-        if (const std::optional<QDate> day = selectedDay())
-            buildChart(type, *day);
+        date = selectedDay().value_or(QDate());
         break;
     case ChartType::Monthly: {
         {
@@ -341,9 +405,8 @@ void ChartsWindow::chartTypeChosen()
         m_monthList->setEnabled(true);
         const std::optional<int> year = selectedYear();
         const std::optional<int> month = selectedMonth();
-        m_series = ChartSeries::empty(type, year && month ? QDate(*year, *month, 1) : QDate());
         if (year && month)
-            buildChart(type, QDate(*year, *month, 1));
+            date = QDate(*year, *month, 1);
         break;
     }
     case ChartType::Yearly: {
@@ -355,14 +418,29 @@ void ChartsWindow::chartTypeChosen()
         m_dayList->setEnabled(false);
         m_monthList->setEnabled(false);
         const std::optional<int> year = selectedYear();
-        m_series = ChartSeries::empty(type, year ? QDate(*year, 1, 1) : QDate());
         if (year)
-            buildChart(type, QDate(*year, 1, 1));
+            date = QDate(*year, 1, 1);
         break;
     }
     }
-    if (!m_chartPending)
-        showSeries(m_series);
+    startChart(type, date);
+}
+
+void ChartsWindow::chartKindChosen()
+{
+    m_kind = selectedKind();
+    const bool energy = m_kind == Kind::Energy;
+    m_chartView->setVisible(!energy);
+    m_energyView->setVisible(energy);
+    for (QWidget* power :
+         {static_cast<QWidget*>(m_averageIcon), static_cast<QWidget*>(m_averageLabel),
+          static_cast<QWidget*>(m_maximumIcon), static_cast<QWidget*>(m_maximumLabel)})
+        power->setVisible(!energy);
+    m_energyLabel->setVisible(energy);
+    // Each chart is read only for a period it does not hold yet.
+    const std::optional<Period>& held = energy ? m_tableFor : m_seriesFor;
+    if (m_period && held != m_period)
+        startChart(m_period->type, m_period->date);
 }
 
 void ChartsWindow::yearChosen()
@@ -446,10 +524,7 @@ void ChartsWindow::dayChosen()
 {
     const std::optional<QDate> day = selectedDay();
     if (!day) {
-        m_source->cancelChart();
-        m_chartPending = false;
-        m_series = ChartSeries::empty(selectedType(), QDate());
-        showSeries(m_series);
+        startChart(selectedType(), QDate());
         return;
     }
     buildChart(selectedType(), *day);
@@ -457,8 +532,51 @@ void ChartsWindow::dayChosen()
 
 void ChartsWindow::buildChart(ChartType type, const QDate& date)
 {
-    m_chartPending = true;
-    m_source->requestChart(type, date);
+    m_period = Period{type, date};
+    if (m_kind == Kind::Power) {
+        m_chartPending = true;
+        m_seriesFor = m_period;
+        m_source->requestChart(type, date);
+    } else {
+        m_energyPending = true;
+        m_tableFor = m_period;
+        m_energySource->requestTable(energyPeriodOf(type), date);
+    }
+}
+
+void ChartsWindow::startChart(ChartType type, const QDate& date)
+{
+    m_period = Period{type, date};
+    if (m_kind == Kind::Power) {
+        m_source->cancelChart();
+        m_chartPending = false;
+        m_series = ChartSeries::empty(type, date);
+        m_seriesFor = m_period;
+    } else {
+        m_energySource->cancel();
+        m_energyPending = false;
+        m_table = EnergyTable::empty(energyPeriodOf(type), date);
+        m_tableFor = m_period;
+    }
+    if (date.isValid())
+        buildChart(type, date);
+    else if (m_kind == Kind::Power)
+        showSeries(m_series);
+    else
+        showTable();
+}
+
+void ChartsWindow::cancelCharts()
+{
+    // A chart whose read is cancelled is held for no period.
+    if (m_chartPending)
+        m_seriesFor.reset();
+    if (m_energyPending)
+        m_tableFor.reset();
+    m_source->cancelChart();
+    m_energySource->cancel();
+    m_chartPending = false;
+    m_energyPending = false;
 }
 
 void ChartsWindow::showRecordedRange(const RecordedRange& range, bool ok)
@@ -499,6 +617,26 @@ void ChartsWindow::reportChartFailure(const ReadError& error)
 {
     m_chartPending = false;
     showSeries(m_series);
+    reportFailure(error);
+}
+
+void ChartsWindow::showEnergy(const EnergyTable& table)
+{
+    m_energyPending = false;
+    m_table = table;
+    showTable();
+    emit energyShown();
+}
+
+void ChartsWindow::reportEnergyFailure(const ReadError& error)
+{
+    m_energyPending = false;
+    showTable();
+    reportFailure(error);
+}
+
+void ChartsWindow::reportFailure(const ReadError& error)
+{
     // The engine's number when there is one (a file that cannot be opened has none).
     const QString text = error.number.isEmpty()
                              ? error.description
@@ -512,15 +650,35 @@ void ChartsWindow::showSeries(const ChartSeries& series)
     showSummary();
 }
 
+void ChartsWindow::showTable()
+{
+    const EnergyWording words = wording();
+    m_energyView->setChart({m_table, words.groupLabels(m_table), words.locale()});
+    showSummary();
+}
+
 void ChartsWindow::showSummary()
 {
     m_averageLabel->setText(m_averagePowerPrefix + watts(m_series.avgPower));
     m_maximumLabel->setText(m_maximumPowerPrefix + watts(m_series.maxPower));
+    m_energyLabel->setText(wording().summary(m_table, now()));
+}
+
+EnergyWording ChartsWindow::wording() const
+{
+    if (!m_services.settings)
+        return {m_languageCode, {}, {}};
+    return {m_languageCode, tariffPrices(*m_services.settings), m_services.settings->currency()};
+}
+
+QDateTime ChartsWindow::now() const
+{
+    return m_services.clock ? m_services.clock->now() : QDateTime::currentDateTime();
 }
 
 bool ChartsWindow::isBusy() const
 {
-    return m_chartPending || m_openingDay.has_value();
+    return m_chartPending || m_energyPending || m_openingDay.has_value();
 }
 
 QString ChartsWindow::toolTipFor(const ChartSeries& series, int group) const
@@ -553,9 +711,14 @@ QString ChartsWindow::toolTipFor(const ChartSeries& series, int group) const
 void ChartsWindow::saveImage()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const QDate first = m_series.first.isValid() ? m_series.first : QDate::currentDate();
-    const QString name = QStringLiteral("powerlog-%1.png").arg(first.toString(Qt::ISODate));
-    const QImage image = m_chartView->renderImage(devicePixelRatioF());
+    const bool energy = m_kind == Kind::Energy;
+    const QDate shown = energy ? m_table.first : m_series.first;
+    const QDate first = shown.isValid() ? shown : QDate::currentDate();
+    const QString name =
+        (energy ? QStringLiteral("powerlog-energy-%1.png") : QStringLiteral("powerlog-%1.png"))
+            .arg(first.toString(Qt::ISODate));
+    const QImage image = energy ? m_energyView->renderImage(devicePixelRatioF())
+                                : m_chartView->renderImage(devicePixelRatioF());
     const QString notSaved = textFor(Text::ChartImageNotSaved, m_languageCode);
     Prompts& prompts = m_services.prompts;
     QPointer<QObject> self(this);
@@ -594,7 +757,10 @@ void ChartsWindow::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     const int chartHeight = std::max(1, height() - kChartTop - kChartBottomMargin);
     m_chartView->setGeometry(0, kChartTop, width(), chartHeight);
+    m_energyView->setGeometry(0, kChartTop, width(), chartHeight);
     const int legendTop = kChartTop + chartHeight + 4;
+    m_energyLabel->setGeometry(15, legendTop + 2, std::max(1, width() - 30),
+                               m_energyLabel->height());
     m_averageIcon->move(15, legendTop);
     m_averageLabel->move(35, legendTop + 2);
     m_maximumIcon->move(180, legendTop);

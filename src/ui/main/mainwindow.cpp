@@ -487,7 +487,8 @@ void MainWindow::showCharts()
     if (!m_charts) {
         auto* charts = new ChartsWindow({m_station.settings().text(Setting::LanguageCode),
                                          m_station.settings().number(Setting::LinePowerIndex),
-                                         m_station.reader(), m_services.prompts, *m_services.files},
+                                         m_station.reader(), m_services.prompts, *m_services.files,
+                                         &m_station.settings()},
                                         this);
         charts->setAttribute(Qt::WA_DeleteOnClose);
         m_charts = charts;

@@ -1,0 +1,233 @@
+#include "ui/charts/energypainter.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace powerlog {
+
+namespace {
+
+constexpr TariffBand kBands[] = {TariffBand::F1, TariffBand::F2, TariffBand::F3};
+
+constexpr qreal kEdge = 4;         // blank border round the chart
+constexpr qreal kLabelGap = 6;     // between a label and the axis it belongs to
+constexpr qreal kRightMargin = 12; // right of the plot
+constexpr qreal kBarShare = 0.7;   // of a column that its bar fills
+constexpr int kMostSteps = 10;
+constexpr double kSmallestCeiling = 0.1; // kWh
+
+const QColor kInk(0, 0, 0);
+const QColor kLabelInk(80, 80, 80);
+const QColor kGridInk(222, 222, 222);
+
+qreal lineHeight(const QFontMetricsF& metrics)
+{
+    return std::ceil(metrics.height());
+}
+
+double largestGroup(const EnergyTable& table)
+{
+    double largest = 0;
+    for (const EnergyFigures& group : table.groups)
+        largest = std::max(largest, group.kwh());
+    return largest;
+}
+
+QString scaleLabel(const QLocale& locale, const EnergyScale& scale, int step)
+{
+    return locale.toString(scale.step * step, 'f', scale.decimals);
+}
+
+const QString kUnit = QStringLiteral("kWh");
+
+QString bandName(TariffBand band)
+{
+    return QStringLiteral("F%1").arg(bandIndex(band) + 1);
+}
+
+} // namespace
+
+QColor energyBandColour(TariffBand band)
+{
+    switch (band) {
+    case TariffBand::F1:
+        return QColor(214, 64, 56);
+    case TariffBand::F2:
+        return QColor(240, 164, 26);
+    case TariffBand::F3:
+        return QColor(58, 140, 70);
+    }
+    return kInk;
+}
+
+QFont energyChartFont()
+{
+    QFont font;
+    font.setPixelSize(11);
+    return font;
+}
+
+EnergyScale energyScale(double largest, int mostSteps)
+{
+    const double target = std::max(largest, kSmallestCeiling);
+    const int steps = std::max(mostSteps, 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(target / steps)));
+    EnergyScale scale;
+    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+        scale.step = factor * magnitude;
+        if (scale.step * steps >= target * (1 - 1e-9))
+            break;
+    }
+    scale.steps = std::max(1, int(std::ceil(target / scale.step - 1e-9)));
+    scale.decimals = std::max(0, -int(std::floor(std::log10(scale.step) + 1e-9)));
+    return scale;
+}
+
+EnergyLayout::EnergyLayout(const QSizeF& size, const EnergyChart& chart) : m_table(chart.table)
+{
+    const QFontMetricsF metrics(energyChartFont());
+    const qreal line = lineHeight(metrics);
+    const qreal top = kEdge + line + std::ceil(line / 2) + kEdge;
+    const qreal bottom = std::max(top + 1, std::floor(size.height() - line - 2 * kEdge));
+
+    m_groups = int(m_table.groups.size());
+    const int mostSteps = std::clamp(int((bottom - top) / (2 * line)), 1, kMostSteps);
+    m_scale = energyScale(largestGroup(m_table), mostSteps);
+
+    qreal widest = metrics.horizontalAdvance(kUnit);
+    for (int step = 0; step <= m_scale.steps; ++step)
+        widest =
+            std::max(widest, metrics.horizontalAdvance(scaleLabel(chart.locale, m_scale, step)));
+    const qreal left = std::ceil(kEdge + widest + kLabelGap);
+    const qreal right = std::max(left + 1, std::floor(size.width() - kRightMargin));
+    m_plot = QRectF(left, top, right - left, bottom - top);
+
+    if (m_groups > 0) {
+        qreal widestGroup = 0;
+        for (const QString& label : chart.groupLabels)
+            widestGroup = std::max(widestGroup, metrics.horizontalAdvance(label));
+        const qreal slot = m_plot.width() / m_groups;
+        m_labelStride = std::max(1, int(std::ceil((widestGroup + kLabelGap) / slot)));
+    }
+}
+
+QRectF EnergyLayout::column(int index) const
+{
+    if (index < 0 || index >= m_groups)
+        return {};
+    const qreal slot = m_plot.width() / m_groups;
+    return QRectF(m_plot.left() + slot * index, m_plot.top(), slot, m_plot.height());
+}
+
+qreal EnergyLayout::rowOf(double kwh) const
+{
+    return std::round(m_plot.bottom() - kwh / m_scale.ceiling() * m_plot.height());
+}
+
+QRectF EnergyLayout::segment(int index, TariffBand band) const
+{
+    if (index < 0 || index >= m_groups)
+        return {};
+    const EnergyFigures& figures = m_table.groups.at(index);
+    double below = 0;
+    for (TariffBand each : kBands) {
+        if (each == band)
+            break;
+        below += figures.kwh(each);
+    }
+    const qreal lower = rowOf(below);
+    const qreal upper = rowOf(below + figures.kwh(band));
+    if (upper >= lower)
+        return {};
+    const QRectF slice = column(index);
+    const qreal width = std::max(qreal(1), std::floor(slice.width() * kBarShare));
+    const qreal left = std::round(slice.left() + (slice.width() - width) / 2);
+    return QRectF(left, upper, width, lower - upper);
+}
+
+int EnergyLayout::groupAt(const QPointF& point) const
+{
+    if (m_groups == 0 || point.y() < m_plot.top() || point.y() > m_plot.bottom() ||
+        point.x() < m_plot.left() || point.x() >= m_plot.right())
+        return -1;
+    const int index = int((point.x() - m_plot.left()) / (m_plot.width() / m_groups));
+    return std::clamp(index, 0, m_groups - 1);
+}
+
+void paintEnergyChart(QPainter& painter, const QSizeF& size, const EnergyChart& chart)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const QFont font = energyChartFont();
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    const qreal line = lineHeight(metrics);
+
+    const EnergyLayout layout(size, chart);
+    const QRectF& plot = layout.plot();
+    const EnergyScale& scale = layout.scale();
+    const auto write = [&](const QRectF& box, int alignment, const QString& text,
+                           const QColor& ink) {
+        painter.setPen(ink);
+        painter.drawText(box, alignment | Qt::TextDontClip, text);
+    };
+
+    painter.fillRect(QRectF(QPointF(0, 0), size), Qt::white);
+
+    // The grid and the kWh labels, the unit above them.
+    const qreal labelRight = plot.left() - kLabelGap;
+    for (int step = 0; step <= scale.steps; ++step) {
+        const qreal row = layout.rowOf(scale.step * step);
+        if (step > 0)
+            painter.fillRect(QRectF(plot.left(), row, plot.width(), 1), kGridInk);
+        write(QRectF(0, row - line / 2, labelRight, line), Qt::AlignRight | Qt::AlignVCenter,
+              scaleLabel(chart.locale, scale, step), kLabelInk);
+    }
+    write(QRectF(0, kEdge, labelRight, line), Qt::AlignRight | Qt::AlignTop, kUnit, kLabelInk);
+
+    // The bars, each band stacked on the ones before it.
+    for (int index = 0; index < layout.groupCount(); ++index) {
+        for (TariffBand band : kBands) {
+            const QRectF segment = layout.segment(index, band);
+            if (!segment.isEmpty())
+                painter.fillRect(segment, energyBandColour(band));
+        }
+    }
+
+    // The axes.
+    painter.fillRect(QRectF(plot.left() - 1, plot.top(), 1, plot.height() + 1), kInk);
+    painter.fillRect(QRectF(plot.left() - 1, plot.bottom(), plot.width() + 1, 1), kInk);
+
+    // The groups' labels under their columns.
+    for (int index = 0; index < layout.groupCount() && index < chart.groupLabels.size();
+         index += layout.labelStride()) {
+        const QRectF slice = layout.column(index);
+        write(QRectF(slice.center().x() - 50, plot.bottom() + kEdge, 100, line),
+              Qt::AlignHCenter | Qt::AlignTop, chart.groupLabels.at(index), kLabelInk);
+    }
+
+    // The legend, right-aligned above the plot.
+    const qreal swatch = std::max(qreal(6), line - 4);
+    const qreal gap = 4;
+    const qreal spacing = 14;
+    qreal width = 0;
+    for (TariffBand band : kBands)
+        width += swatch + gap + std::ceil(metrics.horizontalAdvance(bandName(band))) + spacing;
+    qreal x = std::floor(plot.right() - (width - spacing));
+    for (TariffBand band : kBands) {
+        painter.fillRect(QRectF(x, kEdge + std::floor((line - swatch) / 2), swatch, swatch),
+                         energyBandColour(band));
+        x += swatch + gap;
+        const qreal textWidth = std::ceil(metrics.horizontalAdvance(bandName(band)));
+        write(QRectF(x, kEdge, textWidth, line), Qt::AlignLeft | Qt::AlignTop, bandName(band),
+              kInk);
+        x += textWidth + spacing;
+    }
+
+    painter.restore();
+}
+
+} // namespace powerlog
