@@ -11,7 +11,7 @@
 namespace powerlog {
 
 Station::Station(Settings& settings, const Clock& clock, StationOptions options, QObject* parent)
-    : QObject(parent), m_settings(settings), m_options(std::move(options)),
+    : QObject(parent), m_settings(settings), m_clock(clock), m_options(std::move(options)),
       m_command(m_options.timings), m_monitor(m_command, m_options.timings),
       m_database(m_options.programFolder), m_reader(m_options.programFolder),
       m_meter(m_database, clock), m_poller(m_command, m_monitor),

@@ -89,6 +89,7 @@ public:
     const QString& programFolder() const { return m_options.programFolder; }
 
     Settings& settings() { return m_settings; }
+    const Clock& clock() const { return m_clock; }
     CommandSession& commandSession() { return m_command; }
     MonitorSession& monitorSession() { return m_monitor; }
     Poller& poller() { return m_poller; }
@@ -142,6 +143,7 @@ private:
     void resumeAfterLoss();
 
     Settings& m_settings;
+    const Clock& m_clock;
     StationOptions m_options;
     CommandSession m_command;
     MonitorSession m_monitor;

@@ -488,7 +488,7 @@ void MainWindow::showCharts()
         auto* charts = new ChartsWindow({m_station.settings().text(Setting::LanguageCode),
                                          m_station.settings().number(Setting::LinePowerIndex),
                                          m_station.reader(), m_services.prompts, *m_services.files,
-                                         &m_station.settings()},
+                                         &m_station.settings(), &m_station.clock()},
                                         this);
         charts->setAttribute(Qt::WA_DeleteOnClose);
         m_charts = charts;
