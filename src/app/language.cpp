@@ -106,7 +106,7 @@ constexpr TextRow kTable[] = {
     {Text::ChartEnergy,        {"Energia", "Energy"}},
     {Text::ChartEnergyPrefix,  {"Energia: ", "Energy: "}},
     {Text::ChartCost,          {"Costo: %1", "Cost: %1"}},
-    {Text::ChartMoney,         {"%1 %2", "%2 %1"}},
+    {Text::Money,              {"%1 %2", "%2 %1"}},
     {Text::ChartCoverage,      {"registrato %1 del tempo", "recorded %1 of the time"}},
     {Text::MonthName1,         {"Gennaio", "January"}},
     {Text::MonthName2,         {"Febbraio", "Febraury"}},

@@ -99,8 +99,8 @@ enum class Text {
     ChartPower,
     ChartEnergy,
     ChartEnergyPrefix,
-    ChartCost,     // %1: an amount of money as ChartMoney words it
-    ChartMoney,    // %1: the amount, %2: the currency
+    ChartCost,     // %1: an amount of money as Money words it
+    Money,         // %1: the amount, %2: the currency
     ChartCoverage, // %1: a percentage as percentInSentence words it
     MonthName1,
     MonthName2,

@@ -434,21 +434,20 @@ private slots:
         h.receive(QStringLiteral("*#3*10*0*230*4*0*152##"));
         QVERIFY(h.settle());
         // 18000 W for 10 s on a Saturday morning: 0.05 kWh in F2.
-        const QString withoutCost = QStringLiteral("Powerlog\nOggi: 0,050 kWh");
+        const QString withoutCost = QStringLiteral("Powerlog\nOggi: 0,05 kWh");
         QTRY_COMPARE(h.presenter->tooltip(), withoutCost);
         QCOMPARE(h.tray.calls.last().text, withoutCost);
 
         QVERIFY(h.settings.set(Setting::PriceF2, 0.4));
         QVERIFY(h.settings.set(Setting::Currency, QStringLiteral("EUR")));
-        QCOMPARE(h.tray.calls.last().text,
-                 QStringLiteral("Powerlog\nOggi: 0,050 kWh - 0,02\u00a0EUR"));
+        QCOMPARE(h.tray.calls.last().text, QStringLiteral("Powerlog\nOggi: 0,05 kWh - 0,02 EUR"));
         const qsizetype calls = h.tray.calls.size();
         QVERIFY(h.settings.set(Setting::PriceF1, 0.3)); // no F1 energy: the same text
         QCOMPARE(h.tray.calls.size(), calls);
 
         emit h.tray.leftClicked();
         QVERIFY(h.tray.calls.last().text.contains(
-            QStringLiteral("\r\nOggi: 0,050 kWh - 0,02\u00a0EUR\r\n\r\n")));
+            QStringLiteral("\r\nOggi: 0,05 kWh - 0,02 EUR\r\n\r\n")));
     }
 
     void passwordRequestShowsOneWarning()

@@ -14,27 +14,6 @@ namespace powerlog::cli {
 
 namespace {
 
-struct PeriodName
-{
-    const char* name;
-    EnergyPeriod period;
-};
-
-constexpr PeriodName kPeriodNames[] = {
-    {"daily", EnergyPeriod::Daily},
-    {"monthly", EnergyPeriod::Monthly},
-    {"yearly", EnergyPeriod::Yearly},
-};
-
-std::optional<EnergyPeriod> periodNamed(const QString& name)
-{
-    for (const PeriodName& each : kPeriodNames) {
-        if (name == QLatin1String(each.name))
-            return each.period;
-    }
-    return std::nullopt;
-}
-
 // Fixed decimals with a dot; never "-0.000".
 QString decimals(double value, int digits)
 {
@@ -58,39 +37,19 @@ void printLine(QTextStream& out, const QString& group, const EnergyFigures& figu
 
 int runEnergy(const Invocation& invocation)
 {
-    if (invocation.arguments.size() != 2) {
-        invocation.err << kProgramName
-                       << ": energy takes a period (daily, monthly or yearly) and a date "
-                          "(YYYY-MM-DD)"
-                       << Qt::endl;
+    const std::optional<PeriodArguments> arguments =
+        periodArguments(invocation, QStringLiteral("a period"));
+    if (!arguments)
         return kExitUsage;
-    }
-    const std::optional<EnergyPeriod> period = periodNamed(invocation.arguments.at(0));
-    if (!period) {
-        invocation.err << kProgramName << ": unknown period '" << invocation.arguments.at(0)
-                       << "' (daily, monthly or yearly)" << Qt::endl;
-        return kExitUsage;
-    }
-    const QDate date = dayFromText(invocation.arguments.at(1));
-    if (!date.isValid()) {
-        invocation.err << kProgramName << ": not a date in the form YYYY-MM-DD: '"
-                       << invocation.arguments.at(1) << "'" << Qt::endl;
-        return kExitUsage;
-    }
-
-    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
-    if (!databaseFileExists(invocation, file))
+    const std::unique_ptr<SqliteConnection> connection =
+        openReadOnly(invocation, QStringLiteral("powerlog-cli-energy"));
+    if (!connection)
         return kExitNoDatabase;
-    const SqliteConnection connection(QStringLiteral("powerlog-cli-energy"), file,
-                                      SqliteMode::ReadOnly);
-    QString openError;
-    if (!isUsableDatabase(connection, &openError)) {
-        invocation.err << kProgramName << ": cannot open " << file << ": " << openError << Qt::endl;
-        return kExitNoDatabase;
-    }
+    constexpr EnergyPeriod kPeriods[] = {EnergyPeriod::Daily, EnergyPeriod::Monthly,
+                                         EnergyPeriod::Yearly};
     ReadError error;
     const std::optional<EnergyTable> table =
-        EnergyQueries(connection.db()).table(*period, date, &error);
+        EnergyQueries(connection->db()).table(kPeriods[arguments->period], arguments->date, &error);
     if (!table) {
         invocation.err << kProgramName << ": cannot read the energy: " << error.description
                        << Qt::endl;

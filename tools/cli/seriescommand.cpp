@@ -16,27 +16,6 @@ namespace powerlog::cli {
 
 namespace {
 
-struct ChartName
-{
-    const char* name;
-    ChartType type;
-};
-
-constexpr ChartName kChartNames[] = {
-    {"daily", ChartType::Daily},
-    {"monthly", ChartType::Monthly},
-    {"yearly", ChartType::Yearly},
-};
-
-std::optional<ChartType> chartTypeNamed(const QString& name)
-{
-    for (const ChartName& each : kChartNames) {
-        if (name == QLatin1String(each.name))
-            return each.type;
-    }
-    return std::nullopt;
-}
-
 // The shortest text that reads back as the same float, with a dot in every locale.
 QString floatText(float value)
 {
@@ -57,41 +36,20 @@ void print(QTextStream& out, const ChartSeries& series)
 
 int runSeries(const Invocation& invocation)
 {
-    if (invocation.arguments.size() != 2) {
-        invocation.err << kProgramName
-                       << ": series takes a chart type (daily, monthly or yearly) and a date "
-                          "(YYYY-MM-DD)"
-                       << Qt::endl;
+    const std::optional<PeriodArguments> arguments =
+        periodArguments(invocation, QStringLiteral("a chart type"));
+    if (!arguments)
         return kExitUsage;
-    }
-    const std::optional<ChartType> type = chartTypeNamed(invocation.arguments.at(0));
-    if (!type) {
-        invocation.err << kProgramName << ": unknown chart type '" << invocation.arguments.at(0)
-                       << "' (daily, monthly or yearly)" << Qt::endl;
-        return kExitUsage;
-    }
-    const QDate date = dayFromText(invocation.arguments.at(1));
-    if (!date.isValid()) {
-        invocation.err << kProgramName << ": not a date in the form YYYY-MM-DD: '"
-                       << invocation.arguments.at(1) << "'" << Qt::endl;
-        return kExitUsage;
-    }
-
-    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
-    if (!databaseFileExists(invocation, file))
+    // A read-only connection of the command's own, as the charts window reads: a file without
+    // the summary tables is read from Energy alone.
+    const std::unique_ptr<SqliteConnection> connection =
+        openReadOnly(invocation, QStringLiteral("powerlog-cli-series"));
+    if (!connection)
         return kExitNoDatabase;
-    // A read-only connection of the command's own, as the charts window reads: nothing in the
-    // file changes, and a file without the summary tables is read from Energy alone.
-    const SqliteConnection connection(QStringLiteral("powerlog-cli-series"), file,
-                                      SqliteMode::ReadOnly);
-    QString openError;
-    if (!isUsableDatabase(connection, &openError)) {
-        invocation.err << kProgramName << ": cannot open " << file << ": " << openError << Qt::endl;
-        return kExitNoDatabase;
-    }
+    constexpr ChartType kTypes[] = {ChartType::Daily, ChartType::Monthly, ChartType::Yearly};
     ReadError error;
     const std::optional<ChartSeries> series =
-        ChartQueries(connection.db()).series(*type, date, &error);
+        ChartQueries(connection->db()).series(kTypes[arguments->period], arguments->date, &error);
     if (!series) {
         invocation.err << kProgramName << ": cannot read the chart: " << error.description
                        << Qt::endl;

@@ -1,10 +1,10 @@
 #include "ui/charts/chartview.h"
 
 #include "ui/charts/chartpainter.h"
+#include "ui/common/controls.h"
 
 #include <QHelpEvent>
 #include <QPainter>
-#include <QToolTip>
 #include <QtMath>
 #include <utility>
 
@@ -70,15 +70,8 @@ bool ChartView::event(QEvent* event)
 {
     if (event->type() != QEvent::ToolTip)
         return QWidget::event(event);
-    const auto* help = static_cast<QHelpEvent*>(event);
-    const QString text = toolTipAt(help->pos());
-    if (text.isEmpty()) {
-        QToolTip::hideText();
-        event->ignore();
-    } else {
-        QToolTip::showText(help->globalPos(), text, this);
-    }
-    return true;
+    auto* help = static_cast<QHelpEvent*>(event);
+    return answerToolTip(this, help, toolTipAt(help->pos()));
 }
 
 void ChartView::paintEvent(QPaintEvent*)

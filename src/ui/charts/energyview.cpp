@@ -1,8 +1,9 @@
 #include "ui/charts/energyview.h"
 
+#include "ui/common/controls.h"
+
 #include <QHelpEvent>
 #include <QPainter>
-#include <QToolTip>
 #include <QtMath>
 #include <utility>
 
@@ -59,15 +60,8 @@ bool EnergyView::event(QEvent* event)
 {
     if (event->type() != QEvent::ToolTip)
         return QWidget::event(event);
-    const auto* help = static_cast<QHelpEvent*>(event);
-    const QString text = toolTipAt(help->pos());
-    if (text.isEmpty()) {
-        QToolTip::hideText();
-        event->ignore();
-    } else {
-        QToolTip::showText(help->globalPos(), text, this);
-    }
-    return true;
+    auto* help = static_cast<QHelpEvent*>(event);
+    return answerToolTip(this, help, toolTipAt(help->pos()));
 }
 
 void EnergyView::paintEvent(QPaintEvent*)

@@ -1,6 +1,7 @@
 #include "ui/charts/energywording.h"
 
 #include "app/language.h"
+#include "ui/common/energytext.h"
 
 #include <algorithm>
 
@@ -35,21 +36,17 @@ int coveragePercent(qint64 covered, qint64 elapsed)
 
 QLocale EnergyWording::locale() const
 {
-    if (languageColumn(languageCode) == kItalian)
-        return QLocale(QLocale::Italian, QLocale::Italy);
-    return QLocale(QLocale::English, QLocale::UnitedKingdom);
+    return localeOfLanguage(languageCode);
 }
 
 QString EnergyWording::kwh(double value) const
 {
-    return locale().toString(value, 'f', 2) + QStringLiteral(" kWh");
+    return kwhText(value, languageCode);
 }
 
 QString EnergyWording::cost(double amount) const
 {
-    const QString money =
-        textFor(Text::ChartMoney, languageCode).arg(locale().toString(amount, 'f', 2), currency);
-    return textFor(Text::ChartCost, languageCode).arg(money);
+    return textFor(Text::ChartCost, languageCode).arg(moneyText(amount, currency, languageCode));
 }
 
 QString EnergyWording::coverage(qint64 covered, qint64 elapsed) const

@@ -4,6 +4,7 @@
 #include <QString>
 #include <utility>
 
+class QHelpEvent;
 class QLabel;
 class QWidget;
 
@@ -23,5 +24,9 @@ Control* placeControl(QWidget* parent, const QString& name, const QRect& geometr
 
 // A label that shows its text as it is, never as rich text.
 QLabel* makeLabel(QWidget* parent, const QString& name, const QRect& geometry);
+
+// Answers a tooltip event of `widget` with `text` at the pointer, or hides any tooltip when the
+// text is empty (nothing under the pointer). For the widget's event(); returns true.
+bool answerToolTip(QWidget* widget, QHelpEvent* help, const QString& text);
 
 } // namespace powerlog

@@ -7,17 +7,18 @@ namespace powerlog {
 QLocale localeOfLanguage(const QString& code)
 {
     return languageColumn(code) == kItalian ? QLocale(QLocale::Italian, QLocale::Italy)
-                                            : QLocale(QLocale::English, QLocale::UnitedStates);
+                                            : QLocale(QLocale::English, QLocale::UnitedKingdom);
 }
 
-QString kwhText(double kwh, const QString& languageCode)
+QString kwhText(double kwh, const QString& languageCode, int decimals)
 {
-    return localeOfLanguage(languageCode).toString(kwh, 'f', 3) + QStringLiteral(" kWh");
+    return localeOfLanguage(languageCode).toString(kwh, 'f', decimals) + QStringLiteral(" kWh");
 }
 
-QString costText(double cost, const QString& currency, const QString& languageCode)
+QString moneyText(double amount, const QString& currency, const QString& languageCode)
 {
-    return localeOfLanguage(languageCode).toCurrencyString(cost, currency, 2);
+    return textFor(Text::Money, languageCode)
+        .arg(localeOfLanguage(languageCode).toString(amount, 'f', 2), currency);
 }
 
 } // namespace powerlog

@@ -178,7 +178,7 @@ QString TrayPresenter::detailText() const
            m_services.texts(Text::TrayHint);
 }
 
-// "Today: 3.456 kWh - €1.23" (the cost only with prices set); empty until today's energy is
+// "Today: 3.46 kWh - € 1.23" (the cost only with prices set); empty until today's energy is
 // known.
 QString TrayPresenter::todayLine() const
 {
@@ -192,7 +192,7 @@ QString TrayPresenter::todayLine() const
     const TariffPrices prices = tariffPrices(settings);
     if (prices.isSet())
         line +=
-            QStringLiteral(" - ") + costText(today->cost(prices), settings.currency(), language);
+            QStringLiteral(" - ") + moneyText(today->cost(prices), settings.currency(), language);
     return line;
 }
 
