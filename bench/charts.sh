@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The charts on ten years of readings: daily, monthly and yearly charts through
-# ChartQueries::series, and the opening of the charts window through DatabaseReader and
-# ChartSource, each next to the old way of reading a chart on the same engine and file (one
-# GROUP BY over the whole Energy table per chart).
+# ChartQueries::series, the opening of the charts window through DatabaseReader and
+# ChartSource, and each choice of its energy view until that chart is drawn; the reads next to
+# the old way of reading a chart on the same engine and file (one GROUP BY over the whole Energy
+# table per chart).
 #
 #   bash bench/charts.sh [BUILD_DIR] [--rows N] [--runs R] [--keep DIR]
 #
@@ -80,6 +81,12 @@ table=$work/table.md
         "" "" "≤ 60 ms" 60 ""
     row "opening the charts window, \`show()\` to its first chart drawn (offscreen)" \
         "$(value window_opening_ms)" "" "" "≤ 60 ms" 60 ""
+    row "energy view chosen, daily chart drawn (offscreen)" "$(value window_energy_daily_ms)" \
+        "" "" "≤ 60 ms" 60 ""
+    row "energy view, monthly chosen to drawn" "$(value window_energy_monthly_ms)" "" "" \
+        "≤ 60 ms" 60 ""
+    row "energy view, yearly chosen to drawn" "$(value window_energy_yearly_ms)" "" "" \
+        "≤ 60 ms" 60 ""
 } >"$table"
 
 # One paragraph, folded at 100 columns.

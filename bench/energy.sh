@@ -102,7 +102,7 @@ total=$(elapsed "$started")
 row() {
     awk -v l="$1" -v o="$2" -v b="$3" -v k="$4" '
         BEGIN {
-            printf "| %s | %d | %d | %.0f× | %s | ≤ 300 ms | %s |\n", l, o, b, o > 0 ? b / o : 0, k,
+            printf "| %s | %d | %d | %.0f× | %s | ≤ 300 ms | %s |\n", l, o, b, (o > 0 ? b / o : 0), k,
                 o <= 300 ? "yes" : "**no**"
         }'
 }
