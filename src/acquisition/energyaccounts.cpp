@@ -23,7 +23,7 @@ ReadError readErrorOf(const QSqlError& error)
 }
 
 // The hour table can be trusted only beside the trigger that keeps it.
-std::optional<bool> hasCompleteHourTable(const QSqlDatabase& db, ReadError* error)
+std::optional<bool> completeHourTable(const QSqlDatabase& db, ReadError* error)
 {
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
@@ -54,7 +54,7 @@ std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& 
                                            const QDate& to, ReadError* error,
                                            const ReadTicket* ticket)
 {
-    const std::optional<bool> complete = hasCompleteHourTable(db, error);
+    const std::optional<bool> complete = completeHourTable(db, error);
     if (!complete)
         return std::nullopt;
     QSqlQuery query(db);
@@ -227,6 +227,11 @@ QDate periodEnd(EnergyPeriod period, const QDate& date)
         return start.addYears(1);
     }
     return start;
+}
+
+std::optional<bool> EnergyQueries::hasCompleteHourTable(ReadError* error) const
+{
+    return completeHourTable(m_db, error);
 }
 
 std::optional<EnergyTable> EnergyQueries::table(EnergyPeriod period, const QDate& date,

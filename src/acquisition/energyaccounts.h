@@ -104,6 +104,9 @@ class EnergyQueries
 public:
     explicit EnergyQueries(QSqlDatabase db) : m_db(std::move(db)) {}
 
+    // Whether the hour table is there and kept by its trigger; nothing when that cannot be read.
+    std::optional<bool> hasCompleteHourTable(ReadError* error) const;
+
     // A cancelled ticket stops a long read: nullopt with an empty error.
     std::optional<EnergyTable> table(EnergyPeriod period, const QDate& date, ReadError* error,
                                      const ReadTicket* ticket = nullptr) const;

@@ -1,5 +1,7 @@
 #include "checkcommand.h"
 
+#include "readaccess.h"
+
 #include "acquisition/energydatabase.h"
 #include "acquisition/energyhours.h"
 #include "acquisition/sqliteconnection.h"
@@ -139,16 +141,7 @@ int runCheck(const Invocation& invocation)
     EnergyDatabase database(invocation.folder);
     if (!databaseFileExists(invocation, database.path()))
         return kExitNoDatabase;
-    // The building reports a handful of steps; each percentage is shown once.
-    int shown = -1;
-    const auto progress = [&invocation, &shown](int percent) {
-        if (percent > shown) {
-            shown = percent;
-            invocation.err << "building summary tables: " << percent << '%' << Qt::endl;
-        }
-        return true;
-    };
-    const DatabaseResult opened = database.open(progress);
+    const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation));
     if (!opened.ok()) {
         invocation.err << kProgramName << ": cannot open " << database.path() << ": "
                        << opened.error << Qt::endl;

@@ -7,6 +7,7 @@
 #include "acquisition/sqliteconnection.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <algorithm>
 #include <optional>
 
@@ -35,15 +36,48 @@ void printLine(QTextStream& out, const QString& group, const EnergyFigures& figu
         << '\n';
 }
 
+// Makes sure the hour table can answer. A file that lacks it (a file of an earlier version, or one
+// made by hand) gets it built first when the file can be written, as the program's own first open
+// does, with the progress on stderr; a stopped build leaves the file as it was and starts over
+// next time. A file that cannot be written is counted from its readings, which takes long on a
+// large file: the user is told so. False only when the file could not be opened again.
+bool hasHourTable(const Invocation& invocation, std::unique_ptr<SqliteConnection>& connection)
+{
+    ReadError error;
+    if (EnergyQueries(connection->db()).hasCompleteHourTable(&error).value_or(true))
+        return true;
+    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
+    if (!QFileInfo(file).isWritable() || !QFileInfo(invocation.folder).isWritable()) {
+        invocation.err << kProgramName << ": " << file
+                       << " has no complete hour table and cannot be written: counting from the "
+                          "readings (slow); run 'powerlog-cli check' on a writable copy to build it"
+                       << Qt::endl;
+        return true;
+    }
+    connection.reset(); // building may change the journal, which needs the file to itself
+    {
+        EnergyDatabase database(invocation.folder);
+        const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation));
+        if (!opened.ok()) {
+            invocation.err << kProgramName << ": cannot build the hour table of " << file << ": "
+                           << opened.error << Qt::endl;
+        }
+    }
+    connection = openReadOnly(invocation, QStringLiteral("powerlog-cli-energy"));
+    return connection != nullptr;
+}
+
 int runEnergy(const Invocation& invocation)
 {
     const std::optional<PeriodArguments> arguments =
         periodArguments(invocation, QStringLiteral("a period"));
     if (!arguments)
         return kExitUsage;
-    const std::unique_ptr<SqliteConnection> connection =
+    std::unique_ptr<SqliteConnection> connection =
         openReadOnly(invocation, QStringLiteral("powerlog-cli-energy"));
     if (!connection)
+        return kExitNoDatabase;
+    if (!hasHourTable(invocation, connection))
         return kExitNoDatabase;
     constexpr EnergyPeriod kPeriods[] = {EnergyPeriod::Daily, EnergyPeriod::Monthly,
                                          EnergyPeriod::Yearly};

@@ -80,6 +80,17 @@ std::unique_ptr<SqliteConnection> openReadOnly(const Invocation& invocation, con
     return connection;
 }
 
+EnergyDatabase::Progress summaryProgressOnStderr(const Invocation& invocation)
+{
+    return [&err = invocation.err, shown = -1](int percent) mutable {
+        if (percent > shown) {
+            shown = percent;
+            err << "building summary tables: " << percent << '%' << Qt::endl;
+        }
+        return true;
+    };
+}
+
 TariffPrices settingsPrices(const Invocation& invocation)
 {
     const auto store = invocation.settingsFile.isEmpty()

@@ -2,6 +2,7 @@
 
 #include "dispatcher.h"
 
+#include "acquisition/energydatabase.h"
 #include "acquisition/tariffbands.h"
 
 #include <QDate>
@@ -38,6 +39,10 @@ std::optional<PeriodArguments> periodArguments(const Invocation& invocation, con
 // changes; nothing when the file is missing or no usable database: the complaint is then on
 // stderr and the command exits kExitNoDatabase.
 std::unique_ptr<SqliteConnection> openReadOnly(const Invocation& invocation, const QString& name);
+
+// The progress of building the summary tables on stderr, "building summary tables: N%", each
+// percentage once.
+EnergyDatabase::Progress summaryProgressOnStderr(const Invocation& invocation);
 
 // The prices of the settings the command is given: --settings FILE, else the user's own.
 TariffPrices settingsPrices(const Invocation& invocation);
