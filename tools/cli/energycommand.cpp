@@ -108,8 +108,8 @@ Command energyCommand()
     return {QStringLiteral("energy"),
             QStringLiteral("daily|monthly|yearly YYYY-MM-DD"),
             QStringLiteral("print the kWh and cost of the period holding the date, by\n"
-                           "tariff band (read-only): group,kwh,f1_kwh,f2_kwh,f3_kwh,cost\n"
-                           "lines, then total,..."),
+                           "tariff band: group,kwh,f1_kwh,f2_kwh,f3_kwh,cost lines, then\n"
+                           "total,... (a missing hour table is built first)"),
             {},
             runEnergy};
 }
