@@ -71,17 +71,25 @@ QFont energyChartFont()
 
 EnergyScale energyScale(double largest, int mostSteps)
 {
-    const double target = std::max(largest, kSmallestCeiling);
+    // A little room above the tallest bar, so that it never ends on the top line.
+    const double target = std::max(largest * 1.04, kSmallestCeiling);
     const int steps = std::max(mostSteps, 1);
     const double magnitude = std::pow(10.0, std::floor(std::log10(target / steps)));
     EnergyScale scale;
-    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
+    for (double factor : {1.0, 2.0, 2.5, 5.0, 10.0}) {
         scale.step = factor * magnitude;
         if (scale.step * steps >= target * (1 - 1e-9))
             break;
     }
     scale.steps = std::max(1, int(std::ceil(target / scale.step - 1e-9)));
-    scale.decimals = std::max(0, -int(std::floor(std::log10(scale.step) + 1e-9)));
+    // As many decimals as the step has: 0.25 needs two.
+    scale.decimals = 0;
+    while (scale.decimals < 6) {
+        const double scaled = scale.step * std::pow(10.0, scale.decimals);
+        if (std::abs(scaled - std::round(scaled)) < 1e-6 * std::max(1.0, scaled))
+            break;
+        ++scale.decimals;
+    }
     return scale;
 }
 

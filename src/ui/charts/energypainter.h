@@ -29,8 +29,8 @@ QColor energyBandColour(TariffBand band);
 // The font of every text of the chart, sized in logical pixels.
 QFont energyChartFont();
 
-// The kWh axis: a step of 1, 2 or 5 times a power of ten, and as many steps as it takes to
-// reach the largest value.
+// The kWh axis: a step of 1, 2, 2.5 or 5 times a power of ten, and as many steps as it takes to
+// reach a little above the largest value.
 struct EnergyScale
 {
     double step = 0.1;

@@ -423,6 +423,19 @@ void drawClear(QPainter& p)
     p.restore();
 }
 
+// A gold coin with the euro sign.
+void drawTariff(QPainter& p)
+{
+    p.setPen(QPen(QColor(150, 100, 0), 3));
+    p.setBrush(verticalGradient(QColor(255, 236, 130), QColor(230, 165, 20), 10, 90));
+    p.drawEllipse(QRectF(10, 10, 80, 80));
+    p.setPen(QPen(QColor(120, 72, 0), 7, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(32, 28, 42, 44), 50 * 16, 260 * 16);
+    p.drawLine(QPointF(24, 45), QPointF(54, 45));
+    p.drawLine(QPointF(24, 57), QPointF(52, 57));
+}
+
 void drawButton(QPainter& p, Button button)
 {
     switch (button) {
@@ -443,6 +456,9 @@ void drawButton(QPainter& p, Button button)
         break;
     case Button::Clear:
         drawClear(p);
+        break;
+    case Button::Tariff:
+        drawTariff(p);
         break;
     }
 }

@@ -11,7 +11,7 @@ namespace powerlog {
 // The program's pictures, painted as vector drawings so they stay crisp at any size and
 // device pixel ratio.
 
-enum class Button { Record, Stop, Refresh, Options, Charts, Clear };
+enum class Button { Record, Stop, Refresh, Options, Charts, Clear, Tariff };
 
 // What a load icon shows: the window's design picture until the first event, then one picture
 // per load state, or the highlight while the pointer rests on it.

@@ -9,6 +9,7 @@
 #include "ui/common/artwork.h"
 #include "ui/common/controls.h"
 #include "ui/common/databaseprompts.h"
+#include "ui/common/energytext.h"
 #include "ui/common/placement.h"
 #include "ui/export/exportwindow.h"
 
@@ -17,7 +18,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,15 +40,16 @@ constexpr int kBottomMarginPixels = 30; // 450 twips
 // The tariff group: the kind's list on top, then four columns, each a label over a field: the
 // prices of F1, F2 and F3, then the currency. The list, and the label of a single price, span
 // the three price columns.
-constexpr QRect kTariffGroup(8, 330, 336, 98);
+constexpr int kTariffTitleTop = 330;
+constexpr QRect kTariffGroup(8, 350, 336, 76);
 constexpr int kTariffColumnLeft = 10;
 constexpr int kTariffColumnStep = 81;
 constexpr int kTariffColumnWidth = 73;
 constexpr int kCurrencyColumn = kTariffBandCount;
-constexpr int kTariffListTop = 22;
-constexpr int kTariffLabelTop = 48;
+constexpr int kTariffListTop = 2;
+constexpr int kTariffLabelTop = 28;
 constexpr int kTariffLabelHeight = 18;
-constexpr int kTariffFieldTop = 66;
+constexpr int kTariffFieldTop = 46;
 constexpr int kTariffFieldHeight = 22;
 
 // Columns `first` to `last` of the tariff group, from `top` down `height` pixels.
@@ -129,10 +130,12 @@ OptionsWindow::~OptionsWindow() = default;
 void OptionsWindow::buildControls()
 {
     setFixedSize(352, 492);
-    const std::array<int, 3> sectionTops{8, 146, 436};
-    const std::array<Button, 3> sectionPictures{Button::Refresh, Button::Options, Button::Charts};
-    std::array<QLabel*, 3> sectionTitles{};
-    for (int i = 0; i < 3; ++i) {
+    // The tariff's section came last, so its title keeps the last number.
+    const std::array<int, 4> sectionTops{8, 146, 436, kTariffTitleTop};
+    const std::array<Button, 4> sectionPictures{Button::Refresh, Button::Options, Button::Charts,
+                                                Button::Tariff};
+    std::array<QLabel*, 4> sectionTitles{};
+    for (int i = 0; i < 4; ++i) {
         QLabel* picture =
             makeLabel(this, QStringLiteral("ImgIco_%1").arg(i), QRect(8, sectionTops[i], 18, 18));
         picture->setPixmap(buttonIcon(sectionPictures[i]).pixmap(QSize(16, 16)));
@@ -145,6 +148,7 @@ void OptionsWindow::buildControls()
     m_connectionTitle = sectionTitles[0];
     m_programTitle = sectionTitles[1];
     m_databaseTitle = sectionTitles[2];
+    m_tariffTitle = sectionTitles[3];
 
     // Connection.
     m_addressLabel = makeLabel(this, QStringLiteral("Lb_2"), QRect(18, 32, 142, 22));
@@ -200,7 +204,8 @@ void OptionsWindow::buildControls()
         placeControl<QCheckBox>(this, QStringLiteral("CStSys"), QRect(18, 304, 322, 20));
 
     // Tariff.
-    m_tariffGroup = placeControl<QGroupBox>(this, QStringLiteral("Ftariff"), kTariffGroup);
+    // Below its title, as the other sections' controls: a frame of its own, without a border.
+    m_tariffGroup = placeControl<QWidget>(this, QStringLiteral("Ftariff"), kTariffGroup);
     m_tariffKindList =
         makeList(m_tariffGroup, QStringLiteral("Ctariff"),
                  tariffColumns(0, kTariffBandCount - 1, kTariffListTop, kTariffFieldHeight),
@@ -223,14 +228,6 @@ void OptionsWindow::buildControls()
         m_tariffGroup, QStringLiteral("Tcurrency"),
         tariffColumns(kCurrencyColumn, kCurrencyColumn, kTariffFieldTop, kTariffFieldHeight));
     m_currencyField->installEventFilter(this);
-    // The caption is bold as the other sections' titles; the controls keep the plain font.
-    QFont plain = m_tariffGroup->font();
-    plain.setBold(false);
-    for (QWidget* control : m_tariffGroup->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        control->setFont(plain);
-    QFont bold = plain;
-    bold.setBold(true);
-    m_tariffGroup->setFont(bold);
 
     // Database.
     m_clearButton =
@@ -339,11 +336,13 @@ void OptionsWindow::showCaptions(const QString& code)
     m_compactButton->setText(text(Text::OptionsCompactDb));
     m_exportButton->setText(text(Text::OptionsExportDb));
     m_passwordLabel->setText(text(Text::OptionsPassword));
-    m_tariffGroup->setTitle(text(Text::OptionsTariff));
+    m_tariffTitle->setText(text(Text::OptionsTariff));
     for (int kind = 0; kind < int(kTariffKindTexts.size()); ++kind)
         m_tariffKindList->setItemText(kind, text(kTariffKindTexts[kind]));
     m_currencyLabel->setText(text(Text::OptionsCurrency));
     showTariffKind();
+    for (int band = 0; band < kTariffBandCount; ++band)
+        showPrice(band);
     // The flag of the language in use cannot be clicked.
     m_italianFlag->setEnabled(code != QStringLiteral("ita"));
     m_englishFlag->setEnabled(code != QStringLiteral("eng"));
@@ -394,9 +393,14 @@ void OptionsWindow::showTariffKind()
 }
 
 // The price in force of the field's band, written with a dot.
+// In the language's own decimals ("0,25" in Italian), without grouping; both separators are
+// taken back when typed.
 void OptionsWindow::showPrice(int field)
 {
-    m_priceFields[field]->setText(m_services.settings.text(kPriceSettings[field]));
+    QLocale locale = localeOfLanguage(m_languageCode);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    m_priceFields[field]->setText(locale.toString(m_services.settings.price(kPriceSettings[field]),
+                                                  'g', QLocale::FloatingPointShortest));
 }
 
 void OptionsWindow::showDatabaseButtons()

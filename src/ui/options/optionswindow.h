@@ -12,7 +12,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -123,6 +122,7 @@ private:
     QLabel* m_connectionTitle = nullptr;
     QLabel* m_programTitle = nullptr;
     QLabel* m_databaseTitle = nullptr;
+    QLabel* m_tariffTitle = nullptr;
     QLabel* m_addressLabel = nullptr;
     QLabel* m_portLabel = nullptr;
     QLabel* m_passwordLabel = nullptr;
@@ -145,7 +145,7 @@ private:
     QPushButton* m_clearButton = nullptr;
     QPushButton* m_compactButton = nullptr;
     QPushButton* m_exportButton = nullptr;
-    QGroupBox* m_tariffGroup = nullptr;
+    QWidget* m_tariffGroup = nullptr;
     QComboBox* m_tariffKindList = nullptr;
     // The fields show F1, F2 and F3; the kind tells which are shown and what each one sets.
     std::array<QLabel*, kTariffBandCount> m_priceLabels{};
