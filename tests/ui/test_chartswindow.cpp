@@ -96,6 +96,7 @@ private slots:
     void init();
     void cleanup();
     void openingShowsTheLatestRecordedDay();
+    void listsStandSideBySide();
     void emptyTableShowsNoData();
     void chartTypesChangeListsAndSeries();
     void anotherYearRefillsTheMonthsAndForgetsTheMonth();
@@ -233,6 +234,34 @@ bool TestChartsWindow::readsAnswered()
             this, [answered] { *answered = true; }, Qt::QueuedConnection);
     });
     return QTest::qWaitFor([answered] { return *answered; }, 10000);
+}
+
+// However the lists grow to fit their texts, each follows the one before at the designed
+// distance, captions above their lists.
+void TestChartsWindow::listsStandSideBySide()
+{
+    QSignalSpy shown(&open(), &ChartsWindow::chartShown);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    // The first pair whose distance is not the designed one, or nothing.
+    const auto misplaced = [this] {
+        const QStringList names{"Ctipo", "Cyear", "Cmonth", "Cday", "Cview"};
+        const QList<int> gaps{14, 4, 4, 14}; // from one list's right edge to the next list
+        for (qsizetype i = 0; i + 1 < names.size(); ++i) {
+            const QRect left = list(names[i])->geometry();
+            const QRect right = list(names[i + 1])->geometry();
+            if (right.x() - (left.x() + left.width()) != gaps[i])
+                return QStringLiteral("%1 ends at %2, %3 starts at %4")
+                    .arg(names[i])
+                    .arg(left.x() + left.width())
+                    .arg(names[i + 1])
+                    .arg(right.x());
+        }
+        return QString();
+    };
+    // The lists size themselves a moment after their contents change.
+    QTest::qWait(100);
+    QTRY_VERIFY2(misplaced().isEmpty(), qPrintable(misplaced()));
+    QCOMPARE(control<QLabel>("Lb_4")->x(), list("Cview")->x());
 }
 
 void TestChartsWindow::openingShowsTheLatestRecordedDay()

@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QRunnable>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <array>
@@ -228,6 +229,7 @@ void ChartsWindow::fitLists()
                                          {m_monthList, m_monthCaption, 200, 81},
                                          {m_dayList, m_dayCaption, 285, 56},
                                          {m_kindList, m_kindCaption, 355, 81}}};
+    const QScopedValueRollback fitting(m_fittingLists, true);
     int shift = 0;
     for (const Column& column : columns) {
         const int width = std::max(column.width, column.list->sizeHint().width());
@@ -742,6 +744,10 @@ void ChartsWindow::saveImage()
 
 bool ChartsWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // A list sized to its contents resizes itself a moment after they change, to its own
+    // hint and without regard for its neighbours: the row is laid out again after it.
+    if (event->type() == QEvent::Resize && !m_fittingLists && qobject_cast<QComboBox*>(watched))
+        QMetaObject::invokeMethod(this, &ChartsWindow::fitLists, Qt::QueuedConnection);
     // The lists take a selection only: typed characters are dropped, the arrow keys still
     // move the selection.
     if (event->type() == QEvent::KeyPress && qobject_cast<QComboBox*>(watched)) {

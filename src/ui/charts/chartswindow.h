@@ -155,6 +155,7 @@ private:
     std::optional<QDate> m_openingDay; // the day the opening sequence is heading for
     bool m_loaded = false;
     bool m_chartPending = false;
+    bool m_fittingLists = false; // fitLists() places the lists: their resizes are its own
     bool m_energyPending = false;
 
     QLabel* m_typeCaption = nullptr;
