@@ -43,8 +43,8 @@ constexpr int kBottomMarginPixels = 30; // 450 twips
 constexpr int kTariffTitleTop = 330;
 constexpr QRect kTariffGroup(8, 350, 336, 76);
 constexpr int kTariffColumnLeft = 10;
-constexpr int kTariffColumnStep = 81;
-constexpr int kTariffColumnWidth = 73;
+constexpr int kTariffColumnStep = 82;
+constexpr int kTariffColumnWidth = 76;
 constexpr int kCurrencyColumn = kTariffBandCount;
 constexpr int kTariffListTop = 2;
 constexpr int kTariffLabelTop = 28;
