@@ -3,7 +3,7 @@
 // on a fresh copy of the same source file:
 //   ours     EnergyDatabase::open with a progress callback: total time, the longest
 //            wait between two progress calls, peak size of the -wal and -journal files;
-//   shell    the sqlite3 shell running the statements a first open used to run, in one
+//   shell    the sqlite3 shell running the statements of a first open all in one go, in one
 //            transaction in WAL mode with synchronous=FULL: its time and peak -wal;
 //   writer   a DatabaseWriter opening the file while this thread runs a 1 ms timer, as the
 //            window's thread would: the time to opened() and the longest gap between ticks;

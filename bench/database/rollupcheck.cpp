@@ -1,5 +1,7 @@
 #include "rollupcheck.h"
 
+#include "acquisition/energyhours.h"
+
 #include "acquisition/sqliteconnection.h"
 
 #include <QFileInfo>
@@ -167,6 +169,11 @@ QString singleTransactionRebuild()
                        "VALUES (substr(NEW.Data, 1, 10), 1, NEW.W, NEW.W) %5; END")
             .arg(kTrigger, rowCondition(QStringLiteral("NEW.")), slotOf(QStringLiteral("NEW.Data")),
                  upsert(QStringLiteral("Slot")), upsert(QStringLiteral("Day"))),
+        // The hour table in one statement over the whole table, and its trigger.
+        energyhours::tableStatement(),
+        energyhours::fillStatement(QStringLiteral("0001-01-01 00:00:00"),
+                                   QStringLiteral("9999-01-01 00:00:00")),
+        energyhours::triggerStatement(),
         QStringLiteral("COMMIT"),
     };
     return statements.join(QStringLiteral(";\n")) + QStringLiteral(";\n");

@@ -42,8 +42,9 @@ qint64 summarySamplesFrom(const QString& file, const QString& firstSlot);
 
 // The statements a first open ran before it built the summary in chunks: WAL with a full sync,
 // then the index, the summary tables, one INSERT ... SELECT ... GROUP BY over the whole table
-// into the half hours, the days from the half hours and the trigger, in one transaction. Built
-// as the program's own functions write them.
+// into the half hours, the days from the half hours and the trigger, and the hour table in one
+// INSERT ... SELECT over the whole table with its trigger, in one transaction. Built as the
+// program's own functions write them.
 QString singleTransactionRebuild();
 
 } // namespace powerlog::bench
