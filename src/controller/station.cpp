@@ -328,6 +328,10 @@ void Station::onReading(const Reading& reading)
     if (reading.kind == Reading::Kind::Full && reading.power)
         setTrayLevel(powerlog::trayLevel(*reading.power, m_settings.linePowerWatts()));
     emit readingArrived(reading);
+    // A recorded reading asks again once it is written; without recording, today's figures
+    // still follow the date and whatever else writes into the file.
+    if (!isRecording())
+        m_todayEnergy.refresh();
     if (m_retry.pending)
         resumeAfterLoss();
 }

@@ -450,6 +450,27 @@ private slots:
             QStringLiteral("\r\nOggi: 0,05 kWh - 0,02 EUR\r\n\r\n")));
     }
 
+    // Without recording, today is still today: after midnight the next reading brings the new
+    // day's figures, whoever writes them.
+    void todayEnergyFollowsTheDateWithoutRecording()
+    {
+        WindowHarness h;
+        {
+            SqlFile file(h.dir.filePath(EnergyDatabase::kFileName));
+            QVERIFY(file.exec(QStringLiteral("INSERT INTO Energy VALUES (230, 4, 36000, 1, "
+                                             "'2026-12-05 09:00:00'), (230, 4, 0, 1, "
+                                             "'2026-12-05 09:00:10')")));
+        }
+        h.load();
+        QTRY_COMPARE(h.presenter->tooltip(), QStringLiteral("Powerlog\nOggi: 0,10 kWh"));
+
+        h.clock.time = QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30));
+        QTest::qWait(30); // the reads' shortest interval in the harness
+        h.receive(QStringLiteral("*#3*10*0*230*4*920*152##"));
+        QVERIFY(!h.station.isRecording());
+        QTRY_COMPARE(h.presenter->tooltip(), QStringLiteral("Powerlog\nOggi: 0,00 kWh"));
+    }
+
     void passwordRequestShowsOneWarning()
     {
         WindowHarness h;
