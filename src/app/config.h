@@ -14,6 +14,7 @@ inline const QString kTimer = QStringLiteral("Timer");
 inline const QString kFrame = QStringLiteral("Frame");
 inline const QString kStart = QStringLiteral("Start");
 inline const QString kTariff = QStringLiteral("Tariff");
+inline const QString kMeter = QStringLiteral("Meter");
 
 inline const QString kServerIp = QStringLiteral("ServerIP");
 inline const QString kServerPort = QStringLiteral("ServerPORT");
@@ -30,6 +31,8 @@ inline const QString kPriceF1 = QStringLiteral("PriceF1");
 inline const QString kPriceF2 = QStringLiteral("PriceF2");
 inline const QString kPriceF3 = QStringLiteral("PriceF3");
 inline const QString kCurrency = QStringLiteral("Currency");
+inline const QString kSource = QStringLiteral("Source");
+inline const QString kWhere = QStringLiteral("Where");
 } // namespace key
 
 // A whole number as the store keeps it: decimal text, blanks around it allowed; nothing for a

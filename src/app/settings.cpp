@@ -27,6 +27,22 @@ bool acceptsPassword(const QString& text)
     return std::ranges::all_of(text, [](QChar c) { return c.unicode() <= 0xFF; });
 }
 
+bool acceptsMeterSource(const QString& text)
+{
+    return text == QLatin1String("central") || text == QLatin1String("meter");
+}
+
+// A WHO 18 meter's WHERE: "5" followed by 1..255, without a leading zero.
+bool acceptsMeterAddress(const QString& text)
+{
+    if (text.size() < 2 || text.size() > 4 || !text.startsWith(QLatin1Char('5')) ||
+        text.at(1) == QLatin1Char('0'))
+        return false;
+    bool ok = false;
+    const int number = text.mid(1).toInt(&ok);
+    return ok && text.mid(1) == QString::number(number) && number >= 1 && number <= 255;
+}
+
 bool acceptsLanguage(const QString& text)
 {
     return languageColumn(text).has_value();
@@ -265,6 +281,20 @@ const QList<SettingSpec>& settingSpecs()
          .type = QMetaType::QString,
          .defaultValue = QString(),
          .form = StoredForm::Text},
+        {.setting = Setting::MeterSource,
+         .section = key::kMeter,
+         .key = key::kSource,
+         .type = QMetaType::QString,
+         .defaultValue = QStringLiteral("central"),
+         .form = StoredForm::Text,
+         .accepts = acceptsMeterSource},
+        {.setting = Setting::MeterWhere,
+         .section = key::kMeter,
+         .key = key::kWhere,
+         .type = QMetaType::QString,
+         .defaultValue = QStringLiteral("51"),
+         .form = StoredForm::Text,
+         .accepts = acceptsMeterAddress},
     };
     return specs;
 }

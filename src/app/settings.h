@@ -32,6 +32,8 @@ enum class Setting {
     PriceF2,         // "Tariff"/"PriceF2": the same for F2
     PriceF3,         // "Tariff"/"PriceF3": the same for F3
     Currency,        // "Tariff"/"Currency": text; empty means the locale's
+    MeterSource,     // "Meter"/"Source": "central" (the load-control unit) or "meter"
+    MeterWhere,      // "Meter"/"Where": the energy meter's address, "5" and 1..255
 };
 Q_ENUM_NS(Setting)
 

@@ -126,6 +126,17 @@ private slots:
             Setting::ServerPassword, QStringLiteral("ab1"));
         row("password not scrambled", "Option", "ServerPWD", "secret", Setting::ServerPassword,
             QString());
+        row("price with a dot", "Tariff", "PriceF1", "0.275", Setting::PriceF1, 0.275);
+        row("price whole", "Tariff", "PriceF2", " 1 ", Setting::PriceF2, 1.0);
+        row("price with a comma is no price", "Tariff", "PriceF3", "0,2", Setting::PriceF3, 0.0);
+        row("negative price", "Tariff", "PriceF1", "-0.1", Setting::PriceF1, 0.0);
+        row("price above 1000", "Tariff", "PriceF1", "1000.5", Setting::PriceF1, 0.0);
+        row("price letters", "Tariff", "PriceF1", "abc", Setting::PriceF1, 0.0);
+        row("currency as stored", "Tariff", "Currency", "EUR", Setting::Currency,
+            QStringLiteral("EUR"));
+        row("meter source", "Meter", "Source", "meter", Setting::MeterSource,
+            QStringLiteral("meter"));
+        row("meter address", "Meter", "Where", "5255", Setting::MeterWhere, QStringLiteral("5255"));
     }
 
     void readingRules()
@@ -365,6 +376,14 @@ private slots:
         row("automatic start as 1", Setting::StartAutomatic, 1, "1", true);
         row("recording at start", Setting::StartRecording, true, "1", true);
         row("no recording at start", Setting::StartRecording, false, "0", false);
+        row("price as number", Setting::PriceF1, 0.25, "0.25", 0.25);
+        row("price as text", Setting::PriceF2, QStringLiteral("0.3"), "0.3", 0.3);
+        row("no price", Setting::PriceF3, 0, "0", 0.0);
+        row("highest price", Setting::PriceF3, 1000, "1000", 1000.0);
+        row("currency", Setting::Currency, QStringLiteral("EUR"), "EUR", QStringLiteral("EUR"));
+        row("reading the meter", Setting::MeterSource, QStringLiteral("meter"), "meter",
+            QStringLiteral("meter"));
+        row("meter 12", Setting::MeterWhere, QStringLiteral("512"), "512", QStringLiteral("512"));
     }
 
     void writes()
@@ -442,6 +461,19 @@ private slots:
         QTest::newRow("language in capitals")
             << Setting::LanguageCode << QVariant(QStringLiteral("ENG"));
         QTest::newRow("no value") << Setting::StartMinimized << QVariant();
+        QTest::newRow("negative price") << Setting::PriceF1 << QVariant(-0.01);
+        QTest::newRow("price above 1000") << Setting::PriceF2 << QVariant(1000.01);
+        QTest::newRow("price with a comma") << Setting::PriceF3 << QVariant(QStringLiteral("0,2"));
+        QTest::newRow("price as bool") << Setting::PriceF1 << QVariant(true);
+        QTest::newRow("unknown meter source")
+            << Setting::MeterSource << QVariant(QStringLiteral("pulse"));
+        QTest::newRow("meter address 50") << Setting::MeterWhere << QVariant(QStringLiteral("50"));
+        QTest::newRow("meter address 5256")
+            << Setting::MeterWhere << QVariant(QStringLiteral("5256"));
+        QTest::newRow("meter address with a zero")
+            << Setting::MeterWhere << QVariant(QStringLiteral("501"));
+        QTest::newRow("an actuator's address")
+            << Setting::MeterWhere << QVariant(QStringLiteral("71"));
     }
 
     void invalidValuesAreRefused()
