@@ -220,6 +220,21 @@ void DatabaseWriter::clearAllRows(Done done)
     });
 }
 
+void DatabaseWriter::storeMeterHistory(const MeterHistory& history, Done done)
+{
+    DatabaseWorker* worker = m_worker;
+    post([this, worker, history, done = std::move(done)] {
+        DatabaseResult result = worker->ensureUsable();
+        if (result.ok())
+            result = worker->database().storeMeterHistory(history);
+        QMetaObject::invokeMethod(this, [this, done, result] {
+            endRebuild();
+            if (done)
+                done(result);
+        });
+    });
+}
+
 void DatabaseWriter::compact(Done done)
 {
     watchCompaction(true);

@@ -39,6 +39,8 @@ public:
     // reading is kept in memory (the newest kMaxPending) and written once the file is back.
     void insert(const Reading& reading);
     void clearAllRows(Done done);
+    // Keeps what an energy meter reported of its past (EnergyDatabase::storeMeterHistory).
+    void storeMeterHistory(const MeterHistory& history, Done done);
     void compact(Done done);
     // Closes the connection; the next job opens it again.
     void close();

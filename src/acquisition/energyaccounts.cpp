@@ -4,6 +4,8 @@
 #include "acquisition/energydatabase.h"
 #include "acquisition/energyhours.h"
 
+#include <QMap>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -49,6 +51,73 @@ QString startOf(const QDate& day)
     return energyhours::dataText(QDateTime(day, QTime(0, 0), Qt::UTC));
 }
 
+QString hourKey(const QDate& date, int hour)
+{
+    return QString::asprintf("%04d-%02d-%02d %02d:00", date.year(), date.month(), date.day(), hour);
+}
+
+// The meter's history of the days [from, to) in place of what the readings give: its hours one
+// by one; a day it gave as a total only, spread over the day's hours in their bands, estimated.
+// Files without the meter's tables (read-only files of an earlier version) have no history.
+bool addMeterHistory(const QSqlDatabase& db, const QDate& from, const QDate& to,
+                     QMap<QString, HourEnergy>* hours, ReadError* error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                   "name IN ('%1', '%2') COLLATE NOCASE")
+                        .arg(EnergyDatabase::kMeterHourTable, EnergyDatabase::kMeterDayTable)) ||
+        !query.next()) {
+        *error = readErrorOf(query.lastError());
+        return false;
+    }
+    if (query.value(0).toInt() != 2)
+        return true;
+    const QString first = hourKey(from, 0);
+    const QString end = hourKey(to, 0);
+    QSet<QDate> daysWithHours;
+    query.prepare(QStringLiteral("SELECT Hour, WattSeconds FROM %1 WHERE Hour >= ? AND Hour < ?")
+                      .arg(EnergyDatabase::kMeterHourTable));
+    query.addBindValue(first);
+    query.addBindValue(end);
+    if (!query.exec()) {
+        *error = readErrorOf(query.lastError());
+        return false;
+    }
+    while (query.next()) {
+        const QString key = query.value(0).toString();
+        const QDate date = QDate::fromString(key.left(10), Qt::ISODate);
+        const int hour = key.mid(11, 2).toInt();
+        if (!date.isValid())
+            continue;
+        HourEnergy each{date, hour, {}};
+        each.figures.add(tariffBand(date, hour), query.value(1).toDouble(), 3600);
+        hours->insert(key, each);
+        daysWithHours.insert(date);
+    }
+    query.prepare(QStringLiteral("SELECT Day, WattSeconds FROM %1 WHERE Day >= ? AND Day < ?")
+                      .arg(EnergyDatabase::kMeterDayTable));
+    query.addBindValue(from.toString(Qt::ISODate));
+    query.addBindValue(to.toString(Qt::ISODate));
+    if (!query.exec()) {
+        *error = readErrorOf(query.lastError());
+        return false;
+    }
+    while (query.next()) {
+        const QDate date = QDate::fromString(query.value(0).toString(), Qt::ISODate);
+        if (!date.isValid() || daysWithHours.contains(date))
+            continue;
+        const double perHour = query.value(1).toDouble() / 24;
+        for (int hour = 0; hour < 24; ++hour) {
+            HourEnergy each{date, hour, {}};
+            each.figures.add(tariffBand(date, hour), perHour, 3600);
+            each.figures.estimatedWattSeconds = perHour;
+            hours->insert(hourKey(date, hour), each);
+        }
+    }
+    return true;
+}
+
 // Each hour of the days [from, to) that holds anything, with its band.
 std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& from,
                                            const QDate& to, ReadError* error,
@@ -74,7 +143,7 @@ std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& 
         *error = readErrorOf(query.lastError());
         return std::nullopt;
     }
-    QList<HourEnergy> hours;
+    QMap<QString, HourEnergy> hours; // by 'yyyy-MM-dd HH:00'
     while (query.next()) {
         if (ticket && ticket->isCancelled())
             return std::nullopt;
@@ -86,13 +155,15 @@ std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& 
         HourEnergy each{date, hour, {}};
         each.figures.add(tariffBand(date, hour), query.value(1).toDouble(),
                          query.value(2).toLongLong());
-        hours << each;
+        hours.insert(key, each);
     }
     if (query.lastError().isValid()) {
         *error = readErrorOf(query.lastError());
         return std::nullopt;
     }
-    return hours;
+    if (!addMeterHistory(db, from, to, &hours, error))
+        return std::nullopt;
+    return hours.values();
 }
 
 } // namespace
@@ -119,6 +190,7 @@ void EnergyFigures::add(const EnergyFigures& other)
     for (std::size_t band = 0; band < wattSeconds.size(); ++band)
         wattSeconds[band] += other.wattSeconds[band];
     coveredSeconds += other.coveredSeconds;
+    estimatedWattSeconds += other.estimatedWattSeconds;
 }
 
 void EnergyFigures::add(TariffBand band, double wattSecondsOfBand, qint64 seconds)

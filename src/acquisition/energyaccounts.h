@@ -28,6 +28,10 @@ class ReadTicket;
 // gap. Times are the stored local times as written. The database keeps the result per hour in
 // the table EnergyHour (see energyschema.h); days, months and years are sums of their hours,
 // and the bands are given to hours when they are read.
+//
+// An energy meter's own history stands in for the readings: an hour the meter reported counts
+// with its figure, wholly covered; a day the meter reported as a total only counts with that
+// total spread evenly over its 24 hours, each priced in its own band, and marked as estimated.
 
 // The longest step between two readings that still counts as recorded.
 inline constexpr qint64 kLongestReadingStep = 300;
@@ -38,6 +42,9 @@ struct EnergyFigures
 {
     std::array<double, kTariffBandCount> wattSeconds{};
     qint64 coveredSeconds = 0;
+    // Of all the watt-seconds, those whose band is a guess: days a meter reported as a total
+    // only, spread over their hours.
+    double estimatedWattSeconds = 0;
 
     double kwh() const;
     double kwh(TariffBand band) const;

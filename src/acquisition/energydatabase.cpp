@@ -180,10 +180,51 @@ DatabaseResult EnergyDatabase::clear()
                         {QStringLiteral("DELETE FROM Energy"),
                          QStringLiteral("DELETE FROM %1").arg(kRollupTable),
                          QStringLiteral("DELETE FROM %1").arg(kDayTable),
-                         QStringLiteral("DELETE FROM %1").arg(kHourTable)},
+                         QStringLiteral("DELETE FROM %1").arg(kHourTable),
+                         QStringLiteral("DELETE FROM %1").arg(kMeterHourTable),
+                         QStringLiteral("DELETE FROM %1").arg(kMeterDayTable)},
                         &error))
         return succeeded();
     return failed(error);
+}
+
+DatabaseResult EnergyDatabase::storeMeterHistory(const MeterHistory& history)
+{
+    const DatabaseResult opened = open();
+    if (!opened.ok())
+        return opened;
+    QSqlDatabase db = connection();
+    if (!db.transaction())
+        return failed(sqlErrorText(db.lastError()));
+    const auto store = [&db](const QString& table, const QString& key, const QString& text,
+                             qint64 wattHours) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO %1 (%2, WattSeconds) VALUES (?, ?)")
+                          .arg(table, key));
+        query.addBindValue(text);
+        query.addBindValue(double(wattHours) * 3600.0);
+        return query.exec() ? QString() : sqlErrorText(query.lastError());
+    };
+    QString error;
+    for (const MeterHistory::Hour& hour : history.hours) {
+        if (error.isEmpty())
+            error = store(kMeterHourTable, QStringLiteral("Hour"),
+                          QString::asprintf("%04d-%02d-%02d %02d:00", hour.date.year(),
+                                            hour.date.month(), hour.date.day(), hour.hour),
+                          hour.wattHours);
+    }
+    for (const MeterHistory::Day& day : history.days) {
+        if (error.isEmpty())
+            error = store(kMeterDayTable, QStringLiteral("Day"), day.date.toString(Qt::ISODate),
+                          day.wattHours);
+    }
+    if (!error.isEmpty()) {
+        db.rollback();
+        return failed(error);
+    }
+    if (!db.commit())
+        return failed(sqlErrorText(db.lastError()));
+    return succeeded();
 }
 
 DatabaseResult EnergyDatabase::compact()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDate>
+#include <QList>
 #include <QMetaType>
 #include <QSqlDatabase>
 #include <QString>
@@ -8,6 +10,24 @@
 namespace powerlog {
 
 struct Reading;
+
+// What an energy meter reported of its past: energy per hour and per day, in Wh.
+struct MeterHistory
+{
+    struct Hour
+    {
+        QDate date;
+        int hour = 0; // 0..23
+        qint64 wattHours = 0;
+    };
+    struct Day
+    {
+        QDate date;
+        qint64 wattHours = 0;
+    };
+    QList<Hour> hours;
+    QList<Day> days;
+};
 
 // What became of one database operation. The database shows nothing itself: the caller
 // decides whether and how to tell the user.
@@ -55,6 +75,10 @@ public:
     // kept by their own trigger; without it the table is not complete (energyhours.h).
     static inline const QString kHourTable = QStringLiteral("EnergyHour");
     static inline const QString kHourTrigger = QStringLiteral("EnergyHourOnInsert");
+    // An energy meter's own history: the hours and the day totals it reported. They stand in
+    // for what the readings give (energyaccounts.h).
+    static inline const QString kMeterHourTable = QStringLiteral("EnergyMeterHour");
+    static inline const QString kMeterDayTable = QStringLiteral("EnergyMeterDay");
 
     // Renames a file, replacing one of the new name; false on failure. Replaceable so that
     // tests can make one step fail.
@@ -89,9 +113,13 @@ public:
     // try again). Failed: the row was refused, or the reading has no power or energy number.
     DatabaseResult insert(const Reading& reading);
 
-    // Deletes every row of Energy, of both summaries and of the hour table in one transaction;
-    // opens the file first if needed.
+    // Deletes every row of Energy, of both summaries, of the hour table and of the meter's
+    // history in one transaction; opens the file first if needed.
     DatabaseResult clear();
+
+    // Keeps what a meter reported of its past, replacing what was kept for the same hours and
+    // days, in one transaction; opens the file first if needed.
+    DatabaseResult storeMeterHistory(const MeterHistory& history);
 
     // Shrinks the open connection's page cache to what appending needs: the right-hand edge
     // of the table, its index and the two summaries. SQLite's default of 2 MiB would fill,

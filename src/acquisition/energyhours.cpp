@@ -85,6 +85,16 @@ QString tableStatement()
         .arg(EnergyDatabase::kHourTable);
 }
 
+QStringList meterTableStatements()
+{
+    return {QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (Hour TEXT PRIMARY KEY, "
+                           "WattSeconds REAL NOT NULL) WITHOUT ROWID")
+                .arg(EnergyDatabase::kMeterHourTable),
+            QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (Day TEXT PRIMARY KEY, "
+                           "WattSeconds REAL NOT NULL) WITHOUT ROWID")
+                .arg(EnergyDatabase::kMeterDayTable)};
+}
+
 QString fillStatement(const QString& from, const QString& to)
 {
     return QStringLiteral("INSERT INTO %1 (Hour, WattSeconds, Seconds) ")

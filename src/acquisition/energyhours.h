@@ -15,6 +15,11 @@ namespace energyhours {
 // The table, empty, when it is not there yet.
 QString tableStatement();
 
+// A meter's own history, when its tables are not there yet: EnergyMeterHour (Hour
+// 'yyyy-MM-dd HH:00', WattSeconds) with the hours the meter reported, and EnergyMeterDay (Day
+// 'yyyy-MM-dd', WattSeconds) with the day totals it reported.
+QStringList meterTableStatements();
+
 // Adds to every hour what the readings with Data in [from, to) contribute as the first reading
 // of their pair. Run for consecutive ranges, it fills the table once for every pair.
 QString fillStatement(const QString& from, const QString& to);

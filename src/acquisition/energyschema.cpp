@@ -351,7 +351,9 @@ bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& p
         !buildHourTable(db, stepOf(progress, found ? 0 : 70, 100), &stopped, error) && !stopped)
         return false;
     // Whatever was stopped, the table is there, so that clearing finds it.
-    if (!execSql(db, energyhours::tableStatement(), error))
+    if (!execSqlAll(
+            db, QStringList{energyhours::tableStatement()} + energyhours::meterTableStatements(),
+            error))
         return false;
     // The hour table's trigger works through small temporary tables on every insert; kept in
     // memory they cost no file system calls.

@@ -1,4 +1,5 @@
 #include "acquisition/databasereader.h"
+#include "acquisition/databasewriter.h"
 #include "acquisition/energyaccounts.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/tariffbands.h"
@@ -126,6 +127,8 @@ private slots:
     void easterSundays();
     void monthsAndYearsSumTheirHours();
     void costPricesEachBand();
+    void meterHistoryStandsInForTheReadings();
+    void writerKeepsTheMeterHistory();
     void sourceAnswersOnTheCallersThread();
 
 private:
@@ -408,6 +411,84 @@ void TestEnergyAccounts::sourceAnswersOnTheCallersThread()
     const auto table = read.first().first().value<EnergyTable>();
     QCOMPARE(table.period, EnergyPeriod::Daily);
     QCOMPARE(table.groups.at(10).kwh(TariffBand::F1), 0.01);
+}
+
+// A meter's hours replace what the readings give for those hours; a day the meter gave as a
+// total only is spread over its hours, banded hour by hour and marked as estimated; a second
+// report of the same hour replaces the first; clearing forgets the history.
+void TestEnergyAccounts::meterHistoryStandsInForTheReadings()
+{
+    // Monday 7 December: 0.01 kWh at 10:00 and at 11:00 from the readings.
+    QVERIFY(insertRows(file(), {{"2026-12-07 10:00:00", 3600},
+                                {"2026-12-07 10:00:10", 3600},
+                                {"2026-12-07 10:00:20", 0},
+                                {"2026-12-07 11:00:00", 3600},
+                                {"2026-12-07 11:00:10", 0}}));
+    EnergyDatabase database(m_dir->path());
+    MeterHistory history;
+    history.hours << MeterHistory::Hour{QDate(2026, 12, 7), 10, 900}
+                  << MeterHistory::Hour{QDate(2026, 12, 7), 10, 500} // the later report wins
+                  << MeterHistory::Hour{QDate(2026, 12, 7), 20, 300};
+    // Wednesday 9 December, a total only: 24 kWh. The 7th's total is not used: it has hours.
+    history.days << MeterHistory::Day{QDate(2026, 12, 9), 24000}
+                 << MeterHistory::Day{QDate(2026, 12, 7), 99000};
+    QVERIFY(database.storeMeterHistory(history).ok());
+    database.close();
+
+    {
+        SqlFile read(file());
+        const EnergyQueries queries(read.db());
+        ReadError error;
+        const auto monday = queries.table(EnergyPeriod::Daily, QDate(2026, 12, 7), &error);
+        QVERIFY2(monday, qPrintable(error.description));
+        QCOMPARE(monday->groups.at(10).kwh(TariffBand::F1), 0.5);
+        QCOMPARE(monday->groups.at(10).coveredSeconds, qint64(3600));
+        QCOMPARE(monday->groups.at(11).kwh(TariffBand::F1), 0.01); // the readings' own
+        QCOMPARE(monday->groups.at(11).coveredSeconds, qint64(10));
+        QCOMPARE(monday->groups.at(20).kwh(TariffBand::F2), 0.3);
+        QCOMPARE(monday->total().estimatedWattSeconds, 0.0);
+
+        const auto wednesday = queries.table(EnergyPeriod::Daily, QDate(2026, 12, 9), &error);
+        QVERIFY(wednesday);
+        const EnergyFigures day = wednesday->total();
+        QCOMPARE(day.kwh(), 24.0);
+        QCOMPARE(day.kwh(TariffBand::F1), 11.0); // 08-19
+        QCOMPARE(day.kwh(TariffBand::F2), 5.0);  // 07-08, 19-23
+        QCOMPARE(day.kwh(TariffBand::F3), 8.0);
+        QCOMPARE(day.estimatedWattSeconds, 24.0 * 3.6e6);
+        QCOMPARE(day.coveredSeconds, qint64(24 * 3600));
+
+        const auto december = queries.table(EnergyPeriod::Monthly, QDate(2026, 12, 1), &error);
+        QVERIFY(december);
+        QCOMPARE(december->groups.at(6).kwh(), 0.5 + 0.01 + 0.3);
+        QCOMPARE(december->groups.at(8).kwh(), 24.0);
+    }
+
+    QVERIFY(database.clear().ok());
+    database.close();
+    SqlFile read(file());
+    ReadError error;
+    const auto cleared =
+        EnergyQueries(read.db()).table(EnergyPeriod::Monthly, QDate(2026, 12, 1), &error);
+    QVERIFY(cleared);
+    QCOMPARE(cleared->total(), EnergyFigures{});
+}
+
+void TestEnergyAccounts::writerKeepsTheMeterHistory()
+{
+    DatabaseWriter writer(m_dir->path());
+    MeterHistory history;
+    history.hours << MeterHistory::Hour{QDate(2026, 12, 6), 0, 1200};
+    std::optional<DatabaseResult> result;
+    writer.storeMeterHistory(history, [&result](const DatabaseResult& r) { result = r; });
+    QTRY_VERIFY(result.has_value());
+    QVERIFY(result->ok());
+    SqlFile read(file());
+    ReadError error;
+    const auto sunday =
+        EnergyQueries(read.db()).table(EnergyPeriod::Daily, QDate(2026, 12, 6), &error);
+    QVERIFY(sunday);
+    QCOMPARE(sunday->groups.at(0).kwh(TariffBand::F3), 1.2);
 }
 
 QTEST_GUILESS_MAIN(TestEnergyAccounts)
