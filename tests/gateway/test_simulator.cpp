@@ -2,6 +2,7 @@
 #include "gateway/commandsession.h"
 #include "gateway/frameassembler.h"
 #include "gateway/frames.h"
+#include "gateway/meterframes.h"
 #include "gateway/openhmac.h"
 #include "gateway/openpassword.h"
 #include "simulator/faultcycle.h"
@@ -21,6 +22,7 @@
 #include <memory>
 
 using namespace powerlog;
+using powerlog::meterframes::MeterValue;
 using powerlog::sim::Auth;
 using powerlog::sim::FaultCycle;
 using powerlog::sim::FaultPhase;
@@ -64,12 +66,44 @@ public:
 };
 
 const QStringList greetingAndOpen{frames::kAck, frames::kAck};
+// The meters' tests live on 15 March 2026 at 14:30.
+const QDateTime kMeterNow(QDate(2026, 3, 15), QTime(14, 30));
+
+Options meterOptions(QList<int> meters = {1})
+{
+    Options options;
+    options.meters = std::move(meters);
+    return options;
+}
+
+// The value frames before the final ACK, read.
+QList<MeterValue> valuesOf(const QStringList& frames)
+{
+    QList<MeterValue> values;
+    for (const QString& frame : frames) {
+        if (const auto value = meterframes::parseMeterValue(frame))
+            values << *value;
+        else if (frame != frames::kAck && frame != frames::kNack)
+            qWarning("not a meter value: %s", qPrintable(frame));
+    }
+    return values;
+}
+
+qint64 sumOf(const QList<MeterValue>& values, MeterValue::Kind kind)
+{
+    qint64 sum = 0;
+    for (const MeterValue& v : values)
+        sum += v.kind == kind ? v.value : 0;
+    return sum;
+}
+
 const QString kReadingPattern =
     QStringLiteral("^\\*#3\\*10\\*0\\*\\d+\\*\\d+\\.\\d\\*\\d+\\*\\d+##$");
 
 } // namespace
 
 Q_DECLARE_METATYPE(powerlog::sim::Auth)
+Q_DECLARE_METATYPE(powerlog::meterframes::MeterValue::Kind)
 
 class TestSimulator : public QObject
 {
@@ -108,9 +142,23 @@ private slots:
     void readingsSentCountsWholeFrames();
     void faultCycleWalksThePhasesOverTheBase();
     void statsFileHoldsTheCounts();
+    void meterRequests_data();
+    void meterRequests();
+    void meterHistoryAddsUp();
+    void hourlyHistoryOfToday();
+    void hourlyHistoryAsEvents();
+    void dayTotalsAsEvents_data();
+    void dayTotalsAsEvents();
+    void automaticUpdatesRunOutAndStop();
+    void twoMeters();
+    void withoutWho3_data();
+    void withoutWho3();
 
 private:
     std::unique_ptr<GatewaySimulator> start(Options options = {});
+    void startMeters(Options options);
+    // Sends a frame on a command session and gives back what answers it, up to ACK or NACK.
+    QStringList ask(Peer& command, const QString& frame);
     std::unique_ptr<Peer> openSession(const QString& openFrame);
 
     std::unique_ptr<GatewaySimulator> m_sim;
@@ -122,6 +170,25 @@ std::unique_ptr<GatewaySimulator> TestSimulator::start(Options options)
     if (!sim->listen(0))
         qFatal("the simulator cannot listen on loopback");
     return sim;
+}
+
+void TestSimulator::startMeters(Options options)
+{
+    m_sim = start(std::move(options));
+    m_sim->setClock([] { return kMeterNow; });
+}
+
+QStringList TestSimulator::ask(Peer& command, const QString& frame)
+{
+    const qsizetype from = command.frames.size();
+    command.send(frame);
+    const auto answered = [&] {
+        return command.frames.size() > from &&
+               (command.frames.last() == frames::kAck || command.frames.last() == frames::kNack);
+    };
+    if (!QTest::qWaitFor(answered, kWaitMs))
+        qWarning("no answer to %s", qPrintable(frame));
+    return command.frames.mid(from);
 }
 
 std::unique_ptr<Peer> TestSimulator::openSession(const QString& openFrame)
@@ -690,6 +757,278 @@ void TestSimulator::statsFileHoldsTheCounts()
     QTRY_COMPARE_WITH_TIMEOUT(command->framesMatching(kReadingPattern).size(), 1, kWaitMs);
     // Rewritten by itself, without a call.
     QTRY_VERIFY_WITH_TIMEOUT(readStats().startsWith("readings_sent=1\nconnections=1\n"), kWaitMs);
+}
+
+void TestSimulator::meterRequests_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QString>("pattern"); // of the value frame; empty when none comes
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("power") << meterframes::powerRequest("51") << "^\\*#18\\*51\\*113\\*\\d+##$"
+                           << frames::kAck;
+    QTest::newRow("totalizer") << meterframes::totalizerRequest("51")
+                               << "^\\*#18\\*51\\*51\\*\\d+##$" << frames::kAck;
+    QTest::newRow("month to date")
+        << meterframes::monthToDateRequest("51") << "^\\*#18\\*51\\*53\\*\\d+##$" << frames::kAck;
+    QTest::newRow("day to date") << meterframes::dayToDateRequest("51")
+                                 << "^\\*#18\\*51\\*54\\*\\d+##$" << frames::kAck;
+    QTest::newRow("month of a year") << meterframes::monthOfYearRequest("51", 25, 7)
+                                     << "^\\*#18\\*51\\*52#25#7\\*\\d+##$" << frames::kAck;
+    QTest::newRow("automatic updates")
+        << meterframes::automaticUpdatesRequest("51", 5) << "" << frames::kAck;
+    QTest::newRow("unknown meter") << meterframes::powerRequest("52") << "" << frames::kNack;
+    QTest::newRow("not a meter") << meterframes::powerRequest("71") << "" << frames::kNack;
+    QTest::newRow("unknown dimension") << "*#18*51*999##"
+                                       << "" << frames::kNack;
+    QTest::newRow("month 13") << meterframes::monthOfYearRequest("51", 25, 13) << ""
+                              << frames::kNack;
+    QTest::newRow("too many minutes")
+        << meterframes::automaticUpdatesRequest("51", 256) << "" << frames::kNack;
+    QTest::newRow("day that never was")
+        << meterframes::hourlyHistoryRequest("51", 2, 30) << "" << frames::kNack;
+    QTest::newRow("unknown meter's history")
+        << meterframes::hourlyHistoryCommand("52", 3, 1) << "" << frames::kNack;
+    QTest::newRow("day totals of month 13")
+        << meterframes::dayTotalsThisYearCommand("51", 13) << "" << frames::kNack;
+}
+
+void TestSimulator::meterRequests()
+{
+    QFETCH(QString, frame);
+    QFETCH(QString, pattern);
+    QFETCH(QString, answer);
+    startMeters(meterOptions());
+    const auto command = openSession(frames::kOpenCommand);
+    const QStringList got = ask(*command, frame);
+    QCOMPARE(got.last(), answer);
+    if (pattern.isEmpty()) {
+        QCOMPARE(got.size(), 1);
+        return;
+    }
+    QCOMPARE(got.size(), 2);
+    QVERIFY2(QRegularExpression(pattern).match(got.at(0)).hasMatch(), qPrintable(got.at(0)));
+    QVERIFY(meterframes::parseMeterValue(got.at(0)).has_value());
+}
+
+// Hours add up to days, days to months, months to the totalizer; the day asked as hours is
+// the day in the day totals.
+void TestSimulator::meterHistoryAddsUp()
+{
+    startMeters(meterOptions());
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+
+    const QList<MeterValue> hours =
+        valuesOf(ask(*command, meterframes::hourlyHistoryRequest("51", 3, 14)));
+    QCOMPARE(hours.size(), 25);
+    for (int n = 0; n < 24; ++n) {
+        QCOMPARE(hours.at(n).kind, MeterValue::Kind::HourOfDay);
+        QCOMPARE(hours.at(n).hour, n);
+        QCOMPARE(hours.at(n).month, 3);
+        QCOMPARE(hours.at(n).day, 14);
+        QVERIFY(hours.at(n).value > 0);
+    }
+    QCOMPARE(hours.last().kind, MeterValue::Kind::DayOfHistory);
+    QCOMPARE(hours.last().value, sumOf(hours, MeterValue::Kind::HourOfDay));
+
+    QCOMPARE(ask(*command, meterframes::dayTotalsThisYearCommand("51", 3)),
+             QStringList{frames::kAck});
+    QTRY_COMPARE_WITH_TIMEOUT(events->frames.size(), 2 + 14, kWaitMs);
+    const QList<MeterValue> days = valuesOf(events->frames.mid(2));
+    QCOMPARE(days.last().day, 14);
+    QCOMPARE(days.last().value, hours.last().value);
+
+    const auto valueOf = [&](const QString& request) {
+        const QList<MeterValue> values = valuesOf(ask(*command, request));
+        return values.size() == 1 ? values.first().value : -1;
+    };
+    const qint64 today = valueOf(meterframes::dayToDateRequest("51"));
+    const qint64 month = valueOf(meterframes::monthToDateRequest("51"));
+    QCOMPARE(month, sumOf(days, MeterValue::Kind::DayThisYear) + today);
+    QCOMPARE(valueOf(meterframes::monthOfYearRequest("51", 26, 3)), month);
+    QCOMPARE(valueOf(meterframes::monthOfYearRequest("51", 26, 4)), 0); // not yet
+
+    // The totalizer counts every month since the meter was installed.
+    qint64 months = 0;
+    for (int year = 24; year <= 26; ++year) {
+        for (int m = 1; m <= 12; ++m)
+            months += valueOf(meterframes::monthOfYearRequest("51", year, m));
+    }
+    QVERIFY(months > 0);
+    QCOMPARE(valueOf(meterframes::totalizerRequest("51")), months);
+    // The same day asked again gives the same figures.
+    QCOMPARE(valuesOf(ask(*command, meterframes::hourlyHistoryRequest("51", 3, 14))), hours);
+}
+
+void TestSimulator::hourlyHistoryOfToday()
+{
+    startMeters(meterOptions());
+    const auto command = openSession(frames::kOpenCommand);
+    const QStringList answer = ask(*command, meterframes::hourlyHistoryRequest("51", 3, 15));
+    QCOMPARE(answer.last(), frames::kAck);
+    const QList<MeterValue> hours = valuesOf(answer);
+    // 14:30: the hours 00:00 to 14:00 are over, then the total of those.
+    QCOMPARE(hours.size(), 14 + 1);
+    QCOMPARE(hours.at(13).hour, 13);
+    QCOMPARE(hours.last().kind, MeterValue::Kind::DayOfHistory);
+    QCOMPARE(hours.last().value, sumOf(hours, MeterValue::Kind::HourOfDay));
+    // Today so far holds those hours and half of the one running.
+    const QList<MeterValue> today = valuesOf(ask(*command, meterframes::dayToDateRequest("51")));
+    QCOMPARE(today.size(), 1);
+    QVERIFY(today.first().value > hours.last().value);
+
+    // A day later in the year than today is last year's.
+    const QList<MeterValue> lastYear =
+        valuesOf(ask(*command, meterframes::hourlyHistoryRequest("51", 3, 16)));
+    QCOMPARE(lastYear.size(), 25);
+}
+
+void TestSimulator::hourlyHistoryAsEvents()
+{
+    startMeters(meterOptions());
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    const QStringList asked = ask(*command, meterframes::hourlyHistoryRequest("51", 1, 31));
+    QCOMPARE(ask(*command, meterframes::hourlyHistoryCommand("51", 1, 31)),
+             QStringList{frames::kAck});
+    QTRY_COMPARE_WITH_TIMEOUT(events->frames.size(), 2 + 25, kWaitMs);
+    QCOMPARE(events->frames.mid(2), asked.first(25));
+}
+
+void TestSimulator::dayTotalsAsEvents_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<int>("days");
+    QTest::addColumn<MeterValue::Kind>("kind");
+    QTest::newRow("this year, this month")
+        << meterframes::dayTotalsThisYearCommand("51", 3) << 14 << MeterValue::Kind::DayThisYear;
+    QTest::newRow("this year, February")
+        << meterframes::dayTotalsThisYearCommand("51", 2) << 28 << MeterValue::Kind::DayThisYear;
+    QTest::newRow("this year, not yet")
+        << meterframes::dayTotalsThisYearCommand("51", 4) << 0 << MeterValue::Kind::DayThisYear;
+    QTest::newRow("last year, December")
+        << meterframes::dayTotalsLastYearCommand("51", 12) << 31 << MeterValue::Kind::DayLastYear;
+    QTest::newRow("last year, April")
+        << meterframes::dayTotalsLastYearCommand("51", 4) << 30 << MeterValue::Kind::DayLastYear;
+}
+
+void TestSimulator::dayTotalsAsEvents()
+{
+    QFETCH(QString, frame);
+    QFETCH(int, days);
+    QFETCH(MeterValue::Kind, kind);
+    startMeters(meterOptions());
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    QCOMPARE(ask(*command, frame), QStringList{frames::kAck});
+    // A frame after them shows that nothing more was on its way.
+    m_sim->pushToEventSessions("*1*1*99##");
+    QTRY_COMPARE_WITH_TIMEOUT(events->frames.size(), 2 + days + 1, kWaitMs);
+    const QList<MeterValue> values = valuesOf(events->frames.mid(2, days));
+    QCOMPARE(values.size(), days);
+    for (int d = 0; d < days; ++d) {
+        QCOMPARE(values.at(d).kind, kind);
+        QCOMPARE(values.at(d).meter, 1);
+        QCOMPARE(values.at(d).day, d + 1);
+        QVERIFY(values.at(d).value > 0);
+    }
+    QCOMPARE(events->frames.last(), QStringLiteral("*1*1*99##"));
+    QCOMPARE(command->frames.size(), 3); // nothing but the ACK on the command session
+}
+
+void TestSimulator::automaticUpdatesRunOutAndStop()
+{
+    Options options = meterOptions();
+    options.tickMs = 10;
+    options.meterMinuteMs = 300;
+    startMeters(options);
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    const QString powerPattern = QStringLiteral("^\\*#18\\*51\\*113\\*\\d+##$");
+
+    QCOMPARE(ask(*command, meterframes::automaticUpdatesRequest("51", 1)),
+             QStringList{frames::kAck});
+    QTRY_VERIFY_WITH_TIMEOUT(events->frames.size() >= 4, kWaitMs);
+    QCOMPARE(events->frames.at(2), QStringLiteral("*#18*51*1200#1*1##"));
+    QVERIFY2(QRegularExpression(powerPattern).match(events->frames.at(3)).hasMatch(),
+             qPrintable(events->frames.at(3)));
+    QCOMPARE(m_sim->metersUpdating(), QList<int>{1});
+    // The power changes as the household lives, and each change is pushed.
+    QTRY_VERIFY_WITH_TIMEOUT(events->framesMatching(powerPattern).size() >= 3, kWaitMs);
+    // Once the minute is over, nothing more.
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->metersUpdating().isEmpty(), kWaitMs);
+    QTest::qWait(50);
+    const qsizetype pushed = events->framesMatching(powerPattern).size();
+    QTest::qWait(200);
+    QCOMPARE(events->framesMatching(powerPattern).size(), pushed);
+
+    // Asked again, then stopped with 0 minutes.
+    QCOMPARE(ask(*command, meterframes::automaticUpdatesRequest("51", 200)),
+             QStringList{frames::kAck});
+    QCOMPARE(m_sim->metersUpdating(), QList<int>{1});
+    QCOMPARE(ask(*command, meterframes::automaticUpdatesRequest("51", 0)),
+             QStringList{frames::kAck});
+    QVERIFY(m_sim->metersUpdating().isEmpty());
+}
+
+void TestSimulator::twoMeters()
+{
+    Options options = meterOptions({1, 2});
+    options.tickMs = 10;
+    startMeters(options);
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    // Meter 52 measures half of what 51 does, and has a history of its own.
+    const QList<MeterValue> first =
+        valuesOf(ask(*command, meterframes::hourlyHistoryRequest("51", 3, 1)));
+    const QList<MeterValue> second =
+        valuesOf(ask(*command, meterframes::hourlyHistoryRequest("52", 3, 1)));
+    QCOMPARE(first.size(), 25);
+    QCOMPARE(second.size(), 25);
+    QCOMPARE(second.first().meter, 2);
+    QVERIFY(second.last().value < first.last().value);
+    QCOMPARE(valuesOf(ask(*command, meterframes::powerRequest("52"))).size(), 1);
+
+    for (const QString& where : {QStringLiteral("51"), QStringLiteral("52")})
+        QCOMPARE(ask(*command, meterframes::automaticUpdatesRequest(where, 3)),
+                 QStringList{frames::kAck});
+    QCOMPARE(m_sim->metersUpdating(), (QList<int>{1, 2}));
+    QTRY_VERIFY_WITH_TIMEOUT(!events->framesMatching("^\\*#18\\*51\\*113\\*").isEmpty() &&
+                                 !events->framesMatching("^\\*#18\\*52\\*113\\*").isEmpty(),
+                             kWaitMs);
+    QCOMPARE(events->framesMatching("\\*1200#1\\*3##$"),
+             (QStringList{"*#18*51*1200#1*3##", "*#18*52*1200#1*3##"}));
+}
+
+void TestSimulator::withoutWho3_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<bool>("who3");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("measurement") << QString(frames::kMeasurementRequest) << false << frames::kNack;
+    QTest::newRow("load states") << QString(frames::kLoadStatusRequest) << false << frames::kNack;
+    QTest::newRow("power") << "*#3*10*3##" << false << frames::kNack;
+    QTest::newRow("load command") << frames::loadCommandFrame(2) << false << frames::kNack;
+    QTest::newRow("other WHO") << "*1*1*12##" << false << frames::kAck;
+    QTest::newRow("load states with the unit")
+        << QString(frames::kLoadStatusRequest) << true << frames::kAck;
+}
+
+void TestSimulator::withoutWho3()
+{
+    QFETCH(QString, frame);
+    QFETCH(bool, who3);
+    QFETCH(QString, answer);
+    Options options;
+    options.who3 = who3;
+    m_sim = start(options);
+    const auto events = openSession(frames::kOpenEvent);
+    const auto command = openSession(frames::kOpenCommand);
+    QCOMPARE(ask(*command, frame), QStringList{answer});
+    m_sim->setLoadState(3, 0); // no unit, no load event
+    m_sim->pushToEventSessions("*1*1*99##");
+    QTRY_VERIFY_WITH_TIMEOUT(events->frames.contains(QStringLiteral("*1*1*99##")), kWaitMs);
+    QCOMPARE(events->framesMatching("^\\*3\\*").isEmpty(), !who3);
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

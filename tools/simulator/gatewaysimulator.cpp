@@ -4,9 +4,11 @@
 #include "gatewayconnection.h"
 #include "householdprofile.h"
 #include "loadbank.h"
+#include "meterbank.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -14,6 +16,8 @@
 #include <QTcpSocket>
 #include <QTime>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace powerlog::sim {
 
@@ -27,10 +31,11 @@ QString loadEventFrame(int position, int state)
     return QStringLiteral("*3*%1*#%2##").arg(state).arg(position);
 }
 
-double localHour()
+// A frame of the load-control central unit: a command, a request or a dimension of WHO 3.
+bool isWho3(const QString& frame)
 {
-    const QTime now = QTime::currentTime();
-    return now.hour() + now.minute() / 60.0;
+    return frame.startsWith(QLatin1String("*3*")) || frame.startsWith(QLatin1String("*#3*")) ||
+           frame.startsWith(QLatin1String("*#3#"));
 }
 
 } // namespace
@@ -41,7 +46,7 @@ public:
     Private(GatewaySimulator& q, const Options& options)
         : q(q), options(options), profile(options.seed), nonces(options.seed ^ 0x5eed0f0du),
           // A meter that has been running for a while; the seed picks where it stands.
-          energyWh(1'000'000.0 + options.seed % 9'000'000u)
+          energyWh(1'000'000.0 + options.seed % 9'000'000u), meters(options.seed)
     {
         QObject::connect(&server, &QTcpServer::newConnection, &q, [this] { accept(); });
         QObject::connect(&tick, &QTimer::timeout, &q, [this] { onTick(); });
@@ -78,6 +83,12 @@ public:
     void pushLoadEvent(int position, int state, bool change);
     void pushReadings();
 
+    QDateTime now() const { return wallClock ? wallClock() : QDateTime::currentDateTime(); }
+    double localHour() const;
+    std::optional<QStringList> answerMeter(const QString& frame);
+    void setUpdates(int meter, int minutes);
+    void pushMeterPowers();
+
     GatewaySimulator& q;
     Options options;
     QTcpServer server;
@@ -107,6 +118,15 @@ public:
     qint64 loadEventsSent = 0;
     qint64 loadChangesUnseen = 0;
     qint64 readingsSent = 0;
+
+    MeterBank meters;
+    std::function<QDateTime()> wallClock;
+    struct Updates
+    {
+        QDeadlineTimer until;
+        std::optional<int> lastWatts; // the power last pushed
+    };
+    QHash<int, Updates> updating; // by meter
 };
 
 void GatewaySimulator::Private::recordFrame(const QString& frame)
@@ -166,6 +186,10 @@ QStringList GatewaySimulator::Private::answerCommand(const QString& frame)
     static const QRegularExpression wellFormed(QStringLiteral("^\\*[0-9*#]*[0-9]##$"));
     static const QRegularExpression loadCommand(QStringLiteral("^\\*3\\*2\\*#(\\d+)##$"));
 
+    if (auto meterAnswer = answerMeter(frame))
+        return *meterAnswer;
+    if (!options.who3 && isWho3(frame))
+        return {frames::kNack};
     if (frame == frames::kMeasurementRequest) {
         shedIfOverLimit();
         return {readingFrame(), frames::kAck};
@@ -275,6 +299,58 @@ void GatewaySimulator::Private::onTick()
     energyWh += profileWatts() / 3600.0;
     shedIfOverLimit();
     restoreIfRoom();
+    pushMeterPowers();
+}
+
+double GatewaySimulator::Private::localHour() const
+{
+    const QTime time = now().time();
+    return time.hour() + time.minute() / 60.0;
+}
+
+std::optional<QStringList> GatewaySimulator::Private::answerMeter(const QString& frame)
+{
+    meters.setMeters(options.meters);
+    const auto a = meters.answer(frame, now(), profileWatts());
+    if (!a)
+        return std::nullopt;
+    for (const QString& event : a->events)
+        pushToEvents(event);
+    if (a->updatesMinutes)
+        setUpdates(a->meter, *a->updatesMinutes);
+    return a->reply;
+}
+
+// A renewal starts the time again from now; 0 minutes stops the updates.
+void GatewaySimulator::Private::setUpdates(int meter, int minutes)
+{
+    if (minutes == 0) {
+        updating.remove(meter);
+        return;
+    }
+    Updates& u = updating[meter];
+    u.until.setRemainingTime(qint64(minutes) * qMax(1, options.meterMinuteMs), Qt::PreciseTimer);
+    u.lastWatts.reset();
+    pushToEvents(MeterBank::updatesFrame(meter, minutes));
+    pushMeterPowers();
+}
+
+// The power of every meter with running updates, when it changed since it was last pushed.
+void GatewaySimulator::Private::pushMeterPowers()
+{
+    const int household = profileWatts();
+    for (auto it = updating.begin(); it != updating.end();) {
+        if (it->until.hasExpired()) {
+            it = updating.erase(it);
+            continue;
+        }
+        const int watts = meters.powerWatts(it.key(), household);
+        if (it->lastWatts != watts) {
+            it->lastWatts = watts;
+            pushToEvents(MeterBank::powerFrame(it.key(), watts));
+        }
+        ++it;
+    }
 }
 
 void GatewaySimulator::Private::shedIfOverLimit()
@@ -322,6 +398,8 @@ void GatewaySimulator::Private::pushToEvents(const QString& frame)
 
 void GatewaySimulator::Private::pushLoadEvent(int position, int state, bool change)
 {
+    if (!options.who3)
+        return; // no central unit to tell
     if (change && eventSessions.isEmpty())
         ++loadChangesUnseen;
     loadEventsSent += eventSessions.size();
@@ -330,7 +408,7 @@ void GatewaySimulator::Private::pushLoadEvent(int position, int state, bool chan
 
 void GatewaySimulator::Private::pushReadings()
 {
-    if (!eventSessions.isEmpty())
+    if (!eventSessions.isEmpty() && options.who3)
         pushToEvents(readingFrame());
 }
 
@@ -412,6 +490,27 @@ void GatewaySimulator::setLoadState(int position, int state)
 int GatewaySimulator::loadState(int position) const
 {
     return d->loads.state(position);
+}
+
+void GatewaySimulator::setClock(std::function<QDateTime()> clock)
+{
+    d->wallClock = std::move(clock);
+}
+
+QDateTime GatewaySimulator::now() const
+{
+    return d->now();
+}
+
+QList<int> GatewaySimulator::metersUpdating() const
+{
+    QList<int> running;
+    for (auto it = d->updating.cbegin(); it != d->updating.cend(); ++it) {
+        if (!it->until.hasExpired())
+            running.append(it.key());
+    }
+    std::sort(running.begin(), running.end());
+    return running;
 }
 
 int GatewaySimulator::connectionCount() const

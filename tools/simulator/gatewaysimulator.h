@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 namespace powerlog::sim {
@@ -57,6 +59,14 @@ struct Options
     int lockoutFailures = 3;
     int lockoutWindowMs = 60000;
     int lockoutMs = 60000;
+    // WHO 18 energy meters behind the gateway: N of each WHERE "5N" (1..255). Read when a
+    // frame for them arrives.
+    QList<int> meters;
+    // Real milliseconds of one minute of the meters' automatic power updates.
+    int meterMinuteMs = 60000;
+    // Whether a load-control central unit (WHO 3) answers; without it every WHO 3 frame is
+    // answered with NACK and no load events or readings are pushed.
+    bool who3 = true;
     Faults faults;
 };
 
@@ -87,6 +97,13 @@ public:
     // Switches load position 1..8 to a state 0..3 and pushes the event.
     void setLoadState(int position, int state);
     int loadState(int position) const;
+
+    // The wall clock of the meters' history and of the household's hour (without a fixed
+    // `Options::hour`); an empty function is this computer's clock.
+    void setClock(std::function<QDateTime()> clock);
+    QDateTime now() const;
+    // Meters whose automatic power updates are running now.
+    QList<int> metersUpdating() const;
 
     int connectionCount() const;     // connections accepted so far
     int openCommandSessions() const; // currently open

@@ -51,6 +51,22 @@ double HouseholdProfile::activity(double hourOfDay)
     return 0.4;
 }
 
+double HouseholdProfile::typicalWatts(double hourOfDay)
+{
+    const double busy = activity(hourOfDay);
+    // An appliance that starts with chance c per idle second and runs L seconds on average is
+    // running c L / (1 + c L) of the time; 40 % of a run draws the full power, the rest the tail.
+    const auto share = [busy](const Model& m) {
+        const double length = (m.minSeconds + m.maxSeconds) / 2.0;
+        const double starts = m.chance * busy * length;
+        return starts / (1.0 + starts) * (0.4 * m.watts + 0.6 * m.tailWatts);
+    };
+    double watts = 225.0 + 400.0 * busy + share(kKettle);
+    for (const Model& m : kControlled)
+        watts += share(m);
+    return watts;
+}
+
 int HouseholdProfile::drawOf(const Appliance& a)
 {
     if (a.left <= 0)

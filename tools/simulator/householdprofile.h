@@ -38,6 +38,13 @@ public:
     int demandWatts(int position) const;
     static QString applianceName(int position);
 
+    // How busy the household is at a local hour of the day (0.0 .. 24.0): 0.2 at night up to
+    // 1.2 in the evening.
+    static double activity(double hourOfDay);
+    // What the household draws on average at that hour, in W: the uncontrolled part at its
+    // middle base load plus every appliance's share of the time it runs at that activity.
+    static double typicalWatts(double hourOfDay);
+
 private:
     struct Appliance
     {
@@ -46,7 +53,6 @@ private:
         int left = 0;   // seconds left of the current run, 0 when idle
     };
 
-    static double activity(double hourOfDay);
     static int drawOf(const Appliance& a);
     void step(Appliance& a, double activity);
 

@@ -2,6 +2,7 @@
 // on 127.0.0.1 only. See README.md for the flags.
 
 #include "app/terminationsignals.h"
+#include "gateway/meterframes.h"
 #include "simulator/faultcycle.h"
 #include "simulator/gatewaysimulator.h"
 #include "simulator/statsfile.h"
@@ -97,6 +98,13 @@ int main(int argc, char* argv[])
                "Rewrite FILE every second and on exit with the readings sent and the "
                "connections seen.",
                "FILE"),
+        valued("meter",
+               "A WHO 18 energy meter at WHERE 5N (N 1-255); repeat the flag for more meters.",
+               "5N"),
+        valued("meter-minute-ms",
+               "Real milliseconds of one minute of the meters' automatic power updates.", "MS",
+               "60000"),
+        flag("no-who3", "No load-control central unit: every WHO 3 frame is answered with NACK."),
         flag("verbose", "Print every frame received on stderr."),
     });
     parser.process(app);
@@ -112,6 +120,7 @@ int main(int argc, char* argv[])
     qint64 idleClose = 0;
     qint64 recycleEvents = 0;
     qint64 faultCycleSeconds = 0;
+    qint64 meterMinuteMs = options.meterMinuteMs;
     if (!readNumber(parser, QStringLiteral("port"), 0, 65535, port) ||
         !readNumber(parser, QStringLiteral("line-power"), 0, 1'000'000, linePower) ||
         !readNumber(parser, QStringLiteral("st-push-interval"), 1, 3'600'000, stInterval) ||
@@ -121,8 +130,20 @@ int main(int argc, char* argv[])
         !readNumber(parser, QStringLiteral("hour"), -1, 23, hour) ||
         !readNumber(parser, QStringLiteral("idle-close"), 0, 86'400, idleClose) ||
         !readNumber(parser, QStringLiteral("recycle-events"), 0, 86'400, recycleEvents) ||
-        !readNumber(parser, QStringLiteral("fault-cycle"), 0, 86'400, faultCycleSeconds))
+        !readNumber(parser, QStringLiteral("fault-cycle"), 0, 86'400, faultCycleSeconds) ||
+        !readNumber(parser, QStringLiteral("meter-minute-ms"), 1, 3'600'000, meterMinuteMs))
         return 2;
+    for (const QString& where : parser.values(QStringLiteral("meter"))) {
+        const std::optional<int> meter = powerlog::meterframes::meterNumber(where);
+        if (!meter) {
+            err() << "--meter needs a WHERE 5N with N from 1 to 255, not " << where << "\n";
+            return 2;
+        }
+        if (!options.meters.contains(*meter))
+            options.meters.append(*meter);
+    }
+    options.meterMinuteMs = int(meterMinuteMs);
+    options.who3 = !parser.isSet(QStringLiteral("no-who3"));
 
     options.password = parser.value(QStringLiteral("password"));
     const QString auth = parser.isSet(QStringLiteral("auth"))
