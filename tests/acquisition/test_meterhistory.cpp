@@ -354,6 +354,28 @@ private slots:
             QCOMPARE(rig.storedHours(date).size(), 24);
         QCOMPARE(rig.daysStoredWithHours().keys(), (QList<QDate>{missing[1], missing[0], kToday}));
     }
+
+    void aGatewayThatRefusesEveryFormEndsTheRun()
+    {
+        HistoryRig rig;
+        QVERIFY(rig.monitorOpen());
+        QObject::connect(&rig.simulator, &sim::GatewaySimulator::frameReceived,
+                         [&rig](const QString& frame) {
+                             sim::Faults faults;
+                             faults.nackAll = frame.startsWith(QStringLiteral("*#18*")) ||
+                                              frame.startsWith(QStringLiteral("*18*"));
+                             rig.simulator.setFaults(faults);
+                         });
+        QVERIFY(rig.fetch());
+        QCOMPARE(rig.results, QList<bool>{false});
+        QVERIFY(rig.stored.isEmpty());
+        QVERIFY(!rig.fetcher.isRunning());
+        // Three days in a row refused in both forms, and nothing further asked.
+        QStringList asked = rig.askedDays(true);
+        asked.removeDuplicates();
+        QCOMPARE(asked, (QStringList{monthDay(kToday), monthDay(kToday.addDays(-1)),
+                                     monthDay(kToday.addDays(-2))}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMeterHistory)
