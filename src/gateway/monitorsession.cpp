@@ -134,6 +134,7 @@ void MonitorSession::Private::collect(const QString& frame)
 {
     if (frame.startsWith(QLatin1String("*3*")))
         events += frame;
+    emit q->frameReceived(frame);
 }
 
 void MonitorSession::Private::handleSlice()

@@ -53,6 +53,8 @@ signals:
     void loadEventError(const powerlog::frames::LoadEventError& error);
     // Data handled without error: time to rebuild the list of switched-off loads.
     void loadEventsHandled();
+    // Every whole frame that is not an ACK or a NACK, in order of arrival, whatever its WHO.
+    void frameReceived(const QString& frame);
 
 private:
     class Private;
