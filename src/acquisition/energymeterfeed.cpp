@@ -3,7 +3,6 @@
 #include "app/clock.h"
 #include "gateway/meterframes.h"
 
-#include <QPointer>
 #include <limits>
 #include <utility>
 

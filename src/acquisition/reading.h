@@ -7,8 +7,9 @@
 
 namespace powerlog {
 
-// One measurement of the load-control central unit: the four values as the texts received,
-// the numbers the graph, the tray and the database need, and when it arrived.
+// One measurement of the load-control central unit (or of an energy meter, which measures power
+// and energy only): the four values as the texts received, the numbers the graph, the tray and
+// the database need, and when it arrived.
 struct Reading
 {
     enum class Kind {
