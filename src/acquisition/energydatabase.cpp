@@ -162,8 +162,11 @@ DatabaseResult EnergyDatabase::insert(const Reading& reading)
     if (!opened.ok())
         return opened;
 
-    const QVariantList values{storedValue(reading.V), storedValue(reading.A), int(*reading.power),
-                              *reading.energy, QLocale::c().toString(reading.time, kDataFormat)};
+    const QVariant none(QMetaType::fromType<double>());
+    const QVariantList values{reading.lineMeasured ? storedValue(reading.V) : none,
+                              reading.lineMeasured ? storedValue(reading.A) : none,
+                              int(*reading.power), *reading.energy,
+                              QLocale::c().toString(reading.time, kDataFormat)};
     QString error;
     if (insertRow(connection(), values, &error))
         return succeeded();

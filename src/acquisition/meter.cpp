@@ -15,15 +15,19 @@ Meter::Meter(DatabaseWriter& database, const Clock& clock, QObject* parent)
 void Meter::takeFrame(const QString& frame)
 {
     const std::optional<Reading> reading = readingFromFrame(frame, m_clock.now());
-    if (!reading)
-        return;
-    if (reading->kind == Reading::Kind::Full && reading->power)
-        m_graph.addPower(*reading->power, reading->time);
+    if (reading)
+        takeReading(*reading);
+}
+
+void Meter::takeReading(const Reading& reading)
+{
+    if (reading.kind == Reading::Kind::Full && reading.power)
+        m_graph.addPower(*reading.power, reading.time);
 
     const QPointer<Meter> alive(this);
-    emit readingArrived(*reading);
-    if (alive && m_recording && reading->isRecordable())
-        m_database.insert(*reading);
+    emit readingArrived(reading);
+    if (alive && m_recording && reading.isRecordable())
+        m_database.insert(reading);
 }
 
 void Meter::setRecording(bool on)

@@ -22,6 +22,8 @@ public:
     // A whole frame from the command session; frames that are not measurement replies are
     // ignored.
     void takeFrame(const QString& frame);
+    // A reading another source made (an energy meter): as a frame's.
+    void takeReading(const Reading& reading);
 
     void setRecording(bool on);
     bool isRecording() const { return m_recording; }

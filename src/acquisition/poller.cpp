@@ -118,7 +118,7 @@ void Poller::sendFirstRequest()
     m_waitingForMonitor = false;
     const int generation = m_generation;
     QPointer<Poller> self(this);
-    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self, generation](bool ok) {
+    sendRequest(CommandSession::AckPolicy::WaitForAck, [self, generation](bool ok) {
         if (self)
             self->finishFirstRequest(ok, generation);
     });
@@ -164,9 +164,17 @@ void Poller::continueTick()
     }
 
     emit requestSent();
-    requestReading(m_command, CommandSession::AckPolicy::NoAckWait);
+    sendRequest(CommandSession::AckPolicy::NoAckWait);
     if (m_lostFrameSwitch == 1)
         ++m_lostRequests;
+}
+
+void Poller::sendRequest(CommandSession::AckPolicy policy, CommandSession::Result done)
+{
+    if (m_request)
+        m_request(policy, std::move(done));
+    else
+        requestReading(m_command, policy, std::move(done));
 }
 
 } // namespace powerlog

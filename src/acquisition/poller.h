@@ -1,11 +1,13 @@
 #pragma once
 
+#include "gateway/commandsession.h"
+
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 namespace powerlog {
 
-class CommandSession;
 class MonitorSession;
 
 // Automatic measurement polling: a one-second clock (object name "Tclk"), the ticks counted
@@ -17,12 +19,16 @@ class Poller : public QObject
     Q_OBJECT
 public:
     static constexpr int kLostLimit = 5;
+    // Sends one measurement request; `done` hears its result as CommandSession::send's does.
+    using Request = std::function<void(CommandSession::AckPolicy, CommandSession::Result)>;
 
     Poller(CommandSession& command, MonitorSession& monitor, QObject* parent = nullptr);
 
     void setRefreshSeconds(int seconds);
     int refreshSeconds() const { return m_refreshSeconds; }
     void setLostFrameSwitch(quint8 value);
+    // What asks for a reading; empty (the default) asks the load-control central unit.
+    void setRequest(Request request) { m_request = std::move(request); }
 
     // Starts automatic mode: the next tick (one second from now) requests a reading at once.
     void startAutomaticMode();
@@ -62,9 +68,11 @@ private:
     void sendFirstRequest();
     void finishFirstRequest(bool ok, int generation);
     void continueTick();
+    void sendRequest(CommandSession::AckPolicy policy, CommandSession::Result done = {});
 
     CommandSession& m_command;
     MonitorSession& m_monitor;
+    Request m_request;
     QTimer m_clock;
     int m_refreshSeconds = 30;
     quint8 m_lostFrameSwitch = 1;

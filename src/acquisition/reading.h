@@ -7,8 +7,9 @@
 
 namespace powerlog {
 
-// One measurement of the load-control central unit: the four values as the texts received,
-// the numbers the graph, the tray and the database need, and when it arrived.
+// One measurement of the load-control central unit (or of an energy meter, which measures power
+// and energy only): the four values as the texts received, the numbers the graph, the tray and
+// the database need, and when it arrived.
 struct Reading
 {
     enum class Kind {
@@ -24,6 +25,9 @@ struct Reading
     std::optional<qint16> power;  // W as a signed 16-bit whole number
     std::optional<double> energy; // E as a finite number
     QDateTime time;
+    // False for a meter that measures neither tension nor current: V and A stay empty and are
+    // stored as NULL.
+    bool lineMeasured = true;
 
     // A full reading whose power and energy are numbers: one row of the energy table.
     bool isRecordable() const { return kind == Kind::Full && power && energy; }

@@ -49,7 +49,12 @@ void Station::wireSessions()
     connect(&m_monitor, &MonitorSession::loadEvent, &m_loads, &LoadStates::applyLoadEvent);
     // Events may be missed until the session is back; its refresh brings every state again.
     connect(&m_monitor, &MonitorSession::closed, &m_loads, &LoadStates::markUnknown);
-    connect(&m_monitor, &MonitorSession::opened, this, [this] { m_passwordRefusalTold = false; });
+    connect(&m_monitor, &MonitorSession::opened, this, [this] {
+        m_passwordRefusalTold = false;
+        // A new monitor session: the meter is asked to push its power to this one.
+        if (m_feed)
+            m_feed->renewUpdates();
+    });
     connect(&m_monitor, &MonitorSession::loadEventsHandled, this, &Station::loadEventsHandled);
     connect(&m_monitor, &MonitorSession::loadEventError, this, &Station::loadEventError);
 }
@@ -75,6 +80,8 @@ void Station::wireAcquisition()
     connect(&m_poller, &Poller::firstRequestFinished, this, [this] { emit modeChanged(mode()); });
     connect(&m_poller, &Poller::lostRequestsFallback, this,
             [this] { respond(LinkEvent::RequestsUnanswered); });
+    // The meter's automatic updates run while automatic mode does, whatever changed it.
+    connect(this, &Station::modeChanged, this, &Station::followMeterUpdates);
 }
 
 void Station::start()
@@ -96,6 +103,7 @@ void Station::start()
     m_command.setStInterface(isStInterface());
     m_poller.setRefreshSeconds(m_settings.number(Setting::RefreshSeconds));
     m_poller.setLostFrameSwitch(m_settings.isOn(Setting::LostFrameSwitch) ? 1 : 0);
+    applyMeterSource();
 
     // Opens in the background: a file without its summary tables takes a while to prepare.
     m_database.open();
@@ -122,6 +130,8 @@ void Station::shutdown()
     m_command.setClosing();
     m_monitor.setClosing();
     m_poller.stopAutomaticMode();
+    if (m_feed)
+        m_feed->setUpdating(false);
     m_keepAliveTimer.stop();
     m_retryTimer.stop();
     m_retry = {};
@@ -186,7 +196,7 @@ void Station::refreshNow()
     setTrayLevel(kTrayBusy);
     m_monitor.open();
     const QPointer<Station> self(this);
-    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
+    askReading(CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
         if (!self)
             return;
         // A request that got nothing back leaves no reading on its way.
@@ -232,6 +242,11 @@ void Station::applySetting(Setting setting)
     case Setting::LostFrameSwitch:
         m_poller.setLostFrameSwitch(m_settings.isOn(Setting::LostFrameSwitch) ? 1 : 0);
         break;
+    case Setting::MeterSource:
+    case Setting::MeterWhere:
+        if (m_started && !m_closing)
+            applyMeterSource();
+        break;
     default:
         break;
     }
@@ -250,6 +265,48 @@ void Station::applyInterface()
         m_keepAliveTimer.start(1000);
     }
     emit modeChanged(mode());
+}
+
+// Readings from an energy meter ([Meter] Source=meter): its power values, polled or pushed,
+// become the readings, and the poller asks the meter instead of the central unit. Without it
+// nothing of the meter is wired.
+void Station::applyMeterSource()
+{
+    if (m_settings.text(Setting::MeterSource) != QLatin1String("meter")) {
+        m_poller.setRequest({});
+        m_feed.reset();
+        return;
+    }
+    if (!m_feed) {
+        m_feed = std::make_unique<EnergyMeterFeed>(m_command, m_clock, m_options.meterTimings);
+        connect(&m_command, &CommandSession::frameReceived, m_feed.get(),
+                &EnergyMeterFeed::takeFrame);
+        connect(m_feed.get(), &EnergyMeterFeed::readingArrived, &m_meter, &Meter::takeReading);
+        m_poller.setRequest([this](CommandSession::AckPolicy policy, CommandSession::Result done) {
+            // The periodic request leaves the power out when the meter pushed one meanwhile.
+            const auto ask = policy == CommandSession::AckPolicy::NoAckWait
+                                 ? EnergyMeterFeed::Ask::UnlessUpdated
+                                 : EnergyMeterFeed::Ask::Always;
+            m_feed->request(policy, std::move(done), ask);
+        });
+    }
+    m_feed->setWhere(m_settings.text(Setting::MeterWhere));
+    followMeterUpdates();
+}
+
+void Station::followMeterUpdates()
+{
+    // Pushed updates need a monitor session: without one, its open asks for them.
+    if (m_feed)
+        m_feed->setUpdating(isAutomatic() && !m_closing, m_monitor.isConnected());
+}
+
+void Station::askReading(CommandSession::AckPolicy policy, CommandSession::Result done)
+{
+    if (m_feed)
+        m_feed->request(policy, std::move(done));
+    else
+        requestReading(m_command, policy, std::move(done));
 }
 
 void Station::keepStInterfaceAlive()
@@ -368,7 +425,7 @@ void Station::retryGateway()
     if (!m_retry.pending || m_closing)
         return;
     const QPointer<Station> self(this);
-    requestReading(m_command, CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
+    askReading(CommandSession::AckPolicy::WaitForAck, [self](bool ok) {
         if (!self || !self->m_retry.pending || self->m_closing)
             return;
         if (ok)

@@ -2,6 +2,7 @@
 
 #include "acquisition/databasereader.h"
 #include "acquisition/databasewriter.h"
+#include "acquisition/energymeterfeed.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
 #include "acquisition/poller.h"
@@ -18,6 +19,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 namespace powerlog {
 
@@ -41,6 +43,8 @@ struct StationOptions
     int retryLimitMs = 60'000;
     // Today's energy is read again at most this often, however often readings are written.
     int todayEnergyIntervalMs = 10'000;
+    // The energy meter's automatic power updates, when readings come from one.
+    MeterFeedTimings meterTimings = {};
 };
 
 // The program without its windows: it owns and wires the gateway sessions, the poller, the
@@ -98,6 +102,8 @@ public:
     DatabaseWriter& database() { return m_database; }
     DatabaseReader& reader() { return m_reader; }
     TodayEnergy& todayEnergy() { return m_todayEnergy; }
+    // The energy meter readings come from ([Meter] Source=meter); null for the central unit.
+    EnergyMeterFeed* meterFeed() { return m_feed.get(); }
     // The ST interface's keep-alive (object name "Tst") and the background retry.
     const QTimer& keepAliveTimer() const { return m_keepAliveTimer; }
     const QTimer& retryTimer() const { return m_retryTimer; }
@@ -129,6 +135,9 @@ private:
     void wireAcquisition();
     void applySetting(Setting setting);
     void applyInterface();
+    void applyMeterSource();
+    void followMeterUpdates();
+    void askReading(CommandSession::AckPolicy policy, CommandSession::Result done);
     void readLoadNames();
     void onLinkState(LinkChannel channel, LinkState state, const QString& detail);
     void respond(LinkEvent event);
@@ -153,6 +162,7 @@ private:
     Poller m_poller;
     LoadStates m_loads;
     TodayEnergy m_todayEnergy;
+    std::unique_ptr<EnergyMeterFeed> m_feed;
     // Children of the station, so that they show among its children by their object names.
     QTimer m_keepAliveTimer;
     QTimer m_retryTimer;

@@ -150,6 +150,7 @@ private slots:
     void createEmptyLeavesExistingFilesAlone();
     void insertBindsValues_data();
     void insertBindsValues();
+    void lineNotMeasuredIsStoredAsNull();
     void insertWithoutNumbersIsRefused_data();
     void insertWithoutNumbersIsRefused();
     void missingFileReportedOnEveryAttemptUntilItIsBack();
@@ -312,6 +313,22 @@ void TestEnergyDatabase::insertBindsValues()
                                     "SELECT typeof(Data) || ':' || Data FROM Energy")),
         QStringList({storedV, storedA, "integer:920", "real:1234.5", "text:2026-12-05 10:16:26"}));
     QCOMPARE(rowCount(dbFile()), 1);
+}
+
+// An energy meter measures neither tension nor current: nothing is stored for them.
+void TestEnergyDatabase::lineNotMeasuredIsStoredAsNull()
+{
+    QVERIFY(EnergyDatabase::createEmpty(dbFile()));
+    auto db = makeDatabase();
+    Reading meter = reading(QString(), QString(), -350, 1500.5);
+    meter.lineMeasured = false;
+
+    QCOMPARE(db->insert(meter), DatabaseResult{});
+
+    OtherConnection other(dbFile());
+    QCOMPARE(other.column(QStringLiteral("SELECT typeof(V) || ' ' || typeof(a) || ' ' || W || "
+                                         "' ' || e FROM Energy")),
+             QStringList({"null null -350 1500.5"}));
 }
 
 void TestEnergyDatabase::insertWithoutNumbersIsRefused_data()

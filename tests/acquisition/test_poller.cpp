@@ -105,6 +105,7 @@ private slots:
     void monitorComesBackWhileAutomaticModeRuns();
     void refusedPasswordAtTheStartIsTriedOnce_data();
     void refusedPasswordAtTheStartIsTriedOnce();
+    void requestOfAnotherSourceCountsAsTheCentralUnits();
 };
 
 void TestPoller::firstRequestAtOnceThenEveryInterval()
@@ -425,6 +426,49 @@ void TestPoller::refusedPasswordAtTheStartIsTriedOnce()
     QVERIFY(commandStates.isEmpty()); // never even connected
     QCOMPARE(rig.simulator.refusedPasswords(), 1);
     QCOMPARE(rig.simulator.connectionCount(), 1);
+    QCOMPARE(rig.requests(), 0);
+}
+
+// A request of another source (an energy meter) replaces the central unit's, first and periodic
+// alike; its unanswered requests count towards the lost-request rule as the central unit's do.
+void TestPoller::requestOfAnotherSourceCountsAsTheCentralUnits()
+{
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    sim::Options options = rig.simulator.options();
+    options.meters = {1};
+    options.who3 = false;
+    rig.simulator.setOptions(options);
+    const QString power = QStringLiteral("*#18*51*113##");
+    rig.poller.setRequest(
+        [&rig, power](CommandSession::AckPolicy policy, CommandSession::Result done) {
+            rig.command.send(power, policy, std::move(done));
+        });
+    const auto asked = [&rig, power] { return rig.simulator.receivedFrames().count(power); };
+
+    QSignalSpy finished(&rig.poller, &Poller::firstRequestFinished);
+    rig.startAutomaticMode();
+    rig.poller.tick();
+    QTRY_COMPARE(finished.count(), 1);
+    rig.poller.clock().stop();
+    QCOMPARE(finished.first().first().toBool(), true);
+    for (int tick = 2; tick <= 10; ++tick)
+        rig.poller.tick();
+    QTRY_COMPARE(asked(), 2);
+    QTRY_COMPARE(rig.poller.lostRequests(), 0);
+    QCOMPARE(rig.requests(), 0);
+
+    rig.simulator.setFaults(silentGateway());
+    QSignalSpy fallback(&rig.poller, &Poller::lostRequestsFallback);
+    for (int interval = 0; interval < Poller::kLostLimit; ++interval)
+        for (int tick = 0; tick < 10; ++tick)
+            rig.poller.tick();
+    QCOMPARE(rig.poller.lostRequests(), Poller::kLostLimit);
+    QCOMPARE(fallback.count(), 0);
+    for (int tick = 0; tick < 10; ++tick)
+        rig.poller.tick();
+    QCOMPARE(fallback.count(), 1);
+    QVERIFY(!rig.poller.isAutomatic());
     QCOMPARE(rig.requests(), 0);
 }
 

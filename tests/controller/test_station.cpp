@@ -71,6 +71,16 @@ struct StationRig
     Station station;
 };
 
+// A gateway with an energy meter at 51 and no load-control central unit: every WHO 3 frame is
+// refused.
+void withMeterOnly(sim::GatewaySimulator& simulator)
+{
+    sim::Options options = simulator.options();
+    options.meters = {1};
+    options.who3 = false;
+    simulator.setOptions(options);
+}
+
 QList<Notice> notices(const QSignalSpy& spy)
 {
     QList<Notice> list;
@@ -96,6 +106,8 @@ private slots:
     void refreshThatGetsNoSessionLeavesNoBusyTray();
     void settingsApplyAtOnce();
     void shutdownWritesWhatIsQueued();
+    void energyMeterReadingsAreRecordedWithoutTheCentralUnit();
+    void meterSourceAppliesAtOnce();
 };
 
 void TestStation::startUpModes_data()
@@ -341,6 +353,89 @@ void TestStation::shutdownWritesWhatIsQueued()
     QCOMPARE(down.size(), 1);
     QVERIFY(rig.station.isClosing());
     QCOMPARE(rig.rows(), 50);
+}
+
+// [Meter] Source=meter: the readings come from the meter at 51, the totalizer as E in kWh and no
+// tension or current; the refused load-status request leaves the loads unseen and automatic
+// mode running.
+void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
+{
+    StationRig rig({{"Meter/Source", "meter"}, {"Meter/Where", "51"}, {"Start/RecAuto", "1"}});
+    withMeterOnly(rig.simulator);
+    QSignalSpy readings(&rig.station, &Station::readingArrived);
+    QSignalSpy noticesHeard(&rig.station, &Station::notice);
+    rig.station.start();
+    QVERIFY(rig.station.meterFeed());
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick(); // the first request of the run
+    QTRY_COMPARE(readings.size(), 1);
+    QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
+    // The monitor session opened: the meter pushes its power for ten minutes.
+    QTRY_COMPARE(rig.simulator.metersUpdating(), QList<int>{1});
+    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*#1200#1*10##")));
+    QVERIFY(rig.station.meterFeed()->renewalTimer().isActive());
+    QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3##")));
+    // A monitor session the gateway closed opens again, and asks the updates again.
+    rig.simulator.clearReceivedFrames();
+    rig.simulator.recycleEventSessions();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*#1200#1*10##")), 5000);
+
+    // No update heard for a whole interval: the poller asks the power itself.
+    rig.simulator.clearReceivedFrames();
+    rig.tickThroughInterval();
+    QTRY_COMPARE(readings.size(), 2);
+    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*113##")));
+    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*51##")));
+    QVERIFY(!rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+
+    QCOMPARE(rig.rows(), 2);
+    const auto last = readings.last().first().value<Reading>();
+    QVERIFY(last.V.isEmpty());
+    QVERIFY(last.A.isEmpty());
+    const std::optional<qint64> totalizer = rig.station.meterFeed()->totalizerWh();
+    QVERIFY(totalizer);
+    SqlFile file(rig.dir.filePath(EnergyDatabase::kFileName));
+    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM Energy WHERE V IS NULL AND a IS NULL"))
+                 .toInt(),
+             2);
+    QCOMPARE(file.value(QStringLiteral("SELECT W FROM Energy ORDER BY rowid DESC")).toInt(),
+             int(*last.power));
+    QCOMPARE(file.value(QStringLiteral("SELECT e FROM Energy ORDER BY rowid DESC")).toDouble(),
+             double(*totalizer) / 1000.0);
+
+    QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
+    QVERIFY(rig.station.isRecording());
+    QVERIFY(!rig.station.isRetrying());
+    QVERIFY(noticesHeard.isEmpty());
+    for (int i = 0; i < LoadStates::kLoadCount; ++i)
+        QCOMPARE(rig.station.loads().state(i), LoadState::Unseen);
+}
+
+// Source and address follow the settings at once: the poller asks the meter, another meter, or
+// the central unit again.
+void TestStation::meterSourceAppliesAtOnce()
+{
+    StationRig rig({{"Start/Auto", "1"}});
+    withMeterOnly(rig.simulator);
+    rig.station.start();
+    QVERIFY(!rig.station.meterFeed());
+    rig.station.poller().clock().stop();
+
+    QVERIFY(rig.settings.set(Setting::MeterSource, QStringLiteral("meter")));
+    QVERIFY(rig.station.meterFeed());
+    QCOMPARE(rig.station.meterFeed()->where(), QStringLiteral("51"));
+    QVERIFY(rig.settings.set(Setting::MeterWhere, QStringLiteral("52")));
+    QCOMPARE(rig.station.meterFeed()->where(), QStringLiteral("52"));
+    rig.station.refreshNow();
+    QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*52*113##")));
+
+    QVERIFY(rig.settings.set(Setting::MeterSource, QStringLiteral("central")));
+    QVERIFY(!rig.station.meterFeed());
+    rig.simulator.clearReceivedFrames();
+    rig.station.refreshNow();
+    QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
+    QVERIFY(!rig.simulator.receivedFrames().contains(QStringLiteral("*#18*52*113##")));
 }
 
 QTEST_MAIN(TestStation)

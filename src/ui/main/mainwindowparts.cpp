@@ -34,8 +34,10 @@ QString localDateTime(const QDateTime& when)
            localTime(when.time());
 }
 
-void fitReadout(QLabel* readout, const QString& text)
+void fitReadout(QLabel* readout, const QString& value)
 {
+    // A value not measured (an energy meter's tension and current) shows as a dash.
+    const QString text = value.isEmpty() ? QStringLiteral("\u2014") : value;
     if (readout->text() == text)
         return;
     QFont font = readout->font();

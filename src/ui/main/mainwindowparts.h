@@ -22,7 +22,8 @@ QString sevenSegmentFamily();
 // Local time in the user's long format, without a time-zone name.
 QString localTime(const QTime& time);
 QString localDateTime(const QDateTime& when);
-// Long values (the energy counter grows for years) shrink the digits rather than lose them.
+// Long values (the energy counter grows for years) shrink the digits rather than lose them; an
+// empty value shows as a dash.
 void fitReadout(QLabel* readout, const QString& text);
 QLabel* makeAlignedLabel(QWidget* parent, const QString& name, const QRect& geometry,
                          Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
