@@ -281,6 +281,9 @@ void Station::applyMeterSource()
         m_feed = std::make_unique<EnergyMeterFeed>(m_command, m_clock, m_options.meterTimings);
         connect(&m_command, &CommandSession::frameReceived, m_feed.get(),
                 &EnergyMeterFeed::takeFrame);
+        // The power the meter pushes while its automatic updates run.
+        connect(&m_monitor, &MonitorSession::frameReceived, m_feed.get(),
+                &EnergyMeterFeed::takeUpdate);
         connect(m_feed.get(), &EnergyMeterFeed::readingArrived, &m_meter, &Meter::takeReading);
         m_poller.setRequest([this](CommandSession::AckPolicy policy, CommandSession::Result done) {
             // The periodic request leaves the power out when the meter pushed one meanwhile.

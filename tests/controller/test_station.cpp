@@ -368,7 +368,7 @@ void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
     QVERIFY(rig.station.meterFeed());
     rig.station.poller().clock().stop();
     rig.station.poller().tick(); // the first request of the run
-    QTRY_COMPARE(readings.size(), 1);
+    QTRY_VERIFY(!readings.isEmpty());
     QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
     // The monitor session opened: the meter pushes its power for ten minutes.
     QTRY_COMPARE(rig.simulator.metersUpdating(), QList<int>{1});
@@ -381,28 +381,25 @@ void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
     QTRY_VERIFY_WITH_TIMEOUT(
         rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*#1200#1*10##")), 5000);
 
-    // No update heard for a whole interval: the poller asks the power itself.
+    // The power the meter pushes becomes readings between the polls, and they are recorded.
+    QTRY_VERIFY_WITH_TIMEOUT(readings.size() >= 3, 5000);
+    // With updates heard during the interval, the poller asks only the totalizer.
     rig.simulator.clearReceivedFrames();
     rig.tickThroughInterval();
-    QTRY_COMPARE(readings.size(), 2);
-    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*113##")));
-    QVERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*51##")));
+    QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*51##")));
+    QVERIFY(!rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*113##")));
     QVERIFY(!rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
 
-    QCOMPARE(rig.rows(), 2);
+    QTRY_VERIFY(rig.rows() >= 3);
     const auto last = readings.last().first().value<Reading>();
     QVERIFY(last.V.isEmpty());
     QVERIFY(last.A.isEmpty());
-    const std::optional<qint64> totalizer = rig.station.meterFeed()->totalizerWh();
-    QVERIFY(totalizer);
+    QVERIFY(rig.station.meterFeed()->totalizerWh());
     SqlFile file(rig.dir.filePath(EnergyDatabase::kFileName));
-    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM Energy WHERE V IS NULL AND a IS NULL"))
+    QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM Energy WHERE V IS NOT NULL OR "
+                                       "a IS NOT NULL OR e IS NULL OR e <= 0"))
                  .toInt(),
-             2);
-    QCOMPARE(file.value(QStringLiteral("SELECT W FROM Energy ORDER BY rowid DESC")).toInt(),
-             int(*last.power));
-    QCOMPARE(file.value(QStringLiteral("SELECT e FROM Energy ORDER BY rowid DESC")).toDouble(),
-             double(*totalizer) / 1000.0);
+             0);
 
     QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
     QVERIFY(rig.station.isRecording());
