@@ -116,6 +116,19 @@ private slots:
             QCOMPARE(h.meter.liveGraph().history(99), qint16(0));
     }
 
+    // Values not measured show as a dash in the readouts and in the balloon, without a unit.
+    void valuesNotMeasuredShowAsADash()
+    {
+        WindowHarness h;
+        h.load();
+        h.receive(QStringLiteral("*#3*10*0***920*152##"));
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("\u2014"));
+        QCOMPARE(text(h, "Lb_1"), QStringLiteral("\u2014"));
+        QCOMPARE(text(h, "Lb_2"), QStringLiteral("920"));
+        QVERIFY(h.tray.calls.last().text.startsWith(
+            QStringLiteral("Tensione \u2014 - Corrente \u2014\r\nPotenza 920W - Energia 152")));
+    }
+
     void recordingWritesEachReading()
     {
         WindowHarness h;

@@ -34,10 +34,14 @@ QString localDateTime(const QDateTime& when)
            localTime(when.time());
 }
 
+QString shownValue(const QString& value)
+{
+    return value.isEmpty() ? QStringLiteral("\u2014") : value;
+}
+
 void fitReadout(QLabel* readout, const QString& value)
 {
-    // A value not measured (an energy meter's tension and current) shows as a dash.
-    const QString text = value.isEmpty() ? QStringLiteral("\u2014") : value;
+    const QString text = shownValue(value);
     if (readout->text() == text)
         return;
     QFont font = readout->font();

@@ -24,6 +24,9 @@ QString localTime(const QTime& time);
 QString localDateTime(const QDateTime& when);
 // Long values (the energy counter grows for years) shrink the digits rather than lose them; an
 // empty value shows as a dash.
+// A reading's value as the windows show it: a value not measured (an energy meter's tension
+// and current) as a dash.
+QString shownValue(const QString& value);
 void fitReadout(QLabel* readout, const QString& text);
 QLabel* makeAlignedLabel(QWidget* parent, const QString& name, const QRect& geometry,
                          Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);

@@ -8,6 +8,7 @@
 #include "app/version.h"
 #include "ui/common/energytext.h"
 #include "ui/main/mainwindow.h"
+#include "ui/main/mainwindowparts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -156,9 +157,13 @@ QString TrayPresenter::caption(Text id) const
 QString TrayPresenter::readingLines(const Reading& r) const
 {
     const Texts& t = m_services.texts;
-    return t(Text::TensionPrefix) + r.V + QStringLiteral("V - ") + t(Text::CurrentPrefix) + r.A +
-           QStringLiteral("A") + kCrLf + t(Text::PowerPrefix) + r.W + QStringLiteral("W - ") +
-           t(Text::EnergyPrefix) + r.E;
+    // A value not measured shows as a dash, without its unit.
+    const auto value = [](const QString& text, const char* unit) {
+        return text.isEmpty() ? shownValue(text) : text + QLatin1String(unit);
+    };
+    return t(Text::TensionPrefix) + value(r.V, "V") + QStringLiteral(" - ") +
+           t(Text::CurrentPrefix) + value(r.A, "A") + kCrLf + t(Text::PowerPrefix) +
+           value(r.W, "W") + QStringLiteral(" - ") + t(Text::EnergyPrefix) + r.E;
 }
 
 // Built when it shows, so that it speaks the language in force and the statistics of now.
