@@ -306,6 +306,31 @@ std::optional<bool> EnergyQueries::hasCompleteHourTable(ReadError* error) const
     return completeHourTable(m_db, error);
 }
 
+std::optional<QSet<QDate>> EnergyQueries::meterCompleteDays(ReadError* error) const
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                   "name = '%1' COLLATE NOCASE")
+                        .arg(EnergyDatabase::kMeterHourTable)) ||
+        !query.next()) {
+        *error = readErrorOf(query.lastError());
+        return std::nullopt;
+    }
+    QSet<QDate> days;
+    if (query.value(0).toInt() == 0)
+        return days;
+    if (!query.exec(QStringLiteral("SELECT substr(Hour, 1, 10) FROM %1 GROUP BY 1 "
+                                   "HAVING count(*) = 24")
+                        .arg(EnergyDatabase::kMeterHourTable))) {
+        *error = readErrorOf(query.lastError());
+        return std::nullopt;
+    }
+    while (query.next())
+        days.insert(QDate::fromString(query.value(0).toString(), Qt::ISODate));
+    return days;
+}
+
 std::optional<EnergyTable> EnergyQueries::table(EnergyPeriod period, const QDate& date,
                                                 ReadError* error, const ReadTicket* ticket) const
 {

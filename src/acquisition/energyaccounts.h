@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <array>
@@ -113,6 +114,8 @@ public:
 
     // Whether the hour table is there and kept by its trigger; nothing when that cannot be read.
     std::optional<bool> hasCompleteHourTable(ReadError* error) const;
+    // The days whose 24 hours an energy meter reported (none in a file without its tables).
+    std::optional<QSet<QDate>> meterCompleteDays(ReadError* error) const;
 
     // A cancelled ticket stops a long read: nullopt with an empty error.
     std::optional<EnergyTable> table(EnergyPeriod period, const QDate& date, ReadError* error,

@@ -1,5 +1,8 @@
 #include "controller/station.h"
 
+#include "acquisition/energyaccounts.h"
+#include "acquisition/meterhistory.h"
+
 #include "acquisition/readingrequest.h"
 #include "app/programfolder.h"
 #include "app/settingsstore.h"
@@ -51,9 +54,15 @@ void Station::wireSessions()
     connect(&m_monitor, &MonitorSession::closed, &m_loads, &LoadStates::markUnknown);
     connect(&m_monitor, &MonitorSession::opened, this, [this] {
         m_passwordRefusalTold = false;
-        // A new monitor session: the meter is asked to push its power to this one.
+        // A new monitor session: the meter is asked to push its power to this one, and what it
+        // keeps of its past that the file does not hold yet.
         if (m_feed)
             m_feed->renewUpdates();
+        fetchMeterHistory();
+    });
+    connect(&m_monitor, &MonitorSession::closed, this, [this] {
+        if (m_history)
+            m_history->stop();
     });
     connect(&m_monitor, &MonitorSession::loadEventsHandled, this, &Station::loadEventsHandled);
     connect(&m_monitor, &MonitorSession::loadEventError, this, &Station::loadEventError);
@@ -132,6 +141,8 @@ void Station::shutdown()
     m_poller.stopAutomaticMode();
     if (m_feed)
         m_feed->setUpdating(false);
+    if (m_history)
+        m_history->stop();
     m_keepAliveTimer.stop();
     m_retryTimer.stop();
     m_retry = {};
@@ -274,6 +285,7 @@ void Station::applyMeterSource()
 {
     if (m_settings.text(Setting::MeterSource) != QLatin1String("meter")) {
         m_poller.setRequest({});
+        m_history.reset();
         m_feed.reset();
         return;
     }
@@ -293,8 +305,38 @@ void Station::applyMeterSource()
             m_feed->request(policy, std::move(done), ask);
         });
     }
-    m_feed->setWhere(m_settings.text(Setting::MeterWhere));
+    const QString where = m_settings.text(Setting::MeterWhere);
+    m_feed->setWhere(where);
+    if (!m_history || m_historyWhere != where) {
+        m_history =
+            std::make_unique<MeterHistoryFetcher>(where, m_command, m_monitor, m_database, m_clock);
+        m_historyWhere = where;
+        if (m_monitor.isConnected())
+            fetchMeterHistory();
+    }
     followMeterUpdates();
+}
+
+// The days the file holds whole are read on the reader's thread; the fetch asks the rest.
+void Station::fetchMeterHistory()
+{
+    if (!m_history || m_history->isRunning() || m_closing)
+        return;
+    QPointer<Station> self(this);
+    m_reader.read([self](QSqlDatabase db, const QString&, const ReadTicket&) {
+        ReadError error;
+        const std::optional<QSet<QDate>> days =
+            db.isValid() ? EnergyQueries(db).meterCompleteDays(&error) : std::nullopt;
+        QMetaObject::invokeMethod(
+            self,
+            [self, complete = days.value_or(QSet<QDate>{})] {
+                if (!self || !self->m_history || self->m_history->isRunning() || self->m_closing)
+                    return;
+                self->m_history->setCompleteDays(complete);
+                self->m_history->start();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void Station::followMeterUpdates()

@@ -24,6 +24,7 @@
 namespace powerlog {
 
 class Clock;
+class MeterHistoryFetcher;
 
 // The working mode the program is in.
 enum class WorkingMode {
@@ -104,6 +105,7 @@ public:
     TodayEnergy& todayEnergy() { return m_todayEnergy; }
     // The energy meter readings come from ([Meter] Source=meter); null for the central unit.
     EnergyMeterFeed* meterFeed() { return m_feed.get(); }
+    MeterHistoryFetcher* meterHistory() { return m_history.get(); }
     // The ST interface's keep-alive (object name "Tst") and the background retry.
     const QTimer& keepAliveTimer() const { return m_keepAliveTimer; }
     const QTimer& retryTimer() const { return m_retryTimer; }
@@ -137,6 +139,7 @@ private:
     void applyInterface();
     void applyMeterSource();
     void followMeterUpdates();
+    void fetchMeterHistory();
     void askReading(CommandSession::AckPolicy policy, CommandSession::Result done);
     void readLoadNames();
     void onLinkState(LinkChannel channel, LinkState state, const QString& detail);
@@ -163,6 +166,8 @@ private:
     LoadStates m_loads;
     TodayEnergy m_todayEnergy;
     std::unique_ptr<EnergyMeterFeed> m_feed;
+    std::unique_ptr<MeterHistoryFetcher> m_history;
+    QString m_historyWhere; // the meter m_history fetches from
     // Children of the station, so that they show among its children by their object names.
     QTimer m_keepAliveTimer;
     QTimer m_retryTimer;

@@ -1,6 +1,7 @@
 // The station without any window: the real sessions, poller, meter and database against a
 // simulated gateway on 127.0.0.1, as the background recorder runs them.
 
+#include "acquisition/energyaccounts.h"
 #include "acquisition/energydatabase.h"
 #include "app/config.h"
 #include "app/settings.h"
@@ -107,6 +108,7 @@ private slots:
     void settingsApplyAtOnce();
     void shutdownWritesWhatIsQueued();
     void energyMeterReadingsAreRecordedWithoutTheCentralUnit();
+    void energyMeterHistoryFillsThePastDays();
     void meterSourceAppliesAtOnce();
 };
 
@@ -407,6 +409,39 @@ void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
     QVERIFY(noticesHeard.isEmpty());
     for (int i = 0; i < LoadStates::kLoadCount; ++i)
         QCOMPARE(rig.station.loads().state(i), LoadState::Unseen);
+}
+
+// Once the monitor session is open, the meter's own history of the past days is fetched in the
+// background while live readings go on: a day three days back then counts its 24 hours as the
+// meter reported them.
+void TestStation::energyMeterHistoryFillsThePastDays()
+{
+    StationRig rig({{"Meter/Source", "meter"}, {"Meter/Where", "51"}, {"Start/RecAuto", "1"}});
+    withMeterOnly(rig.simulator);
+    rig.simulator.setClock([&rig] { return rig.clock.time; });
+    QSignalSpy readings(&rig.station, &Station::readingArrived);
+    rig.station.start();
+    QVERIFY(rig.station.meterHistory());
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_VERIFY(!readings.isEmpty());
+
+    const QDate threeDaysBack = rig.clock.time.date().addDays(-3);
+    const QString hours =
+        QStringLiteral("SELECT count(*) FROM EnergyMeterHour WHERE Hour LIKE '%1%'")
+            .arg(threeDaysBack.toString(Qt::ISODate));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        SqlFile(rig.dir.filePath(EnergyDatabase::kFileName)).value(hours).toInt(), 24, 20000);
+    const qsizetype readingsSoFar = readings.size();
+    QTRY_VERIFY(readings.size() > readingsSoFar); // the pushed power still arrives
+
+    SqlFile read(rig.dir.filePath(EnergyDatabase::kFileName));
+    ReadError error;
+    const auto day = EnergyQueries(read.db()).table(EnergyPeriod::Daily, threeDaysBack, &error);
+    QVERIFY2(day, qPrintable(error.description));
+    QCOMPARE(day->total().coveredSeconds, qint64(24 * 3600));
+    QVERIFY(day->total().kwh() > 0);
+    QCOMPARE(rig.station.mode(), WorkingMode::Automatic);
 }
 
 // Source and address follow the settings at once: the poller asks the meter, another meter, or
