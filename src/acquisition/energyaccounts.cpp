@@ -51,6 +51,19 @@ QString startOf(const QDate& day)
     return energyhours::dataText(QDateTime(day, QTime(0, 0), Qt::UTC));
 }
 
+// One hour of the accounts from its key 'yyyy-MM-dd HH:00', in the hour's band; nothing for a
+// key that is no hour.
+std::optional<HourEnergy> hourEnergy(const QString& key, double wattSeconds, qint64 seconds)
+{
+    const QDate date = QDate::fromString(key.left(10), Qt::ISODate);
+    const int hour = key.mid(11, 2).toInt();
+    if (!date.isValid())
+        return std::nullopt;
+    HourEnergy each{date, hour, {}};
+    each.figures.add(tariffBand(date, hour), wattSeconds, seconds);
+    return each;
+}
+
 QString hourKey(const QDate& date, int hour)
 {
     return QString::asprintf("%04d-%02d-%02d %02d:00", date.year(), date.month(), date.day(), hour);
@@ -86,14 +99,11 @@ bool addMeterHistory(const QSqlDatabase& db, const QDate& from, const QDate& to,
     }
     while (query.next()) {
         const QString key = query.value(0).toString();
-        const QDate date = QDate::fromString(key.left(10), Qt::ISODate);
-        const int hour = key.mid(11, 2).toInt();
-        if (!date.isValid())
+        const std::optional<HourEnergy> each = hourEnergy(key, query.value(1).toDouble(), 3600);
+        if (!each)
             continue;
-        HourEnergy each{date, hour, {}};
-        each.figures.add(tariffBand(date, hour), query.value(1).toDouble(), 3600);
-        hours->insert(key, each);
-        daysWithHours.insert(date);
+        hours->insert(key, *each);
+        daysWithHours.insert(each->date);
     }
     query.prepare(QStringLiteral("SELECT Day, WattSeconds FROM %1 WHERE Day >= ? AND Day < ?")
                       .arg(EnergyDatabase::kMeterDayTable));
@@ -148,14 +158,10 @@ std::optional<QList<HourEnergy>> readHours(const QSqlDatabase& db, const QDate& 
         if (ticket && ticket->isCancelled())
             return std::nullopt;
         const QString key = query.value(0).toString();
-        const QDate date = QDate::fromString(key.left(10), Qt::ISODate);
-        const int hour = key.mid(11, 2).toInt();
-        if (!date.isValid())
-            continue;
-        HourEnergy each{date, hour, {}};
-        each.figures.add(tariffBand(date, hour), query.value(1).toDouble(),
-                         query.value(2).toLongLong());
-        hours.insert(key, each);
+        const std::optional<HourEnergy> each =
+            hourEnergy(key, query.value(1).toDouble(), query.value(2).toLongLong());
+        if (each)
+            hours.insert(key, *each);
     }
     if (query.lastError().isValid()) {
         *error = readErrorOf(query.lastError());
