@@ -58,7 +58,9 @@ QString sourceText(FolderSource source)
 }
 
 // A simulated gateway for --demo on a free port of 127.0.0.1, and this run pointed at it.
-std::unique_ptr<sim::GatewaySimulator> startDemoGateway(RunOverrides& overrides)
+// With `meter`, the gateway has no load-control unit (it refuses every WHO 3 frame) and an energy
+// meter at 51, as most gateways of this family.
+std::unique_ptr<sim::GatewaySimulator> startDemoGateway(RunOverrides& overrides, bool meter)
 {
     // A busy evening, whatever the time, so that loads are shed and restored to watch; a modern
     // gateway's HMAC password and the event session it recycles every minute, which comes back
@@ -68,6 +70,10 @@ std::unique_ptr<sim::GatewaySimulator> startDemoGateway(RunOverrides& overrides)
     options.auth = sim::Auth::HmacSha256;
     options.password = QStringLiteral("demo2024");
     options.eventRecycleMs = 60'000;
+    if (meter) {
+        options.meters = {1};
+        options.who3 = false;
+    }
     auto simulator = std::make_unique<sim::GatewaySimulator>(options);
     if (!simulator->listen(0)) {
         qCritical("The simulated gateway could not listen on 127.0.0.1");
@@ -127,7 +133,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption settingsOption(
         QStringLiteral("settings"),
         QStringLiteral("Settings file to use instead of the user's own."), QStringLiteral("file"));
-    parser.addOptions({versionOption, demoOption, folderOption, settingsOption});
+    const QCommandLineOption meterOption(
+        QStringLiteral("meter"),
+        QStringLiteral("With --demo: read a simulated energy meter at 51 on a gateway without a "
+                       "load-control unit."));
+    parser.addOptions({versionOption, demoOption, meterOption, folderOption, settingsOption});
     parser.process(*application);
 
     const ProgramFolder chosen =
@@ -171,6 +181,11 @@ int main(int argc, char* argv[])
                            ? std::make_unique<SettingsStore>(parser.value(settingsOption))
                            : std::make_unique<SettingsStore>();
     Settings settings(*store);
+    const bool demoMeter = demo && parser.isSet(meterOption);
+    if (demoMeter) {
+        settings.overrideForThisRun(Setting::MeterSource, QStringLiteral("meter"));
+        settings.overrideForThisRun(Setting::MeterWhere, QStringLiteral("51"));
+    }
 
     Texts texts;
     MessageBoxPrompts prompts;
@@ -186,7 +201,7 @@ int main(int argc, char* argv[])
     options.programFolder = folder;
     std::unique_ptr<sim::GatewaySimulator> simulator;
     if (demo) {
-        simulator = startDemoGateway(options.overrides);
+        simulator = startDemoGateway(options.overrides, demoMeter);
         if (!simulator)
             return 1;
     }

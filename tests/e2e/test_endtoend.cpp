@@ -238,6 +238,7 @@ private slots:
     void initTestCase();
     void recordsAReadingFromTheGateway();
     void demoRunsAgainstItsOwnGateway();
+    void demoReadsASimulatedMeter();
     void terminationWritesEveryQueuedReading();
 };
 
@@ -328,6 +329,29 @@ void TestEndToEnd::demoRunsAgainstItsOwnGateway()
     run.process.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 10000);
     QCOMPARE(calls.count(), 0);
+}
+
+// `--demo --meter`: a gateway that refuses every WHO 3 frame and has an energy meter at 51; the
+// demo records the meter's power, without tension and current, into its own folder.
+void TestEndToEnd::demoReadsASimulatedMeter()
+{
+    ProgramRun run;
+    QVERIFY(run.dir.isValid());
+    QVERIFY(run.installEmptyDatabase());
+    run.start({QStringLiteral("--demo"), QStringLiteral("--meter")});
+    QVERIFY2(run.process.waitForStarted(10000), qPrintable(run.process.errorString()));
+    const QString demoDatabase =
+        QDir(run.folder()).filePath(QStringLiteral("demo/") + kDatabaseName);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !energyRows(demoDatabase).isEmpty() || run.process.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(run.process.state(), QProcess::Running);
+    const EnergyRow row = energyRows(demoDatabase).first();
+    QVERIFY(row.V.isNull());
+    QVERIFY(row.a.isNull());
+    QVERIFY(row.e.toDouble() > 0);
+    run.process.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 10000);
+    QVERIFY(energyRows(run.databasePath()).isEmpty()); // the user's own file is not touched
 }
 
 // Readings wait in the writer's queue while another program holds the database; a request to
