@@ -78,10 +78,16 @@ void EnergyMeterFeed::setUpdating(bool on, bool askNow)
     if (on == m_updating)
         return;
     m_updating = on;
-    if (!on)
-        m_renewal.stop();
-    else if (askNow)
-        renewUpdates();
+    if (on) {
+        if (askNow)
+            renewUpdates();
+        return;
+    }
+    // Updates asked and still running end at once, rather than when their time runs out.
+    if (m_renewal.isActive() && m_meter != 0)
+        m_command.send(meterframes::automaticUpdatesRequest(m_where, 0),
+                       CommandSession::AckPolicy::NoAckWait);
+    m_renewal.stop();
 }
 
 void EnergyMeterFeed::renewUpdates()

@@ -164,7 +164,7 @@ private slots:
     }
 
     // The updates are asked for their time and again before it runs out, so the meter keeps
-    // pushing; once off they are no longer renewed and lapse.
+    // pushing; once off they are stopped at once and no longer renewed.
     void automaticUpdatesAreRenewedBeforeTheyLapse()
     {
         FeedRig rig;
@@ -180,6 +180,7 @@ private slots:
 
         rig.feed.setUpdating(false);
         QVERIFY(!rig.feed.renewalTimer().isActive());
+        QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*51*#1200#1*0##")));
         QTRY_VERIFY(rig.simulator.metersUpdating().isEmpty());
         const qsizetype asked = rig.received(kAutomaticUpdates);
         rig.feed.renewUpdates(); // off: nothing is asked
