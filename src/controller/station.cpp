@@ -18,8 +18,8 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
       m_command(m_options.timings), m_monitor(m_command, m_options.timings),
       m_database(m_options.programFolder), m_reader(m_options.programFolder),
       m_meter(m_database, clock), m_poller(m_command, m_monitor),
-      m_todayEnergy(m_reader, clock, m_options.todayEnergyIntervalMs), m_keepAliveTimer(this),
-      m_retryTimer(this)
+      m_todayEnergy(m_reader, clock, m_options.todayEnergyIntervalMs), m_meterFinder(m_command),
+      m_keepAliveTimer(this), m_retryTimer(this)
 {
     m_keepAliveTimer.setObjectName(QStringLiteral("Tst"));
     connect(&m_keepAliveTimer, &QTimer::timeout, this, &Station::keepStInterfaceAlive);
@@ -143,6 +143,7 @@ void Station::shutdown()
         m_feed->setUpdating(false);
     if (m_history)
         m_history->stop();
+    m_meterFinder.stop();
     m_keepAliveTimer.stop();
     m_retryTimer.stop();
     m_retry = {};

@@ -5,6 +5,7 @@
 #include "acquisition/energymeterfeed.h"
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
+#include "acquisition/meterfinder.h"
 #include "acquisition/poller.h"
 #include "acquisition/reading.h"
 #include "app/runoverrides.h"
@@ -106,6 +107,8 @@ public:
     // The energy meter readings come from ([Meter] Source=meter); null for the central unit.
     EnergyMeterFeed* meterFeed() { return m_feed.get(); }
     MeterHistoryFetcher* meterHistory() { return m_history.get(); }
+    // The search for the installation's energy meters, which the options window starts.
+    MeterFinder& meterFinder() { return m_meterFinder; }
     // The ST interface's keep-alive (object name "Tst") and the background retry.
     const QTimer& keepAliveTimer() const { return m_keepAliveTimer; }
     const QTimer& retryTimer() const { return m_retryTimer; }
@@ -168,6 +171,7 @@ private:
     std::unique_ptr<EnergyMeterFeed> m_feed;
     std::unique_ptr<MeterHistoryFetcher> m_history;
     QString m_historyWhere; // the meter m_history fetches from
+    MeterFinder m_meterFinder;
     // Children of the station, so that they show among its children by their object names.
     QTimer m_keepAliveTimer;
     QTimer m_retryTimer;
