@@ -192,6 +192,18 @@ constexpr TextRow kTable[] = {
     {Text::StaleReadings, {"Ultima lettura alle %1: il gateway non risponde", "Last reading at %1: the gateway does not answer"}},
     {Text::HelpNotOpened, {"Nessun programma ha aperto il manuale: %1", "No program opened the user manual: %1"}},
     {Text::TodayEnergy, {"Oggi: %1", "Today: %1"}},
+    {Text::OptionsSource, {"Fonte delle letture", "Source of readings"}},
+    {Text::OptionsSourceCentral, {"Centrale carichi (WHO 3)", "Load-control unit (WHO 3)"}},
+    {Text::OptionsSourceMeter, {"Misuratore di energia (WHO 18)", "Energy meter (WHO 18)"}},
+    {Text::OptionsMeterWhere, {"Indirizzo misuratore", "Meter address"}},
+    {Text::OptionsFindMeters, {"Cerca misuratori", "Find meters"}},
+    {Text::MeterSearchProgress, {"Ricerca: %1 di %2 indirizzi", "Searching: %1 of %2 addresses"}},
+    {Text::MetersFound, {"Trovati: %1", "Found: %1"}},
+    {Text::MetersNotFound, {"Nessun misuratore ha risposto", "No meter answered"}},
+    {Text::MeterSearchFailed, {"Il gateway non risponde", "The gateway does not answer"}},
+    {Text::LoadsWithoutControlUnit, {"Stato sconosciuto: le letture vengono dal misuratore di energia e nessuna centrale carichi ha risposto", "State unknown: readings come from the energy meter and no load-control unit answered"}},
+    {Text::ChartEstimated, {"stimato", "estimated"}},
+    {Text::ChartEstimatedBands, {"Fasce stimate dal totale del giorno", "Bands estimated from the day's total"}},
 };
 // clang-format on
 

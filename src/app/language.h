@@ -188,6 +188,20 @@ enum class Text {
     HelpNotOpened, // %1: the manual's file
     // Today's energy in the tray's tooltip and detail.
     TodayEnergy, // %1: the kWh, with its unit
+    // Readings from an energy meter: the options' source group and the meters' search, and why
+    // the loads stay unknown.
+    OptionsSource,
+    OptionsSourceCentral,
+    OptionsSourceMeter,
+    OptionsMeterWhere,
+    OptionsFindMeters,
+    MeterSearchProgress, // %1: addresses asked, %2: of how many
+    MetersFound,         // %1: the meters and their power
+    MetersNotFound,
+    MeterSearchFailed,
+    LoadsWithoutControlUnit,
+    ChartEstimated,
+    ChartEstimatedBands,
 
     Count // not a text: the number of texts
 };

@@ -50,6 +50,7 @@ void Station::wireSessions()
     connect(&m_command, &CommandSession::frameReceived, &m_meter, &Meter::takeFrame);
 
     connect(&m_monitor, &MonitorSession::loadEvent, &m_loads, &LoadStates::applyLoadEvent);
+    connect(&m_monitor, &MonitorSession::loadEvent, this, [this] { setLoadControlMissing(false); });
     // Events may be missed until the session is back; its refresh brings every state again.
     connect(&m_monitor, &MonitorSession::closed, &m_loads, &LoadStates::markUnknown);
     connect(&m_monitor, &MonitorSession::opened, this, [this] {
@@ -288,9 +289,14 @@ void Station::applyMeterSource()
         m_poller.setRequest({});
         m_history.reset();
         m_feed.reset();
+        setLoadControlMissing(false);
         return;
     }
     if (!m_feed) {
+        bool anyLoadHeard = false;
+        for (int index = 0; index < LoadStates::kLoadCount; ++index)
+            anyLoadHeard = anyLoadHeard || m_loads.state(index) != LoadState::Unseen;
+        setLoadControlMissing(!anyLoadHeard);
         m_feed = std::make_unique<EnergyMeterFeed>(m_command, m_clock, m_options.meterTimings);
         connect(&m_command, &CommandSession::frameReceived, m_feed.get(),
                 &EnergyMeterFeed::takeFrame);
@@ -382,6 +388,13 @@ void Station::readLoadNames()
 
 void Station::onLinkState(LinkChannel channel, LinkState state, const QString& detail)
 {
+    // Most gateways have no load-control unit and refuse its frames: with readings from a meter
+    // that only means the loads' states cannot be known.
+    if (m_feed && channel == LinkChannel::Command && state == LinkState::FrameNotAcknowledged &&
+        detail == frames::kLoadStatusRequest) {
+        setLoadControlMissing(true);
+        return;
+    }
     if (channel == LinkChannel::Command && state == LinkState::FrameAcknowledged)
         m_passwordRefusalTold = false;
     if (isLinkDown(state))
@@ -423,6 +436,12 @@ void Station::respond(LinkEvent event)
         told = Notice::None;
     if (told != Notice::None)
         emit notice(told);
+}
+
+void Station::setLoadControlMissing(bool missing)
+{
+    if (std::exchange(m_loadControlMissing, missing) != missing)
+        emit loadControlMissingChanged(missing);
 }
 
 void Station::onReading(const Reading& reading)

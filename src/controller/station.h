@@ -92,6 +92,9 @@ public:
     // The gateway was lost and is being asked again in the background.
     bool isRetrying() const { return m_retry.pending; }
     QStringList loadNames() const { return m_loads.loadNames(); }
+    // Readings come from an energy meter and no load-control unit has told the loads' states
+    // (most gateways have none): the loads stay unknown, which is no error.
+    bool isLoadControlMissing() const { return m_loadControlMissing; }
     const QString& programFolder() const { return m_options.programFolder; }
 
     Settings& settings() { return m_settings; }
@@ -133,6 +136,7 @@ signals:
     void databaseBusyChanged(bool busy);
     void databaseProgress(int percent);
     void loadNamesChanged(const QStringList& names);
+    void loadControlMissingChanged(bool missing);
     void shutDown();
 
 private:
@@ -151,6 +155,7 @@ private:
     void setRecording(bool on);
     void setTrayLevel(int level);
     void setStale(bool stale);
+    void setLoadControlMissing(bool missing);
     void keepStInterfaceAlive();
     void scheduleRetry();
     void retryGateway();
@@ -189,6 +194,7 @@ private:
     bool m_started = false;
     bool m_closing = false;
     bool m_stale = false;
+    bool m_loadControlMissing = false;
     bool m_passwordRefusalTold = false;
 };
 

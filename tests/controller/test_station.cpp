@@ -366,6 +366,7 @@ void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
     withMeterOnly(rig.simulator);
     QSignalSpy readings(&rig.station, &Station::readingArrived);
     QSignalSpy noticesHeard(&rig.station, &Station::notice);
+    QSignalSpy linkStates(&rig.station, &Station::linkStateChanged);
     rig.station.start();
     QVERIFY(rig.station.meterFeed());
     rig.station.poller().clock().stop();
@@ -409,6 +410,11 @@ void TestStation::energyMeterReadingsAreRecordedWithoutTheCentralUnit()
     QVERIFY(noticesHeard.isEmpty());
     for (int i = 0; i < LoadStates::kLoadCount; ++i)
         QCOMPARE(rig.station.loads().state(i), LoadState::Unseen);
+    // Without a load-control unit the loads stay unknown, and its refused frames are no link
+    // error.
+    QVERIFY(rig.station.isLoadControlMissing());
+    for (const QList<QVariant>& state : linkStates)
+        QVERIFY(state.at(1).value<LinkState>() != LinkState::FrameNotAcknowledged);
 }
 
 // Once the monitor session is open, the meter's own history of the past days is fetched in the
@@ -462,8 +468,13 @@ void TestStation::meterSourceAppliesAtOnce()
     rig.station.refreshNow();
     QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#18*52*113##")));
 
+    QTRY_VERIFY(rig.station.isLoadControlMissing());
+
+    QSignalSpy missing(&rig.station, &Station::loadControlMissingChanged);
     QVERIFY(rig.settings.set(Setting::MeterSource, QStringLiteral("central")));
     QVERIFY(!rig.station.meterFeed());
+    QVERIFY(!rig.station.isLoadControlMissing());
+    QCOMPARE(missing.size(), 1);
     rig.simulator.clearReceivedFrames();
     rig.station.refreshNow();
     QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));

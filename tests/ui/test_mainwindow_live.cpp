@@ -621,6 +621,35 @@ private slots:
         QCOMPARE(text(h, "Lload"), QStringLiteral("OFF: Oven "));
     }
 
+    // With readings from an energy meter and no load-control unit, each load icon says why its
+    // state is unknown, in the window's language; a load event ends that.
+    void loadIconsSayWhyTheyAreUnknownWithAMeter()
+    {
+        WindowHarness h({{"Meter/Source", "meter"}, {"Option/Language", "ita"}});
+        sim::Options options = h.simulator.options();
+        options.meters = {1};
+        options.who3 = false;
+        h.simulator.setOptions(options);
+        h.writeLoadIni("[priority]\n1=Forno\n");
+        h.load();
+        QVERIFY(h.station.isLoadControlMissing());
+        QCOMPARE(h.control("Iload_0")->toolTip(),
+                 QStringLiteral("Forno\nStato sconosciuto: le letture vengono dal misuratore di "
+                                "energia e nessuna centrale carichi ha risposto"));
+        QCOMPARE(h.control("Iload_1")->toolTip(),
+                 QStringLiteral("Stato sconosciuto: le letture vengono dal misuratore di energia "
+                                "e nessuna centrale carichi ha risposto"));
+        QVERIFY(h.settings.set(Setting::LanguageCode, QStringLiteral("eng")));
+        QCOMPARE(h.control("Iload_0")->toolTip(),
+                 QStringLiteral("Forno\nState unknown: readings come from the energy meter and no "
+                                "load-control unit answered"));
+
+        h.loads.applyLoadEvent(0, u'1');
+        emit h.monitor.loadEvent(0, u'1');
+        QCOMPARE(h.control("Iload_0")->toolTip(), QStringLiteral("Forno"));
+        QVERIFY(h.control("Iload_1")->toolTip().isEmpty());
+    }
+
     // The value labels take their colours from the palette: a style sheet would reach their
     // tooltips too and paint light text on the tooltip's light background.
     void maximumTooltipUsesTheTooltipColours()

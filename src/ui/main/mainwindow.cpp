@@ -65,7 +65,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     showRecording(m_station.isRecording());
     showLinePower();
     showStatistics();
-    showLoadNames(m_station.loadNames());
+    showLoadToolTips();
     showProgress(0, 1);
     placeBottomRight(*this, kBottomMarginTwips / kTwipsPerPixel);
     // A window that starts hidden gets no hide event; its banner must not scroll either.
@@ -219,7 +219,8 @@ void MainWindow::wireStation()
     connect(&station, &Station::databaseProblem, this, &MainWindow::showDatabaseProblem);
     connect(&station, &Station::progressChanged, this, &MainWindow::showProgress);
     connect(&station, &Station::activity, this, &MainWindow::flashActivityLight);
-    connect(&station, &Station::loadNamesChanged, this, &MainWindow::showLoadNames);
+    connect(&station, &Station::loadNamesChanged, this, &MainWindow::showLoadToolTips);
+    connect(&station, &Station::loadControlMissingChanged, this, &MainWindow::showLoadToolTips);
     connect(&station, &Station::loadEventsHandled, m_loadIcons, &LoadIcons::loadEventsHandled);
     connect(&station, &Station::loadEventError, this, [this](const frames::LoadEventError& error) {
         m_services.prompts.message(QString(), loadEventErrorText(m_services.texts, error),
@@ -255,6 +256,7 @@ void MainWindow::setLanguage(const QString& code)
     if (m_charts)
         m_charts->setLanguage(code);
     showMode(m_station.mode());
+    showLoadToolTips();
     setPanel(1, QString());
     emit languageChanged(code);
 }
@@ -318,10 +320,19 @@ void MainWindow::showProgress(int ticks, int ofTicks)
     m_progressBar->resize(width, m_progressBar->height());
 }
 
-void MainWindow::showLoadNames(const QStringList& names)
+// Each icon's tooltip is its load's name; while no load-control unit tells the states, it also
+// says why they are unknown.
+void MainWindow::showLoadToolTips()
 {
-    for (int i = 0; i < LoadStates::kLoadCount; ++i)
-        m_loadIconLabels[std::size_t(i)]->setToolTip(names.value(i));
+    const QStringList names = m_station.loadNames();
+    const QString why = m_station.isLoadControlMissing()
+                            ? m_services.texts(Text::LoadsWithoutControlUnit)
+                            : QString();
+    for (int i = 0; i < LoadStates::kLoadCount; ++i) {
+        QStringList lines{names.value(i), why};
+        lines.removeAll(QString());
+        m_loadIconLabels[std::size_t(i)]->setToolTip(lines.join(QLatin1Char('\n')));
+    }
 }
 
 void MainWindow::showLinePower()

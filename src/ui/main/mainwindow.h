@@ -104,7 +104,7 @@ private slots:
     void showNotice(powerlog::Notice notice);
     void showDatabaseProblem(const powerlog::DatabaseResult& result);
     void showProgress(int ticks, int ofTicks);
-    void showLoadNames(const QStringList& names);
+    void showLoadToolTips();
     void showLinePower();
     void settingChanged(powerlog::Setting setting);
     void flashActivityLight();
