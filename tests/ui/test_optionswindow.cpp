@@ -1,3 +1,4 @@
+#include "acquisition/meterfinder.h"
 #include "acquisition/poller.h"
 #include "ui/charts/chartswindow.h"
 #include "ui/export/exportwindow.h"
@@ -990,6 +991,109 @@ private slots:
         QVERIFY2(lines.at(1).startsWith("2026-12-07 19:00;") &&
                      lines.at(1).endsWith(";" + cost + "\r"),
                  lines.at(1).constData());
+    }
+
+    void meterAddressIsStoredOrPutBack_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved"); // as stored; <none> when nothing is
+
+        QTest::newRow("another meter") << "5255"
+                                       << "5255";
+        QTest::newRow("the one in force") << "51"
+                                          << "<none>";
+        QTest::newRow("no meter number") << "50"
+                                         << "<none>";
+        QTest::newRow("past 255") << "5256"
+                                  << "<none>";
+        QTest::newRow("another kind of address") << "71"
+                                                 << "<none>";
+        QTest::newRow("empty") << ""
+                               << "<none>";
+    }
+
+    // An address is kept when it is a meter's; anything else goes back to the one in force.
+    void meterAddressIsStoredOrPutBack()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        auto* where = control<QComboBox>(options, "Cwhere");
+        QCOMPARE(where->currentText(), QStringLiteral("51"));
+        where->lineEdit()->setFocus(Qt::TabFocusReason);
+        where->lineEdit()->selectAll();
+        QTest::keyClick(where->lineEdit(), Qt::Key_Delete);
+        QTest::keyClicks(where->lineEdit(), typed);
+        control(options, QStringLiteral("Cinterf"))->setFocus(Qt::TabFocusReason);
+        QCOMPARE(stored(h, QStringLiteral("Meter"), QStringLiteral("Where")), saved);
+        QCOMPARE(where->currentText(), saved == QLatin1String("<none>") ? "51" : saved);
+    }
+
+    // The source applies at once: the station reads the meter, and back.
+    void sourceListAppliesAtOnce()
+    {
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        auto* source = control<QComboBox>(options, "Csource");
+        QCOMPARE(source->currentIndex(), 0);
+        QCOMPARE(source->itemText(1), QStringLiteral("Misuratore di energia (WHO 18)"));
+        source->setCurrentIndex(1);
+        QCOMPARE(stored(h, QStringLiteral("Meter"), QStringLiteral("Source")), "meter");
+        QVERIFY(h.station.meterFeed());
+        source->setCurrentIndex(0);
+        QCOMPARE(stored(h, QStringLiteral("Meter"), QStringLiteral("Source")), "central");
+        QVERIFY(!h.station.meterFeed());
+    }
+
+    // The search lists the meters that answer, in the window's language, and one chosen from
+    // the list becomes the address.
+    void findMetersListsThoseThatAnswer()
+    {
+        WindowHarness h({{"Option/Language", "eng"}});
+        sim::Options gateway = h.simulator.options();
+        gateway.meters = {3, 1};
+        gateway.who3 = false;
+        h.simulator.setOptions(gateway);
+        h.station.meterFinder().setIntervalMs(1);
+        h.station.meterFinder().setLastAnswerWaitMs(300);
+        OptionsWindow& options = open(h);
+        auto* find = control<QPushButton>(options, "Cfind");
+        auto* status = control<QLabel>(options, "Lfind");
+        QCOMPARE(find->text(), QStringLiteral("Find meters"));
+        QVERIFY(status->text().isEmpty());
+
+        QSignalSpy finished(&h.station.meterFinder(), &MeterFinder::finished);
+        find->click();
+        QVERIFY(!find->isEnabled());
+        QVERIFY(status->text().startsWith(QStringLiteral("Searching: ")));
+        QVERIFY(finished.wait(30000));
+        QVERIFY(find->isEnabled());
+        static const QRegularExpression found(
+            QStringLiteral("^Found: 51 \\(\\d+ W\\), 53 \\(\\d+ W\\)$"));
+        QVERIFY2(found.match(status->text()).hasMatch(), qPrintable(status->text()));
+
+        auto* where = control<QComboBox>(options, "Cwhere");
+        QCOMPARE(where->count(), 2);
+        QCOMPARE(where->itemText(1), QStringLiteral("53"));
+        where->setCurrentIndex(1);
+        emit where->activated(1);
+        QCOMPARE(stored(h, QStringLiteral("Meter"), QStringLiteral("Where")), "53");
+    }
+
+    void findMetersSaysWhenNoneAnswers()
+    {
+        WindowHarness h;
+        h.station.meterFinder().setIntervalMs(1);
+        h.station.meterFinder().setLastAnswerWaitMs(300);
+        OptionsWindow& options = open(h);
+        QSignalSpy finished(&h.station.meterFinder(), &MeterFinder::finished);
+        control<QPushButton>(options, "Cfind")->click();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(control<QLabel>(options, "Lfind")->text(),
+                 QStringLiteral("Nessun misuratore ha risposto"));
+        QCOMPARE(control<QComboBox>(options, "Cwhere")->count(), 0);
+        QCOMPARE(control<QComboBox>(options, "Cwhere")->currentText(), QStringLiteral("51"));
     }
 };
 

@@ -452,10 +452,11 @@ void MainWindow::bringToFront()
 void MainWindow::showOptions(bool modal)
 {
     if (!m_options) {
-        auto* options = new OptionsWindow(
-            {m_station.settings(), m_services.prompts, m_station.database(), m_station.meter(),
-             m_station.programFolder(), &m_station.reader(), m_services.files},
-            this);
+        auto* options =
+            new OptionsWindow({m_station.settings(), m_services.prompts, m_station.database(),
+                               m_station.meter(), m_station.programFolder(), &m_station.reader(),
+                               m_services.files, &m_station.meterFinder()},
+                              this);
         options->setAttribute(Qt::WA_DeleteOnClose);
         connect(options, &OptionsWindow::languageApplied, this, &MainWindow::setLanguage);
         m_options = options;

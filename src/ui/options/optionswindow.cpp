@@ -1,5 +1,7 @@
 #include "ui/options/optionswindow.h"
 
+#include "ui/options/metersourcegroup.h"
+
 #include "acquisition/databasewriter.h"
 #include "acquisition/meter.h"
 #include "acquisition/tariffbands.h"
@@ -41,6 +43,7 @@ constexpr int kBottomMarginPixels = 30; // 450 twips
 // prices of F1, F2 and F3, then the currency. The list, and the label of a single price, span
 // the three price columns.
 constexpr int kTariffTitleTop = 330;
+constexpr int kSourceTitleTop = 436;
 constexpr QRect kTariffGroup(8, 350, 336, 76);
 constexpr int kTariffColumnLeft = 10;
 constexpr int kTariffColumnStep = 82;
@@ -129,13 +132,13 @@ OptionsWindow::~OptionsWindow() = default;
 
 void OptionsWindow::buildControls()
 {
-    setFixedSize(352, 492);
-    // The tariff's section came last, so its title keeps the last number.
-    const std::array<int, 4> sectionTops{8, 146, 436, kTariffTitleTop};
-    const std::array<Button, 4> sectionPictures{Button::Refresh, Button::Options, Button::Charts,
-                                                Button::Tariff};
-    std::array<QLabel*, 4> sectionTitles{};
-    for (int i = 0; i < 4; ++i) {
+    setFixedSize(352, 598);
+    // The sections added later keep the later numbers: the tariff's, then the source's.
+    const std::array<int, 5> sectionTops{8, 146, 542, kTariffTitleTop, kSourceTitleTop};
+    const std::array<Button, 5> sectionPictures{Button::Refresh, Button::Options, Button::Charts,
+                                                Button::Tariff, Button::Refresh};
+    std::array<QLabel*, 5> sectionTitles{};
+    for (int i = 0; i < int(sectionTops.size()); ++i) {
         QLabel* picture =
             makeLabel(this, QStringLiteral("ImgIco_%1").arg(i), QRect(8, sectionTops[i], 18, 18));
         picture->setPixmap(buttonIcon(sectionPictures[i]).pixmap(QSize(16, 16)));
@@ -149,6 +152,7 @@ void OptionsWindow::buildControls()
     m_programTitle = sectionTitles[1];
     m_databaseTitle = sectionTitles[2];
     m_tariffTitle = sectionTitles[3];
+    m_sourceTitle = sectionTitles[4];
 
     // Connection.
     m_addressLabel = makeLabel(this, QStringLiteral("Lb_2"), QRect(18, 32, 142, 22));
@@ -229,13 +233,19 @@ void OptionsWindow::buildControls()
         tariffColumns(kCurrencyColumn, kCurrencyColumn, kTariffFieldTop, kTariffFieldHeight));
     m_currencyField->installEventFilter(this);
 
+    // Source of the readings.
+    m_sourceGroup = new MeterSourceGroup(
+        m_services.settings, m_services.meterFinder,
+        [this](Setting setting, const QVariant& value) { store(setting, value); }, this);
+    m_sourceGroup->setGeometry(8, kSourceTitleTop + 20, 336, MeterSourceGroup::kHeight);
+
     // Database.
     m_clearButton =
-        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 458, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("CclearDB"), QRect(18, 564, 100, 26));
     m_compactButton =
-        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 458, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("CcompDB"), QRect(129, 564, 100, 26));
     m_exportButton =
-        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 458, 100, 26));
+        placeControl<QPushButton>(this, QStringLiteral("Cexport"), QRect(240, 564, 100, 26));
 
     connect(m_interfaceList, &QComboBox::currentIndexChanged, this,
             &OptionsWindow::interfaceChosen);
@@ -301,6 +311,7 @@ void OptionsWindow::loadSettings()
         showPrice(band);
     m_currencyField->setText(settings.text(Setting::Currency));
     m_currencyField->setPlaceholderText(Settings::localeCurrency());
+    m_sourceGroup->loadSettings();
 
     showDatabaseButtons();
     placeBottomRight(*this, kBottomMarginPixels);
@@ -340,6 +351,8 @@ void OptionsWindow::showCaptions(const QString& code)
     for (int kind = 0; kind < int(kTariffKindTexts.size()); ++kind)
         m_tariffKindList->setItemText(kind, text(kTariffKindTexts[kind]));
     m_currencyLabel->setText(text(Text::OptionsCurrency));
+    m_sourceTitle->setText(text(Text::OptionsSource));
+    m_sourceGroup->setLanguage(code);
     showTariffKind();
     for (int band = 0; band < kTariffBandCount; ++band)
         showPrice(band);
@@ -633,6 +646,7 @@ void OptionsWindow::applyTextFields()
     for (int field = 0; field < priceCount(m_tariffKind); ++field)
         applyPrice(field);
     applyCurrency();
+    m_sourceGroup->applyWhere();
 }
 
 // Loaded when first shown, once whoever opened it listens to what it does.

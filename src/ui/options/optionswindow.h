@@ -24,6 +24,8 @@ class DatabaseWriter;
 class FileDialogs;
 class ExportWindow;
 class Meter;
+class MeterFinder;
+class MeterSourceGroup;
 class Prompts;
 
 // What the options window works with.
@@ -37,6 +39,8 @@ struct OptionsWindowServices
     // The export window reads through these; without them it does not open.
     DatabaseReader* reader = nullptr;
     FileDialogs* files = nullptr;
+    // The search for energy meters; without it the search button stays disabled.
+    MeterFinder* meterFinder = nullptr;
     // The entry that starts the program with the user's session.
     SessionAutostart autostart = SessionAutostart::forThisUser();
 };
@@ -47,7 +51,7 @@ struct OptionsWindowServices
 // signal tells the running program; there is no OK or Cancel. Text fields apply their text when
 // they lose the focus and when the window closes. A change the store cannot keep still holds
 // until the program ends, and the user is told so once. The tariff group sets the kind of tariff,
-// the prices of the bands it takes and the currency.
+// the prices of the bands it takes and the currency; the source group where readings come from.
 class OptionsWindow : public QWidget
 {
     Q_OBJECT
@@ -123,6 +127,7 @@ private:
     QLabel* m_programTitle = nullptr;
     QLabel* m_databaseTitle = nullptr;
     QLabel* m_tariffTitle = nullptr;
+    QLabel* m_sourceTitle = nullptr;
     QLabel* m_addressLabel = nullptr;
     QLabel* m_portLabel = nullptr;
     QLabel* m_passwordLabel = nullptr;
@@ -152,6 +157,7 @@ private:
     std::array<QLineEdit*, kTariffBandCount> m_priceFields{};
     QLabel* m_currencyLabel = nullptr;
     QLineEdit* m_currencyField = nullptr;
+    MeterSourceGroup* m_sourceGroup = nullptr;
     QPointer<ExportWindow> m_exportWindow;
 };
 
