@@ -34,7 +34,7 @@ EnergyTable tableWith(EnergyPeriod period, const QDate& date, int index, const E
 EnergyChart chartOf(const EnergyTable& table)
 {
     return {table, EnergyWording{QStringLiteral("eng"), {}, {}}.groupLabels(table),
-            QLocale(QLocale::English, QLocale::UnitedKingdom)};
+            QLocale(QLocale::English, QLocale::UnitedKingdom), QString()};
 }
 
 bool isBandColour(const QColor& colour)
@@ -91,6 +91,7 @@ private slots:
     void viewScalesWithItsSize_data();
     void viewScalesWithItsSize();
     void legendNamesTheBands();
+    void estimatedBarsAreHatchedAndNamed();
     void scaleSteps_data();
     void scaleSteps();
     void groupLabelsNeverOverlap();
@@ -191,6 +192,60 @@ void TestEnergyChart::legendNamesTheBands()
         lastX = found;
     }
     QVERIFY(lastX > 826 / 2); // on the right
+}
+
+// A day a meter gave as a total only is hatched over its bands' colours, and the legend names
+// the hatching then only.
+void TestEnergyChart::estimatedBarsAreHatchedAndNamed()
+{
+    EnergyTable table = EnergyTable::empty(EnergyPeriod::Monthly, QDate(2026, 11, 1));
+    table.groups[3] = figures(4, 2, 3, 86400);
+    table.groups[3].estimatedWattSeconds = 9 * kWattSecondsPerKwh;
+    table.groups[4] = figures(4, 2, 3, 86400);
+
+    // The leftmost pixel of F1's colour above the plot: where the legend begins.
+    const auto legendStart = [](const QImage& image, const EnergyLayout& layout) {
+        for (int x = 0; x < image.width(); ++x) {
+            for (int y = 0; y < int(layout.plot().top()); ++y) {
+                if (image.pixelColor(x, y) == energyBandColour(TariffBand::F1))
+                    return x;
+            }
+        }
+        return -1;
+    };
+    // The colours inside a bar.
+    const auto coloursOf = [](const QImage& image, const QRectF& bar) {
+        QSet<QRgb> colours;
+        for (int x = int(bar.left()) + 1; x < int(bar.right()) - 1; ++x) {
+            for (int y = int(bar.top()) + 1; y < int(bar.bottom()) - 1; ++y)
+                colours.insert(image.pixel(x, y));
+        }
+        return colours;
+    };
+
+    for (qreal ratio : {1.0, 2.0}) {
+        EnergyChart chart = chartOf(table);
+        chart.estimatedLabel = QStringLiteral("estimated");
+        EnergyView view;
+        view.setChart(chart);
+        const QImage image = view.renderImage(ratio).scaled(QSize(826, 376));
+        const EnergyLayout layout(QSizeF(826, 376), view.chart());
+        const QSet<QRgb> estimated = coloursOf(image, layout.bar(3));
+        const QSet<QRgb> measured = coloursOf(image, layout.bar(4));
+        QVERIFY(estimated.contains(QColor(Qt::white).rgb()));
+        QVERIFY(estimated.contains(energyBandColour(TariffBand::F1).rgb()));
+        QVERIFY(!measured.contains(QColor(Qt::white).rgb()));
+
+        // Without an estimated bar, the legend is one entry shorter.
+        table.groups[3].estimatedWattSeconds = 0;
+        EnergyChart plain = chartOf(table);
+        plain.estimatedLabel = chart.estimatedLabel;
+        view.setChart(plain);
+        const QImage plainImage = view.renderImage(ratio).scaled(QSize(826, 376));
+        QVERIFY(legendStart(image, layout) < legendStart(plainImage, layout));
+        QVERIFY(!coloursOf(plainImage, layout.bar(3)).contains(QColor(Qt::white).rgb()));
+        table.groups[3].estimatedWattSeconds = 9 * kWattSecondsPerKwh;
+    }
 }
 
 void TestEnergyChart::scaleSteps_data()
@@ -387,6 +442,13 @@ void TestEnergyChart::toolTip_data()
         << "ita" << prices << day << 4 << later
         << "5 Novembre 2026\nEnergia: 9,00 kWh\nF1: 6,50 kWh\nF2: 0,00 kWh\nF3: 2,50 kWh\n"
            "Costo: 2,20 €\nregistrato il 50 % del tempo";
+    EnergyTable meterDay =
+        tableWith(EnergyPeriod::Monthly, QDate(2026, 11, 1), 4, figures(6.5, 0, 2.5, 86400));
+    meterDay.groups[4].estimatedWattSeconds = 9 * kWattSecondsPerKwh;
+    QTest::newRow("a day a meter gave as a total, Italian")
+        << "ita" << prices << meterDay << 4 << later
+        << "5 Novembre 2026\nEnergia: 9,00 kWh\nF1: 6,50 kWh\nF2: 0,00 kWh\nF3: 2,50 kWh\n"
+           "Fasce stimate dal totale del giorno\nCosto: 2,20 €\nregistrato il 100 % del tempo";
     const EnergyTable month =
         tableWith(EnergyPeriod::Yearly, QDate(2026, 1, 1), 2, figures(100, 50, 150, 0));
     QTest::newRow("a month, English")

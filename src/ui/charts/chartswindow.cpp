@@ -655,7 +655,8 @@ void ChartsWindow::showSeries(const ChartSeries& series)
 void ChartsWindow::showTable()
 {
     const EnergyWording words = wording();
-    m_energyView->setChart({m_table, words.groupLabels(m_table), words.locale()});
+    m_energyView->setChart({m_table, words.groupLabels(m_table), words.locale(),
+                            textFor(Text::ChartEstimated, m_languageCode)});
     showSummary();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPen>
 #include <algorithm>
 #include <cmath>
 
@@ -20,6 +21,8 @@ constexpr double kSmallestCeiling = 0.1; // kWh
 
 const QColor kInk(0, 0, 0);
 const QColor kLabelInk(80, 80, 80);
+// The distance between the white lines over a bar whose bands are estimated.
+constexpr qreal kHatchStep = 5;
 const QColor kGridInk(222, 222, 222);
 
 qreal lineHeight(const QFontMetricsF& metrics)
@@ -48,6 +51,19 @@ QString bandName(TariffBand band)
 }
 
 } // namespace
+
+void hatchEstimated(QPainter& painter, const QRectF& area)
+{
+    if (area.isEmpty())
+        return;
+    painter.save();
+    painter.setClipRect(area);
+    painter.setPen(QPen(Qt::white, 1.5));
+    const qreal rise = area.height();
+    for (qreal x = area.left() - rise; x < area.right(); x += kHatchStep)
+        painter.drawLine(QPointF(x, area.bottom()), QPointF(x + rise, area.top()));
+    painter.restore();
+}
 
 QColor energyBandColour(TariffBand band)
 {
@@ -155,6 +171,14 @@ QRectF EnergyLayout::segment(int index, TariffBand band) const
     return QRectF(left, upper, width, lower - upper);
 }
 
+QRectF EnergyLayout::bar(int index) const
+{
+    QRectF whole;
+    for (TariffBand band : kBands)
+        whole = whole.united(segment(index, band));
+    return whole;
+}
+
 int EnergyLayout::groupAt(const QPointF& point) const
 {
     if (m_groups == 0 || point.y() < m_plot.top() || point.y() > m_plot.bottom() ||
@@ -196,12 +220,18 @@ void paintEnergyChart(QPainter& painter, const QSizeF& size, const EnergyChart& 
     }
     write(QRectF(0, kEdge, labelRight, line), Qt::AlignRight | Qt::AlignTop, kUnit, kLabelInk);
 
-    // The bars, each band stacked on the ones before it.
+    // The bars, each band stacked on the ones before it; a bar whose bands are a guess is
+    // hatched over.
+    bool anyEstimated = false;
     for (int index = 0; index < layout.groupCount(); ++index) {
         for (TariffBand band : kBands) {
             const QRectF segment = layout.segment(index, band);
             if (!segment.isEmpty())
                 painter.fillRect(segment, energyBandColour(band));
+        }
+        if (chart.table.groups.at(index).estimatedWattSeconds > 0) {
+            anyEstimated = true;
+            hatchEstimated(painter, layout.bar(index));
         }
     }
 
@@ -221,17 +251,29 @@ void paintEnergyChart(QPainter& painter, const QSizeF& size, const EnergyChart& 
     const qreal swatch = std::max(qreal(6), line - 4);
     const qreal gap = 4;
     const qreal spacing = 14;
-    qreal width = 0;
+    struct Entry
+    {
+        QString name;
+        QColor colour;
+        bool hatched = false;
+    };
+    QList<Entry> entries;
     for (TariffBand band : kBands)
-        width += swatch + gap + std::ceil(metrics.horizontalAdvance(bandName(band))) + spacing;
+        entries.append({bandName(band), energyBandColour(band)});
+    if (anyEstimated && !chart.estimatedLabel.isEmpty())
+        entries.append({chart.estimatedLabel, kLabelInk, true});
+    qreal width = 0;
+    for (const Entry& entry : entries)
+        width += swatch + gap + std::ceil(metrics.horizontalAdvance(entry.name)) + spacing;
     qreal x = std::floor(plot.right() - (width - spacing));
-    for (TariffBand band : kBands) {
-        painter.fillRect(QRectF(x, kEdge + std::floor((line - swatch) / 2), swatch, swatch),
-                         energyBandColour(band));
+    for (const Entry& entry : entries) {
+        const QRectF box(x, kEdge + std::floor((line - swatch) / 2), swatch, swatch);
+        painter.fillRect(box, entry.colour);
+        if (entry.hatched)
+            hatchEstimated(painter, box);
         x += swatch + gap;
-        const qreal textWidth = std::ceil(metrics.horizontalAdvance(bandName(band)));
-        write(QRectF(x, kEdge, textWidth, line), Qt::AlignLeft | Qt::AlignTop, bandName(band),
-              kInk);
+        const qreal textWidth = std::ceil(metrics.horizontalAdvance(entry.name));
+        write(QRectF(x, kEdge, textWidth, line), Qt::AlignLeft | Qt::AlignTop, entry.name, kInk);
         x += textWidth + spacing;
     }
 

@@ -21,7 +21,12 @@ struct EnergyChart
     EnergyTable table;             // without a period (first invalid) only the grid is drawn
     QStringList groupLabels;       // along the time axis, one a group
     QLocale locale = QLocale::c(); // of the numbers of the kWh axis
+    // The legend's word for bars whose bands are estimated; the entry shows only when a bar is.
+    QString estimatedLabel;
 };
+
+// Hatches `area` with white lines over what is drawn there: a bar whose bands are estimated.
+void hatchEstimated(QPainter& painter, const QRectF& area);
 
 // The colour of a band in the bars and the legend.
 QColor energyBandColour(TariffBand band);
@@ -61,6 +66,8 @@ public:
     // The part of a group's bar in a band's colour: F1 at the bottom, F3 on top. Empty when
     // the band's share is below half a pixel.
     QRectF segment(int index, TariffBand band) const;
+    // The whole bar of a group, its bands together.
+    QRectF bar(int index) const;
     // The row of the plot that stands for `kwh`.
     qreal rowOf(double kwh) const;
     // Every `labelStride()`-th group is labelled, so that the labels never overlap.

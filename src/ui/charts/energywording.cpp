@@ -107,6 +107,8 @@ QString EnergyWording::toolTip(const EnergyTable& table, int index, const QDateT
     QStringList lines{period, textFor(Text::ChartEnergyPrefix, languageCode) + kwh(figures.kwh())};
     for (TariffBand band : kBands)
         lines << bandName(band) + QStringLiteral(": ") + kwh(figures.kwh(band));
+    if (figures.estimatedWattSeconds > 0)
+        lines << textFor(Text::ChartEstimatedBands, languageCode);
     if (prices.isSet())
         lines << cost(figures.cost(prices));
     const QString recorded = coverage(figures.coveredSeconds, elapsed);
