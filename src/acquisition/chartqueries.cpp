@@ -94,19 +94,47 @@ bool ChartQueries::hasDaySummary(ReadError* error, bool* found) const
     return true;
 }
 
+bool ChartQueries::hasMeterHistory(ReadError* error, bool* found) const
+{
+    QSqlQuery query(m_db);
+    if (!run(query,
+             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                            "(name = ? COLLATE NOCASE OR name = ? COLLATE NOCASE)"),
+             {EnergyDatabase::kMeterHourTable, EnergyDatabase::kMeterDayTable}, error) ||
+        !query.next()) {
+        if (error->description.isEmpty())
+            *error = readErrorOf(query.lastError());
+        return false;
+    }
+    *found = query.value(0).toInt() == 2;
+    return true;
+}
+
 std::optional<RecordedRange> ChartQueries::recordedRange(ReadError* error) const
 {
-    // Two single-aggregate statements, so that each walks the index from one end.
+    bool meter = false;
+    if (!hasMeterHistory(error, &meter))
+        return std::nullopt;
+    // Single-aggregate statements, so that each walks an index from one end.
+    QStringList sources{QStringLiteral("SELECT %1(Data) FROM Energy WHERE ") + kOwnForm};
+    if (meter)
+        sources << QStringLiteral("SELECT %1(Hour) FROM ") + EnergyDatabase::kMeterHourTable
+                << QStringLiteral("SELECT %1(Day) FROM ") + EnergyDatabase::kMeterDayTable;
     RecordedRange range;
-    for (const auto& [function, day] :
-         {std::pair{QStringLiteral("min"), &range.first}, {QStringLiteral("max"), &range.last}}) {
-        QSqlQuery query(m_db);
-        if (!run(query,
-                 QStringLiteral("SELECT %1(Data) FROM Energy WHERE %2").arg(function, kOwnForm), {},
-                 error))
-            return std::nullopt;
-        if (query.next() && !query.value(0).isNull())
-            *day = QDate::fromString(query.value(0).toString().left(10), Qt::ISODate);
+    for (const QString& source : sources) {
+        for (const auto& [function, day] : {std::pair{QStringLiteral("min"), &range.first},
+                                            {QStringLiteral("max"), &range.last}}) {
+            QSqlQuery query(m_db);
+            if (!run(query, source.arg(function), {}, error))
+                return std::nullopt;
+            if (!query.next() || query.value(0).isNull())
+                continue;
+            const QDate found = QDate::fromString(query.value(0).toString().left(10), Qt::ISODate);
+            if (found.isValid() &&
+                (!day->isValid() ||
+                 (function == QLatin1String("min") ? found < *day : found > *day)))
+                *day = found;
+        }
     }
     if (range.isEmpty())
         return RecordedRange{};
@@ -129,17 +157,28 @@ std::optional<QList<int>> ChartQueries::partsWithReadings(int position, const QD
                                                           const QDate& to, ReadError* error) const
 {
     bool summary = false;
-    if (!hasDaySummary(error, &summary))
+    bool meter = false;
+    if (!hasDaySummary(error, &summary) || !hasMeterHistory(error, &meter))
         return std::nullopt;
-    // The month (position 6) or the day (position 9) of each day with readings in [from, to).
+    // The month (position 6) or the day (position 9) of each day in [from, to) with readings,
+    // or with a meter's history.
     const QString column = summary ? QStringLiteral("Day") : QStringLiteral("Data");
-    const QString sql = QStringLiteral("SELECT DISTINCT CAST(substr(%1, %2, 2) AS INTEGER) FROM %3 "
-                                       "WHERE %1 >= ? AND %1 < ?%4 ORDER BY 1")
-                            .arg(column)
-                            .arg(position)
-                            .arg(summary ? EnergyDatabase::kDayTable : QStringLiteral("Energy"),
-                                 summary ? QString() : QStringLiteral(" AND ") + kOwnForm);
-    return readNumbers(m_db, sql, {dayKey(from), dayKey(to)}, error);
+    QString days = QStringLiteral("SELECT %1 AS Key FROM %2 WHERE %1 >= ? AND %1 < ?%3")
+                       .arg(column, summary ? EnergyDatabase::kDayTable : QStringLiteral("Energy"),
+                            summary ? QString() : QStringLiteral(" AND ") + kOwnForm);
+    const QVariantList period{dayKey(from), dayKey(to)};
+    QVariantList bounds = period;
+    if (meter) {
+        days += QStringLiteral(" UNION ALL SELECT Hour FROM %1 WHERE Hour >= ? AND Hour < ? "
+                               "UNION ALL SELECT Day FROM %2 WHERE Day >= ? AND Day < ?")
+                    .arg(EnergyDatabase::kMeterHourTable, EnergyDatabase::kMeterDayTable);
+        bounds << period << period;
+    }
+    const QString sql =
+        QStringLiteral("SELECT DISTINCT CAST(substr(Key, %1, 2) AS INTEGER) FROM (%2) ORDER BY 1")
+            .arg(position)
+            .arg(days);
+    return readNumbers(m_db, sql, bounds, error);
 }
 
 std::optional<ChartSeries> ChartQueries::series(ChartType type, const QDate& date, ReadError* error,

@@ -25,7 +25,8 @@ struct ReadError
     bool operator==(const ReadError&) const = default;
 };
 
-// The days of the first and the last reading; invalid dates when there is none.
+// The days of the first and the last reading, or of an energy meter's history when it reaches
+// further; invalid dates when there is none.
 struct RecordedRange
 {
     QDate first;
@@ -47,7 +48,7 @@ public:
 
     // An empty range when the table holds no readings; nullopt when it could not be read.
     std::optional<RecordedRange> recordedRange(ReadError* error) const;
-    // Months (1..12) and days (1..31) that hold readings, ascending.
+    // Months (1..12) and days (1..31) that hold readings or a meter's history, ascending.
     std::optional<QList<int>> monthsWithReadings(int year, ReadError* error) const;
     std::optional<QList<int>> daysWithReadings(int year, int month, ReadError* error) const;
     // The chart of `type` for the period that contains `date`. A cancelled ticket stops a
@@ -57,6 +58,7 @@ public:
 
 private:
     bool hasDaySummary(ReadError* error, bool* found) const;
+    bool hasMeterHistory(ReadError* error, bool* found) const;
     std::optional<QList<int>> partsWithReadings(int position, const QDate& from, const QDate& to,
                                                 ReadError* error) const;
 

@@ -1,6 +1,7 @@
 #include "acquisition/chartqueries.h"
 #include "acquisition/databasereader.h"
 #include "acquisition/energydatabase.h"
+#include "acquisition/energyhours.h"
 #include "support/sqlfile.h"
 
 #include <QDir>
@@ -51,6 +52,7 @@ private slots:
     void rangeOfAnEmptyTableIsEmpty();
     void rangeListsAndForeignRows();
     void daysOfDifferentMonthsNeverMerge();
+    void meterHistoryWidensTheRangeAndLists();
     void fileWithoutSummariesGivesTheSameAnswers_data();
     void fileWithoutSummariesGivesTheSameAnswers();
     void sourceAnswersOnTheCallersThread();
@@ -104,6 +106,33 @@ void TestChartQueries::rangeListsAndForeignRows()
     QCOMPARE(queries.daysWithReadings(2024, 12, &error), QList<int>({31}));
 }
 
+// An energy meter's history reaches back before the first reading: its days are offered too,
+// so that their energy can be charted.
+void TestChartQueries::meterHistoryWidensTheRangeAndLists()
+{
+    QVERIFY(insertRows(file(), {{"2026-12-05 10:00:00", 200}, {"2026-12-06 10:00:00", 300}}));
+    SqlFile sql(file());
+    // As the writer makes them on its first open.
+    for (const QString& statement : energyhours::meterTableStatements())
+        QVERIFY(sql.exec(statement));
+    QVERIFY(sql.exec(QStringLiteral("INSERT INTO EnergyMeterDay (Day, WattSeconds) VALUES "
+                                    "('2025-03-07', 1), ('2025-12-01', 1), ('2026-12-05', 1)")));
+    QVERIFY(sql.exec(QStringLiteral("INSERT INTO EnergyMeterHour (Hour, WattSeconds) VALUES "
+                                    "('2025-12-20 00:00', 1), ('2025-12-20 23:00', 1), "
+                                    "('2026-11-30 05:00', 1)")));
+    ReadConnection read(file());
+    const ChartQueries queries(read.db());
+    ReadError error;
+    const std::optional<RecordedRange> range = queries.recordedRange(&error);
+    QVERIFY(range);
+    QCOMPARE(range->first, QDate(2025, 3, 7));
+    QCOMPARE(range->last, QDate(2026, 12, 6));
+    QCOMPARE(queries.monthsWithReadings(2025, &error), QList<int>({3, 12}));
+    QCOMPARE(queries.daysWithReadings(2025, 12, &error), QList<int>({1, 20}));
+    QCOMPARE(queries.monthsWithReadings(2026, &error), QList<int>({11, 12}));
+    QCOMPARE(queries.daysWithReadings(2026, 12, &error), QList<int>({5, 6}));
+}
+
 // 1 November and 11 January run together as "1112026" under a day-month-year key; each must
 // stay its own day.
 void TestChartQueries::daysOfDifferentMonthsNeverMerge()
@@ -137,9 +166,9 @@ void TestChartQueries::daysOfDifferentMonthsNeverMerge()
 void TestChartQueries::fileWithoutSummariesGivesTheSameAnswers_data()
 {
     QTest::addColumn<QStringList>("spoil");
-    QTest::newRow("never built")
-        << QStringList{"DROP TRIGGER EnergySummariesOnInsert", "DROP TABLE EnergyDay",
-                       "DROP TABLE EnergyHalfHour"};
+    QTest::newRow("never built") << QStringList{"DROP TRIGGER EnergySummariesOnInsert",
+                                                "DROP TABLE EnergyDay",
+                                                "DROP TABLE EnergyHalfHour"};
     // A first open stopped halfway leaves the tables made but empty, and no trigger.
     QTest::newRow("building stopped")
         << QStringList{"DROP TRIGGER EnergySummariesOnInsert", "DELETE FROM EnergyDay",

@@ -28,8 +28,8 @@ MeterSourceGroup::MeterSourceGroup(Settings& settings, MeterFinder* finder,
     setObjectName(QStringLiteral("Fsource"));
     m_sourceList = placeControl<QComboBox>(this, QStringLiteral("Csource"), QRect(10, 2, 316, 22));
     m_sourceList->addItems({QString(), QString()});
-    m_whereLabel = makeLabel(this, QStringLiteral("Lbwhere"), QRect(10, 28, 144, 22));
-    m_whereList = placeControl<QComboBox>(this, QStringLiteral("Cwhere"), QRect(154, 28, 70, 22));
+    m_whereLabel = makeLabel(this, QStringLiteral("Lbwhere"), QRect(10, 28, 132, 22));
+    m_whereList = placeControl<QComboBox>(this, QStringLiteral("Cwhere"), QRect(144, 28, 66, 22));
     m_whereList->setEditable(true);
     m_whereList->setInsertPolicy(QComboBox::NoInsert);
     m_whereList->lineEdit()->setMaxLength(4);
@@ -37,7 +37,7 @@ MeterSourceGroup::MeterSourceGroup(Settings& settings, MeterFinder* finder,
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_whereList));
     // The list holds the focus and hands its events to its field.
     m_whereList->installEventFilter(this);
-    m_findButton = placeControl<QPushButton>(this, QStringLiteral("Cfind"), QRect(230, 27, 96, 24));
+    m_findButton = placeControl<QPushButton>(this, QStringLiteral("Cfind"), QRect(214, 27, 112, 24));
     m_findButton->setEnabled(m_finder != nullptr);
     m_searchLabel = makeLabel(this, QStringLiteral("Lfind"), QRect(10, 54, 316, 18));
 
