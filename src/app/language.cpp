@@ -203,7 +203,7 @@ constexpr TextRow kTable[] = {
     {Text::MeterSearchFailed, {"Il gateway non risponde", "The gateway does not answer"}},
     {Text::LoadsWithoutControlUnit, {"Stato sconosciuto: le letture vengono dal misuratore di energia e nessuna centrale carichi ha risposto", "State unknown: readings come from the energy meter and no load-control unit answered"}},
     {Text::ChartEstimated, {"stimato", "estimated"}},
-    {Text::ChartEstimatedBands, {"Fasce stimate dal totale del giorno", "Bands estimated from the day's total"}},
+    {Text::ChartEstimatedBands, {"Fasce stimate dai totali giornalieri del misuratore", "Bands estimated from the meter's day totals"}},
 };
 // clang-format on
 

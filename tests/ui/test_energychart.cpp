@@ -448,7 +448,8 @@ void TestEnergyChart::toolTip_data()
     QTest::newRow("a day a meter gave as a total, Italian")
         << "ita" << prices << meterDay << 4 << later
         << "5 Novembre 2026\nEnergia: 9,00 kWh\nF1: 6,50 kWh\nF2: 0,00 kWh\nF3: 2,50 kWh\n"
-           "Fasce stimate dal totale del giorno\nCosto: 2,20 €\nregistrato il 100 % del tempo";
+           "Fasce stimate dai totali giornalieri del misuratore\nCosto: 2,20 €\nregistrato il 100 "
+           "% del tempo";
     const EnergyTable month =
         tableWith(EnergyPeriod::Yearly, QDate(2026, 1, 1), 2, figures(100, 50, 150, 0));
     QTest::newRow("a month, English")
