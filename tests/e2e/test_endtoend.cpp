@@ -2,6 +2,8 @@
 // runtime folders of its own, talking to a simulated gateway on 127.0.0.1 only.
 
 #include "simulator/gatewaysimulator.h"
+#include "simulator/meterbank.h"
+#include "support/toolrun.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -239,6 +241,7 @@ private slots:
     void recordsAReadingFromTheGateway();
     void demoRunsAgainstItsOwnGateway();
     void demoReadsASimulatedMeter();
+    void recordsAnEnergyMeterAndItsHistory();
     void terminationWritesEveryQueuedReading();
 };
 
@@ -352,6 +355,81 @@ void TestEndToEnd::demoReadsASimulatedMeter()
     run.process.terminate();
     QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 10000);
     QVERIFY(energyRows(run.databasePath()).isEmpty()); // the user's own file is not touched
+}
+
+// A gateway without a load-control unit and a meter at 51: in automatic mode with recording on,
+// the program records the meter's power with E from its totalizer, stays automatic, and fetches
+// the meter's history, so that `powerlog-cli energy daily` for a day three days back gives the
+// hours exactly as the meter reported them.
+void TestEndToEnd::recordsAnEnergyMeterAndItsHistory()
+{
+    powerlog::sim::Options options;
+    options.meters = {1};
+    options.who3 = false;
+    powerlog::sim::GatewaySimulator gateway(options);
+    QVERIFY(gateway.listen(0));
+
+    ProgramRun run;
+    QVERIFY(run.installEmptyDatabase());
+    QVERIFY(run.writeSettings(settingsFor(gateway.port(), "[Start]\nAuto=1\nRecAuto=1\n"
+                                                          "[Timer]\nAgg=10\n"
+                                                          "[Meter]\nSource=meter\nWhere=51\n")));
+    run.start();
+    QVERIFY2(run.process.waitForStarted(10000), qPrintable(run.process.errorString()));
+
+    const QDate day = QDate::currentDate().addDays(-3);
+    const auto hoursHeld = [&run, &day] {
+        const QString name = QStringLiteral("endtoend-meter");
+        int hours = 0;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(run.databasePath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            if (db.open()) {
+                QSqlQuery query(db);
+                if (query.exec(QStringLiteral("SELECT count(*) FROM EnergyMeterHour WHERE Hour "
+                                              "LIKE '%1%'")
+                                   .arg(day.toString(Qt::ISODate))) &&
+                    query.next())
+                    hours = query.value(0).toInt();
+                query.finish();
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+        return hours;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((energyRows(run.databasePath()).size() >= 2 && hoursHeld() == 24) ||
+                                 run.process.state() == QProcess::NotRunning,
+                             60000);
+    QCOMPARE(run.process.state(), QProcess::Running);
+    for (const EnergyRow& row : energyRows(run.databasePath())) {
+        QVERIFY(row.V.isNull());
+        QVERIFY(row.a.isNull());
+        QVERIFY(row.e.toDouble() > 1000); // the totalizer, in kWh
+    }
+    // Still automatic: the refused WHO 3 frames ended nothing, and the meter is asked.
+    gateway.clearReceivedFrames();
+    QTRY_VERIFY_WITH_TIMEOUT(gateway.receivedFrames().contains(QStringLiteral("*#18*51*51##")),
+                             30000);
+
+    const powerlog::test::ToolRun energy = powerlog::test::runTool(
+        QStringLiteral(POWERLOG_CLI),
+        {QStringLiteral("--folder"), run.folder(), QStringLiteral("--settings"), run.settingsPath(),
+         QStringLiteral("energy"), QStringLiteral("daily"), day.toString(Qt::ISODate)},
+        powerlog::test::toolEnvironment());
+    QCOMPARE(energy.exitCode, 0);
+    const powerlog::sim::MeterBank meter(options.seed);
+    QStringList kwh;
+    for (const QString& line : energy.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1, 24))
+        kwh << line.section(QLatin1Char(','), 1, 1);
+    QStringList expected;
+    for (int hour = 0; hour < 24; ++hour)
+        expected << QString::number(double(meter.hourWh(1, day, hour)) / 1000, 'f', 3);
+    QCOMPARE(kwh, expected);
+
+    run.process.terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(run.process.state(), QProcess::NotRunning, 10000);
 }
 
 // Readings wait in the writer's queue while another program holds the database; a request to
