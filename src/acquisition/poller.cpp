@@ -7,6 +7,7 @@
 #include "gateway/monitorsession.h"
 
 #include <QPointer>
+#include <algorithm>
 
 namespace powerlog {
 
@@ -15,7 +16,7 @@ Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent
 {
     m_clock.setObjectName(QStringLiteral("Tclk"));
     m_clock.setInterval(1000);
-    connect(&m_clock, &QTimer::timeout, this, &Poller::tick);
+    connect(&m_clock, &QTimer::timeout, this, &Poller::advance);
     connect(&m_command, &CommandSession::answerReceived, this, &Poller::resetLostRequests);
 
     // The first request of a run waits for the monitor session's open to end either way, so
@@ -47,12 +48,62 @@ Poller::Poller(CommandSession& command, MonitorSession& monitor, QObject* parent
 
 void Poller::setRefreshSeconds(int seconds)
 {
+    countSleptSeconds();
     m_refreshSeconds = seconds > 0 ? seconds : 30;
+    if (m_clock.isActive() && !m_ticksWatched)
+        startClock();
 }
 
 void Poller::setLostFrameSwitch(quint8 value)
 {
     m_lostFrameSwitch = value;
+}
+
+void Poller::setTicksWatched(bool watched)
+{
+    if (m_ticksWatched == watched)
+        return;
+    countSleptSeconds();
+    m_ticksWatched = watched;
+    if (m_clock.isActive())
+        startClock();
+}
+
+// The whole seconds an unwatched clock has slept so far count before it changes its pace.
+void Poller::countSleptSeconds()
+{
+    if (!m_clock.isActive() || m_ticksWatched || m_firstRequestDue)
+        return;
+    const int slept = int(m_sinceClockStart.elapsed() / 1000);
+    const int counted = std::min(slept, secondsToNextRequest() - 1);
+    if (counted <= 0)
+        return;
+    m_ticks += counted;
+    emit progressChanged(m_ticks, m_refreshSeconds);
+}
+
+int Poller::secondsToNextRequest() const
+{
+    return std::max(1, m_refreshSeconds - m_ticks);
+}
+
+void Poller::startClock()
+{
+    m_clock.setInterval(m_ticksWatched || m_firstRequestDue ? 1000
+                                                            : secondsToNextRequest() * 1000);
+    m_sinceClockStart.start();
+    m_clock.start();
+}
+
+void Poller::advance()
+{
+    // Unwatched, the clock slept through the ticks before the one that sends: they count
+    // without a sign, as nobody would see them.
+    if (!m_ticksWatched && !m_firstRequestDue && !m_firstRequestPending)
+        m_ticks += m_clock.interval() / 1000 - 1;
+    tick();
+    if (m_clock.isActive() && !m_ticksWatched)
+        startClock();
 }
 
 void Poller::startAutomaticMode()
@@ -64,8 +115,7 @@ void Poller::startAutomaticMode()
     m_firstRequestDue = true;
     m_automatic = true;
     m_monitor.setReopening(true);
-    m_clock.setInterval(1000);
-    m_clock.start();
+    startClock();
 }
 
 void Poller::stopAutomaticMode()
@@ -143,7 +193,7 @@ void Poller::finishFirstRequest(bool ok, int generation)
     // The tick that sent the request counts, answered or not: the bar shows it either way.
     continueTick();
     if (m_automatic)
-        m_clock.start();
+        startClock();
 }
 
 void Poller::continueTick()

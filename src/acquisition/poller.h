@@ -3,6 +3,7 @@
 #include "gateway/commandsession.h"
 
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 
@@ -13,7 +14,9 @@ class MonitorSession;
 // Automatic measurement polling: a one-second clock (object name "Tclk"), the ticks counted
 // against the refresh interval, the first request that waits for its ACK, the periodic requests
 // that do not, and the lost-request counter that gives up after five unanswered requests. While
-// automatic mode runs, the monitor session re-opens by itself.
+// automatic mode runs, the monitor session re-opens by itself. While nobody watches the ticks
+// (the window is hidden), the clock wakes only when a request is due and counts the seconds in
+// between at once.
 class Poller : public QObject
 {
     Q_OBJECT
@@ -27,6 +30,10 @@ public:
     void setRefreshSeconds(int seconds);
     int refreshSeconds() const { return m_refreshSeconds; }
     void setLostFrameSwitch(quint8 value);
+    // Whether the ticks are shown (the progress bar, the activity light). Without a watcher
+    // the clock sleeps until the next request; with one it ticks every second again.
+    void setTicksWatched(bool watched);
+    bool areTicksWatched() const { return m_ticksWatched; }
     // What asks for a reading; empty (the default) asks the load-control central unit.
     void setRequest(Request request) { m_request = std::move(request); }
 
@@ -53,6 +60,8 @@ public:
 
     // One tick of the clock; public so tests can step time without waiting.
     void tick();
+    // What the clock does when it fires: one tick, or, unwatched, the ticks it slept through.
+    void advance();
 
 signals:
     void ticked();      // every tick: the activity light flashes
@@ -69,11 +78,17 @@ private:
     void finishFirstRequest(bool ok, int generation);
     void continueTick();
     void sendRequest(CommandSession::AckPolicy policy, CommandSession::Result done = {});
+    // Starts the clock for its next firing: in a second, or, unwatched, when a request is due.
+    void startClock();
+    void countSleptSeconds();
+    int secondsToNextRequest() const;
 
     CommandSession& m_command;
     MonitorSession& m_monitor;
     Request m_request;
     QTimer m_clock;
+    QElapsedTimer m_sinceClockStart; // how long the clock has slept, when unwatched
+    bool m_ticksWatched = true;
     int m_refreshSeconds = 30;
     quint8 m_lostFrameSwitch = 1;
     bool m_automatic = false;

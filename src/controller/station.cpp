@@ -27,6 +27,7 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &Station::retryGateway);
     connect(&m_settings, &Settings::changed, this, &Station::applySetting);
+    m_poller.setTicksWatched(false);
     wireSessions();
     wireAcquisition();
 }

@@ -77,6 +77,9 @@ public:
     void startAutomaticMode();
     void stopAutomaticMode();
     void refreshNow(); // a reading now; nothing under the ST interface
+    // Whether a window shows the polling's progress and activity every second. Nobody does at
+    // first: the poller's clock then wakes only when a request is due.
+    void setTicksWatched(bool watched) { m_poller.setTicksWatched(watched); }
     // Load `index` 0..7 clicked: the command to the central unit, or, with the monitor session
     // down, its open.
     void switchLoad(int index);

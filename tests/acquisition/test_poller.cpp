@@ -106,6 +106,7 @@ private slots:
     void refusedPasswordAtTheStartIsTriedOnce_data();
     void refusedPasswordAtTheStartIsTriedOnce();
     void requestOfAnotherSourceCountsAsTheCentralUnits();
+    void unwatchedClockWakesOnlyForRequests();
 };
 
 void TestPoller::firstRequestAtOnceThenEveryInterval()
@@ -470,6 +471,38 @@ void TestPoller::requestOfAnotherSourceCountsAsTheCentralUnits()
     QCOMPARE(fallback.count(), 1);
     QVERIFY(!rig.poller.isAutomatic());
     QCOMPARE(rig.requests(), 0);
+}
+
+// Nobody watching the ticks: the clock sleeps until a request is due, and the requests keep the
+// refresh interval; watched again, it ticks every second from where the count stands.
+void TestPoller::unwatchedClockWakesOnlyForRequests()
+{
+    PollingRig rig;
+    QVERIFY(rig.listening);
+    rig.poller.setTicksWatched(false);
+    QSignalSpy progress(&rig.poller, &Poller::progressChanged);
+    answerFirstRequest(rig); // the first request goes out a second after the start, as ever
+    QCOMPARE(rig.poller.ticks(), 1);
+
+    rig.poller.clock().start(); // as after the first request
+    rig.poller.setRefreshSeconds(10);
+    QCOMPARE(rig.poller.clock().interval(), 9000); // ticks 2..10 in one sleep
+    rig.poller.advance(); // as the clock fires
+    QCOMPARE(rig.poller.ticks(), 0);
+    QTRY_COMPARE(rig.requests(), 2);
+    QCOMPARE(progress.last().at(0).toInt(), 10);
+    QCOMPARE(rig.poller.clock().interval(), 10000);
+    QVERIFY(rig.poller.clock().isActive());
+    QCOMPARE(rig.poller.ticks(), 0);
+
+    // Watched again: one tick a second.
+    rig.poller.setTicksWatched(true);
+    QCOMPARE(rig.poller.clock().interval(), 1000);
+    rig.poller.clock().stop();
+    for (int tick = 1; tick <= 10; ++tick)
+        rig.poller.advance();
+    QTRY_COMPARE(rig.requests(), 3);
+    QCOMPARE(rig.poller.clock().interval(), 1000);
 }
 
 QTEST_GUILESS_MAIN(TestPoller)

@@ -541,12 +541,14 @@ void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     m_loadIcons->setShown(true);
+    m_station.setTicksWatched(true);
 }
 
 void MainWindow::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     m_loadIcons->setShown(false);
+    m_station.setTicksWatched(false);
     endLoadHover();
 }
 
