@@ -264,7 +264,7 @@ void TestMqttPublisher::cutConnectionLeavesTheLastWill()
     relay.cut();
     QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads(status),
                               (QList<QByteArray>{"online", "offline", "online"}), kWaitMs);
-    QCOMPARE(publisher.state(), MqttState::Connected);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Connected, kWaitMs);
 }
 
 void TestMqttPublisher::orderlyEndSaysOffline()
@@ -303,7 +303,7 @@ void TestMqttPublisher::brokerThatComesLateOrRestarts()
     QSignalSpy attempts(&publisher, &MqttPublisher::connecting);
     publisher.configure(testConfig(broker.port()));
     QTRY_VERIFY_WITH_TIMEOUT(attempts.size() >= 2, kWaitMs);
-    QCOMPARE(publisher.state(), MqttState::Waiting);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Waiting, kWaitMs);
 
     QVERIFY(broker.start());
     QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Connected, kWaitMs);
@@ -405,7 +405,7 @@ void TestMqttPublisher::tls()
         QTRY_VERIFY_WITH_TIMEOUT(attempts.size() >= 2, kWaitMs);
         QVERIFY(watcher.payloads(status).isEmpty());
     }
-    QCOMPARE(publisher.state(), state);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), state, kWaitMs);
 }
 
 void TestMqttPublisher::loadCommands_data()
