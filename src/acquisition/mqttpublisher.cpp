@@ -437,20 +437,24 @@ private:
         }
     }
 
-    // In order: "offline", then the disconnect, so that the broker keeps its last will to
-    // itself; what is still queued is written first, for a moment at most.
+    // In order: "offline", then the disconnect, so that the broker keeps the last will to
+    // itself. What the broker sent is read first: a socket closed with unread data resets the
+    // connection, and the broker may then drop the disconnect unread. "offline" goes with QoS 0,
+    // so that no acknowledgement comes back after it.
     void close()
     {
         m_retryTimer.stop();
         if (m_handle && m_connected) {
-            publish({mqttStatusTopic(m_config), kOffline, true, 1});
+            for (int i = 0; i < 5; ++i) {
+                if (mosquitto_loop(m_handle, 10, 1) != MOSQ_ERR_SUCCESS)
+                    break;
+            }
+            publish({mqttStatusTopic(m_config), kOffline, true, 0});
+            mosquitto_disconnect(m_handle);
             for (int i = 0; i < 20 && mosquitto_want_write(m_handle); ++i) {
                 if (mosquitto_loop_write(m_handle, 1) != MOSQ_ERR_SUCCESS)
                     break;
-                if (mosquitto_want_write(m_handle))
-                    QThread::msleep(10);
             }
-            mosquitto_disconnect(m_handle);
         }
         dropHandle();
     }
