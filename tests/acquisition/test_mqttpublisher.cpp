@@ -89,6 +89,7 @@ private slots:
     void passwords();
     void tls_data();
     void tls();
+    void caFileThatCannotBeReadIsUnusable();
     void loadCommands_data();
     void loadCommands();
     void noHostIsOff();
@@ -406,6 +407,25 @@ void TestMqttPublisher::tls()
         QVERIFY(watcher.payloads(status).isEmpty());
     }
     QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), state, kWaitMs);
+}
+
+// Nothing can connect with it: no attempt is made until the settings change.
+void TestMqttPublisher::caFileThatCannotBeReadIsUnusable()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttPublisher publisher;
+    QSignalSpy attempts(&publisher, &MqttPublisher::connecting);
+    MqttConfig config = testConfig(broker.port());
+    config.tls = true;
+    config.caFile = QStringLiteral("/nonexistent/ca.crt");
+    publisher.configure(config);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Unusable, kWaitMs);
+    QCOMPARE(attempts.size(), 0);
+
+    config.tls = false;
+    publisher.configure(config);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Connected, kWaitMs);
 }
 
 void TestMqttPublisher::loadCommands_data()
