@@ -80,9 +80,8 @@ MqttConfig mqttConfig(const Settings& settings, const QStringList& loadNames)
     config.caFile = settings.text(Setting::MqttCaFile).trimmed();
     // A stored topic that is no topic counts as the default one.
     const QString topic = settings.text(Setting::MqttTopic);
-    config.topic = Settings::isValid(Setting::MqttTopic, topic)
-                       ? topic
-                       : settingSpec(Setting::MqttTopic).defaultValue.toString();
+    if (Settings::isValid(Setting::MqttTopic, topic))
+        config.topic = topic;
     config.discovery = settings.isOn(Setting::MqttDiscovery);
     config.allowCommands = settings.isOn(Setting::MqttAllowCommands);
     const QString address = settings.text(Setting::ServerAddress);

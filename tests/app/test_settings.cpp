@@ -445,8 +445,9 @@ private slots:
         SettingsStore store(storePath());
         Settings settings(store);
         QVERIFY(settings.set(setting, password));
-        const SettingSpec& entry = settingSpec(setting);
-        const QString stored = store.value(entry.section, entry.key, QString());
+        const QString stored = setting == Setting::MqttPassword
+                                   ? store.value(key::kMqtt, key::kPassword, QString())
+                                   : store.value(key::kOption, key::kServerPassword, QString());
         QCOMPARE(stored.size(), 1 + 3 * password.size());
         QVERIFY(stored.at(0).digitValue() >= 0 && stored.at(0).digitValue() <= 8);
         QCOMPARE(unscramblePassword(stored), std::optional<QString>(password));
