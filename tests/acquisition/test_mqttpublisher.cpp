@@ -82,6 +82,7 @@ private slots:
     void readingPayloads_data();
     void readingPayloads();
     void announcesItselfAndPublishesEachReading();
+    void noDiscoveryWhenTurnedOff();
     void cutConnectionLeavesTheLastWill();
     void orderlyEndSaysOffline();
     void brokerThatComesLateOrRestarts();
@@ -245,6 +246,28 @@ void TestMqttPublisher::announcesItselfAndPublishesEachReading()
     // load.ini names no eighth load.
     QCOMPARE(json(late.payloads(loads + "load8/config").value(0)).value(u"name").toString(),
              "Load 8");
+}
+
+// Without discovery the device's own topics are all there is.
+void TestMqttPublisher::noDiscoveryWhenTurnedOff()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttPublisher publisher;
+    MqttConfig config = testConfig(broker.port());
+    config.discovery = false;
+    publisher.configure(config);
+    publisher.publishLoad(0, LoadState::Off);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.state(), MqttState::Connected, kWaitMs);
+    publisher.publishReading(fullReading());
+
+    MqttWatcher watcher(broker.port());
+    QVERIFY(watcher.waitSubscribed());
+    const QString base = QStringLiteral("powerlog/powerlog_127_0_0_1_central");
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads(base + "/load1"), QList<QByteArray>{"ON"}, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads(base + "/status"), QList<QByteArray>{"online"},
+                              kWaitMs);
+    QCOMPARE(watcher.messages().size(), 2);
 }
 
 // The connection dropped with no goodbye, as a network that fails does: the broker sends the
