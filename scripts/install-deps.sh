@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ clang-format
     qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
     fonts-dseg fonts-dejavu-core xvfb xauth sqlite3 libsqlite3-dev
+    libmosquitto-dev mosquitto mosquitto-clients
     dpkg-dev lintian desktop-file-utils appstream
 )
 

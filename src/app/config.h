@@ -15,6 +15,7 @@ inline const QString kFrame = QStringLiteral("Frame");
 inline const QString kStart = QStringLiteral("Start");
 inline const QString kTariff = QStringLiteral("Tariff");
 inline const QString kMeter = QStringLiteral("Meter");
+inline const QString kMqtt = QStringLiteral("Mqtt");
 
 inline const QString kServerIp = QStringLiteral("ServerIP");
 inline const QString kServerPort = QStringLiteral("ServerPORT");
@@ -33,6 +34,15 @@ inline const QString kPriceF3 = QStringLiteral("PriceF3");
 inline const QString kCurrency = QStringLiteral("Currency");
 inline const QString kSource = QStringLiteral("Source");
 inline const QString kWhere = QStringLiteral("Where");
+inline const QString kHost = QStringLiteral("Host");
+inline const QString kPort = QStringLiteral("Port");
+inline const QString kUser = QStringLiteral("User");
+inline const QString kPassword = QStringLiteral("Password");
+inline const QString kTls = QStringLiteral("Tls");
+inline const QString kCaFile = QStringLiteral("CaFile");
+inline const QString kTopic = QStringLiteral("Topic");
+inline const QString kDiscovery = QStringLiteral("Discovery");
+inline const QString kAllowCommands = QStringLiteral("AllowCommands");
 } // namespace key
 
 // A whole number as the store keeps it: decimal text, blanks around it allowed; nothing for a

@@ -204,6 +204,18 @@ constexpr TextRow kTable[] = {
     {Text::LoadsWithoutControlUnit, {"Stato sconosciuto: le letture vengono dal misuratore di energia e nessuna centrale carichi ha risposto", "State unknown: readings come from the energy meter and no load-control unit answered"}},
     {Text::ChartEstimated, {"stimato", "estimated"}},
     {Text::ChartEstimatedBands, {"Fasce stimate dai totali giornalieri del misuratore", "Bands estimated from the meter's day totals"}},
+    {Text::OptionsMqtt,         {"Home Assistant (MQTT)", "Home Assistant (MQTT)"}},
+    {Text::OptionsMqttBroker,   {"Broker", "Broker"}},
+    {Text::OptionsMqttOff,      {"vuoto: non pubblicare", "empty: no publishing"}},
+    {Text::OptionsMqttPort,     {"Porta", "Port"}},
+    {Text::OptionsMqttUser,     {"Utente", "User"}},
+    {Text::OptionsMqttPassword, {"Password", "Password"}},
+    {Text::OptionsMqttTopic,    {"Topic", "Topic"}},
+    {Text::OptionsMqttTls,      {"Connessione cifrata (TLS)", "Encrypted connection (TLS)"}},
+    {Text::OptionsMqttCaFile,   {"File CA", "CA file"}},
+    {Text::OptionsMqttSystemCas, {"vuoto: CA di sistema", "empty: the system's CAs"}},
+    {Text::OptionsMqttDiscovery, {"Rilevamento automatico in Home Assistant", "Home Assistant discovery"}},
+    {Text::OptionsMqttCommands, {"Accetta comandi per i carichi", "Accept load commands"}},
 };
 // clang-format on
 

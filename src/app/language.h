@@ -202,6 +202,19 @@ enum class Text {
     LoadsWithoutControlUnit,
     ChartEstimated,
     ChartEstimatedBands,
+    // The options window's MQTT group.
+    OptionsMqtt,
+    OptionsMqttBroker,
+    OptionsMqttOff, // the broker field's hint while it is empty
+    OptionsMqttPort,
+    OptionsMqttUser,
+    OptionsMqttPassword,
+    OptionsMqttTopic,
+    OptionsMqttTls,
+    OptionsMqttCaFile,
+    OptionsMqttSystemCas, // the CA file field's hint while it is empty
+    OptionsMqttDiscovery,
+    OptionsMqttCommands,
 
     Count // not a text: the number of texts
 };

@@ -43,6 +43,14 @@ bool acceptsMeterAddress(const QString& text)
     return ok && text.mid(1) == QString::number(number) && number >= 1 && number <= 255;
 }
 
+// The first level of the broker's topics: not empty, no wildcard, no empty level.
+bool acceptsTopic(const QString& text)
+{
+    return !text.isEmpty() && !text.contains(QLatin1Char('+')) &&
+           !text.contains(QLatin1Char('#')) && !text.split(QLatin1Char('/')).contains(QString()) &&
+           !text.contains(QChar(0));
+}
+
 bool acceptsLanguage(const QString& text)
 {
     return languageColumn(text).has_value();
@@ -295,6 +303,64 @@ const QList<SettingSpec>& settingSpecs()
          .defaultValue = QStringLiteral("51"),
          .form = StoredForm::Text,
          .accepts = acceptsMeterAddress},
+        {.setting = Setting::MqttHost,
+         .section = key::kMqtt,
+         .key = key::kHost,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Text},
+        {.setting = Setting::MqttPort,
+         .section = key::kMqtt,
+         .key = key::kPort,
+         .type = QMetaType::Int,
+         .defaultValue = 1883,
+         .form = StoredForm::Number,
+         .lowest = 1,
+         .highest = 65535},
+        {.setting = Setting::MqttUser,
+         .section = key::kMqtt,
+         .key = key::kUser,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Text},
+        {.setting = Setting::MqttPassword,
+         .section = key::kMqtt,
+         .key = key::kPassword,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Scrambled,
+         .accepts = acceptsPassword},
+        {.setting = Setting::MqttTls,
+         .section = key::kMqtt,
+         .key = key::kTls,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
+        {.setting = Setting::MqttCaFile,
+         .section = key::kMqtt,
+         .key = key::kCaFile,
+         .type = QMetaType::QString,
+         .defaultValue = QString(),
+         .form = StoredForm::Text},
+        {.setting = Setting::MqttTopic,
+         .section = key::kMqtt,
+         .key = key::kTopic,
+         .type = QMetaType::QString,
+         .defaultValue = QStringLiteral("powerlog"),
+         .form = StoredForm::Text,
+         .accepts = acceptsTopic},
+        {.setting = Setting::MqttDiscovery,
+         .section = key::kMqtt,
+         .key = key::kDiscovery,
+         .type = QMetaType::Bool,
+         .defaultValue = true,
+         .form = StoredForm::Switch},
+        {.setting = Setting::MqttAllowCommands,
+         .section = key::kMqtt,
+         .key = key::kAllowCommands,
+         .type = QMetaType::Bool,
+         .defaultValue = false,
+         .form = StoredForm::Switch},
     };
     return specs;
 }

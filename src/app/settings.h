@@ -17,23 +17,32 @@ namespace settingkeys {
 Q_NAMESPACE
 
 enum class Setting {
-    ServerAddress,   // "Option"/"ServerIP": text (a host name or dotted address)
-    ServerPort,      // "Option"/"ServerPORT": whole number 1..65535, stored as text
-    ServerPassword,  // "Option"/"ServerPWD": text, stored scrambled
-    StInterface,     // "Option"/"Interface": bool, stored 0/1
-    LinePowerIndex,  // "Watt"/"line": 0..4
-    RefreshSeconds,  // "Timer"/"Agg": one of 10, 30, 60, 600, 1800, 3600
-    LostFrameSwitch, // "Frame"/"Lost": bool, stored 0/1
-    LanguageCode,    // "Option"/"Language": "ita" or "eng"
-    StartMinimized,  // "Option"/"Minimized": bool switch
-    StartAutomatic,  // "Start"/"Auto": bool switch
-    StartRecording,  // "Start"/"RecAuto": bool switch
-    PriceF1,         // "Tariff"/"PriceF1": price of a kWh in band F1, >= 0, written with a dot
-    PriceF2,         // "Tariff"/"PriceF2": the same for F2
-    PriceF3,         // "Tariff"/"PriceF3": the same for F3
-    Currency,        // "Tariff"/"Currency": text; empty means the locale's
-    MeterSource,     // "Meter"/"Source": "central" (the load-control unit) or "meter"
-    MeterWhere,      // "Meter"/"Where": the energy meter's address, "5" and 1..255
+    ServerAddress,     // "Option"/"ServerIP": text (a host name or dotted address)
+    ServerPort,        // "Option"/"ServerPORT": whole number 1..65535, stored as text
+    ServerPassword,    // "Option"/"ServerPWD": text, stored scrambled
+    StInterface,       // "Option"/"Interface": bool, stored 0/1
+    LinePowerIndex,    // "Watt"/"line": 0..4
+    RefreshSeconds,    // "Timer"/"Agg": one of 10, 30, 60, 600, 1800, 3600
+    LostFrameSwitch,   // "Frame"/"Lost": bool, stored 0/1
+    LanguageCode,      // "Option"/"Language": "ita" or "eng"
+    StartMinimized,    // "Option"/"Minimized": bool switch
+    StartAutomatic,    // "Start"/"Auto": bool switch
+    StartRecording,    // "Start"/"RecAuto": bool switch
+    PriceF1,           // "Tariff"/"PriceF1": price of a kWh in band F1, >= 0, written with a dot
+    PriceF2,           // "Tariff"/"PriceF2": the same for F2
+    PriceF3,           // "Tariff"/"PriceF3": the same for F3
+    Currency,          // "Tariff"/"Currency": text; empty means the locale's
+    MeterSource,       // "Meter"/"Source": "central" (the load-control unit) or "meter"
+    MeterWhere,        // "Meter"/"Where": the energy meter's address, "5" and 1..255
+    MqttHost,          // "Mqtt"/"Host": the broker's host name or address; empty: no publishing
+    MqttPort,          // "Mqtt"/"Port": whole number 1..65535
+    MqttUser,          // "Mqtt"/"User": text; empty: no user name
+    MqttPassword,      // "Mqtt"/"Password": text, stored scrambled as ServerPassword is
+    MqttTls,           // "Mqtt"/"Tls": bool, stored 0/1
+    MqttCaFile,        // "Mqtt"/"CaFile": the CA certificates' file; empty: the system's store
+    MqttTopic,         // "Mqtt"/"Topic": the topics' first level, no wildcards
+    MqttDiscovery,     // "Mqtt"/"Discovery": bool, stored 0/1
+    MqttAllowCommands, // "Mqtt"/"AllowCommands": bool, stored 0/1
 };
 Q_ENUM_NS(Setting)
 

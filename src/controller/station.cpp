@@ -28,6 +28,10 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
     connect(&m_retryTimer, &QTimer::timeout, this, &Station::retryGateway);
     connect(&m_settings, &Settings::changed, this, &Station::applySetting);
     m_poller.setTicksWatched(false);
+    // The broker hears of each load's state; with commands allowed, it may bring a load back.
+    connect(&m_loads, &LoadStates::stateChanged, this,
+            [this](int index) { m_mqtt.publishLoad(index, m_loads.state(index)); });
+    connect(&m_mqtt, &MqttPublisher::loadRestoreAsked, this, &Station::switchLoad);
     wireSessions();
     wireAcquisition();
 }
@@ -131,6 +135,7 @@ void Station::start()
     if (m_settings.isOn(Setting::StartRecording) || run.startRecording)
         startRecording();
     readLoadNames();
+    applyMqtt();
 }
 
 void Station::shutdown()
@@ -150,6 +155,7 @@ void Station::shutdown()
     m_retryTimer.stop();
     m_retry = {};
     m_database.close();
+    m_mqtt.configure({}); // "offline", then the disconnect
     emit shutDown();
 }
 
@@ -264,6 +270,32 @@ void Station::applySetting(Setting setting)
     default:
         break;
     }
+    // The device's id follows the gateway's address and the source of the readings.
+    switch (setting) {
+    case Setting::ServerAddress:
+    case Setting::MeterSource:
+    case Setting::MeterWhere:
+    case Setting::MqttHost:
+    case Setting::MqttPort:
+    case Setting::MqttUser:
+    case Setting::MqttPassword:
+    case Setting::MqttTls:
+    case Setting::MqttCaFile:
+    case Setting::MqttTopic:
+    case Setting::MqttDiscovery:
+    case Setting::MqttAllowCommands:
+        applyMqtt();
+        break;
+    default:
+        break;
+    }
+}
+
+// Connects anew only when what the connection is made with changed.
+void Station::applyMqtt()
+{
+    if (m_started && !m_closing)
+        m_mqtt.configure(mqttConfig(m_settings, m_loads.loadNames()));
 }
 
 // The ST interface's readings come unasked, kept alive by the keep-alive timer; polling stops
@@ -451,6 +483,7 @@ void Station::onReading(const Reading& reading)
     if (reading.kind == Reading::Kind::Full && reading.power)
         setTrayLevel(powerlog::trayLevel(*reading.power, m_settings.linePowerWatts()));
     emit readingArrived(reading);
+    m_mqtt.publishReading(reading);
     // A recorded reading asks again once it is written; without recording, today's figures
     // still follow the date and whatever else writes into the file.
     if (!isRecording())

@@ -6,6 +6,7 @@
 #include "acquisition/loadstate.h"
 #include "acquisition/meter.h"
 #include "acquisition/meterfinder.h"
+#include "acquisition/mqttpublisher.h"
 #include "acquisition/poller.h"
 #include "acquisition/reading.h"
 #include "app/runoverrides.h"
@@ -110,6 +111,9 @@ public:
     DatabaseWriter& database() { return m_database; }
     DatabaseReader& reader() { return m_reader; }
     TodayEnergy& todayEnergy() { return m_todayEnergy; }
+    // Readings and load states to the MQTT broker of the [Mqtt] settings; its stateChanged()
+    // tells how the link to the broker stands.
+    MqttPublisher& mqtt() { return m_mqtt; }
     // The energy meter readings come from ([Meter] Source=meter); null for the central unit.
     EnergyMeterFeed* meterFeed() { return m_feed.get(); }
     MeterHistoryFetcher* meterHistory() { return m_history.get(); }
@@ -148,6 +152,7 @@ private:
     void applySetting(Setting setting);
     void applyInterface();
     void applyMeterSource();
+    void applyMqtt();
     void followMeterUpdates();
     void fetchMeterHistory();
     void askReading(CommandSession::AckPolicy policy, CommandSession::Result done);
@@ -176,6 +181,7 @@ private:
     Poller m_poller;
     LoadStates m_loads;
     TodayEnergy m_todayEnergy;
+    MqttPublisher m_mqtt;
     std::unique_ptr<EnergyMeterFeed> m_feed;
     std::unique_ptr<MeterHistoryFetcher> m_history;
     QString m_historyWhere; // the meter m_history fetches from

@@ -50,6 +50,13 @@ private slots:
         QVERIFY(!c.isOn(Setting::StartAutomatic));
         QVERIFY(!c.isOn(Setting::StartRecording));
         QVERIFY(c.text(Setting::ServerPassword).isEmpty());
+        // No broker: nothing is published until a host is given.
+        QVERIFY(c.text(Setting::MqttHost).isEmpty());
+        QCOMPARE(c.number(Setting::MqttPort), 1883);
+        QVERIFY(!c.isOn(Setting::MqttTls));
+        QCOMPARE(c.text(Setting::MqttTopic), QStringLiteral("powerlog"));
+        QVERIFY(c.isOn(Setting::MqttDiscovery));
+        QVERIFY(!c.isOn(Setting::MqttAllowCommands));
         QCOMPARE(store.value(QStringLiteral("Option"), QStringLiteral("Missing"),
                              QStringLiteral("fallback")),
                  QStringLiteral("fallback"));
@@ -137,6 +144,14 @@ private slots:
         row("meter source", "Meter", "Source", "meter", Setting::MeterSource,
             QStringLiteral("meter"));
         row("meter address", "Meter", "Where", "5255", Setting::MeterWhere, QStringLiteral("5255"));
+        row("broker password scrambled", "Mqtt", "Password", scramblePassword("pw", 2),
+            Setting::MqttPassword, QStringLiteral("pw"));
+        row("broker password not scrambled", "Mqtt", "Password", "pw", Setting::MqttPassword,
+            QString());
+        row("broker port letters", "Mqtt", "Port", "mqtt", Setting::MqttPort, 1883);
+        row("commands 1", "Mqtt", "AllowCommands", "1", Setting::MqttAllowCommands, true);
+        row("commands other than 1", "Mqtt", "AllowCommands", "yes", Setting::MqttAllowCommands,
+            false);
     }
 
     void readingRules()
@@ -384,6 +399,12 @@ private slots:
         row("reading the meter", Setting::MeterSource, QStringLiteral("meter"), "meter",
             QStringLiteral("meter"));
         row("meter 12", Setting::MeterWhere, QStringLiteral("512"), "512", QStringLiteral("512"));
+        row("broker", Setting::MqttHost, QStringLiteral("broker.lan"), "broker.lan",
+            QStringLiteral("broker.lan"));
+        row("TLS port", Setting::MqttPort, 8883, "8883", 8883);
+        row("topic of two levels", Setting::MqttTopic, QStringLiteral("home/energy"), "home/energy",
+            QStringLiteral("home/energy"));
+        row("no discovery", Setting::MqttDiscovery, false, "0", false);
     }
 
     void writes()
@@ -408,26 +429,31 @@ private slots:
     // a new k. An empty password is the digit alone.
     void passwordIsStoredScrambled_data()
     {
+        QTest::addColumn<Setting>("setting");
         QTest::addColumn<QString>("password");
-        QTest::newRow("digits") << "12345678";
-        QTest::newRow("letters") << "Secret";
-        QTest::newRow("accented letters") << QStringLiteral("p\u00e4ss");
-        QTest::newRow("empty") << "";
+        QTest::newRow("digits") << Setting::ServerPassword << "12345678";
+        QTest::newRow("letters") << Setting::ServerPassword << "Secret";
+        QTest::newRow("accented letters") << Setting::ServerPassword << QStringLiteral("p\u00e4ss");
+        QTest::newRow("empty") << Setting::ServerPassword << "";
+        QTest::newRow("the broker's") << Setting::MqttPassword << "Broker!pw";
     }
 
     void passwordIsStoredScrambled()
     {
+        QFETCH(Setting, setting);
         QFETCH(QString, password);
         SettingsStore store(storePath());
         Settings settings(store);
-        QVERIFY(settings.set(Setting::ServerPassword, password));
-        const QString stored = store.value(key::kOption, key::kServerPassword, QString());
+        QVERIFY(settings.set(setting, password));
+        const QString stored = setting == Setting::MqttPassword
+                                   ? store.value(key::kMqtt, key::kPassword, QString())
+                                   : store.value(key::kOption, key::kServerPassword, QString());
         QCOMPARE(stored.size(), 1 + 3 * password.size());
         QVERIFY(stored.at(0).digitValue() >= 0 && stored.at(0).digitValue() <= 8);
         QCOMPARE(unscramblePassword(stored), std::optional<QString>(password));
-        QCOMPARE(settings.text(Setting::ServerPassword), password);
+        QCOMPARE(settings.text(setting), password);
         SettingsStore reopened(storePath());
-        QCOMPARE(Settings(reopened).text(Setting::ServerPassword), password);
+        QCOMPARE(Settings(reopened).text(setting), password);
     }
 
     void invalidValuesAreRefused_data()
@@ -474,6 +500,12 @@ private slots:
             << Setting::MeterWhere << QVariant(QStringLiteral("501"));
         QTest::newRow("an actuator's address")
             << Setting::MeterWhere << QVariant(QStringLiteral("71"));
+        QTest::newRow("empty topic") << Setting::MqttTopic << QVariant(QString());
+        QTest::newRow("topic with +") << Setting::MqttTopic << QVariant(QStringLiteral("a/+"));
+        QTest::newRow("topic with #") << Setting::MqttTopic << QVariant(QStringLiteral("a/#"));
+        QTest::newRow("topic with an empty level")
+            << Setting::MqttTopic << QVariant(QStringLiteral("home//energy"));
+        QTest::newRow("broker port 0") << Setting::MqttPort << QVariant(0);
     }
 
     void invalidValuesAreRefused()

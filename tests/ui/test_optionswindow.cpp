@@ -769,6 +769,15 @@ private slots:
         QTest::newRow("English") << "ImEN" << -1 << "Option"
                                  << "Language"
                                  << "eng";
+        QTest::newRow("MQTT over TLS") << "Cmqtttls" << -1 << "Mqtt"
+                                       << "Tls"
+                                       << "1";
+        QTest::newRow("no Home Assistant discovery") << "Cmqttdisc" << -1 << "Mqtt"
+                                                     << "Discovery"
+                                                     << "0";
+        QTest::newRow("load commands from MQTT") << "Cmqttcmd" << -1 << "Mqtt"
+                                                 << "AllowCommands"
+                                                 << "1";
     }
 
     void controlsStoreTheirText()
@@ -793,8 +802,140 @@ private slots:
         for (const Setting setting :
              {Setting::LinePowerIndex, Setting::RefreshSeconds, Setting::StInterface,
               Setting::LostFrameSwitch, Setting::LanguageCode, Setting::StartAutomatic,
-              Setting::StartMinimized, Setting::StartRecording})
+              Setting::StartMinimized, Setting::StartRecording, Setting::MqttTls,
+              Setting::MqttDiscovery, Setting::MqttAllowCommands})
             QCOMPARE(restarted.value(setting), running.value(setting));
+    }
+
+    void mqttFieldsStoreTheirText_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text"); // stored
+        QTest::addColumn<QString>("shown");
+
+        QTest::newRow("broker") << "Tmqtthost"
+                                << " broker.lan "
+                                << "Host"
+                                << "broker.lan"
+                                << "broker.lan";
+        QTest::newRow("port") << "Tmqttport"
+                              << "08883"
+                              << "Port"
+                              << "8883"
+                              << "8883";
+        QTest::newRow("port out of range") << "Tmqttport"
+                                           << "70000"
+                                           << "Port"
+                                           << "<none>"
+                                           << "1883";
+        QTest::newRow("user") << "Tmqttuser"
+                              << "homeassistant"
+                              << "User"
+                              << "homeassistant"
+                              << "homeassistant";
+        QTest::newRow("topic") << "Tmqtttopic"
+                               << "home/power"
+                               << "Topic"
+                               << "home/power"
+                               << "home/power";
+        QTest::newRow("topic with a wildcard") << "Tmqtttopic"
+                                               << "home/#"
+                                               << "Topic"
+                                               << "<none>"
+                                               << "powerlog";
+        QTest::newRow("CA file") << "Tmqttca"
+                                 << "/etc/ssl/ha-ca.pem"
+                                 << "CaFile"
+                                 << "/etc/ssl/ha-ca.pem"
+                                 << "/etc/ssl/ha-ca.pem";
+    }
+
+    void mqttFieldsStoreTheirText()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, key);
+        WindowHarness h({{"Mqtt/Tls", "1"}});
+        OptionsWindow& options = open(h);
+        typeAndLeave(options, field, typed);
+        QTEST(stored(h, key::kMqtt, key), "text");
+        QTEST(control<QLineEdit>(options, field)->text(), "shown");
+    }
+
+    // Stored scrambled as the gateway's password is.
+    void mqttPasswordIsStoredScrambled()
+    {
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        typeAndLeave(options, "Tmqttpwd", "Broker!pw");
+        QCOMPARE(control<QLineEdit>(options, "Tmqttpwd")->echoMode(), QLineEdit::Password);
+        const QString scrambled = stored(h, key::kMqtt, key::kPassword);
+        QCOMPARE(scrambled.size(), 1 + 3 * 9);
+        QCOMPARE(unscramblePassword(scrambled), QStringLiteral("Broker!pw"));
+        QCOMPARE(h.settings.text(Setting::MqttPassword), QStringLiteral("Broker!pw"));
+    }
+
+    // The CA file counts only with TLS: its field is open only then.
+    void mqttCaFileFollowsTls()
+    {
+        WindowHarness h;
+        OptionsWindow& options = open(h);
+        auto* caFile = control<QLineEdit>(options, "Tmqttca");
+        QVERIFY(!caFile->isEnabled());
+        click(control(options, "Cmqtttls"));
+        QVERIFY(caFile->isEnabled());
+        QVERIFY(h.settings.isOn(Setting::MqttTls));
+    }
+
+    void mqttGroupInEachLanguage_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("broker");
+        QTest::addColumn<QString>("commands");
+        QTest::newRow("Italian") << "ita"
+                                 << "Broker"
+                                 << "Accetta comandi per i carichi";
+        QTest::newRow("English") << "eng"
+                                 << "Broker"
+                                 << "Accept load commands";
+    }
+
+    // In each language the group's texts show whole, within the group, the group within the
+    // window and apart from the other controls.
+    void mqttGroupInEachLanguage()
+    {
+        QFETCH(QString, code);
+        WindowHarness h({{"Option/Language", code}});
+        OptionsWindow& options = open(h);
+        QCOMPARE(control<QLabel>(options, "Lbmqtt")->text(),
+                 QStringLiteral("Home Assistant (MQTT)"));
+        QTEST(control<QLabel>(options, "Lbmqtthost")->text(), "broker");
+        QTEST(control<QCheckBox>(options, "Cmqttcmd")->text(), "commands");
+
+        auto* group = control<QWidget>(options, "Fmqtt");
+        QVERIFY(options.rect().contains(group->geometry()));
+        for (QWidget* other : options.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != group && other->isVisible() && other->isWidgetType() && !other->isWindow())
+                QVERIFY2(!other->geometry().intersects(group->geometry()),
+                         qPrintable(other->objectName()));
+        }
+        const QList<QWidget*> inside = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* control : inside) {
+            const QString name = control->objectName();
+            QVERIFY2(group->rect().contains(control->geometry()), qPrintable(name));
+            if (auto* label = qobject_cast<QLabel*>(control))
+                QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
+                         qPrintable(name));
+            if (auto* box = qobject_cast<QCheckBox*>(control))
+                QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(name));
+            for (QWidget* other : inside) {
+                if (other != control)
+                    QVERIFY2(!control->geometry().intersects(other->geometry()),
+                             qPrintable(name + u' ' + other->objectName()));
+            }
+        }
     }
 
     void changesReachTheRunningProgram()

@@ -14,6 +14,7 @@
 #include "ui/common/energytext.h"
 #include "ui/common/placement.h"
 #include "ui/export/exportwindow.h"
+#include "ui/options/mqttgroup.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -132,7 +133,12 @@ OptionsWindow::~OptionsWindow() = default;
 
 void OptionsWindow::buildControls()
 {
-    setFixedSize(352, 598);
+    // The MQTT group makes a column of its own on the right.
+    setFixedSize(352 + 344, 598);
+    m_mqttGroup = new MqttGroup(
+        m_services.settings,
+        [this](Setting setting, const QVariant& value) { store(setting, value); }, this);
+    m_mqttGroup->setGeometry(352, 8, 336, MqttGroup::kHeight);
     // The sections added later keep the later numbers: the tariff's, then the source's.
     const std::array<int, 5> sectionTops{8, 146, 542, kTariffTitleTop, kSourceTitleTop};
     const std::array<Button, 5> sectionPictures{Button::Refresh, Button::Options, Button::Charts,
@@ -312,6 +318,7 @@ void OptionsWindow::loadSettings()
     m_currencyField->setText(settings.text(Setting::Currency));
     m_currencyField->setPlaceholderText(Settings::localeCurrency());
     m_sourceGroup->loadSettings();
+    m_mqttGroup->load();
 
     showDatabaseButtons();
     placeBottomRight(*this, kBottomMarginPixels);
@@ -353,6 +360,7 @@ void OptionsWindow::showCaptions(const QString& code)
     m_currencyLabel->setText(text(Text::OptionsCurrency));
     m_sourceTitle->setText(text(Text::OptionsSource));
     m_sourceGroup->setLanguage(code);
+    m_mqttGroup->setLanguage(code);
     showTariffKind();
     for (int band = 0; band < kTariffBandCount; ++band)
         showPrice(band);
@@ -647,6 +655,7 @@ void OptionsWindow::applyTextFields()
         applyPrice(field);
     applyCurrency();
     m_sourceGroup->applyWhere();
+    m_mqttGroup->applyTextFields();
 }
 
 // Loaded when first shown, once whoever opened it listens to what it does.

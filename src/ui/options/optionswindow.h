@@ -26,6 +26,7 @@ class ExportWindow;
 class Meter;
 class MeterFinder;
 class MeterSourceGroup;
+class MqttGroup;
 class Prompts;
 
 // What the options window works with.
@@ -159,6 +160,7 @@ private:
     QLineEdit* m_currencyField = nullptr;
     MeterSourceGroup* m_sourceGroup = nullptr;
     QPointer<ExportWindow> m_exportWindow;
+    MqttGroup* m_mqttGroup = nullptr; // the right-hand column
 };
 
 } // namespace powerlog
