@@ -1,0 +1,58 @@
+#pragma once
+
+#include "acquisition/energydatabase.h"
+#include "controller/linkpolicy.h"
+#include "gateway/linkstate.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+namespace powerlog {
+
+class Station;
+
+// The background recorder's account of itself: one line per change of state (the gateway
+// reached or lost, authenticated, the event session re-opening, the password refused, the
+// database busy, another process recording), never one per reading. A line the same as the
+// one before is not written again.
+class RecorderLog : public QObject
+{
+    Q_OBJECT
+public:
+    using Writer = std::function<void(const QString& line)>;
+
+    RecorderLog(Station& station, Writer writer, QObject* parent = nullptr);
+
+    // "recording into FILE from the gateway at ADDRESS:PORT"
+    void started();
+    // "stopping on signal NAME" (SIGTERM, SIGINT, SIGHUP, or its number)
+    void stopping(int signal);
+    // "stopped: every reading written"
+    void stopped();
+
+    QString lastLine() const { return m_last; }
+
+    // The words of the link's states, as the recorder writes them; empty for a state it keeps
+    // to itself.
+    static QString linkLine(LinkChannel channel, LinkState state, const QString& detail);
+    static QString noticeLine(Notice notice);
+    static QString databaseLine(const DatabaseResult& result);
+    static QString signalName(int signal);
+
+private:
+    void onLinkState(LinkChannel channel, LinkState state, const QString& detail);
+    void write(const QString& line);
+
+    Station& m_station;
+    Writer m_writer;
+    QString m_last;
+    // The command session connects again for many requests: it is told only when it comes up
+    // after it was down (or for the first time), and its handshake once per such time.
+    bool m_commandUp = false;
+    bool m_authenticatedTold = false;
+    bool m_refusalTold = false;
+    QString m_hash; // of the handshake in progress, empty without one
+};
+
+} // namespace powerlog
