@@ -192,6 +192,7 @@ constexpr TextRow kTable[] = {
     {Text::StaleReadings, {"Ultima lettura alle %1: il gateway non risponde", "Last reading at %1: the gateway does not answer"}},
     {Text::HelpNotOpened, {"Nessun programma ha aperto il manuale: %1", "No program opened the user manual: %1"}},
     {Text::TodayEnergy, {"Oggi: %1", "Today: %1"}},
+    {Text::BackgroundRecorderRecording, {"Il registratore in background sta registrando", "The background recorder is recording"}},
 };
 // clang-format on
 

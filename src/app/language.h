@@ -188,6 +188,8 @@ enum class Text {
     HelpNotOpened, // %1: the manual's file
     // Today's energy in the tray's tooltip and detail.
     TodayEnergy, // %1: the kWh, with its unit
+    // Recording is on, and the background recorder (powerlogd) is the one writing.
+    BackgroundRecorderRecording,
 
     Count // not a text: the number of texts
 };
