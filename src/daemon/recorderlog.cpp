@@ -14,12 +14,7 @@ RecorderLog::RecorderLog(Station& station, Writer writer, QObject* parent)
 {
     connect(&station, &Station::linkStateChanged, this, &RecorderLog::onLinkState);
     connect(&station.monitorSession(), &MonitorSession::opened, this, [this] {
-        if (!m_hash.isEmpty() && !m_authenticatedTold) {
-            write(QStringLiteral("authenticated with %1").arg(m_hash));
-            m_authenticatedTold = true;
-        }
-        m_hash.clear();
-        m_refusalTold = false;
+        sessionOpened();
         write(QStringLiteral("event session open"));
     });
     connect(&station, &Station::notice, this, [this](Notice notice) {
@@ -94,7 +89,7 @@ QString RecorderLog::linkLine(LinkChannel channel, LinkState state, const QStrin
     const bool monitor = channel == LinkChannel::Monitor;
     switch (state) {
     case LinkState::Connected:
-        return monitor ? QString() : QStringLiteral("connected to the gateway at %1").arg(detail);
+        return QStringLiteral("connected to the gateway at %1").arg(detail);
     case LinkState::NoConnection:
         return (monitor ? QStringLiteral("event session: cannot reach the gateway")
                         : QStringLiteral("cannot reach the gateway")) +
@@ -163,28 +158,35 @@ void RecorderLog::onLinkState(LinkChannel channel, LinkState state, const QStrin
     // Either session may hear the refusal; it is told once until a session opens again.
     if (state == LinkState::PasswordRefused && std::exchange(m_refusalTold, true))
         return;
-    if (channel == LinkChannel::Command) {
-        if (state == LinkState::Connected) {
-            if (m_commandUp)
-                return;
-            m_commandUp = true;
-        } else if (state == LinkState::FrameAcknowledged) {
-            if (!m_hash.isEmpty() && !m_authenticatedTold) {
-                write(QStringLiteral("authenticated with %1").arg(m_hash));
-                m_authenticatedTold = true;
-            }
-            m_hash.clear();
-            m_refusalTold = false;
+    if (state == LinkState::Connected) {
+        if (m_linkUp)
             return;
-        } else if (isLinkDown(state)) {
-            m_commandUp = false;
-            m_authenticatedTold = false;
-            m_hash.clear();
-        }
+        m_linkUp = true;
+        write(QStringLiteral("connected to the gateway at %1").arg(detail));
+        return;
+    }
+    if (channel == LinkChannel::Command && state == LinkState::FrameAcknowledged) {
+        sessionOpened();
+        return;
+    }
+    if (isLinkDown(state)) {
+        m_linkUp = false;
+        m_authenticatedTold = false;
+        m_hash.clear();
     }
     const QString line = linkLine(channel, state, detail);
     if (!line.isEmpty())
         write(line);
+}
+
+void RecorderLog::sessionOpened()
+{
+    if (!m_hash.isEmpty() && !m_authenticatedTold) {
+        write(QStringLiteral("authenticated with %1").arg(m_hash));
+        m_authenticatedTold = true;
+    }
+    m_hash.clear();
+    m_refusalTold = false;
 }
 
 void RecorderLog::write(const QString& line)

@@ -42,14 +42,18 @@ public:
 
 private:
     void onLinkState(LinkChannel channel, LinkState state, const QString& detail);
+    // A session opened (a frame acknowledged, the event session open): the handshake, if any,
+    // is told once, and a later refusal may be told again.
+    void sessionOpened();
     void write(const QString& line);
 
     Station& m_station;
     Writer m_writer;
     QString m_last;
-    // The command session connects again for many requests: it is told only when it comes up
-    // after it was down (or for the first time), and its handshake once per such time.
-    bool m_commandUp = false;
+    // Sessions connect again for many requests and whenever the gateway recycles them: the
+    // gateway is told reached only the first time and after it was lost, its handshake once per
+    // such time.
+    bool m_linkUp = false;
     bool m_authenticatedTold = false;
     bool m_refusalTold = false;
     QString m_hash; // of the handshake in progress, empty without one
