@@ -153,6 +153,7 @@ private slots:
     void checkExitCodes_data();
     void checkExitCodes();
     void secondRecorderWaitsAndTakesOverAStaleLock();
+    void windowProgramBesideTheRecorderRecordsNothing();
 };
 
 void TestPowerlogd::initTestCase()
@@ -374,6 +375,65 @@ void TestPowerlogd::secondRecorderWaitsAndTakesOverAStaleLock()
     QTRY_VERIFY_WITH_TIMEOUT(!waiting.running(), 20000);
     QCOMPARE(waiting.exitCode(), 0);
     QVERIFY(!QFile::exists(place.databasePath() + QStringLiteral(".lock")));
+}
+
+// The window program started beside a running recorder, each with a gateway of its own: the
+// window asks its gateway and records nothing; once the recorder has stopped, the window records
+// from its next reading.
+void TestPowerlogd::windowProgramBesideTheRecorderRecordsNothing()
+{
+    sim::GatewaySimulator recorderGateway;
+    QVERIFY(recorderGateway.listen(0));
+    recorderGateway.setReading(QStringLiteral("231"), QStringLiteral("4"), QStringLiteral("925"),
+                               QStringLiteral("10"));
+    sim::GatewaySimulator windowGateway;
+    QVERIFY(windowGateway.listen(0));
+    windowGateway.setReading(QStringLiteral("229"), QStringLiteral("1"), QStringLiteral("111"),
+                             QStringLiteral("20"));
+    Place place;
+    Recorder recorder(
+        recordArguments(place, place.writeSettings(recorderGateway.port(), {}, "recorder.ini")));
+    QVERIFY2(recorder.process.waitForStarted(10000), qPrintable(recorder.process.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(rowsWithPower(place.databasePath(), 925) > 0 || !recorder.running(),
+                             30000);
+    QVERIFY(recorder.running());
+
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), runtime.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("POWERLOG_TEST"), QStringLiteral("1"));
+    env.remove(QStringLiteral("POWERLOG_HOME"));
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::ForwardedChannels);
+    window.start(
+        QStringLiteral(POWERLOG_BINARY),
+        recordArguments(place, place.writeSettings(windowGateway.port(),
+                                                   "[Start]\nAuto=1\nRecAuto=1\n", "window.ini")));
+    QVERIFY2(window.waitForStarted(10000), qPrintable(window.errorString()));
+    const auto asked = [&windowGateway] {
+        return windowGateway.receivedFrames().count(QStringLiteral("*#3*10*0##"));
+    };
+    // Asked twice: its first reading was in long before, and would be on disk had it been
+    // recorded.
+    QTRY_VERIFY_WITH_TIMEOUT(asked() >= 2 || window.state() == QProcess::NotRunning, 40000);
+    QCOMPARE(window.state(), QProcess::Running);
+    QCOMPARE(rowsWithPower(place.databasePath(), 111), 0);
+
+    recorder.signal(SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder.running(), 20000);
+    QCOMPARE(recorder.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(rowsWithPower(place.databasePath(), 111) > 0 ||
+                                 window.state() == QProcess::NotRunning,
+                             40000);
+    QCOMPARE(window.state(), QProcess::Running);
+    window.terminate();
+    QVERIFY(window.waitForFinished(20000));
+    QCOMPARE(window.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPowerlogd)
