@@ -118,6 +118,7 @@ int main(int argc, char* argv[])
         QCoreApplication::exec();
         // The station goes here: its writer finishes every queued reading first.
     }
+    // Said once the writer has finished, which the station's log no longer outlives.
     err << "stopped: every reading written" << Qt::endl;
     return exitCode;
 }

@@ -14,6 +14,7 @@ RecorderLog::RecorderLog(Station& station, Writer writer, QObject* parent)
 {
     connect(&station, &Station::linkStateChanged, this, &RecorderLog::onLinkState);
     connect(&station.monitorSession(), &MonitorSession::opened, this, [this] {
+        m_monitorDown.clear();
         sessionOpened();
         write(QStringLiteral("event session open"));
     });
@@ -62,11 +63,6 @@ void RecorderLog::started()
 void RecorderLog::stopping(int signal)
 {
     write(QStringLiteral("stopping on signal %1").arg(signalName(signal)));
-}
-
-void RecorderLog::stopped()
-{
-    write(QStringLiteral("stopped: every reading written"));
 }
 
 QString RecorderLog::signalName(int signal)
@@ -121,8 +117,7 @@ QString RecorderLog::linkLine(LinkChannel channel, LinkState state, const QStrin
 QString RecorderLog::noticeLine(Notice notice)
 {
     switch (notice) {
-    case Notice::GatewayLostWhileRecording:
-        return QStringLiteral("gateway lost: recording stopped, asking again in the background");
+    case Notice::GatewayLostWhileRecording: // "recording stopped" came first
     case Notice::GatewayLost:
         return QStringLiteral("gateway lost: asking again in the background");
     case Notice::GatewayBack:
@@ -158,7 +153,10 @@ void RecorderLog::onLinkState(LinkChannel channel, LinkState state, const QStrin
     // Either session may hear the refusal; it is told once until a session opens again.
     if (state == LinkState::PasswordRefused && std::exchange(m_refusalTold, true))
         return;
+    QString& down = channel == LinkChannel::Command ? m_commandDown : m_monitorDown;
     if (state == LinkState::Connected) {
+        if (channel == LinkChannel::Command)
+            down.clear();
         if (m_linkUp)
             return;
         m_linkUp = true;
@@ -169,12 +167,17 @@ void RecorderLog::onLinkState(LinkChannel channel, LinkState state, const QStrin
         sessionOpened();
         return;
     }
+    // A session that keeps failing while the gateway is away is told once, not at each try.
+    if (state == LinkState::Reopening && !down.isEmpty())
+        return;
+    const QString line = linkLine(channel, state, detail);
     if (isLinkDown(state)) {
         m_linkUp = false;
         m_authenticatedTold = false;
         m_hash.clear();
+        if (line == std::exchange(down, line))
+            return;
     }
-    const QString line = linkLine(channel, state, detail);
     if (!line.isEmpty())
         write(line);
 }

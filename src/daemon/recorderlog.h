@@ -28,8 +28,6 @@ public:
     void started();
     // "stopping on signal NAME" (SIGTERM, SIGINT, SIGHUP, or its number)
     void stopping(int signal);
-    // "stopped: every reading written"
-    void stopped();
 
     QString lastLine() const { return m_last; }
 
@@ -57,6 +55,9 @@ private:
     bool m_authenticatedTold = false;
     bool m_refusalTold = false;
     QString m_hash; // of the handshake in progress, empty without one
+    // The line told when each session went down, until it is up again.
+    QString m_commandDown;
+    QString m_monitorDown;
 };
 
 } // namespace powerlog

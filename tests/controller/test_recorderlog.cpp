@@ -27,6 +27,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void quietWhileTheGatewayIsAsked();
+    void lostGatewayIsToldOnceAndItsReturnOnce();
 };
 
 void TestRecorderLog::commandLine_data()
@@ -120,6 +121,63 @@ void TestRecorderLog::quietWhileTheGatewayIsAsked()
              qPrintable(all));
     QCOMPARE(lines.filter(QStringLiteral("event session open")).size(), 1);
     QVERIFY2(lines.size() <= 5, qPrintable(all));
+    station.shutdown();
+}
+
+// The gateway goes away for several tries of both sessions and comes back: one line for the
+// loss of each, none for each try, one for the return.
+void TestRecorderLog::lostGatewayIsToldOnceAndItsReturnOnce()
+{
+    sim::GatewaySimulator gateway;
+    QVERIFY(gateway.listen(0));
+    const quint16 port = gateway.port();
+    QTemporaryDir dir;
+    EnergyDatabase::createEmpty(dir.filePath(EnergyDatabase::kFileName));
+    SettingsStore store(dir.filePath(QStringLiteral("settings.ini")));
+    writeStoredSettings(store, port, {});
+    Settings settings(store);
+    FixedClock clock;
+    StationOptions stationOptions;
+    stationOptions.programFolder = dir.path();
+    stationOptions.timings = fastTimings();
+    stationOptions.retryFirstMs = 50;
+    stationOptions.retryLimitMs = 200;
+    stationOptions.overrides.startAutomatic = true;
+    stationOptions.overrides.startRecording = true;
+    Station station(settings, clock, stationOptions);
+    QStringList lines;
+    RecorderLog log(station, [&lines](const QString& line) { lines << line; });
+    station.start();
+    station.poller().clock().stop();
+    station.poller().tick();
+    QTRY_VERIFY(lines.contains(QStringLiteral("event session open")) && station.isRecording());
+
+    gateway.close();
+    station.commandSession().closeConnection();
+    QSignalSpy states(&station.commandSession(), &CommandSession::linkStateChanged);
+    for (int i = 0; i < station.poller().refreshSeconds(); ++i)
+        station.poller().tick();
+    QTRY_VERIFY(station.isRetrying());
+    const auto tries = [&states] {
+        int n = 0;
+        for (const auto& args : states)
+            n += args.at(0).value<LinkState>() == LinkState::Connecting;
+        return n;
+    };
+    QTRY_VERIFY(tries() >= 4);
+    QVERIFY(gateway.listen(port));
+    QTRY_VERIFY_WITH_TIMEOUT(station.isRecording(), 5000);
+    QTRY_COMPARE(lines.count(QStringLiteral("event session open")), 2);
+
+    const QString all = lines.join(QLatin1Char('\n'));
+    QCOMPARE(lines.count(QStringLiteral("cannot reach the gateway")), 1);
+    QVERIFY2(lines.filter(QStringLiteral("event session: cannot reach")).size() <= 1,
+             qPrintable(all));
+    QVERIFY2(lines.filter(QStringLiteral("re-opening")).size() <= 1, qPrintable(all));
+    QCOMPARE(lines.count(QStringLiteral("recording stopped")), 1);
+    QCOMPARE(lines.count(QStringLiteral("gateway lost: asking again in the background")), 1);
+    QCOMPARE(lines.filter(QStringLiteral("connected to the gateway at")).size(), 2);
+    QCOMPARE(lines.count(QStringLiteral("the gateway answers again: recording")), 1);
     station.shutdown();
 }
 
