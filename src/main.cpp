@@ -42,21 +42,6 @@ bool onlyPrints(int argc, char* argv[])
     return false;
 }
 
-QString sourceText(FolderSource source)
-{
-    switch (source) {
-    case FolderSource::CommandLine:
-        return QStringLiteral("--folder");
-    case FolderSource::Environment:
-        return QStringLiteral("POWERLOG_HOME");
-    case FolderSource::ExecutableFolder:
-        return QStringLiteral("beside the program");
-    case FolderSource::UserData:
-        return QStringLiteral("the user's data folder");
-    }
-    return {};
-}
-
 // A simulated gateway for --demo on a free port of 127.0.0.1, and this run pointed at it.
 // With `meter`, the gateway has no load-control unit (it refuses every WHO 3 frame) and an energy
 // meter at 51, as most gateways of this family.
@@ -146,23 +131,18 @@ int main(int argc, char* argv[])
         QTextStream out(stdout);
         out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
             << "\nData folder: " << QDir::toNativeSeparators(chosen.path) << " ("
-            << sourceText(chosen.source) << ")\n";
+            << folderSourceText(chosen.source) << ")\n";
         return 0;
     }
     // Only closing the main window ends the program; it may run with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
 
     QString folder = chosen.path;
-    if (chosen.source == FolderSource::UserData) {
-        const QString installed = installedDataFolder(QCoreApplication::applicationDirPath());
-        QString error;
-        if (!seedUserDataFolder(folder, installed, &error) &&
-            !EnergyDatabase::createEmpty(QDir(folder).filePath(EnergyDatabase::kFileName),
-                                         &error)) {
-            qCritical("The data folder %s cannot be prepared: %s", qPrintable(folder),
-                      qPrintable(error));
-            return 1;
-        }
+    if (QString error;
+        !prepareProgramFolder(chosen, QCoreApplication::applicationDirPath(), &error)) {
+        qCritical("The data folder %s cannot be prepared: %s", qPrintable(folder),
+                  qPrintable(error));
+        return 1;
     }
     const bool demo = parser.isSet(demoOption);
     if (demo) {

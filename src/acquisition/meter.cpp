@@ -26,7 +26,7 @@ void Meter::takeReading(const Reading& reading)
 
     const QPointer<Meter> alive(this);
     emit readingArrived(reading);
-    if (alive && m_recording && reading.isRecordable())
+    if (alive && m_recording && reading.isRecordable() && (!m_recordGate || m_recordGate()))
         m_database.insert(reading);
 }
 

@@ -5,6 +5,8 @@
 #include "acquisition/reading.h"
 
 #include <QObject>
+#include <functional>
+#include <utility>
 
 namespace powerlog {
 
@@ -27,6 +29,9 @@ public:
 
     void setRecording(bool on);
     bool isRecording() const { return m_recording; }
+    // Asked before each reading is recorded, while recording is on: false keeps the reading out
+    // of the file (another program records into it). Without one every reading is recorded.
+    void setRecordGate(std::function<bool()> gate) { m_recordGate = std::move(gate); }
 
     LiveGraphModel& liveGraph() { return m_graph; }
     const LiveGraphModel& liveGraph() const { return m_graph; }
@@ -45,6 +50,7 @@ private:
     DatabaseWriter& m_database;
     const Clock& m_clock;
     LiveGraphModel m_graph;
+    std::function<bool()> m_recordGate;
     bool m_recording = false;
 };
 

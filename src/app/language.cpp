@@ -216,6 +216,7 @@ constexpr TextRow kTable[] = {
     {Text::OptionsMqttSystemCas, {"vuoto: CA di sistema", "empty: the system's CAs"}},
     {Text::OptionsMqttDiscovery, {"Rilevamento automatico in Home Assistant", "Home Assistant discovery"}},
     {Text::OptionsMqttCommands, {"Accetta comandi per i carichi", "Accept load commands"}},
+    {Text::BackgroundRecorderRecording, {"Il registratore in background sta registrando", "The background recorder is recording"}},
 };
 // clang-format on
 

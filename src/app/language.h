@@ -215,6 +215,8 @@ enum class Text {
     OptionsMqttSystemCas, // the CA file field's hint while it is empty
     OptionsMqttDiscovery,
     OptionsMqttCommands,
+    // Recording is on, and the background recorder (powerlogd) is the one writing.
+    BackgroundRecorderRecording,
 
     Count // not a text: the number of texts
 };

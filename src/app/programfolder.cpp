@@ -1,5 +1,7 @@
 #include "app/programfolder.h"
 
+#include "acquisition/energydatabase.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -82,6 +84,31 @@ bool seedUserDataFolder(const QString& folder, const QString& installedDataFolde
         return false;
     }
     return true;
+}
+
+bool prepareProgramFolder(const ProgramFolder& chosen, const QString& executableFolder,
+                          QString* error)
+{
+    if (chosen.source != FolderSource::UserData)
+        return true;
+    const QString& folder = chosen.path;
+    return seedUserDataFolder(folder, installedDataFolder(executableFolder), error) ||
+           EnergyDatabase::createEmpty(QDir(folder).filePath(EnergyDatabase::kFileName), error);
+}
+
+QString folderSourceText(FolderSource source)
+{
+    switch (source) {
+    case FolderSource::CommandLine:
+        return QStringLiteral("--folder");
+    case FolderSource::Environment:
+        return QStringLiteral("POWERLOG_HOME");
+    case FolderSource::ExecutableFolder:
+        return QStringLiteral("beside the program");
+    case FolderSource::UserData:
+        return QStringLiteral("the user's data folder");
+    }
+    return {};
 }
 
 } // namespace powerlog

@@ -58,4 +58,14 @@ QString resolveProgramFolder(const QString& commandLineFolder);
 // the database cannot be made.
 bool seedUserDataFolder(const QString& folder, const QString& installedDataFolder, QString* error);
 
+// Readies the chosen folder of a run of a program in `executableFolder`: the user's data folder
+// is seeded (seedUserDataFolder), or given an empty database when there is nothing to copy;
+// other folders are taken as they are. False, with the reason, when it cannot be made ready.
+bool prepareProgramFolder(const ProgramFolder& chosen, const QString& executableFolder,
+                          QString* error);
+
+// Where the folder came from, for --version: "--folder", "POWERLOG_HOME", "beside the program",
+// "the user's data folder".
+QString folderSourceText(FolderSource source);
+
 } // namespace powerlog

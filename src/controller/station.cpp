@@ -15,6 +15,7 @@ namespace powerlog {
 
 Station::Station(Settings& settings, const Clock& clock, StationOptions options, QObject* parent)
     : QObject(parent), m_settings(settings), m_clock(clock), m_options(std::move(options)),
+      m_recorderLock(QDir(m_options.programFolder).filePath(kDatabaseFileName)),
       m_command(m_options.timings), m_monitor(m_command, m_options.timings),
       m_database(m_options.programFolder), m_reader(m_options.programFolder),
       m_meter(m_database, clock), m_poller(m_command, m_monitor),
@@ -78,6 +79,19 @@ void Station::wireAcquisition()
 {
     connect(&m_meter, &Meter::readingArrived, this, &Station::onReading);
     connect(&m_meter, &Meter::recordingChanged, this, &Station::recordingChanged);
+    m_meter.setRecordGate([this] { return mayRecord(); });
+    // Recording off, whatever ended it: the lock goes once what is queued is written, so that
+    // another process may take over.
+    connect(&m_meter, &Meter::recordingChanged, this, [this](bool on) {
+        if (on)
+            return;
+        setRecordingElsewhere(false);
+        const QPointer<Station> self(this);
+        m_database.flush([self] {
+            if (self && !self->isRecording())
+                self->m_recorderLock.release();
+        });
+    });
     connect(&m_meter, &Meter::recordFailed, this, &Station::databaseProblem);
     connect(&m_database, &DatabaseWriter::opened, this, [this](const DatabaseResult& result) {
         if (!result.ok())
@@ -486,7 +500,7 @@ void Station::onReading(const Reading& reading)
     m_mqtt.publishReading(reading);
     // A recorded reading asks again once it is written; without recording, today's figures
     // still follow the date and whatever else writes into the file.
-    if (!isRecording())
+    if (!isRecording() || m_recordingElsewhere)
         m_todayEnergy.refresh();
     if (m_retry.pending)
         resumeAfterLoss();
@@ -495,6 +509,21 @@ void Station::onReading(const Reading& reading)
 void Station::setRecording(bool on)
 {
     m_meter.setRecording(on);
+}
+
+bool Station::mayRecord()
+{
+    const bool mine = m_recorderLock.tryTake();
+    setRecordingElsewhere(!mine);
+    return mine;
+}
+
+void Station::setRecordingElsewhere(bool elsewhere)
+{
+    if (m_recordingElsewhere == elsewhere)
+        return;
+    m_recordingElsewhere = elsewhere;
+    emit recordingElsewhereChanged(elsewhere);
 }
 
 void Station::setTrayLevel(int level)

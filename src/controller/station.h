@@ -12,6 +12,7 @@
 #include "app/runoverrides.h"
 #include "app/settings.h"
 #include "controller/linkpolicy.h"
+#include "controller/recorderlock.h"
 #include "controller/todayenergy.h"
 #include "gateway/commandsession.h"
 #include "gateway/frames.h"
@@ -88,6 +89,11 @@ public:
     WorkingMode mode() const;
     bool isAutomatic() const { return m_poller.isAutomatic(); }
     bool isRecording() const { return m_meter.isRecording(); }
+    // Recording is on, but another process holds the database's recorder lock (the background
+    // recorder): readings come and show, and that process writes them. Tried again, without
+    // waiting, at every reading that would be recorded.
+    bool isRecordingElsewhere() const { return m_recordingElsewhere; }
+    const RecorderLock& recorderLock() const { return m_recorderLock; }
     bool isStInterface() const;
     // The tray picture: kTrayNoLink, 1..9 by power, kTrayBusy.
     int trayLevel() const { return m_trayLevel; }
@@ -126,6 +132,7 @@ public:
 signals:
     void modeChanged(powerlog::WorkingMode mode);
     void recordingChanged(bool on);
+    void recordingElsewhereChanged(bool elsewhere);
     void readingArrived(const powerlog::Reading& reading);
     void linkStateChanged(powerlog::LinkChannel channel, powerlog::LinkState state,
                           const QString& detail);
@@ -161,6 +168,8 @@ private:
     void respond(LinkEvent event);
     void onReading(const Reading& reading);
     void setRecording(bool on);
+    bool mayRecord();
+    void setRecordingElsewhere(bool elsewhere);
     void setTrayLevel(int level);
     void setStale(bool stale);
     void setLoadControlMissing(bool missing);
@@ -173,6 +182,9 @@ private:
     Settings& m_settings;
     const Clock& m_clock;
     StationOptions m_options;
+    // Made before the writer and so released after it: every reading queued is written before
+    // another process may start recording.
+    RecorderLock m_recorderLock;
     CommandSession m_command;
     MonitorSession m_monitor;
     DatabaseWriter m_database;
@@ -204,6 +216,7 @@ private:
     bool m_closing = false;
     bool m_stale = false;
     bool m_loadControlMissing = false;
+    bool m_recordingElsewhere = false;
     bool m_passwordRefusalTold = false;
 };
 

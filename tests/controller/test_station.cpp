@@ -14,7 +14,10 @@
 #include "support/timings.h"
 #include "support/writersettle.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -110,6 +113,8 @@ private slots:
     void energyMeterReadingsAreRecordedWithoutTheCentralUnit();
     void energyMeterHistoryFillsThePastDays();
     void meterSourceAppliesAtOnce();
+    void secondStationBesideARecorderRecordsNothing();
+    void staleRecorderLockIsTakenOver();
 };
 
 void TestStation::startUpModes_data()
@@ -479,6 +484,96 @@ void TestStation::meterSourceAppliesAtOnce()
     rig.station.refreshNow();
     QTRY_VERIFY(rig.simulator.receivedFrames().contains(QStringLiteral("*#3*10*0##")));
     QVERIFY(!rig.simulator.receivedFrames().contains(QStringLiteral("*#18*52*113##")));
+}
+
+// One writer per database: a station beside one that records into the same file gets every
+// reading of its own gateway and writes none of them; once the first stops recording, the
+// second takes over at its next reading.
+void TestStation::secondStationBesideARecorderRecordsNothing()
+{
+    StationRig rig({{"Start/RecAuto", "1"}});
+    rig.simulator.setReading("231", "4", "925", "1500.5");
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_COMPARE(rig.rows(), 1);
+    QVERIFY(rig.station.recorderLock().isHeld());
+    QVERIFY(!rig.station.isRecordingElsewhere());
+    QVERIFY(QFile::exists(rig.dir.filePath(QStringLiteral("DbEnergy.mdb.lock"))));
+
+    // The second station asks a gateway of its own, whose readings are told apart by their power.
+    sim::GatewaySimulator otherGateway;
+    QVERIFY(otherGateway.listen(0));
+    otherGateway.setReading("229", "1", "111", "42");
+    QTemporaryDir configDir;
+    SettingsStore otherStore(configDir.filePath(QStringLiteral("settings.ini")));
+    writeStoredSettings(otherStore, otherGateway.port(), {{"Start/RecAuto", "1"}});
+    Settings otherSettings(otherStore);
+    Station second(otherSettings, rig.clock, rig.options());
+    QSignalSpy elsewhere(&second, &Station::recordingElsewhereChanged);
+    QSignalSpy readings(&second, &Station::readingArrived);
+    second.start();
+    second.poller().clock().stop();
+    QVERIFY(second.isRecording());
+    const auto rowsOf111 = [&rig] {
+        rig.rows();
+        return SqlFile(rig.dir.filePath(EnergyDatabase::kFileName))
+            .value(QStringLiteral("SELECT count(*) FROM Energy WHERE W = 111"))
+            .toInt();
+    };
+    for (int i = 1; i <= 3; ++i) {
+        if (i == 1)
+            second.poller().tick();
+        else
+            second.refreshNow();
+        QTRY_COMPARE(readings.size(), i);
+    }
+    QVERIFY(second.isRecordingElsewhere());
+    QVERIFY(second.isRecording()); // the user's switch stays as it is
+    QCOMPARE(elsewhere.size(), 1);
+    QVERIFY(settle(second.database()));
+    QCOMPARE(rowsOf111(), 0);
+    QCOMPARE(rig.rows(), 1);
+
+    // The recorder stops: its lock goes once what it queued is written, and the next reading
+    // of the second station is recorded.
+    rig.station.stopRecording();
+    QTRY_VERIFY(!rig.station.recorderLock().isHeld());
+    second.refreshNow();
+    QTRY_COMPARE(readings.size(), 4);
+    QVERIFY(!second.isRecordingElsewhere());
+    QCOMPARE(elsewhere.size(), 2);
+    QVERIFY(settle(second.database()));
+    QCOMPARE(rowsOf111(), 1);
+    QVERIFY(second.recorderLock().isHeld());
+
+    // Recording stopped by the user: the lock goes, and nothing is recorded elsewhere either.
+    second.stopRecording();
+    QVERIFY(!second.isRecordingElsewhere());
+    QTRY_VERIFY(!second.recorderLock().isHeld());
+}
+
+// A lock file left by a process that no longer runs does not keep the station from recording.
+void TestStation::staleRecorderLockIsTakenOver()
+{
+    StationRig rig({{"Start/RecAuto", "1"}});
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    QVERIFY(gone.waitForStarted(10000));
+    const qint64 deadPid = gone.processId();
+    QVERIFY(gone.waitForFinished(10000));
+    QFile lock(RecorderLock::lockPathFor(rig.dir.filePath(EnergyDatabase::kFileName)));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(deadPid) + "\npowerlogd\n" +
+               QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.close();
+
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick();
+    QTRY_COMPARE(rig.rows(), 1);
+    QVERIFY(rig.station.recorderLock().isHeld());
+    QVERIFY(!rig.station.isRecordingElsewhere());
 }
 
 QTEST_MAIN(TestStation)

@@ -119,14 +119,16 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         for (const char* file :
-             {"bin/powerlog", "bin/powerlog-cli", "bin/powerlog-gateway-sim",
+             {"bin/powerlog", "bin/powerlogd", "bin/powerlog-cli", "bin/powerlog-gateway-sim",
               "share/powerlog/DbEnergy.mdb", "share/powerlog/load.ini",
               "share/powerlog/Powerlog.pdf", "share/applications/powerlog.desktop",
               "share/icons/hicolor/scalable/apps/powerlog.svg",
               "share/icons/hicolor/16x16/apps/powerlog.png",
               "share/icons/hicolor/48x48/apps/powerlog.png",
               "share/icons/hicolor/256x256/apps/powerlog.png", "share/man/man1/powerlog.1.gz",
-              "share/man/man1/powerlog-cli.1.gz", "share/doc/powerlog/copyright"})
+              "share/man/man1/powerlog-cli.1.gz", "share/man/man1/powerlogd.1.gz",
+              "lib/systemd/user/powerlogd.service", "lib/systemd/system/powerlogd-system.service",
+              "share/doc/powerlog/copyright"})
             QTest::newRow(file) << QString::fromLatin1(file);
         QTest::newRow("metainfo") << QStringLiteral("share/metainfo/%1.metainfo.xml")
                                          .arg(QStringLiteral(POWERLOG_APPSTREAM_ID));
@@ -199,6 +201,65 @@ private slots:
         QCOMPARE(program.exitCode(), 0);
     }
 
+    void serviceUnitsVerify_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<bool>("user");
+        QTest::newRow("user") << QStringLiteral("lib/systemd/user/powerlogd.service") << true;
+        QTest::newRow("system") << QStringLiteral("lib/systemd/system/powerlogd-system.service")
+                                << false;
+    }
+
+    // The units as installed, their sandbox included, pass systemd's own check. They name
+    // powerlogd alone, which systemd looks for in /usr/bin and /usr/local/bin; here it is the
+    // installed copy of this prefix.
+    void serviceUnitsVerify()
+    {
+        QFETCH(QString, unit);
+        QFETCH(bool, user);
+        QFile installedUnit(installed(unit));
+        QVERIFY(installedUnit.open(QIODevice::ReadOnly));
+        QByteArray text = installedUnit.readAll();
+        for (const char* needed :
+             {"ExecStart=powerlogd\n", "NoNewPrivileges=yes", "ProtectSystem=strict",
+              "PrivateTmp=yes", "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX"})
+            QVERIFY2(text.contains(needed), needed);
+        QVERIFY(text.contains(user ? "ReadWritePaths=" : "StateDirectory="));
+
+        const QString analyze = tool("systemd-analyze");
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed");
+        text.replace("ExecStart=powerlogd",
+                     "ExecStart=" + installed(QStringLiteral("bin/powerlogd")).toUtf8());
+        const QString units = m_dir.filePath(QStringLiteral("units"));
+        QVERIFY(QDir().mkpath(units));
+        const QString copy = QDir(units).filePath(QFileInfo(unit).fileName());
+        {
+            QFile file(copy);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text);
+        }
+        QStringList arguments{QStringLiteral("--man=no")};
+        if (user)
+            arguments << QStringLiteral("--user");
+        arguments << QStringLiteral("verify") << copy;
+        int code = -1;
+        const QByteArray output = run(analyze, arguments, environment(), &code);
+        QVERIFY2(code == 0, output.constData());
+        QVERIFY2(output.trimmed().isEmpty(), output.constData());
+    }
+
+    void recorderVersionNamesTheUserDataFolder()
+    {
+        int code = -1;
+        const QByteArray output = run(installed(QStringLiteral("bin/powerlogd")),
+                                      {QStringLiteral("--version")}, environment(), &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(output.startsWith("powerlogd "), output.constData());
+        QVERIFY2(output.contains(QDir::toNativeSeparators(userData()).toUtf8()),
+                 output.constData());
+    }
+
     void desktopEntryValidates()
     {
         const QString validator = tool("desktop-file-validate");
@@ -249,6 +310,12 @@ private slots:
         for (const char* package :
              {"libqt6core6", "libqt6widgets6", "libqt6sql6-sqlite", "qt6-qpa-plugins"})
             QVERIFY2(depends.contains(package), depends.constData());
+        // The background recorder and its units are shipped.
+        const QByteArray contents = run(tool("dpkg-deb"), {QStringLiteral("--contents"), deb});
+        for (const char* file : {"./usr/bin/powerlogd", "./usr/lib/systemd/user/powerlogd.service",
+                                 "./usr/lib/systemd/system/powerlogd-system.service",
+                                 "./usr/share/man/man1/powerlogd.1.gz"})
+            QVERIFY2(contents.contains(file), contents.constData());
 
         if (tool("lintian").isEmpty())
             QSKIP("lintian is not installed");

@@ -7,6 +7,7 @@
 #include "windowharness.h"
 
 #include <QLabel>
+#include <QLockFile>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -756,6 +757,48 @@ private slots:
                 frames.indexOf(QStringLiteral("*#3##")));
         QVERIFY(frames.indexOf(QStringLiteral("*#3##")) <
                 frames.indexOf(QStringLiteral("*#3*10*0##")));
+    }
+
+    void backgroundRecorderIsShownWhileItRecords_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("recordTooltip");
+        QTest::newRow("English") << "eng"
+                                 << "The background recorder is recording"
+                                 << "Record";
+        QTest::newRow("Italian") << "ita"
+                                 << "Il registratore in background sta registrando"
+                                 << "Registra";
+    }
+
+    // The background recorder holds the database's lock: the window shows the readings and
+    // records none of them, and says who records; once the lock is free, it records again at
+    // its next reading.
+    void backgroundRecorderIsShownWhileItRecords()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, told);
+        QFETCH(QString, recordTooltip);
+        WindowHarness h({{"Option/Language", language}});
+        MainWindow& w = h.load();
+        QLockFile recorder(h.dir.filePath(QStringLiteral("DbEnergy.mdb.lock")));
+        QVERIFY(recorder.tryLock(0));
+
+        h.click("ImRec");
+        h.receive(QStringLiteral("*#3*10*0*230*2*460*1234##"));
+        QCOMPARE(text(h, "Lb_2"), QStringLiteral("460"));
+        QCOMPARE(rowCount(h), 0);
+        QVERIFY(h.station.isRecording());
+        QCOMPARE(h.control("ImStop")->toolTip(), told);
+        QCOMPARE(h.control("ImRec")->toolTip(), told);
+        QCOMPARE(w.panelText(1), told);
+
+        recorder.unlock();
+        h.receive(QStringLiteral("*#3*10*0*230*2*470*1235##"));
+        QCOMPARE(rowCount(h), 1);
+        QCOMPARE(h.control("ImRec")->toolTip(), recordTooltip);
+        QVERIFY2(w.panelText(1) != told, qPrintable(w.panelText(1)));
     }
 };
 

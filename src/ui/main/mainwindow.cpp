@@ -213,6 +213,8 @@ void MainWindow::wireStation()
     connect(&station, &Station::readingArrived, this, &MainWindow::showReading);
     connect(&station, &Station::modeChanged, this, &MainWindow::showMode);
     connect(&station, &Station::recordingChanged, this, &MainWindow::showRecording);
+    connect(&station, &Station::recordingElsewhereChanged, this,
+            &MainWindow::showRecordingElsewhere);
     connect(&station, &Station::linkStateChanged, this, &MainWindow::showLinkState);
     connect(&station, &Station::staleChanged, this, &MainWindow::showStale);
     connect(&station, &Station::notice, this, &MainWindow::showNotice);
@@ -258,6 +260,7 @@ void MainWindow::setLanguage(const QString& code)
     showMode(m_station.mode());
     showLoadToolTips();
     setPanel(1, QString());
+    showRecordingElsewhere();
     emit languageChanged(code);
 }
 
@@ -294,8 +297,29 @@ void MainWindow::showRecording(bool recording)
     m_stopButton->setVisible(recording);
 }
 
+// While the background recorder writes, the record buttons and the status bar say so; the
+// readings still show.
+void MainWindow::showRecordingElsewhere()
+{
+    // Before any language is applied the tooltips hold the design's English texts.
+    const int column = m_services.texts.column().value_or(kEnglish);
+    const bool elsewhere = m_station.isRecordingElsewhere();
+    const QString recorder = textIn(Text::BackgroundRecorderRecording, column);
+    m_recordButton->setToolTip(elsewhere ? recorder : textIn(Text::RecordTooltip, column));
+    m_stopButton->setToolTip(elsewhere ? recorder : textIn(Text::StopTooltip, column));
+    if (elsewhere)
+        setPanel(1, recorder);
+    else if (panelText(1) == recorder)
+        setPanel(1, m_lastReadingTime.isValid()
+                        ? textIn(Text::LastRead, column) + QLatin1Char(' ') +
+                              localTime(m_lastReadingTime.time())
+                        : QString());
+}
+
 void MainWindow::showLinkState(LinkChannel channel, LinkState state, const QString& detail)
 {
+    if (m_station.isRecordingElsewhere() && !isLinkDown(state))
+        return;
     setPanel(1, linkStatusText(m_services.texts, channel, state, detail));
 }
 
@@ -353,8 +377,11 @@ void MainWindow::showReading(const Reading& reading)
     fitReadout(m_readouts[1], reading.A);
     fitReadout(m_readouts[2], reading.W);
     fitReadout(m_readouts[3], reading.E);
-    setPanel(1,
-             m_services.texts(Text::LastRead) + QLatin1Char(' ') + localTime(reading.time.time()));
+    if (m_station.isRecordingElsewhere())
+        setPanel(1, m_services.texts(Text::BackgroundRecorderRecording));
+    else
+        setPanel(1, m_services.texts(Text::LastRead) + QLatin1Char(' ') +
+                        localTime(reading.time.time()));
     // Values that are not numbers still show; the graph needs numbers.
     if (reading.power) {
         showStatistics();

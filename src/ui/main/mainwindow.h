@@ -98,6 +98,7 @@ private slots:
     void showReading(const powerlog::Reading& reading);
     void showMode(powerlog::WorkingMode mode);
     void showRecording(bool recording);
+    void showRecordingElsewhere();
     void showLinkState(powerlog::LinkChannel channel, powerlog::LinkState state,
                        const QString& detail);
     void showStale(bool stale);
