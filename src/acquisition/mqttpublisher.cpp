@@ -226,11 +226,11 @@ public:
         connect(&m_serviceTimer, &QTimer::timeout, this, &MqttClient::service);
     }
 
-    ~MqttClient() override { close(); }
+    ~MqttClient() override { close(true); }
 
-    void setConfig(const MqttConfig& config)
+    void setConfig(const MqttConfig& config, bool sayOffline)
     {
-        close();
+        close(sayOffline);
         m_config = config;
         m_waitMs = m_config.retryFirstMs;
         m_refused = false;
@@ -436,11 +436,12 @@ private:
         }
     }
 
-    // In order: "offline", then the disconnect, so that the broker keeps the last will to
-    // itself. What the broker sent is read first: a socket closed with unread data resets the
-    // connection, and the broker may then drop the disconnect unread. "offline" goes with QoS 0,
-    // so that no acknowledgement comes back after it.
-    void close()
+    // In order: "offline" (unless another process speaks for the device now), then the
+    // disconnect, so that the broker keeps the last will to itself. What the broker sent is read
+    // first: a socket closed with unread data resets the connection, and the broker may then drop
+    // the disconnect unread. "offline" goes with QoS 0, so that no acknowledgement comes back after
+    // it.
+    void close(bool sayOffline)
     {
         m_retryTimer.stop();
         if (m_handle && m_connected) {
@@ -448,7 +449,8 @@ private:
                 if (mosquitto_loop(m_handle, 10, 1) != MOSQ_ERR_SUCCESS)
                     break;
             }
-            publish({mqttStatusTopic(m_config), kOffline, true, 0});
+            if (sayOffline)
+                publish({mqttStatusTopic(m_config), kOffline, true, 0});
             mosquitto_disconnect(m_handle);
             for (int i = 0; i < 20 && mosquitto_want_write(m_handle); ++i) {
                 if (mosquitto_loop_write(m_handle, 1) != MOSQ_ERR_SUCCESS)
@@ -484,10 +486,11 @@ MqttPublisher::~MqttPublisher()
         finishQueuedJobsAndEnd(m_client, m_thread);
 }
 
-void MqttPublisher::configure(const MqttConfig& config)
+void MqttPublisher::configure(const MqttConfig& config, Farewell farewell)
 {
     if (config == m_config && m_client)
         return;
+    const bool sayOffline = farewell == Farewell::Offline;
     m_config = config;
     if (!m_client) {
         if (!config.isOn())
@@ -502,7 +505,9 @@ void MqttPublisher::configure(const MqttConfig& config)
             publishLoad(index, m_loads[std::size_t(index)]);
     }
     QMetaObject::invokeMethod(
-        m_client, [client = m_client, config] { client->setConfig(config); }, Qt::QueuedConnection);
+        m_client,
+        [client = m_client, config, sayOffline] { client->setConfig(config, sayOffline); },
+        Qt::QueuedConnection);
 }
 
 void MqttPublisher::publishReading(const Reading& reading)

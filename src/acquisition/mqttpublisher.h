@@ -112,9 +112,12 @@ public:
     // Says "offline" to the broker and disconnects, then ends the thread.
     ~MqttPublisher() override;
 
+    // What an ended connection says: "offline", or nothing when another process publishes
+    // for the same device from now on.
+    enum class Farewell { Offline, Quiet };
     // Connects anew with `config` when it differs from the one in force; a config without a
     // host ends the connection and the thread.
-    void configure(const MqttConfig& config);
+    void configure(const MqttConfig& config, Farewell farewell = Farewell::Offline);
     const MqttConfig& config() const { return m_config; }
     MqttState state() const { return m_state; }
 

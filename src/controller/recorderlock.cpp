@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+#include <signal.h>
+
 namespace powerlog {
 
 RecorderLock::RecorderLock(const QString& databasePath)
@@ -39,6 +42,20 @@ qint64 RecorderLock::holder() const
     if (!probe.getLockInfo(&pid, nullptr, nullptr))
         return 0;
     return pid;
+}
+
+bool RecorderLock::isHeldElsewhere() const
+{
+    if (m_lock.isLocked())
+        return false;
+    const qint64 pid = holder();
+    if (pid <= 0)
+        return false;
+    // Not this lock, so another station of this process.
+    if (pid == QCoreApplication::applicationPid())
+        return true;
+    // Signal 0 only asks whether the process is there; EPERM means it is, as another user's.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 } // namespace powerlog

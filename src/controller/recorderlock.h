@@ -25,6 +25,9 @@ public:
     QString path() const { return m_path; }
     // The process that holds the lock, 0 when none or when it cannot be read.
     qint64 holder() const;
+    // Another process that still runs holds the lock (a lock left by one that ended does not
+    // count). Reads the lock file without taking it.
+    bool isHeldElsewhere() const;
 
     static QString lockPathFor(const QString& databasePath);
 

@@ -85,7 +85,7 @@ void Station::wireAcquisition()
     connect(&m_meter, &Meter::recordingChanged, this, [this](bool on) {
         if (on)
             return;
-        setRecordingElsewhere(false);
+        setRecordingElsewhere(m_recorderLock.isHeldElsewhere());
         const QPointer<Station> self(this);
         m_database.flush([self] {
             if (self && !self->isRecording())
@@ -118,6 +118,8 @@ void Station::start()
     if (m_started)
         return;
     m_started = true;
+    // A recorder that already runs beside this program publishes for both.
+    m_recordingElsewhere = m_recorderLock.isHeldElsewhere();
     const RunOverrides& run = m_options.overrides;
     if (run.serverAddress)
         m_settings.overrideForThisRun(Setting::ServerAddress, *run.serverAddress);
@@ -150,6 +152,8 @@ void Station::start()
         startRecording();
     readLoadNames();
     applyMqtt();
+    if (m_recordingElsewhere)
+        emit recordingElsewhereChanged(true);
 }
 
 void Station::shutdown()
@@ -305,10 +309,16 @@ void Station::applySetting(Setting setting)
     }
 }
 
-// Connects anew only when what the connection is made with changed.
+// Connects anew only when what the connection is made with changed. While another process
+// records, that one publishes: this one stands by without a word, so that the device stays
+// "online" and every reading is published once.
 void Station::applyMqtt()
 {
-    if (m_started && !m_closing)
+    if (!m_started || m_closing)
+        return;
+    if (m_recordingElsewhere)
+        m_mqtt.configure({}, MqttPublisher::Farewell::Quiet);
+    else
         m_mqtt.configure(mqttConfig(m_settings, m_loads.loadNames()));
 }
 
@@ -497,6 +507,9 @@ void Station::onReading(const Reading& reading)
     if (reading.kind == Reading::Kind::Full && reading.power)
         setTrayLevel(powerlog::trayLevel(*reading.power, m_settings.linePowerWatts()));
     emit readingArrived(reading);
+    // Not recording, this process still publishes unless a recorder runs beside it.
+    if (!isRecording())
+        setRecordingElsewhere(m_recorderLock.isHeldElsewhere());
     m_mqtt.publishReading(reading);
     // A recorded reading asks again once it is written; without recording, today's figures
     // still follow the date and whatever else writes into the file.
@@ -523,6 +536,7 @@ void Station::setRecordingElsewhere(bool elsewhere)
     if (m_recordingElsewhere == elsewhere)
         return;
     m_recordingElsewhere = elsewhere;
+    applyMqtt();
     emit recordingElsewhereChanged(elsewhere);
 }
 

@@ -88,6 +88,7 @@ private slots:
     void readingsArePublishedAndRecorded();
     void loadStatesAndCommands();
     void settingsApplyAtOnce();
+    void onlyTheRecorderPublishes();
 };
 
 void TestStationMqtt::init()
@@ -190,6 +191,44 @@ void TestStationMqtt::settingsApplyAtOnce()
     QTRY_COMPARE_WITH_TIMEOUT(
         watcher.payloads(QStringLiteral("powerlog/powerlog_127_0_0_1_meter_51/status")),
         (QList<QByteArray>{"online", "offline"}), kWaitMs);
+}
+
+// A second program beside the recorder, recording or only watching, stands by: each reading is
+// published once, and its end does not take the device offline.
+void TestStationMqtt::onlyTheRecorderPublishes()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttWatcher watcher(broker.port());
+    QVERIFY(watcher.waitSubscribed());
+    Rig rig(broker.port());
+    rig.station.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.station.mqtt().state(), MqttState::Connected, kWaitMs);
+    rig.takeReading();
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads(rig.base() + "/state").size(), 1, kWaitMs);
+
+    for (const bool recording : {true, false}) {
+        Station beside(rig.settings, rig.clock, rig.options());
+        QSignalSpy readings(&beside, &Station::readingArrived);
+        beside.start();
+        if (!recording)
+            beside.stopRecording();
+        beside.poller().clock().stop();
+        beside.poller().tick();
+        QTRY_COMPARE_WITH_TIMEOUT(readings.size(), 1, kWaitMs);
+        QTRY_VERIFY(beside.isRecordingElsewhere());
+        QTRY_COMPARE_WITH_TIMEOUT(beside.mqtt().state(), MqttState::Off, kWaitMs);
+        beside.shutdown();
+    }
+    QCOMPARE(rig.rows(), 1);
+    rig.station.refreshNow();
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.payloads(rig.base() + "/state").size(), 2, kWaitMs);
+    QTest::qWait(500);
+    QCOMPARE(watcher.payloads(rig.base() + "/state").size(), 2);
+    // No recorder beside connected at all: a connection dropped halfway would leave the will.
+    QCOMPARE(broker.log().count(QStringLiteral("Will message specified")), 1);
+    QVERIFY(!watcher.payloads(rig.base() + "/status").contains("offline"));
+    QCOMPARE(rig.station.mqtt().state(), MqttState::Connected);
 }
 
 QTEST_GUILESS_MAIN(TestStationMqtt)
