@@ -5,8 +5,10 @@
 // writer reported written is there, nothing else is, the summaries and the hour table equal a
 // count from Energy (`powerlog-cli check`), and DbEnergy.mdb is there.
 //
-// Each case first runs without a cut to count its writes, then cuts at points spread over them
-// and at random ones (fixed seed). POWERLOG_POWERCUT_LONG=1 runs many more points.
+// Each case first runs without a cut to count its writes, then cuts at points spread over them,
+// at random ones (fixed seed) and around changes of the file written to. The renames of a
+// compaction, which the layer does not see, are cut through the rename hook.
+// POWERLOG_POWERCUT_LONG=1 runs many more points.
 
 #include "powercutvfs.h"
 
