@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -107,7 +108,22 @@ void cutPower(State& s)
     if (s.cut)
         return;
     s.cut = true;
-    if (s.mode == PowerCutVfs::CutMode::TornLastPage) {
+    if (s.mode == PowerCutVfs::CutMode::SomeLand) {
+        // Each write a coin toss, in the order they were made, so that the same cut point
+        // makes the same choice whatever the files' inode numbers.
+        std::vector<std::pair<Inode*, const PendingWrite*>> all;
+        for (auto& [key, inode] : s.inodes) {
+            for (const PendingWrite& write : inode->pending)
+                all.emplace_back(inode.get(), &write);
+        }
+        std::sort(all.begin(), all.end(),
+                  [](const auto& a, const auto& b) { return a.second->order < b.second->order; });
+        std::mt19937 coin(quint32(s.writes));
+        for (const auto& [inode, write] : all) {
+            if (coin() & 1)
+                inode->writeOut(*write, write->bytes.size());
+        }
+    } else if (s.mode == PowerCutVfs::CutMode::TornLastPage) {
         Inode* last = nullptr;
         const PendingWrite* lastWrite = nullptr;
         for (auto& [key, inode] : s.inodes) {

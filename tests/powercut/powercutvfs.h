@@ -9,6 +9,8 @@
 // - DropUnsynced: every write not yet synced, of every file, is lost;
 // - TornLastPage: the same, except that the first part of the last write made lands on the
 //   file, as a page torn while the disk wrote it.
+// - SomeLand: each write not yet synced lands or is lost, by a coin toss seeded with the
+//   cut's write number, as a disk that reorders its writes leaves them.
 // From then on every read, write, sync, lock, open and delete fails with an I/O error, so the
 // code under test no longer changes what the disk holds.
 //
@@ -35,6 +37,7 @@ public:
     enum class CutMode {
         DropUnsynced,
         TornLastPage,
+        SomeLand,
     };
 
     // Registered as the default layer; `cutAtWrite` 0 never cuts by itself.
