@@ -13,6 +13,7 @@
 #include "powercutvfs.h"
 
 #include "acquisition/databasewriter.h"
+#include "acquisition/energycompaction.h"
 #include "acquisition/energyexport.h"
 #include "support/sqlfile.h"
 #include "support/toolrun.h"
@@ -31,7 +32,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -175,8 +175,7 @@ public:
                             vfs.cutNow();
                             return true;
                         }
-                        const bool renamed = ::rename(QFile::encodeName(from).constData(),
-                                                      QFile::encodeName(to).constData()) == 0;
+                        const bool renamed = replaceFile(from, to);
                         vfs.cutNow();
                         return renamed;
                     });
