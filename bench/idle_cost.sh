@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Idle cost of the running program: CPU time, wakeups and memory of powerlog left recording
-# against the gateway simulator, with its window shown and hidden in the notification area,
+# against the gateway simulator, with its window shown and hidden in the notification area, and
+# of powerlogd, the background recorder,
 # next to the CPU time the sqlite3 shell needs for the same hour of durable inserts.
 #
 #   bash bench/idle_cost.sh [BUILD_DIR] [--seconds N] [--runs N] [--warmup N]
@@ -172,21 +173,30 @@ Auto=1
 RecAuto=1
 Minimized=$minimized
 EOF
-    # No session bus: the icon goes to the X notification area that trayer provides.
-    env -u DBUS_SESSION_BUS_ADDRESS "${x_env[@]}" XDG_RUNTIME_DIR="$dir/runtime" \
-        QT_QPA_PLATFORM=xcb "$build_dir/powerlog" --folder "$dir/program" \
-        --settings "$dir/settings.ini" >"$dir/powerlog.log" 2>&1 &
+    if [ "$name" = recorder ]; then
+        # The background recorder: no display, no window, no notification area.
+        env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY XDG_RUNTIME_DIR="$dir/runtime" \
+            "$build_dir/powerlogd" --folder "$dir/program" \
+            --settings "$dir/settings.ini" >"$dir/powerlog.log" 2>&1 &
+    else
+        # No session bus: the icon goes to the X notification area that trayer provides.
+        env -u DBUS_SESSION_BUS_ADDRESS "${x_env[@]}" XDG_RUNTIME_DIR="$dir/runtime" \
+            QT_QPA_PLATFORM=xcb "$build_dir/powerlog" --folder "$dir/program" \
+            --settings "$dir/settings.ini" >"$dir/powerlog.log" 2>&1 &
+    fi
     local pid=$!
     started+=("$pid")
 
     pause "$warmup"
-    kill -0 "$pid" 2>/dev/null || fail "powerlog ended during the warm-up (see its output below)
+    kill -0 "$pid" 2>/dev/null || fail "$name ended during the warm-up (see its output below)
 $(cat "$dir/powerlog.log")"
-    local want=shown
-    [ "$minimized" = 1 ] && want=hidden
-    local state
-    state=$(window_state)
-    [ "$state" = "$want" ] || fail "the window is $state, the $name case needs it $want"
+    if [ "$name" != recorder ]; then
+        local want=shown
+        [ "$minimized" = 1 ] && want=hidden
+        local state
+        state=$(window_state)
+        [ "$state" = "$want" ] || fail "the window is $state, the $name case needs it $want"
+    fi
 
     local db=$dir/program/DbEnergy.mdb rows0 cpu0 x0 t0 rows1 cpu1 x1 t1
     rows0=$(row_count "$db")
@@ -251,8 +261,8 @@ measure_baseline() {
 echo "idle_cost: $runs run(s), ${warmup} s warm-up + ${seconds} s window per case, display" \
     "$display, simulator on 127.0.0.1:$port" >&2
 for ((run = 1; run <= runs; run++)); do
-    for c in visible:0 hidden:1; do
-        echo "idle_cost: run $run/$runs, window ${c%%:*}" >&2
+    for c in visible:0 hidden:1 recorder:1; do
+        echo "idle_cost: run $run/$runs, ${c%%:*}" >&2
         measure_program "${c%%:*}" "${c#*:}" "$run"
         tail -n 1 "$results" | awk -F'\t' '{ printf "  %.2f CPU-s/h, %.1f wakeups/s, %d rows\n", $3, $4, $7 }' >&2
     done
@@ -276,9 +286,10 @@ table=$work/table.md
 {
     echo "| case | CPU-s per hour (range) | wakeups/s | VmRSS MiB | VmHWM MiB | rows per window (expected) | Xvfb CPU-s per hour | × baseline |"
     echo "|---|---:|---:|---:|---:|---:|---:|---:|"
-    for c in visible hidden; do
+    for c in visible hidden recorder; do
         label="window shown"
         [ $c = hidden ] && label="hidden in the notification area"
+        [ $c = recorder ] && label="powerlogd, the background recorder"
         awk -v l="$label" -v cpu="$(median $c 3)" -v rg="$(range $c 3)" -v w="$(median $c 4)" \
             -v rss="$(median $c 5)" -v hwm="$(median $c 6)" -v rows="$(median $c 7)" \
             -v expected="$expected_rows" -v x="$(median $c 8)" -v b="$base" \
