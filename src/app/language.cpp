@@ -217,6 +217,7 @@ constexpr TextRow kTable[] = {
     {Text::OptionsMqttDiscovery, {"Rilevamento automatico in Home Assistant", "Home Assistant discovery"}},
     {Text::OptionsMqttCommands, {"Accetta comandi per i carichi", "Accept load commands"}},
     {Text::BackgroundRecorderRecording, {"Il registratore in background sta registrando", "The background recorder is recording"}},
+    {Text::BackgroundRecording, {"Registrazione in background", "Recording in the background"}},
 };
 // clang-format on
 

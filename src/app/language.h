@@ -217,6 +217,7 @@ enum class Text {
     OptionsMqttCommands,
     // Recording is on, and the background recorder (powerlogd) is the one writing.
     BackgroundRecorderRecording,
+    BackgroundRecording, // the same, short enough for the status bar
 
     Count // not a text: the number of texts
 };

@@ -305,11 +305,12 @@ void MainWindow::showRecordingElsewhere()
     const int column = m_services.texts.column().value_or(kEnglish);
     const bool elsewhere = m_station.isRecordingElsewhere();
     const QString recorder = textIn(Text::BackgroundRecorderRecording, column);
+    const QString panel = textIn(Text::BackgroundRecording, column);
     m_recordButton->setToolTip(elsewhere ? recorder : textIn(Text::RecordTooltip, column));
     m_stopButton->setToolTip(elsewhere ? recorder : textIn(Text::StopTooltip, column));
     if (elsewhere)
-        setPanel(1, recorder);
-    else if (panelText(1) == recorder)
+        setPanel(1, panel);
+    else if (panelText(1) == panel)
         setPanel(1, m_lastReadingTime.isValid()
                         ? textIn(Text::LastRead, column) + QLatin1Char(' ') +
                               localTime(m_lastReadingTime.time())
@@ -378,7 +379,7 @@ void MainWindow::showReading(const Reading& reading)
     fitReadout(m_readouts[2], reading.W);
     fitReadout(m_readouts[3], reading.E);
     if (m_station.isRecordingElsewhere())
-        setPanel(1, m_services.texts(Text::BackgroundRecorderRecording));
+        setPanel(1, m_services.texts(Text::BackgroundRecording));
     else
         setPanel(1, m_services.texts(Text::LastRead) + QLatin1Char(' ') +
                         localTime(reading.time.time()));
