@@ -1,5 +1,6 @@
 #include "acquisition/databasewriter.h"
 
+#include "acquisition/sqliteconnection.h"
 #include "acquisition/workerthread.h"
 
 #include <QDir>
@@ -93,7 +94,10 @@ public:
             keep(reading);
             return result;
         }
-        return m_database.insert(reading);
+        result = m_database.insert(reading);
+        if (result.kind == DatabaseResult::Kind::NoConnection)
+            keep(reading);
+        return result;
     }
 
 private:
@@ -104,23 +108,37 @@ private:
             m_pending.pop_front();
     }
 
-    // Readings kept while the file was unusable go in first, in one transaction.
+    // Readings kept while the file was unusable go in first, in one transaction. They leave
+    // the queue only once that transaction is committed: a file that fails again meanwhile
+    // keeps every one of them for the next try.
     DatabaseResult writePending()
     {
         if (m_pending.empty())
             return {};
         QSqlDatabase db = m_database.connection();
-        db.transaction();
-        while (!m_pending.empty()) {
-            const DatabaseResult result = m_database.insert(m_pending.front());
-            if (result.kind == DatabaseResult::Kind::NoConnection) {
-                db.rollback();
+        const bool transaction = db.transaction();
+        std::size_t written = 0; // the first `written` readings of the queue are inserted
+        while (written < m_pending.size()) {
+            const DatabaseResult result = m_database.insert(m_pending[written]);
+            if (result.ok()) {
+                ++written;
+            } else if (result.kind == DatabaseResult::Kind::NoConnection) {
+                if (transaction)
+                    db.rollback();
+                else // each row went in by itself
+                    m_pending.erase(m_pending.begin(), m_pending.begin() + long(written));
                 return result;
+            } else {
+                // A row refused for its own sake is dropped: it would block every later one.
+                m_pending.erase(m_pending.begin() + long(written));
             }
-            // A row refused for its own sake is dropped: it would block every later one.
-            m_pending.pop_front();
         }
-        db.commit();
+        if (transaction && !db.commit()) {
+            const QString error = sqlErrorText(db.lastError());
+            db.rollback();
+            return {DatabaseResult::Kind::NoConnection, error};
+        }
+        m_pending.clear();
         return {};
     }
 

@@ -18,7 +18,22 @@ namespace powerlog {
 
 namespace {
 
-bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* error)
+// Whether SQLite's error says that the file cannot take a row now (busy or locked by another
+// program, out of memory or room, failing to write), as opposed to refusing this row.
+bool isFileUnusable(const QSqlError& error)
+{
+    bool number = false;
+    const int code = error.nativeErrorCode().toInt(&number) & 0xff;
+    if (!number)
+        return false;
+    constexpr int kBusy = 5, kLocked = 6, kNoMemory = 7, kReadOnly = 8, kIoError = 10, kFull = 13,
+                  kCantOpen = 14, kProtocol = 15;
+    return code == kBusy || code == kLocked || code == kNoMemory || code == kReadOnly ||
+           code == kIoError || code == kFull || code == kCantOpen || code == kProtocol;
+}
+
+bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* error,
+               bool* fileUnusable)
 {
     QSqlQuery query(db);
     if (query.prepare(
@@ -29,6 +44,7 @@ bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* erro
             return true;
     }
     *error = sqlErrorText(query.lastError());
+    *fileUnusable = isFileUnusable(query.lastError());
     return false;
 }
 
@@ -168,9 +184,11 @@ DatabaseResult EnergyDatabase::insert(const Reading& reading)
                               int(*reading.power), *reading.energy,
                               QLocale::c().toString(reading.time, kDataFormat)};
     QString error;
-    if (insertRow(connection(), values, &error))
+    bool fileUnusable = false;
+    if (insertRow(connection(), values, &error, &fileUnusable))
         return succeeded();
-    return failed(error);
+    // A file that cannot take rows for now is as good as absent: the reading waits for it.
+    return fileUnusable ? noConnection(error) : failed(error);
 }
 
 DatabaseResult EnergyDatabase::clear()

@@ -35,7 +35,8 @@ struct DatabaseResult
 {
     enum class Kind {
         Ok,
-        NoConnection, // the file could not be opened
+        NoConnection, // the file could not be opened, or cannot take rows for now (busy,
+                      // locked, full, failing to write)
         Failed,       // the statement or step was refused
     };
 

@@ -255,6 +255,28 @@ private slots:
         QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
         QCOMPARE(rig.energies(), (QList<int>{1}));
     }
+
+    // Another program holds the write lock longer than the writer waits for it: the reading is
+    // kept, as for a missing file, and goes in first once the lock is gone.
+    void lockHeldLongerThanTheWaitKeepsTheReading()
+    {
+        WriterRig rig;
+        rig.insert(1);
+        QCOMPARE(rig.energies(), (QList<int>{1}));
+        SqlFile lock(rig.file());
+        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QSignalSpy failed(&rig.writer, &DatabaseWriter::insertFailed);
+        rig.insert(2);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+        QCOMPARE(failed.first().first().value<DatabaseResult>().kind,
+                 DatabaseResult::Kind::NoConnection);
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+
+        rig.insert(3);
+        QCOMPARE(rig.energies(), (QList<int>{1, 2, 3}));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(summaryDifferences(rig.file()), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDatabaseWriter)
