@@ -75,39 +75,45 @@ std::optional<QList<PeriodGroup>> readGroups(const QSqlDatabase& db, const QStri
 
 } // namespace
 
+// Whether the file's schema holds every one of `objects`, each a type ("table", "trigger") and
+// a name; false, with the reason in `error`, when the schema cannot be read.
+bool ChartQueries::hasAll(const QList<QPair<QString, QString>>& objects, ReadError* error,
+                          bool* found) const
+{
+    QStringList conditions;
+    QVariantList values;
+    for (const auto& [type, name] : objects) {
+        conditions << QStringLiteral("(type = ? AND name = ? COLLATE NOCASE)");
+        values << type << name;
+    }
+    QSqlQuery query(m_db);
+    if (!run(query,
+             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE ") +
+                 conditions.join(QStringLiteral(" OR ")),
+             values, error) ||
+        !query.next()) {
+        if (error->description.isEmpty())
+            *error = readErrorOf(query.lastError());
+        return false;
+    }
+    *found = query.value(0).toInt() == objects.size();
+    return true;
+}
+
 // The day summary is complete only beside the trigger that keeps it: a first open that was
 // stopped leaves the table made but not filled, and no trigger.
 bool ChartQueries::hasDaySummary(ReadError* error, bool* found) const
 {
-    QSqlQuery query(m_db);
-    if (!run(query,
-             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE "
-                            "(type = 'table' AND name = ? COLLATE NOCASE) OR "
-                            "(type = 'trigger' AND name = ? COLLATE NOCASE)"),
-             {EnergyDatabase::kDayTable, EnergyDatabase::kSummaryTrigger}, error) ||
-        !query.next()) {
-        if (error->description.isEmpty())
-            *error = readErrorOf(query.lastError());
-        return false;
-    }
-    *found = query.value(0).toInt() == 2;
-    return true;
+    return hasAll({{QStringLiteral("table"), EnergyDatabase::kDayTable},
+                   {QStringLiteral("trigger"), EnergyDatabase::kSummaryTrigger}},
+                  error, found);
 }
 
 bool ChartQueries::hasMeterHistory(ReadError* error, bool* found) const
 {
-    QSqlQuery query(m_db);
-    if (!run(query,
-             QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
-                            "(name = ? COLLATE NOCASE OR name = ? COLLATE NOCASE)"),
-             {EnergyDatabase::kMeterHourTable, EnergyDatabase::kMeterDayTable}, error) ||
-        !query.next()) {
-        if (error->description.isEmpty())
-            *error = readErrorOf(query.lastError());
-        return false;
-    }
-    *found = query.value(0).toInt() == 2;
-    return true;
+    return hasAll({{QStringLiteral("table"), EnergyDatabase::kMeterHourTable},
+                   {QStringLiteral("table"), EnergyDatabase::kMeterDayTable}},
+                  error, found);
 }
 
 std::optional<RecordedRange> ChartQueries::recordedRange(ReadError* error) const

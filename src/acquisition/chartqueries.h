@@ -57,6 +57,7 @@ public:
                                       const ReadTicket* ticket = nullptr) const;
 
 private:
+    bool hasAll(const QList<QPair<QString, QString>>& objects, ReadError* error, bool* found) const;
     bool hasDaySummary(ReadError* error, bool* found) const;
     bool hasMeterHistory(ReadError* error, bool* found) const;
     std::optional<QList<int>> partsWithReadings(int position, const QDate& from, const QDate& to,
