@@ -21,6 +21,8 @@ namespace {
 const QString kDiscoveryPrefix = QStringLiteral("homeassistant");
 const QByteArray kOnline = QByteArrayLiteral("online");
 const QByteArray kOffline = QByteArrayLiteral("offline");
+// How often a connection is serviced while it opens, and all along over TLS.
+constexpr int kServiceMs = 500;
 // Where Debian keeps the system's CA certificates, hashed for OpenSSL.
 const char* const kSystemCaPath = "/etc/ssl/certs";
 // The payload on a load's set topic that brings a switched-off load back.
@@ -222,7 +224,6 @@ public:
         m_connectTimer.setSingleShot(true);
         connect(&m_connectTimer, &QTimer::timeout, this, [this] { lose(MqttState::Waiting); });
         // Keep-alive pings, and data the TLS layer holds that the socket no longer shows.
-        m_serviceTimer.setInterval(500);
         connect(&m_serviceTimer, &QTimer::timeout, this, &MqttClient::service);
     }
 
@@ -340,7 +341,7 @@ private:
         m_write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
         connect(m_read.get(), &QSocketNotifier::activated, this, &MqttClient::service);
         connect(m_write.get(), &QSocketNotifier::activated, this, &MqttClient::service);
-        m_serviceTimer.start();
+        m_serviceTimer.start(kServiceMs);
     }
 
     // Reads, writes and pings what is due, without waiting, and follows what that brought.
@@ -374,6 +375,11 @@ private:
         m_connectTimer.stop();
         m_connected = true;
         m_refused = false;
+        // Connected in the clear, the socket tells of all there is to read: the timer is left
+        // only the pings, at half the keep-alive. Over TLS it also reads what the TLS layer
+        // holds back, which the socket no longer shows.
+        if (!m_config.tls)
+            m_serviceTimer.start(std::max(1, m_config.keepAliveSeconds / 2) * 1000);
         m_waitMs = m_config.retryFirstMs;
         setState(MqttState::Connected);
         publish({mqttStatusTopic(m_config), kOnline, true, 1});
@@ -410,6 +416,9 @@ private:
         const QByteArray topic = message.topic.toUtf8();
         mosquitto_publish(m_handle, nullptr, topic.constData(), int(message.payload.size()),
                           message.payload.constData(), message.qos, message.retained);
+        // What the socket did not take at once goes when it can take more.
+        if (m_write)
+            m_write->setEnabled(mosquitto_want_write(m_handle));
     }
 
     // The connection failed or was lost: tried again after the pause, a refused password
