@@ -20,13 +20,19 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
       m_database(m_options.programFolder), m_reader(m_options.programFolder),
       m_meter(m_database, clock), m_poller(m_command, m_monitor),
       m_todayEnergy(m_reader, clock, m_options.todayEnergyIntervalMs), m_meterFinder(m_command),
-      m_keepAliveTimer(this), m_retryTimer(this)
+      m_keepAliveTimer(this), m_retryTimer(this), m_trayBusyTimer(this)
 {
     m_keepAliveTimer.setObjectName(QStringLiteral("Tst"));
     connect(&m_keepAliveTimer, &QTimer::timeout, this, &Station::keepStInterfaceAlive);
     m_retryTimer.setObjectName(QStringLiteral("gatewayRetry"));
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &Station::retryGateway);
+    // A polled reading on its way shows in the tray only when it keeps the user waiting: a
+    // prompt answer leaves the picture alone when the level stays the same.
+    m_trayBusyTimer.setObjectName(QStringLiteral("trayBusy"));
+    m_trayBusyTimer.setSingleShot(true);
+    m_trayBusyTimer.setInterval(m_options.trayBusyDelayMs);
+    connect(&m_trayBusyTimer, &QTimer::timeout, this, [this] { showTrayLevel(kTrayBusy); });
     connect(&m_settings, &Settings::changed, this, &Station::applySetting);
     m_poller.setTicksWatched(false);
     // The broker hears of each load's state; with commands allowed, it may bring a load back.
@@ -104,7 +110,7 @@ void Station::wireAcquisition()
     connect(&m_database, &DatabaseWriter::busyChanged, this, &Station::databaseBusyChanged);
 
     connect(&m_poller, &Poller::ticked, this, &Station::activity);
-    connect(&m_poller, &Poller::requestSent, this, [this] { setTrayLevel(kTrayBusy); });
+    connect(&m_poller, &Poller::requestSent, this, [this] { m_trayBusyTimer.start(); });
     connect(&m_poller, &Poller::progressChanged, this, &Station::progressChanged);
     connect(&m_poller, &Poller::firstRequestFinished, this, [this] { emit modeChanged(mode()); });
     connect(&m_poller, &Poller::lostRequestsFallback, this,
@@ -231,6 +237,7 @@ void Station::refreshNow()
 {
     if (m_closing)
         return;
+    // Asked by the user: the tray shows at once that the reading is on its way.
     setTrayLevel(kTrayBusy);
     m_monitor.open();
     const QPointer<Station> self(this);
@@ -541,6 +548,12 @@ void Station::setRecordingElsewhere(bool elsewhere)
 }
 
 void Station::setTrayLevel(int level)
+{
+    m_trayBusyTimer.stop();
+    showTrayLevel(level);
+}
+
+void Station::showTrayLevel(int level)
 {
     if (m_trayLevel == level)
         return;

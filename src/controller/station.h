@@ -45,6 +45,8 @@ struct StationOptions
     // After the gateway was lost: the first try again, doubling up to the limit.
     int retryFirstMs = 1000;
     int retryLimitMs = 60'000;
+    // How long a request may wait for its reading before the tray shows that it waits.
+    int trayBusyDelayMs = 500;
     // Today's energy is read again at most this often, however often readings are written.
     int todayEnergyIntervalMs = 10'000;
     // The energy meter's automatic power updates, when readings come from one.
@@ -171,6 +173,7 @@ private:
     bool mayRecord();
     void setRecordingElsewhere(bool elsewhere);
     void setTrayLevel(int level);
+    void showTrayLevel(int level);
     void setStale(bool stale);
     void setLoadControlMissing(bool missing);
     void keepStInterfaceAlive();
@@ -201,6 +204,7 @@ private:
     // Children of the station, so that they show among its children by their object names.
     QTimer m_keepAliveTimer;
     QTimer m_retryTimer;
+    QTimer m_trayBusyTimer;
 
     // What the loss of the gateway ended, to bring back once it answers.
     struct Retry

@@ -108,6 +108,7 @@ private slots:
     void whatTheUserStartsEndsTheRetry();
     void refusedPasswordIsNeverRetried();
     void refreshThatGetsNoSessionLeavesNoBusyTray();
+    void promptReadingsLeaveTheTrayAlone();
     void settingsApplyAtOnce();
     void shutdownWritesWhatIsQueued();
     void energyMeterReadingsAreRecordedWithoutTheCentralUnit();
@@ -323,6 +324,36 @@ void TestStation::refreshThatGetsNoSessionLeavesNoBusyTray()
     rig.station.refreshNow();
     QCOMPARE(rig.station.trayLevel(), kTrayBusy);
     QTRY_COMPARE_WITH_TIMEOUT(rig.station.trayLevel(), kTrayNoLink, 5000);
+}
+
+// A polled reading answered at once leaves the tray's picture alone when its level stays the
+// same; one that keeps the user waiting shows the wait.
+void TestStation::promptReadingsLeaveTheTrayAlone()
+{
+    StationRig rig({{"Start/Auto", "1"}});
+    rig.simulator.setReading(QStringLiteral("231"), QStringLiteral("4"), QStringLiteral("925"),
+                             QStringLiteral("1500.5"));
+    QSignalSpy readings(&rig.station, &Station::readingArrived);
+    rig.station.start();
+    rig.station.poller().clock().stop();
+    rig.station.poller().tick(); // the first request of the run
+    QTRY_COMPARE(readings.size(), 1);
+    const int level = rig.station.trayLevel();
+    QVERIFY(level >= 1 && level <= 9);
+    QSignalSpy levels(&rig.station, &Station::trayLevelChanged);
+    for (int reading = 2; reading <= 3; ++reading) {
+        rig.tickThroughInterval();
+        QTRY_COMPARE(readings.size(), reading);
+    }
+    QTest::qWait(700); // past the wait after which the tray would show a reading on its way
+    QVERIFY(levels.isEmpty());
+    QCOMPARE(rig.station.trayLevel(), level);
+
+    sim::Faults faults;
+    faults.silent = true;
+    rig.simulator.setFaults(faults);
+    rig.tickThroughInterval();
+    QTRY_COMPARE(rig.station.trayLevel(), kTrayBusy);
 }
 
 void TestStation::settingsApplyAtOnce()
