@@ -62,8 +62,14 @@ public:
                     QFile::remove(side);
             }
         }
-        const DatabaseResult result = m_database.open([this](int percent) {
-            m_report(percent);
+        // Asked every few milliseconds while a statement runs: the window hears of each
+        // percentage once.
+        int reported = -1;
+        const DatabaseResult result = m_database.open([this, &reported](int percent) {
+            if (percent != reported) {
+                reported = percent;
+                m_report(percent);
+            }
             return !m_stopping->load();
         });
         if (result.ok()) {
@@ -165,8 +171,10 @@ DatabaseWriter::DatabaseWriter(const QString& folder, QObject* parent)
 
 DatabaseWriter::~DatabaseWriter()
 {
-    // Every job asked for still runs; a rebuild in progress stops at its next chunk, and the
-    // readings behind it go into the table without the summary, which the next start rebuilds.
+    // Every job asked for still runs; a rebuild or a compaction in progress stops within a few
+    // milliseconds, in the middle of its statement, and leaves the file as it was before that
+    // statement. The readings behind it go into the table without the summary, which the next
+    // start rebuilds.
     m_stopping->store(true);
     finishQueuedJobsAndEnd(m_worker, m_thread);
 }
@@ -242,7 +250,8 @@ void DatabaseWriter::compact(Done done)
     post([this, worker, done = std::move(done)] {
         // A file replaced meanwhile is let go first; the compaction works on the file itself.
         worker->ensureUsable();
-        const DatabaseResult result = worker->database().compact();
+        const DatabaseResult result =
+            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
         QMetaObject::invokeMethod(this, [this, done, result] {
             watchCompaction(false);
             if (done)

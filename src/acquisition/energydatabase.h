@@ -41,6 +41,9 @@ struct DatabaseResult
 
     Kind kind = Kind::Ok;
     QString error; // the driver's text or our own description (English); empty when Ok
+    // A long job (the summaries' build, a compaction) was stopped before its end and left the
+    // file as it was; the next open builds the summaries again.
+    bool interrupted = false;
 
     bool ok() const { return kind == Kind::Ok; }
     bool operator==(const DatabaseResult&) const = default;
@@ -129,8 +132,10 @@ public:
     void useRecordingCache();
 
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
-    // connection to do so; the next operation reopens it.
-    DatabaseResult compact();
+    // connection to do so; the next operation reopens it. The copy is written at the lowest
+    // priority; a false answer of `keepGoing`, asked now and then, stops it: the file stays as
+    // it was, and the result is Failed and interrupted.
+    DatabaseResult compact(const std::function<bool()>& keepGoing = {});
 
     // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);
@@ -140,7 +145,7 @@ public:
     QSqlDatabase connection() const;
 
 private:
-    bool openConnection(const Progress& progress, QString* error);
+    bool openConnection(const Progress& progress, bool* stopped, QString* error);
 
     QString m_folder;
     QString m_connectionName;
