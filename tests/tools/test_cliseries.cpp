@@ -8,11 +8,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -269,6 +271,8 @@ private slots:
     void chartsFollowTheRules();
     void fileWithoutSummariesGivesTheSameCharts_data();
     void fileWithoutSummariesGivesTheSameCharts();
+    void signalStopsTheBuilding_data();
+    void signalStopsTheBuilding();
     void wrongUsageExits64_data();
     void wrongUsageExits64();
     void unusableFilesExit2_data();
@@ -482,6 +486,65 @@ void TestCliSeries::fileWithoutSummariesGivesTheSameCharts()
                                        "'EnergySummariesOnInsert', 'EnergyHourOnInsert')"))
                  .toInt(),
              writable ? 5 : 0);
+}
+
+void TestCliSeries::signalStopsTheBuilding_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+// A signal while the summaries are built ends the tool as the signal does, once the building
+// has stopped: the file is whole and still without them, and the next run builds them.
+void TestCliSeries::signalStopsTheBuilding()
+{
+    QFETCH(int, signal);
+    // Enough readings that the building takes seconds.
+    constexpr int kRows = 1500000;
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(EnergyDatabase::kFileName);
+    QVERIFY(writeEnergyOnlyFile(path, kRows, QStringLiteral("2026-01-01")));
+    const QStringList arguments =
+        seriesArguments(dir.path(), QStringLiteral("yearly"), QStringLiteral("2026-01-01"));
+
+    QProcess tool;
+    tool.setProcessEnvironment(powerlog::test::toolEnvironment());
+    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
+    QString err;
+    // The index is being made: past its first percent, far from the end.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            err += QString::fromUtf8(tool.readAllStandardError());
+            return err.contains(QStringLiteral("building summary tables: 1%")) ||
+                   tool.state() == QProcess::NotRunning;
+        },
+        120000));
+    QCOMPARE(tool.state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(tool.processId()), signal), 0);
+    QVERIFY(tool.waitForFinished(120000));
+    err += QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QVERIFY2(err.endsWith(QStringLiteral("powerlog-cli: stopped; the file is as it was, and the "
+                                         "summary tables are built at the next run\n")),
+             qPrintable(err));
+    QCOMPARE(tool.readAllStandardOutput(), QByteArray());
+    {
+        const SqlFile file(path);
+        QCOMPARE(file.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(file.rows(), kRows);
+        QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                                           "'trigger'"))
+                     .toInt(),
+                 0);
+    }
+
+    const ToolRun next = runCli(arguments);
+    QCOMPARE(next.exitCode, 0);
+    QVERIFY2(next.err.endsWith(QStringLiteral("building summary tables: 100%\n")),
+             qPrintable(next.err));
+    QVERIFY(next.out.startsWith(QStringLiteral("group,avg,max\n")));
 }
 
 void TestCliSeries::wrongUsageExits64_data()
