@@ -11,7 +11,10 @@ namespace powerlog {
 // time from what nothing else wants, and the window's thread is never kept waiting by them.
 //
 // A thread of its own, because a thread without CAP_SYS_NICE may lower its own priority but
-// never raise it again: the caller keeps its priority for the work that follows. The caller's
+// never raise it again (leaving SCHED_IDLE, or lowering its nice value, is refused with EPERM):
+// the caller keeps its priority for the work that follows. QThread::setPriority() is no way
+// around it: IdlePriority sets SCHED_IDLE the same way and NormalPriority is refused after it,
+// and the levels between do nothing under SCHED_OTHER, whose only static priority is 0. The caller's
 // connections may be used by the job, since the caller does nothing while it runs.
 void runAtLowestPriority(const std::function<void()>& job);
 
