@@ -23,7 +23,7 @@ int runCheck(const Invocation& invocation)
         opened = database.open(summaryProgressOnStderr(invocation, stop));
         if (stop.received() != 0) {
             database.close();
-            stop.endAsAsked(invocation);
+            stop.endAsAsked(invocation, opened.interrupted);
         }
     }
     if (!opened.ok()) {

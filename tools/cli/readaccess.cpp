@@ -124,12 +124,14 @@ int SignalStop::received() const
     return g_receivedSignal.load();
 }
 
-void SignalStop::endAsAsked(const Invocation& invocation) const
+void SignalStop::endAsAsked(const Invocation& invocation, bool interrupted) const
 {
-    invocation.err << kProgramName
-                   << ": stopped; the file is as it was, and the summary tables are built at "
-                      "the next run"
-                   << Qt::endl;
+    if (interrupted) {
+        invocation.err << kProgramName
+                       << ": stopped; the file is as it was, and the summary tables are built at "
+                          "the next run"
+                       << Qt::endl;
+    }
     const int signal = received();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -185,7 +187,7 @@ bool ensureSummaryTables(const Invocation& invocation,
         const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation, stop));
         database.close();
         if (stop.received() != 0)
-            stop.endAsAsked(invocation);
+            stop.endAsAsked(invocation, opened.interrupted);
         if (!opened.ok()) {
             invocation.err << kProgramName << ": cannot build the summary tables of " << file
                            << ": " << opened.error << Qt::endl;

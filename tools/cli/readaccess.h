@@ -52,8 +52,9 @@ public:
 
     // The signal received, 0 while none.
     int received() const;
-    // Says on stderr that the job was stopped, then ends the program as the signal would have.
-    [[noreturn]] void endAsAsked(const Invocation& invocation) const;
+    // Ends the program as the signal would have, once the file is left in order; when the
+    // building was `interrupted` (it may have ended just before the signal), says so first.
+    [[noreturn]] void endAsAsked(const Invocation& invocation, bool interrupted) const;
 };
 
 // The progress of building the summary tables on stderr, "building summary tables: N%", each
