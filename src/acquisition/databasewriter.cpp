@@ -190,7 +190,14 @@ void DatabaseWriter::open()
 {
     DatabaseWorker* worker = m_worker;
     post([this, worker] {
-        const DatabaseResult result = worker->ensureUsable();
+        DatabaseResult result = worker->ensureUsable();
+        // A compaction the program's end stopped is done now, as if asked again.
+        if (result.ok() && worker->database().compactionPending() && !m_stopping->load()) {
+            QMetaObject::invokeMethod(this, [this] { watchCompaction(true); });
+            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
+            QMetaObject::invokeMethod(this, [this] { watchCompaction(false); });
+            result = worker->ensureUsable();
+        }
         QMetaObject::invokeMethod(this, [this, result] {
             endRebuild();
             emit opened(result);

@@ -7,6 +7,7 @@
 #include "acquisition/sqliteconnection.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
@@ -247,11 +248,22 @@ DatabaseResult EnergyDatabase::compact(const std::function<bool()>& keepGoing)
     bool stopped = false;
     runAtLowestPriority(
         [&] { compacted = compactEnergyFile(m_folder, m_rename, &error, keepGoing, &stopped); });
+    // Only a stopped compaction is done again: a failing one would fail at every start.
+    const QString pending = QDir(m_folder).filePath(kCompactionPendingName);
+    if (stopped)
+        QFile(pending).open(QIODevice::WriteOnly);
+    else
+        QFile::remove(pending);
     if (compacted)
         return succeeded();
     DatabaseResult result = failed(error);
     result.interrupted = stopped;
     return result;
+}
+
+bool EnergyDatabase::compactionPending() const
+{
+    return QFileInfo::exists(QDir(m_folder).filePath(kCompactionPendingName));
 }
 
 void EnergyDatabase::setRenameFunction(RenameFunction rename)

@@ -64,6 +64,9 @@ public:
     static inline const QString kFileName = QStringLiteral("DbEnergy.mdb");
     static inline const QString kTempName = QStringLiteral("temp.mdb");
     static inline const QString kBackupName = QStringLiteral("DbEnergy.bak");
+    // Left beside the file by a compaction stopped in its middle: the writer's next open
+    // compacts again.
+    static inline const QString kCompactionPendingName = QStringLiteral("DbEnergy.compact");
 
     // Data is written with this pattern (local time), so text order is time order.
     static inline const QString kDataFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -134,8 +137,10 @@ public:
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
     // connection to do so; the next operation reopens it. The copy is written at the lowest
     // priority; a false answer of `keepGoing`, asked now and then, stops it: the file stays as
-    // it was, and the result is Failed and interrupted.
+    // it was, the result is Failed and interrupted, and compactionPending() tells until a
+    // compaction ends otherwise.
     DatabaseResult compact(const std::function<bool()>& keepGoing = {});
+    bool compactionPending() const;
 
     // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);

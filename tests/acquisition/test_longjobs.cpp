@@ -172,15 +172,18 @@ private slots:
         QCOMPARE(asked, 2);
         QVERIFY(!QFile::exists(dir.filePath(EnergyDatabase::kTempName)));
         QVERIFY(!QFile::exists(dir.filePath(EnergyDatabase::kBackupName)));
+        QVERIFY(database.compactionPending());
         verifyNextOpenCompletes(dir.path(), kRows);
 
         const DatabaseResult compacted = database.compact();
         QVERIFY2(compacted.ok(), qPrintable(compacted.error));
         QVERIFY(!compacted.interrupted);
+        QVERIFY(!database.compactionPending());
     }
 
     // The program closed while the writer runs a long job: the job ends, the file is whole
-    // and the next start completes it.
+    // and the next start completes it (the summaries at any open, the compaction at the
+    // writer's).
     void closingTheWriterEndsTheLongJob_data()
     {
         QTest::addColumn<bool>("compaction");
@@ -219,6 +222,17 @@ private slots:
             QVERIFY(!hasSummaries(path));
         }
         verifyNextOpenCompletes(dir.path(), kManyRows);
+
+        const QString pending = dir.filePath(EnergyDatabase::kCompactionPendingName);
+        QCOMPARE(QFile::exists(pending), compaction);
+        DatabaseWriter next(dir.path());
+        QSignalSpy opened(&next, &DatabaseWriter::opened);
+        next.open();
+        QTRY_COMPARE_WITH_TIMEOUT(opened.count(), 1, 120000);
+        QVERIFY(opened.first().first().value<DatabaseResult>().ok());
+        QVERIFY(!QFile::exists(pending));
+        QCOMPARE(QFile::exists(dir.filePath(EnergyDatabase::kBackupName)), compaction);
+        QCOMPARE(SqlFile(path).rows(), kManyRows);
     }
 };
 
