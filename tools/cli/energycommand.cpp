@@ -6,8 +6,6 @@
 #include "acquisition/energydatabase.h"
 #include "acquisition/sqliteconnection.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <optional>
 
