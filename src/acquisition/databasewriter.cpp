@@ -63,8 +63,14 @@ public:
                     QFile::remove(side);
             }
         }
-        const DatabaseResult result = m_database.open([this](int percent) {
-            m_report(percent);
+        // Asked every few milliseconds while a statement runs: the window hears of each
+        // percentage once.
+        int reported = -1;
+        const DatabaseResult result = m_database.open([this, &reported](int percent) {
+            if (percent != reported) {
+                reported = percent;
+                m_report(percent);
+            }
             return !m_stopping->load();
         });
         if (result.ok()) {
@@ -183,8 +189,10 @@ DatabaseWriter::DatabaseWriter(const QString& folder, QObject* parent)
 
 DatabaseWriter::~DatabaseWriter()
 {
-    // Every job asked for still runs; a rebuild in progress stops at its next chunk, and the
-    // readings behind it go into the table without the summary, which the next start rebuilds.
+    // Every job asked for still runs; a rebuild or a compaction in progress stops within a few
+    // milliseconds, in the middle of its statement, and leaves the file as it was before that
+    // statement. The readings behind it go into the table without the summary, which the next
+    // start rebuilds.
     m_stopping->store(true);
     finishQueuedJobsAndEnd(m_worker, m_thread);
 }
@@ -200,7 +208,14 @@ void DatabaseWriter::open()
 {
     DatabaseWorker* worker = m_worker;
     post([this, worker] {
-        const DatabaseResult result = worker->ensureUsable();
+        DatabaseResult result = worker->ensureUsable();
+        // A compaction the program's end stopped is done now, as if asked again.
+        if (result.ok() && worker->database().compactionPending() && !m_stopping->load()) {
+            QMetaObject::invokeMethod(this, [this] { watchCompaction(true); });
+            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
+            QMetaObject::invokeMethod(this, [this] { watchCompaction(false); });
+            result = worker->ensureUsable();
+        }
         QMetaObject::invokeMethod(this, [this, result] {
             endRebuild();
             emit opened(result);
@@ -260,7 +275,8 @@ void DatabaseWriter::compact(Done done)
     post([this, worker, done = std::move(done)] {
         // A file replaced meanwhile is let go first; the compaction works on the file itself.
         worker->ensureUsable();
-        const DatabaseResult result = worker->database().compact();
+        const DatabaseResult result =
+            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
         QMetaObject::invokeMethod(this, [this, done, result] {
             watchCompaction(false);
             if (done)

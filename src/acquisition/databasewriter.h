@@ -33,7 +33,8 @@ public:
     QString path() const { return m_path; }
 
     // Opens the file; a file that lacks the summary tables gets them built first, in chunks,
-    // with progress() on the way. The result comes with opened().
+    // with progress() on the way, and a compaction stopped by the program's end is done again
+    // (EnergyDatabase::compactionPending()). The result comes with opened().
     void open();
     // Records a reading. Failures come with insertFailed(); while no usable file is there the
     // reading is kept in memory (the newest kMaxPending) and written once the file is back.

@@ -1,5 +1,6 @@
 #include "acquisition/energycompaction.h"
 
+#include "acquisition/lowpriority.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QDir>
@@ -37,18 +38,22 @@ bool removeFile(const QString& file, QString* error)
 
 // VACUUM INTO writes a rollback-journal file; it is switched to WAL before it replaces the
 // database, so that every file we leave behind has the same form.
-bool vacuumInto(const QString& source, const QString& target, QString* error)
+bool vacuumInto(const QString& source, const QString& target, QString* error,
+                const std::function<bool()>& keepGoing, bool* stopped)
 {
     {
         SqliteConnection work(uniqueConnectionName(QStringLiteral("powerlog-energy")), source,
                               SqliteMode::ReadWrite);
         if (!work.opened(error))
             return false;
+        StatementWatch watch(work.db(), [&keepGoing] { return !keepGoing || keepGoing(); });
         QSqlQuery query(work.db());
         query.prepare(QStringLiteral("VACUUM INTO ?"));
         query.addBindValue(QFileInfo(target).absoluteFilePath());
         if (!query.exec()) {
-            *error = sqlErrorText(query.lastError());
+            *error = watch.interrupted() ? QStringLiteral("The compaction was interrupted.")
+                                         : sqlErrorText(query.lastError());
+            *stopped = watch.interrupted();
             return false;
         }
     }
@@ -75,8 +80,12 @@ bool removeDatabaseFiles(const QString& file, QString* error)
 }
 
 bool compactEnergyFile(const QString& folder, const EnergyDatabase::RenameFunction& renameFile,
-                       QString* error)
+                       QString* error, const std::function<bool()>& keepGoing, bool* stopped)
 {
+    bool interrupted = false;
+    if (!stopped)
+        stopped = &interrupted;
+    *stopped = false;
     const QDir dir(folder);
     const QString database = dir.filePath(EnergyDatabase::kFileName);
     const QString temp = dir.filePath(EnergyDatabase::kTempName);
@@ -88,7 +97,7 @@ bool compactEnergyFile(const QString& folder, const EnergyDatabase::RenameFuncti
     }
     if (!removeDatabaseFiles(temp, error))
         return false;
-    if (!vacuumInto(database, temp, error)) {
+    if (!vacuumInto(database, temp, error, keepGoing, stopped)) {
         QString ignored;
         removeDatabaseFiles(temp, &ignored);
         return false;

@@ -16,8 +16,11 @@ bool replaceFile(const QString& from, const QString& to);
 // Compacts "DbEnergy.mdb" of `folder`, which no connection of this program may hold open; its
 // WAL must have been folded into it. Every rename goes through `renameFile`. On failure the
 // database is left under its name whenever that can be done, and `error` says what happened.
+// A false answer of `keepGoing`, asked every StatementWatch::kDefaultSteps steps of the copy,
+// ends it before any rename, with `stopped` set.
 bool compactEnergyFile(const QString& folder, const EnergyDatabase::RenameFunction& renameFile,
-                       QString* error);
+                       QString* error, const std::function<bool()>& keepGoing = {},
+                       bool* stopped = nullptr);
 
 // Deletes a database file with its -wal, -shm and -journal files; true when none is left.
 bool removeDatabaseFiles(const QString& file, QString* error);

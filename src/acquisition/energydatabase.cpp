@@ -2,10 +2,12 @@
 
 #include "acquisition/energycompaction.h"
 #include "acquisition/energyschema.h"
+#include "acquisition/lowpriority.h"
 #include "acquisition/reading.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
@@ -135,12 +137,15 @@ DatabaseResult EnergyDatabase::open(const Progress& progress)
     if (isOpen())
         return succeeded();
     QString error;
-    if (openConnection(progress, &error))
-        return succeeded();
-    return noConnection(error);
+    bool stopped = false;
+    if (!openConnection(progress, &stopped, &error))
+        return noConnection(error);
+    DatabaseResult result = succeeded();
+    result.interrupted = stopped;
+    return result;
 }
 
-bool EnergyDatabase::openConnection(const Progress& progress, QString* error)
+bool EnergyDatabase::openConnection(const Progress& progress, bool* stopped, QString* error)
 {
     const QString file = path();
     if (!QFileInfo(file).isFile()) {
@@ -151,7 +156,7 @@ bool EnergyDatabase::openConnection(const Progress& progress, QString* error)
     QSqlDatabase db = openSqlite(m_connectionName, file, SqliteMode::ReadWrite, error);
     if (!db.isValid())
         return false;
-    if (prepareEnergyConnection(db, progress, error))
+    if (prepareEnergyConnection(db, progress, stopped, error))
         return true;
     db.close();
     return false;
@@ -248,7 +253,7 @@ DatabaseResult EnergyDatabase::storeMeterHistory(const MeterHistory& history)
     return succeeded();
 }
 
-DatabaseResult EnergyDatabase::compact()
+DatabaseResult EnergyDatabase::compact(const std::function<bool()>& keepGoing)
 {
     QString error;
     // Fold the WAL into the file so that the file alone is the whole database while it is
@@ -257,9 +262,26 @@ DatabaseResult EnergyDatabase::compact()
         !execSql(connection(), QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), &error))
         return failed(error);
     close();
-    if (compactEnergyFile(m_folder, m_rename, &error))
+    bool compacted = false;
+    bool stopped = false;
+    runAtLowestPriority(
+        [&] { compacted = compactEnergyFile(m_folder, m_rename, &error, keepGoing, &stopped); });
+    // Only a stopped compaction is done again: a failing one would fail at every start.
+    const QString pending = QDir(m_folder).filePath(kCompactionPendingName);
+    if (stopped)
+        QFile(pending).open(QIODevice::WriteOnly);
+    else
+        QFile::remove(pending);
+    if (compacted)
         return succeeded();
-    return failed(error);
+    DatabaseResult result = failed(error);
+    result.interrupted = stopped;
+    return result;
+}
+
+bool EnergyDatabase::compactionPending() const
+{
+    return QFileInfo::exists(QDir(m_folder).filePath(kCompactionPendingName));
 }
 
 void EnergyDatabase::setRenameFunction(RenameFunction rename)

@@ -42,6 +42,9 @@ struct DatabaseResult
 
     Kind kind = Kind::Ok;
     QString error; // the driver's text or our own description (English); empty when Ok
+    // A long job (the summaries' build, a compaction) was stopped before its end and left the
+    // file as it was; the next open builds the summaries again.
+    bool interrupted = false;
 
     bool ok() const { return kind == Kind::Ok; }
     bool operator==(const DatabaseResult&) const = default;
@@ -62,6 +65,9 @@ public:
     static inline const QString kFileName = QStringLiteral("DbEnergy.mdb");
     static inline const QString kTempName = QStringLiteral("temp.mdb");
     static inline const QString kBackupName = QStringLiteral("DbEnergy.bak");
+    // Left beside the file by a compaction stopped in its middle: the writer's next open
+    // compacts again.
+    static inline const QString kCompactionPendingName = QStringLiteral("DbEnergy.compact");
 
     // Data is written with this pattern (local time), so text order is time order.
     static inline const QString kDataFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -130,8 +136,12 @@ public:
     void useRecordingCache();
 
     // Compacts into "temp.mdb" and keeps the previous file as "DbEnergy.bak". Closes the
-    // connection to do so; the next operation reopens it.
-    DatabaseResult compact();
+    // connection to do so; the next operation reopens it. The copy is written at the lowest
+    // priority; a false answer of `keepGoing`, asked now and then, stops it: the file stays as
+    // it was, the result is Failed and interrupted, and compactionPending() tells until a
+    // compaction ends otherwise.
+    DatabaseResult compact(const std::function<bool()>& keepGoing = {});
+    bool compactionPending() const;
 
     // The renames of a compaction go through this function (rename(2) by default).
     void setRenameFunction(RenameFunction rename);
@@ -141,7 +151,7 @@ public:
     QSqlDatabase connection() const;
 
 private:
-    bool openConnection(const Progress& progress, QString* error);
+    bool openConnection(const Progress& progress, bool* stopped, QString* error);
 
     QString m_folder;
     QString m_connectionName;

@@ -1,6 +1,7 @@
 #include "acquisition/energyschema.h"
 
 #include "acquisition/energyhours.h"
+#include "acquisition/lowpriority.h"
 #include "acquisition/sqliteconnection.h"
 
 #include <QSqlQuery>
@@ -179,18 +180,38 @@ bool largestRowid(const QSqlDatabase& db, qint64* rowid)
     return true;
 }
 
+// Virtual machine steps of CREATE INDEX per row of the table, as measured: the scan, the sort
+// and the insert into the index, nine steps in all.
+constexpr double kIndexStepsPerRow = 9.0;
+
 // Builds the index and the rollup of a file that lacks them (written by hand or by another
 // program). The work runs in a rollback journal, so the file grows in place instead of
 // through a WAL as large as the index, and the rollup is filled one chunk of rows per
-// transaction. A stop between chunks leaves the trigger missing, so the next open starts over;
-// `stopped` then tells the caller that nothing failed.
+// transaction. `progress` is asked every StatementWatch::kDefaultSteps steps as well, so that
+// a stop ends the running statement (the index alone takes seconds on a large file); a stop
+// leaves the trigger missing, so the next open starts over; `stopped` then tells the caller
+// that nothing failed.
 bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progress, bool* stopped,
                    QString* error)
 {
-    const auto report = [&progress, stopped](int percent) {
+    int shown = 0;
+    const auto report = [&progress, stopped, &shown](int percent) {
+        shown = percent;
         *stopped = progress && !progress(percent);
         return !*stopped;
     };
+    qint64 last = 0;
+    const bool numbered = largestRowid(db, &last);
+    // While the index is made its share follows the steps taken; afterwards the chunks tell.
+    bool indexing = false;
+    qint64 indexCalls = 0;
+    const double indexSteps = std::max(1.0, double(last) * kIndexStepsPerRow);
+    StatementWatch watch(db, [&] {
+        if (!indexing)
+            return report(shown);
+        const double done = double(++indexCalls) * StatementWatch::kDefaultSteps / indexSteps;
+        return report(1 + int(38 * std::min(1.0, done)));
+    });
     // Only possible while no other connection has the file open; WAL with a checkpoint after
     // every chunk serves otherwise.
     execSql(db, QStringLiteral("PRAGMA journal_mode=DELETE"), error);
@@ -200,11 +221,13 @@ bool rebuildRollup(const QSqlDatabase& db, const EnergyDatabase::Progress& progr
 
     if (!execTransaction(db, rollupResetStatements(), error) || !report(1))
         return false;
-    if (!execSql(db, indexStatement(), error) || !checkpoint() || !report(40))
+    indexing = true;
+    const bool indexed = execSql(db, indexStatement(), error);
+    indexing = false;
+    if (!indexed || !checkpoint() || !report(40))
         return false;
 
-    qint64 last = 0;
-    if (!largestRowid(db, &last)) {
+    if (!numbered) {
         if (!execTransaction(db, {rollupFillStatement({})}, error))
             return false;
     } else {
@@ -254,10 +277,14 @@ bool dataExtent(const QSqlDatabase& db, QString* first, QString* last, QString* 
 bool buildHourTable(const QSqlDatabase& db, const EnergyDatabase::Progress& progress, bool* stopped,
                     QString* error)
 {
-    const auto report = [&progress, stopped](int percent) {
+    int shown = 0;
+    const auto report = [&progress, stopped, &shown](int percent) {
+        shown = percent;
         *stopped = progress && !progress(percent);
         return !*stopped;
     };
+    // A month of a large file takes a while: a stop ends it in the middle.
+    StatementWatch watch(db, [&report, &shown] { return report(shown); });
     if (!execTransaction(
             db,
             {QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(EnergyDatabase::kHourTrigger),
@@ -319,8 +346,9 @@ bool writeEnergySchema(const QString& path, QString* error)
 }
 
 bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progress,
-                             QString* error)
+                             bool* stopped, QString* error)
 {
+    *stopped = false;
     bool found = false;
     if (!hasEnergyTable(db, &found, error))
         return false;
@@ -343,12 +371,20 @@ bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& p
     bool hours = false;
     if (!hasHourTable(db, &hours, error))
         return false;
-    bool stopped = false;
-    if (!found && !rebuildRollup(db, stepOf(progress, 0, hours ? 100 : 70), &stopped, error) &&
-        !stopped)
-        return false;
-    if (!stopped && !hours &&
-        !buildHourTable(db, stepOf(progress, found ? 0 : 70, 100), &stopped, error) && !stopped)
+    bool failed = false;
+    if (!found || !hours) {
+        runAtLowestPriority([&] {
+            if (!found &&
+                !rebuildRollup(db, stepOf(progress, 0, hours ? 100 : 70), stopped, error) &&
+                !*stopped)
+                failed = true;
+            if (!failed && !*stopped && !hours &&
+                !buildHourTable(db, stepOf(progress, found ? 0 : 70, 100), stopped, error) &&
+                !*stopped)
+                failed = true;
+        });
+    }
+    if (failed)
         return false;
     // Whatever was stopped, the table is there, so that clearing finds it.
     if (!execSqlAll(

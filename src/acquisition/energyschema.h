@@ -17,9 +17,10 @@ bool writeEnergySchema(const QString& path, QString* error);
 // Checks the file behind the open connection `db` and sets the connection up: WAL with a full
 // sync at every commit, so a crash or a power cut keeps every row whose insert returned. A file
 // of an earlier version gets the day summary from its half hours; a file without summaries
-// gets them built, with `progress` told on the way. A building stopped by `progress` is no
-// failure: the file is used without the trigger, and the next open builds them anew.
+// gets them built, at the lowest priority (lowpriority.h), with `progress` told on the way. A
+// building stopped by `progress` is no failure: `stopped` says so, the file is used without
+// the trigger, and the next open builds them anew.
 bool prepareEnergyConnection(QSqlDatabase& db, const EnergyDatabase::Progress& progress,
-                             QString* error);
+                             bool* stopped, QString* error);
 
 } // namespace powerlog

@@ -8,13 +8,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <map>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 using powerlog::EnergyDatabase;
@@ -266,7 +269,10 @@ private slots:
     void dayWithoutReadings();
     void chartsFollowTheRules_data();
     void chartsFollowTheRules();
+    void fileWithoutSummariesGivesTheSameCharts_data();
     void fileWithoutSummariesGivesTheSameCharts();
+    void signalStopsTheBuilding_data();
+    void signalStopsTheBuilding();
     void wrongUsageExits64_data();
     void wrongUsageExits64();
     void unusableFilesExit2_data();
@@ -382,14 +388,31 @@ void TestCliSeries::chartsFollowTheRules()
     QCOMPARE(run.out, printed(expected));
 }
 
+// The line a read-only file without summaries gets on stderr, before the slow reading.
+const QString kNoSummariesLine =
+    QStringLiteral("powerlog-cli: the file has no summary tables; a writable copy builds them: "
+                   "powerlog-cli check --folder <folder of the copy>\n");
+
+void TestCliSeries::fileWithoutSummariesGivesTheSameCharts_data()
+{
+    QTest::addColumn<bool>("writable");
+    // The summaries are built first, with the progress on stderr, and kept.
+    QTest::newRow("writable") << true;
+    // One line says they are missing; the charts come from Energy alone.
+    QTest::newRow("read-only") << false;
+}
+
 void TestCliSeries::fileWithoutSummariesGivesTheSameCharts()
 {
+    QFETCH(bool, writable);
     // Three days of readings every 10 s across the end of February, once in a file with only
     // Energy (as another program writes it), once in one made by the program, filled by its
     // trigger.
     constexpr int kRows = 3 * 8640;
-    const QString bare = m_dir.filePath(QStringLiteral("bare"));
-    const QString built = m_dir.filePath(QStringLiteral("built"));
+    const QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString bare = dir.filePath(QStringLiteral("bare"));
+    const QString built = dir.filePath(QStringLiteral("built"));
     QVERIFY(QDir().mkpath(bare));
     QVERIFY(QDir().mkpath(built));
     const QString barePath = QDir(bare).filePath(EnergyDatabase::kFileName);
@@ -406,7 +429,27 @@ void TestCliSeries::fileWithoutSummariesGivesTheSameCharts()
         rows = rowsOf(file);
     }
     QCOMPARE(rows.size(), kRows);
+    // Read-only for the tool: the file and its folder, and for a superuser, who writes
+    // whatever the modes say, the tool runs as nobody.
+    const auto run = [writable, &dir](const QStringList& arguments) {
+        if (writable || geteuid() != 0)
+            return runCli(arguments);
+        return powerlog::test::runTool(QStringLiteral("setpriv"),
+                                       QStringList{"--reuid=65534", "--regid=65534",
+                                                   "--clear-groups", QStringLiteral(POWERLOG_CLI)} +
+                                           arguments,
+                                       powerlog::test::toolEnvironment());
+    };
+    if (!writable) {
+        QVERIFY(QFile::setPermissions(barePath,
+                                      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(bare, readable));
+        QVERIFY(QFile::setPermissions(dir.path(), readable));
+    }
 
+    bool first = true;
     for (const auto& [type, date] : {std::pair{"daily", "2028-02-29"},
                                      {"daily", "2028-03-01"},
                                      {"monthly", "2028-02-10"},
@@ -414,23 +457,94 @@ void TestCliSeries::fileWithoutSummariesGivesTheSameCharts()
                                      {"yearly", "2028-01-01"}}) {
         const QString expected = printed(expectedChart(
             rows, QLatin1String(type), QDate::fromString(QLatin1String(date), Qt::ISODate)));
-        for (const QString& folder : {bare, built}) {
-            const ToolRun run =
-                runCli(seriesArguments(folder, QLatin1String(type), QLatin1String(date)));
-            const QString where =
-                QStringLiteral("%1 %2 in %3").arg(QLatin1String(type), QLatin1String(date), folder);
-            QVERIFY2(run.exitCode == 0, qPrintable(where + QLatin1Char(' ') + run.err));
-            QVERIFY2(
-                run.out == expected,
-                qPrintable(QStringLiteral("%1:\n%2\nexpected:\n%3").arg(where, run.out, expected)));
-        }
+        const QString where = QStringLiteral("%1 %2").arg(QLatin1String(type), QLatin1String(date));
+        const ToolRun fromBuilt =
+            runCli(seriesArguments(built, QLatin1String(type), QLatin1String(date)));
+        QCOMPARE(fromBuilt.err, QString());
+        QVERIFY2(fromBuilt.out == expected, qPrintable(where + QLatin1Char('\n') + fromBuilt.out));
+
+        const ToolRun fromBare =
+            run(seriesArguments(bare, QLatin1String(type), QLatin1String(date)));
+        QVERIFY2(fromBare.exitCode == 0, qPrintable(where + QLatin1Char(' ') + fromBare.err));
+        QVERIFY2(fromBare.out == expected,
+                 qPrintable(
+                     QStringLiteral("%1:\n%2\nexpected:\n%3").arg(where, fromBare.out, expected)));
+        if (!writable)
+            QCOMPARE(fromBare.err, kNoSummariesLine);
+        else if (first)
+            QVERIFY2(fromBare.err.endsWith(QStringLiteral("building summary tables: 100%\n")),
+                     qPrintable(fromBare.err));
+        else
+            QCOMPARE(fromBare.err, QString()); // built once, kept by the trigger
+        first = false;
     }
-    // Read-only: the bare file is still without summaries.
+    QVERIFY(
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     const SqlFile file(barePath);
     QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN "
-                                       "('EnergyHalfHour', 'EnergyDay', 'EnergyByData')"))
+                                       "('EnergyHalfHour', 'EnergyDay', 'EnergyByData', "
+                                       "'EnergySummariesOnInsert', 'EnergyHourOnInsert')"))
                  .toInt(),
-             0);
+             writable ? 5 : 0);
+}
+
+void TestCliSeries::signalStopsTheBuilding_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+// A signal while the summaries are built ends the tool as the signal does, once the building
+// has stopped: the file is whole and still without them, and the next run builds them.
+void TestCliSeries::signalStopsTheBuilding()
+{
+    QFETCH(int, signal);
+    // Enough readings that the building takes seconds.
+    constexpr int kRows = 1500000;
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(EnergyDatabase::kFileName);
+    QVERIFY(writeEnergyOnlyFile(path, kRows, QStringLiteral("2026-01-01")));
+    const QStringList arguments =
+        seriesArguments(dir.path(), QStringLiteral("yearly"), QStringLiteral("2026-01-01"));
+
+    QProcess tool;
+    tool.setProcessEnvironment(powerlog::test::toolEnvironment());
+    tool.start(QStringLiteral(POWERLOG_CLI), arguments);
+    QString err;
+    // The index is being made: past its first percent, far from the end.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            err += QString::fromUtf8(tool.readAllStandardError());
+            return err.contains(QStringLiteral("building summary tables: 1%")) ||
+                   tool.state() == QProcess::NotRunning;
+        },
+        120000));
+    QCOMPARE(tool.state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(tool.processId()), signal), 0);
+    QVERIFY(tool.waitForFinished(120000));
+    err += QString::fromUtf8(tool.readAllStandardError());
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QVERIFY2(err.endsWith(QStringLiteral("powerlog-cli: stopped; the file is as it was, and the "
+                                         "summary tables are built at the next run\n")),
+             qPrintable(err));
+    QCOMPARE(tool.readAllStandardOutput(), QByteArray());
+    {
+        const SqlFile file(path);
+        QCOMPARE(file.value(QStringLiteral("PRAGMA integrity_check")).toString(),
+                 QStringLiteral("ok"));
+        QCOMPARE(file.rows(), kRows);
+        QCOMPARE(file.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                                           "'trigger'"))
+                     .toInt(),
+                 0);
+    }
+
+    const ToolRun next = runCli(arguments);
+    QCOMPARE(next.exitCode, 0);
+    QVERIFY2(next.err.endsWith(QStringLiteral("building summary tables: 100%\n")),
+             qPrintable(next.err));
+    QVERIFY(next.out.startsWith(QStringLiteral("group,avg,max\n")));
 }
 
 void TestCliSeries::wrongUsageExits64_data()

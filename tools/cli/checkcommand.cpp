@@ -17,7 +17,15 @@ int runCheck(const Invocation& invocation)
     EnergyDatabase database(invocation.folder);
     if (!databaseFileExists(invocation, database.path()))
         return kExitNoDatabase;
-    const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation));
+    DatabaseResult opened;
+    {
+        const SignalStop stop;
+        opened = database.open(summaryProgressOnStderr(invocation, stop));
+        if (stop.received() != 0) {
+            database.close();
+            stop.endAsAsked(invocation, opened.interrupted);
+        }
+    }
     if (!opened.ok()) {
         invocation.err << kProgramName << ": cannot open " << database.path() << ": "
                        << opened.error << Qt::endl;

@@ -6,8 +6,6 @@
 #include "acquisition/energydatabase.h"
 #include "acquisition/sqliteconnection.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <algorithm>
 #include <optional>
 
@@ -36,37 +34,6 @@ void printLine(QTextStream& out, const QString& group, const EnergyFigures& figu
         << '\n';
 }
 
-// Makes sure the hour table can answer. A file that lacks it (a file of an earlier version, or one
-// made by hand) gets it built first when the file can be written, as the program's own first open
-// does, with the progress on stderr; a stopped build leaves the file as it was and starts over
-// next time. A file that cannot be written is counted from its readings, which takes long on a
-// large file: the user is told so. False only when the file could not be opened again.
-bool hasHourTable(const Invocation& invocation, std::unique_ptr<SqliteConnection>& connection)
-{
-    ReadError error;
-    if (EnergyQueries(connection->db()).hasCompleteHourTable(&error).value_or(true))
-        return true;
-    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
-    if (!QFileInfo(file).isWritable() || !QFileInfo(invocation.folder).isWritable()) {
-        invocation.err << kProgramName << ": " << file
-                       << " has no complete hour table and cannot be written: counting from the "
-                          "readings (slow); run 'powerlog-cli check' on a writable copy to build it"
-                       << Qt::endl;
-        return true;
-    }
-    connection.reset(); // building may change the journal, which needs the file to itself
-    {
-        EnergyDatabase database(invocation.folder);
-        const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation));
-        if (!opened.ok()) {
-            invocation.err << kProgramName << ": cannot build the hour table of " << file << ": "
-                           << opened.error << Qt::endl;
-        }
-    }
-    connection = openReadOnly(invocation, QStringLiteral("powerlog-cli-energy"));
-    return connection != nullptr;
-}
-
 int runEnergy(const Invocation& invocation)
 {
     const std::optional<PeriodArguments> arguments =
@@ -77,7 +44,7 @@ int runEnergy(const Invocation& invocation)
         openReadOnly(invocation, QStringLiteral("powerlog-cli-energy"));
     if (!connection)
         return kExitNoDatabase;
-    if (!hasHourTable(invocation, connection))
+    if (!ensureSummaryTables(invocation, connection, QStringLiteral("powerlog-cli-energy")))
         return kExitNoDatabase;
     constexpr EnergyPeriod kPeriods[] = {EnergyPeriod::Daily, EnergyPeriod::Monthly,
                                          EnergyPeriod::Yearly};
@@ -109,7 +76,8 @@ Command energyCommand()
             QStringLiteral("daily|monthly|yearly YYYY-MM-DD"),
             QStringLiteral("print the kWh and cost of the period holding the date, by\n"
                            "tariff band: group,kwh,f1_kwh,f2_kwh,f3_kwh,cost lines, then\n"
-                           "total,... (a missing hour table is built first)"),
+                           "total,... (missing summary tables are built first when the\n"
+                           "file can be written)"),
             {},
             runEnergy};
 }

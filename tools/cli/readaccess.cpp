@@ -7,11 +7,16 @@
 #include "acquisition/energydatabase.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <memory>
+#include <signal.h>
 
 namespace powerlog::cli {
 
@@ -80,15 +85,116 @@ std::unique_ptr<SqliteConnection> openReadOnly(const Invocation& invocation, con
     return connection;
 }
 
-EnergyDatabase::Progress summaryProgressOnStderr(const Invocation& invocation)
+namespace {
+
+// Written by the signal handler, read by the job's thread.
+std::atomic<int> g_receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+struct sigaction g_previous[std::size(kStopSignals)];
+
+extern "C" void noteStopSignal(int signal)
 {
-    return [&err = invocation.err, shown = -1](int percent) mutable {
-        if (percent > shown) {
-            shown = percent;
+    g_receivedSignal.store(signal);
+}
+
+} // namespace
+
+SignalStop::SignalStop()
+{
+    g_receivedSignal.store(0);
+    struct sigaction action = {};
+    action.sa_handler = noteStopSignal;
+    sigemptyset(&action.sa_mask);
+    // SQLite's reads and writes go on after the handler.
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &action, &g_previous[i]);
+}
+
+SignalStop::~SignalStop()
+{
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &g_previous[i], nullptr);
+}
+
+int SignalStop::received() const
+{
+    return g_receivedSignal.load();
+}
+
+void SignalStop::endAsAsked(const Invocation& invocation, bool interrupted) const
+{
+    if (interrupted) {
+        invocation.err << kProgramName
+                       << ": stopped; the file is as it was, and the summary tables are built at "
+                          "the next run"
+                       << Qt::endl;
+    }
+    const int signal = received();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::exit(128 + signal);
+}
+
+EnergyDatabase::Progress summaryProgressOnStderr(const Invocation& invocation,
+                                                 const SignalStop& stop)
+{
+    // Shared by the copies that each step of the building keeps.
+    return [&err = invocation.err, &stop, shown = std::make_shared<int>(-1)](int percent) {
+        if (percent > *shown) {
+            *shown = percent;
             err << "building summary tables: " << percent << '%' << Qt::endl;
         }
-        return true;
+        return stop.received() == 0;
     };
+}
+
+namespace {
+
+// Both summaries and the hour table, each with its trigger: nothing is missing. True as well
+// when that cannot be read: the reading that follows says why.
+bool hasSummaryTables(const SqliteConnection& connection)
+{
+    QSqlQuery query(connection.db());
+    if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
+                                   "AND name IN ('%1', '%2') COLLATE NOCASE")
+                        .arg(EnergyDatabase::kSummaryTrigger, EnergyDatabase::kHourTrigger)) ||
+        !query.next())
+        return true;
+    return query.value(0).toInt() == 2;
+}
+
+} // namespace
+
+bool ensureSummaryTables(const Invocation& invocation,
+                         std::unique_ptr<SqliteConnection>& connection, const QString& name)
+{
+    if (hasSummaryTables(*connection))
+        return true;
+    const QString file = QDir(invocation.folder).filePath(EnergyDatabase::kFileName);
+    if (!QFileInfo(file).isWritable() || !QFileInfo(invocation.folder).isWritable()) {
+        invocation.err << kProgramName
+                       << ": the file has no summary tables; a writable copy builds them: "
+                       << kProgramName << " check --folder <folder of the copy>" << Qt::endl;
+        return true;
+    }
+    connection.reset(); // building changes the journal, which needs the file to itself
+    {
+        const SignalStop stop;
+        EnergyDatabase database(invocation.folder);
+        const DatabaseResult opened = database.open(summaryProgressOnStderr(invocation, stop));
+        database.close();
+        if (stop.received() != 0)
+            stop.endAsAsked(invocation, opened.interrupted);
+        if (!opened.ok()) {
+            invocation.err << kProgramName << ": cannot build the summary tables of " << file
+                           << ": " << opened.error << Qt::endl;
+        }
+    }
+    connection = openReadOnly(invocation, name);
+    return connection != nullptr;
 }
 
 TariffPrices settingsPrices(const Invocation& invocation)

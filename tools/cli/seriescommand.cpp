@@ -40,11 +40,14 @@ int runSeries(const Invocation& invocation)
         periodArguments(invocation, QStringLiteral("a chart type"));
     if (!arguments)
         return kExitUsage;
-    // A read-only connection of the command's own, as the charts window reads: a file without
-    // the summary tables is read from Energy alone.
-    const std::unique_ptr<SqliteConnection> connection =
-        openReadOnly(invocation, QStringLiteral("powerlog-cli-series"));
+    // A read-only connection of the command's own, as the charts window reads. A file without
+    // the summary tables gets them first when it can be written; else it is read from Energy
+    // alone, the same charts, slowly.
+    const QString name = QStringLiteral("powerlog-cli-series");
+    std::unique_ptr<SqliteConnection> connection = openReadOnly(invocation, name);
     if (!connection)
+        return kExitNoDatabase;
+    if (!ensureSummaryTables(invocation, connection, name))
         return kExitNoDatabase;
     constexpr ChartType kTypes[] = {ChartType::Daily, ChartType::Monthly, ChartType::Yearly};
     ReadError error;
@@ -65,8 +68,9 @@ Command seriesCommand()
 {
     return {QStringLiteral("series"),
             QStringLiteral("daily|monthly|yearly YYYY-MM-DD"),
-            QStringLiteral("print the chart holding the date (read-only):\n"
-                           "group,avg,max lines, then chart_avg=N,chart_max=M"),
+            QStringLiteral("print the chart holding the date: group,avg,max lines,\n"
+                           "then chart_avg=N,chart_max=M (missing summary tables are\n"
+                           "built first when the file can be written)"),
             {},
             runSeries};
 }
