@@ -67,25 +67,6 @@ struct WriterRig
     DatabaseWriter writer{dir.path()};
 };
 
-QString integrity(const QString& path)
-{
-    return SqlFile(path).value(QStringLiteral("PRAGMA integrity_check")).toString();
-}
-
-// Slots of the half-hour summary that differ from a recomputation from Energy.
-int summaryDifferences(const QString& path)
-{
-    const QString recomputed = QStringLiteral(
-        "SELECT substr(Data, 1, 14) || CASE WHEN substr(Data, 15, 2) < '30' THEN '00' ELSE "
-        "'30' END, count(*), sum(W), max(W) FROM Energy WHERE W IS NOT NULL GROUP BY 1");
-    const QString stored = QStringLiteral("SELECT Slot, Samples, SumW, MaxW FROM EnergyHalfHour");
-    SqlFile sql(path);
-    return sql.value(QStringLiteral("SELECT count(*) FROM (%1 EXCEPT %2)").arg(recomputed, stored))
-               .toInt() +
-           sql.value(QStringLiteral("SELECT count(*) FROM (%2 EXCEPT %1)").arg(recomputed, stored))
-               .toInt();
-}
-
 } // namespace
 
 class TestDatabaseWriter : public QObject

@@ -55,6 +55,26 @@ private:
     QString m_name;
 };
 
+// What `PRAGMA integrity_check` says of the file: "ok" when it is whole.
+inline QString integrity(const QString& path)
+{
+    return SqlFile(path).value(QStringLiteral("PRAGMA integrity_check")).toString();
+}
+
+// Slots of the half-hour summary that differ from a recomputation from Energy.
+inline int summaryDifferences(const QString& path)
+{
+    const QString recomputed = QStringLiteral(
+        "SELECT substr(Data, 1, 14) || CASE WHEN substr(Data, 15, 2) < '30' THEN '00' ELSE "
+        "'30' END, count(*), sum(W), max(W) FROM Energy WHERE W IS NOT NULL GROUP BY 1");
+    const QString stored = QStringLiteral("SELECT Slot, Samples, SumW, MaxW FROM EnergyHalfHour");
+    SqlFile sql(path);
+    return sql.value(QStringLiteral("SELECT count(*) FROM (%1 EXCEPT %2)").arg(recomputed, stored))
+               .toInt() +
+           sql.value(QStringLiteral("SELECT count(*) FROM (%2 EXCEPT %1)").arg(recomputed, stored))
+               .toInt();
+}
+
 // Writes a file with only the Energy table, as written by hand or by another program: `rows`
 // readings one every 10 s from `from` (yyyy-MM-dd), V 230, A 2, W cycling 0..2999, e the count.
 inline bool writeEnergyOnlyFile(const QString& path, int rows, const QString& from)
