@@ -1,11 +1,11 @@
 #include "acquisition/databasereader.h"
 
 #include "acquisition/energydatabase.h"
+#include "acquisition/fileidentity.h"
 #include "acquisition/sqliteconnection.h"
 #include "acquisition/workerthread.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace powerlog {
 
@@ -25,43 +25,56 @@ public:
     {
     }
 
-    ~ReaderWorker() override
-    {
-        if (QSqlDatabase::contains(m_name)) {
-            QSqlDatabase::database(m_name, false).close();
-            QSqlDatabase::removeDatabase(m_name);
-        }
-    }
+    ~ReaderWorker() override { release(); }
 
-    // The connection is opened for each read, so a file compacted or put back meanwhile is
-    // the one read; opening a SQLite file costs little.
+    // The connection stays open between reads: opening a file parses its whole schema again.
+    // A file compacted or put back meanwhile is another file under the same name, and the
+    // connection is opened anew on it.
     void run(const DatabaseReader::Job& job, const ReadTicket& ticket)
     {
         QString error;
         QSqlDatabase db = open(&error);
         job(db, error, ticket);
-        if (db.isValid())
-            db.close();
+    }
+
+    // Closes the connection until the next read.
+    void release()
+    {
+        if (QSqlDatabase::contains(m_name)) {
+            QSqlDatabase::database(m_name, false).close();
+            QSqlDatabase::removeDatabase(m_name);
+        }
+        m_identity = {};
     }
 
 private:
     QSqlDatabase open(QString* error)
     {
-        if (!QFileInfo(m_path).isFile()) {
+        const FileIdentity identity = FileIdentity::of(m_path);
+        if (m_identity.exists && identity == m_identity)
+            return QSqlDatabase::database(m_name, false);
+        release();
+        if (!identity.exists) {
             *error = QStringLiteral("File not found: %1").arg(QDir::toNativeSeparators(m_path));
             return {};
         }
-        return openSqlite(m_name, m_path, SqliteMode::ReadOnly, error);
+        QSqlDatabase db = openSqlite(m_name, m_path, SqliteMode::ReadOnly, error);
+        if (db.isValid())
+            m_identity = identity;
+        return db;
     }
 
     QString m_path;
     QString m_name;
+    FileIdentity m_identity; // of the file the open connection reads
 };
 
 DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
     : QObject(parent), m_path(QDir(folder).filePath(EnergyDatabase::kFileName)),
-      m_worker(new ReaderWorker(folder)), m_closing(std::make_shared<std::atomic<bool>>(false))
+      m_worker(new ReaderWorker(folder)), m_closing(std::make_shared<std::atomic<bool>>(false)),
+      m_handle(std::make_shared<WorkerHandle>())
 {
+    m_handle->worker = m_worker;
     m_thread.setObjectName(QStringLiteral("DatabaseReader"));
     m_worker->moveToThread(&m_thread);
     m_thread.start();
@@ -70,6 +83,10 @@ DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
 DatabaseReader::~DatabaseReader()
 {
     m_closing->store(true);
+    {
+        const QMutexLocker lock(&m_handle->mutex);
+        m_handle->worker = nullptr;
+    }
     finishQueuedJobsAndEnd(m_worker, m_thread);
 }
 
@@ -86,6 +103,17 @@ std::shared_ptr<ReadTicket> DatabaseReader::read(Job job)
         },
         Qt::QueuedConnection);
     return ticket;
+}
+
+std::function<void()> DatabaseReader::connectionReleaser() const
+{
+    return [handle = m_handle] {
+        const QMutexLocker lock(&handle->mutex);
+        if (handle->worker)
+            QMetaObject::invokeMethod(
+                handle->worker, [worker = handle->worker] { worker->release(); },
+                Qt::BlockingQueuedConnection);
+    };
 }
 
 } // namespace powerlog

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMutex>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -25,7 +26,7 @@ private:
 
 // Reads the energy database on a thread and a read-only connection of their own, so that
 // charts and exports never wait behind a write and never hold up the window. WAL lets them
-// read while the writer writes.
+// read while the writer writes. The connection stays open from one read to the next.
 class DatabaseReader : public QObject
 {
     Q_OBJECT
@@ -42,6 +43,13 @@ public:
     // Jobs run one after the other, in the order they were given.
     std::shared_ptr<ReadTicket> read(Job job);
 
+    // A function for another thread (the writer's): it waits until the reader has run the
+    // jobs given before and closed its connection, which the next job opens again. A
+    // compaction needs the file closed by every connection, and the writer's close folds the
+    // write-ahead log back into the file only as the last one. Once the reader has ended, the
+    // function does nothing.
+    std::function<void()> connectionReleaser() const;
+
     // The database file read.
     QString path() const { return m_path; }
 
@@ -50,6 +58,13 @@ private:
     QThread m_thread;
     ReaderWorker* m_worker; // lives on m_thread, deleted there before the thread ends
     std::shared_ptr<std::atomic<bool>> m_closing;
+    // The worker while it takes jobs, for the releaser that may outlive the reader.
+    struct WorkerHandle
+    {
+        QMutex mutex;
+        ReaderWorker* worker = nullptr;
+    };
+    std::shared_ptr<WorkerHandle> m_handle;
 };
 
 } // namespace powerlog

@@ -1,38 +1,16 @@
 #include "acquisition/databasewriter.h"
 
+#include "acquisition/fileidentity.h"
 #include "acquisition/sqliteconnection.h"
 #include "acquisition/workerthread.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <deque>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
 namespace powerlog {
-
-namespace {
-
-// Which file a path names: device and inode. A file deleted, or replaced by another under the
-// same name, no longer matches what was opened.
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool exists = false;
-
-    static FileIdentity of(const QString& path)
-    {
-        struct stat info = {};
-        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-            return {};
-        return {info.st_dev, info.st_ino, true};
-    }
-    bool operator==(const FileIdentity&) const = default;
-};
-
-} // namespace
 
 // Owns the write connection; every member runs on the writer's thread.
 class DatabaseWorker : public QObject
@@ -47,6 +25,24 @@ public:
     }
 
     EnergyDatabase& database() { return m_database; }
+
+    void setReleaseReaders(std::function<void()> release) { m_releaseReaders = std::move(release); }
+
+    // This process's readers let go of the file first: a compaction needs it closed by every
+    // connection.
+    DatabaseResult compact()
+    {
+        releaseReaders();
+        return m_database.compact([stopping = m_stopping] { return !stopping->load(); });
+    }
+
+    // Closed after the readers', this connection is the last one and folds the write-ahead log
+    // back into the file.
+    void close()
+    {
+        releaseReaders();
+        m_database.close();
+    }
 
     // Opens the file, or checks that the open connection still writes into the file the path
     // names. A file deleted or replaced meanwhile is let go, and so are its WAL and shared-
@@ -148,9 +144,16 @@ private:
         return {};
     }
 
+    void releaseReaders()
+    {
+        if (m_releaseReaders)
+            m_releaseReaders();
+    }
+
     EnergyDatabase m_database;
     std::shared_ptr<std::atomic<bool>> m_stopping;
     Report m_report;
+    std::function<void()> m_releaseReaders;
     FileIdentity m_identity;
     // The WAL and shared-memory files of the open file, as they were when it was opened.
     std::vector<std::pair<QString, FileIdentity>> m_sideFiles;
@@ -212,7 +215,7 @@ void DatabaseWriter::open()
         // A compaction the program's end stopped is done now, as if asked again.
         if (result.ok() && worker->database().compactionPending() && !m_stopping->load()) {
             QMetaObject::invokeMethod(this, [this] { watchCompaction(true); });
-            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
+            worker->compact();
             QMetaObject::invokeMethod(this, [this] { watchCompaction(false); });
             result = worker->ensureUsable();
         }
@@ -275,8 +278,7 @@ void DatabaseWriter::compact(Done done)
     post([this, worker, done = std::move(done)] {
         // A file replaced meanwhile is let go first; the compaction works on the file itself.
         worker->ensureUsable();
-        const DatabaseResult result =
-            worker->database().compact([stopping = m_stopping] { return !stopping->load(); });
+        const DatabaseResult result = worker->compact();
         QMetaObject::invokeMethod(this, [this, done, result] {
             watchCompaction(false);
             if (done)
@@ -296,12 +298,18 @@ void DatabaseWriter::endRebuild()
 void DatabaseWriter::close()
 {
     DatabaseWorker* worker = m_worker;
-    post([worker] { worker->database().close(); });
+    post([worker] { worker->close(); });
 }
 
 void DatabaseWriter::flush(std::function<void()> done)
 {
     post([this, done = std::move(done)] { QMetaObject::invokeMethod(this, done); });
+}
+
+void DatabaseWriter::setReleaseReaders(std::function<void()> release)
+{
+    DatabaseWorker* worker = m_worker;
+    post([worker, release = std::move(release)] { worker->setReleaseReaders(release); });
 }
 
 void DatabaseWriter::setRenameFunction(EnergyDatabase::RenameFunction rename)

@@ -48,6 +48,11 @@ public:
     // `done` runs, on this thread, once every job asked for before has run.
     void flush(std::function<void()> done);
 
+    // Runs on the writer's thread before a compaction and before the connection closes, so
+    // that this process's readers let go of the file (DatabaseReader::connectionReleaser()).
+    // Call before any job.
+    void setReleaseReaders(std::function<void()> release);
+
     // Replaces the renames of a compaction (tests make one fail). Call before any job.
     void setRenameFunction(EnergyDatabase::RenameFunction rename);
 

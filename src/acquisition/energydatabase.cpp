@@ -34,17 +34,15 @@ bool isFileUnusable(const QSqlError& error)
            code == kIoError || code == kFull || code == kCantOpen || code == kProtocol;
 }
 
-bool insertRow(const QSqlDatabase& db, const QVariantList& values, QString* error,
-               bool* fileUnusable)
+bool insertRow(QSqlQuery& query, const QVariantList& values, QString* error, bool* fileUnusable)
 {
-    QSqlQuery query(db);
-    if (query.prepare(
-            QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES (?, ?, ?, ?, ?)"))) {
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        if (query.exec())
-            return true;
-    }
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    const bool inserted = query.exec();
+    // Reset, so the statement holds nothing of the file until the next row.
+    query.finish();
+    if (inserted)
+        return true;
     *error = sqlErrorText(query.lastError());
     *fileUnusable = isFileUnusable(query.lastError());
     return false;
@@ -164,6 +162,7 @@ bool EnergyDatabase::openConnection(const Progress& progress, bool* stopped, QSt
 
 void EnergyDatabase::close()
 {
+    m_insert.reset();
     if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::database(m_connectionName, false).close();
 }
@@ -190,7 +189,17 @@ DatabaseResult EnergyDatabase::insert(const Reading& reading)
                               QLocale::c().toString(reading.time, kDataFormat)};
     QString error;
     bool fileUnusable = false;
-    if (insertRow(connection(), values, &error, &fileUnusable))
+    // Prepared once per connection: the statement compiles the table's triggers with it.
+    if (!m_insert) {
+        auto query = std::make_unique<QSqlQuery>(connection());
+        if (!query->prepare(
+                QStringLiteral("INSERT INTO Energy (V, a, W, e, Data) VALUES (?, ?, ?, ?, ?)"))) {
+            error = sqlErrorText(query->lastError());
+            return isFileUnusable(query->lastError()) ? noConnection(error) : failed(error);
+        }
+        m_insert = std::move(query);
+    }
+    if (insertRow(*m_insert, values, &error, &fileUnusable))
         return succeeded();
     // A file that cannot take rows for now is as good as absent: the reading waits for it.
     return fileUnusable ? noConnection(error) : failed(error);

@@ -4,8 +4,10 @@
 #include <QList>
 #include <QMetaType>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace powerlog {
 
@@ -156,6 +158,7 @@ private:
     QString m_folder;
     QString m_connectionName;
     RenameFunction m_rename;
+    std::unique_ptr<QSqlQuery> m_insert; // the insert, prepared on the open connection
 };
 
 } // namespace powerlog

@@ -15,9 +15,20 @@ TodayEnergy::TodayEnergy(DatabaseReader& reader, const Clock& clock, int interva
     connect(&m_source, &EnergySource::tableRead, this, &TodayEnergy::show);
 }
 
+void TodayEnergy::setWanted(bool wanted)
+{
+    if (wanted == m_wanted)
+        return;
+    m_wanted = wanted;
+    if (wanted)
+        refresh();
+    else
+        m_nextRead.stop();
+}
+
 void TodayEnergy::refresh()
 {
-    if (m_nextRead.isActive())
+    if (!m_wanted || m_nextRead.isActive())
         return;
     if (!m_intervalTimer.isActive()) {
         read();

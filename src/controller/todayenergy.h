@@ -13,7 +13,8 @@ class Clock;
 class DatabaseReader;
 
 // Today's energy as the database holds it, for the tray and the window: read when asked, at
-// most once per interval however often readings are written, never on the window's thread.
+// most once per interval however often readings are written, never on the window's thread, and
+// only while something shows them.
 class TodayEnergy : public QObject
 {
     Q_OBJECT
@@ -21,8 +22,12 @@ public:
     TodayEnergy(DatabaseReader& reader, const Clock& clock, int intervalMs,
                 QObject* parent = nullptr);
 
-    // Reads today's energy now, or when `intervalMs` since the last read have passed.
+    // Reads today's energy now, or when `intervalMs` since the last read have passed; nothing
+    // while nobody shows the figures.
     void refresh();
+
+    // Whether something shows today's figures. Turned on, it reads them at once.
+    void setWanted(bool wanted);
 
     // Nothing until the first read has answered.
     const std::optional<EnergyFigures>& figures() const { return m_figures; }
@@ -40,6 +45,7 @@ private:
     QTimer m_intervalTimer; // single shot: runs while the interval since the last read lasts
     std::optional<EnergyFigures> m_figures;
     QDate m_day;
+    bool m_wanted = false;
 };
 
 } // namespace powerlog

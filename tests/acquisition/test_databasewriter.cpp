@@ -2,6 +2,7 @@
 // records, large files without their summary tables, compaction while readings arrive, and a
 // database locked by another program.
 
+#include "acquisition/databasereader.h"
 #include "acquisition/databasewriter.h"
 #include "support/sqlfile.h"
 #include "support/writersettle.h"
@@ -211,6 +212,58 @@ private slots:
         QCOMPARE(SqlFile(rig.other(EnergyDatabase::kBackupName)).rows(), 20);
         QCOMPARE(summaryDifferences(rig.file()), 0);
         QCOMPARE(busy.count(), 2);
+    }
+
+    // The reader keeps its connection from one read to the next. It follows a file renamed
+    // over the one it read, and lets go of the file for a compaction and before the writer's
+    // close, which then folds the write-ahead log back into the file.
+    void readerBesideTheWriterFollowsTheFileAndLetsItGo()
+    {
+        WriterRig rig;
+        DatabaseReader reader(rig.dir.path());
+        rig.writer.setReleaseReaders(reader.connectionReleaser());
+        const auto rowsRead = [&reader] {
+            std::atomic<int> rows = -1;
+            reader.read([&rows](QSqlDatabase db, const QString&, const ReadTicket&) {
+                QSqlQuery query(db);
+                rows = query.exec(QStringLiteral("SELECT count(*) FROM Energy")) && query.next()
+                           ? query.value(0).toInt()
+                           : -2;
+            });
+            return QTest::qWaitFor([&rows] { return rows != -1; }, 10000) ? rows.load() : -3;
+        };
+        for (int e = 1; e <= 3; ++e)
+            rig.insert(e);
+        QVERIFY(rig.settle());
+        QCOMPARE(rowsRead(), 3);
+
+        bool done = false;
+        DatabaseResult compacted{DatabaseResult::Kind::Failed, {}};
+        rig.writer.compact([&](const DatabaseResult& result) {
+            compacted = result;
+            done = true;
+        });
+        QTRY_VERIFY(done);
+        QVERIFY2(compacted.ok(), qPrintable(compacted.error));
+        rig.insert(4);
+        QVERIFY(rig.settle());
+        QCOMPARE(rowsRead(), 4);
+
+        const QString replacement = rig.other(QStringLiteral("replacement.mdb"));
+        QVERIFY(EnergyDatabase::createEmpty(replacement));
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(),
+                          QFile::encodeName(rig.file()).constData()),
+                 0);
+        rig.insert(5); // the writer lets the old file go with its WAL
+        QVERIFY(rig.settle());
+        QCOMPARE(rowsRead(), 1);
+        rig.insert(6);
+        QVERIFY(rig.settle());
+        QCOMPARE(rowsRead(), 2);
+
+        rig.writer.close();
+        QVERIFY(rig.settle());
+        QVERIFY(!QFile::exists(rig.file() + QStringLiteral("-wal")));
     }
 
     // Another program holds the write lock: the caller's thread goes on, and the reading is

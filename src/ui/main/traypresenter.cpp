@@ -47,6 +47,7 @@ TrayPresenter::TrayPresenter(TrayPresenterServices services, QObject* parent)
             m_services.tray.setPicture(level, m_tooltip);
     });
     connect(&station.todayEnergy(), &TodayEnergy::changed, this, &TrayPresenter::refreshTooltip);
+    station.todayEnergy().setWanted(true);
     connect(&station, &Station::readingArrived, this, &TrayPresenter::showReading);
     connect(&station, &Station::notice, this, &TrayPresenter::showNotice);
     connect(&station, &Station::shutDown, this, &TrayPresenter::removeIcon);
