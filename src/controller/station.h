@@ -47,8 +47,9 @@ struct StationOptions
     int retryLimitMs = 60'000;
     // How long a request may wait for its reading before the tray shows that it waits.
     int trayBusyDelayMs = 500;
-    // Today's energy is read again at most this often, however often readings are written.
-    int todayEnergyIntervalMs = 10'000;
+    // Today's energy is read again at most this often, however often readings are written: a
+    // day's total moves little in a minute, and each read wakes the reader's thread.
+    int todayEnergyIntervalMs = 60'000;
     // The energy meter's automatic power updates, when readings come from one.
     MeterFeedTimings meterTimings = {};
 };

@@ -301,17 +301,32 @@ private slots:
         QTRY_VERIFY(h.simulator.receivedFrames().contains(QStringLiteral("*#3##")));
     }
 
-    // Nobody sees the light of a window hidden in the notification area: it does not animate.
-    void hiddenWindowKeepsTheLightStill()
+    // Nobody sees a window hidden in the notification area: its light does not animate, and
+    // its readouts and load pictures wait for it to show, then show the newest values.
+    void hiddenWindowKeepsStillUntilShown()
     {
         WindowHarness h;
         h.simulator.setReading("230", "4", "925", "1500.5");
         MainWindow& w = h.load();
+        w.hide();
+        QSignalSpy readings(&h.station, &Station::readingArrived);
         h.click("ImReload");
-        QTRY_COMPARE(text(h, "Lb_0"), QStringLiteral("230"));
+        QTRY_COMPARE(readings.size(), 1);
+        h.receive(QStringLiteral("*#3*10*0*231*5*1100*1501##"));
+        h.receive(QStringLiteral("*#3*10*3*575##"));
+        h.receive(QStringLiteral("*#3*10*3*576##"));
+        h.loads.applyLoadEvent(4, u'1');
         QTest::qWait(50);
         QVERIFY(!w.findChild<ActivityLight*>()->timer()->isActive());
         QVERIFY(!w.findChild<ActivityLight*>()->hasStarted());
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("0"));
+        const qint64 blank = h.control<QLabel>("Iload_4")->pixmap().cacheKey();
+
+        w.show();
+        QCOMPARE(text(h, "Lb_0"), QStringLiteral("231"));
+        QCOMPARE(text(h, "Lb_2"), QStringLiteral("576"));
+        QCOMPARE(text(h, "Lb_3"), QStringLiteral("1501"));
+        QVERIFY(h.control<QLabel>("Iload_4")->pixmap().cacheKey() != blank);
     }
 
     void loadIconClickNeedsTheMonitorSession()

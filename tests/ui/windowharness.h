@@ -98,6 +98,8 @@ struct WindowHarness
         connectTrayToWindow(*presenter, *window);
         presenter->start();
         station.start();
+        if (!MainWindow::startsHidden(settings.isOn(Setting::StartMinimized), tray.isAvailable()))
+            window->show();
         return *window;
     }
 

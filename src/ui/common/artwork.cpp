@@ -75,14 +75,13 @@ class DrawnIconEngine final : public QIconEngine
 public:
     explicit DrawnIconEngine(Drawing draw) : m_draw(std::move(draw)) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
+    // Painted from the picture drawn once for the size: the tray's icon repaints it often.
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
-        if (mode == QIcon::Disabled) {
-            const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-            painter->drawPixmap(rect, render(m_draw, rect.size(), dpr, mode));
-            return;
-        }
-        drawInto(*painter, rect, m_draw);
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        QPixmap drawn = pixmap((QSizeF(rect.size()) * dpr).toSize(), mode, state);
+        drawn.setDevicePixelRatio(dpr);
+        painter->drawPixmap(rect, drawn);
     }
     // QIcon asks for the size in device pixels and sets the pixel ratio itself. Each size is
     // drawn once: the tray and the windows ask for the same few sizes over and over.

@@ -370,6 +370,15 @@ void MainWindow::showLinePower()
 void MainWindow::showReading(const Reading& reading)
 {
     m_lastReadingTime = reading.time;
+    if (!isVisible()) {
+        if (reading.kind != Reading::Kind::PowerOnly)
+            m_heldReadings.clear();
+        else if (!m_heldReadings.isEmpty() &&
+                 m_heldReadings.last().kind == Reading::Kind::PowerOnly)
+            m_heldReadings.removeLast(); // only the newest power counts
+        m_heldReadings.append(reading);
+        return;
+    }
     if (reading.kind == Reading::Kind::PowerOnly) {
         fitReadout(m_readouts[2], reading.W);
         return;
@@ -466,6 +475,10 @@ void MainWindow::flashActivityLight()
 
 void MainWindow::refreshLoadIcon(int index)
 {
+    if (!isVisible()) {
+        m_heldLoadIcons.insert(index);
+        return;
+    }
     m_loadIconLabels[std::size_t(index)]->setPixmap(
         loadPicture(m_loadIcons->picture(index), 24, devicePixelRatioF()));
 }
@@ -568,6 +581,11 @@ void MainWindow::endLoadHover()
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    const QList<Reading> held = std::exchange(m_heldReadings, {});
+    for (const Reading& reading : held)
+        showReading(reading);
+    for (int index : std::exchange(m_heldLoadIcons, {}))
+        refreshLoadIcon(index);
     m_loadIcons->setShown(true);
     m_station.setTicksWatched(true);
 }

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <array>
 
@@ -127,6 +128,11 @@ private:
     ClickTracker m_clicks;
     bool m_databaseBusy = false;
     QDateTime m_lastReadingTime;
+    // While the window is hidden nobody sees its readouts and load pictures: the newest
+    // reading (and the power-only readings after it) and the loads that changed wait for
+    // the window to show.
+    QList<Reading> m_heldReadings;
+    QSet<int> m_heldLoadIcons;
 
     LoadIcons* m_loadIcons;
     ActivityLight* m_light;
