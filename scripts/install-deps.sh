@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang-format
-    qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
+    qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libxcb1-dev
     fonts-dseg fonts-dejavu-core xvfb xauth sqlite3 libsqlite3-dev
     libmosquitto-dev mosquitto mosquitto-clients
     dpkg-dev lintian desktop-file-utils appstream

@@ -342,7 +342,7 @@ void MainWindow::showDatabaseProblem(const DatabaseResult& result)
 void MainWindow::showProgress(int ticks, int ofTicks)
 {
     const int width = ofTicks > 0 ? ticks * kProgressBarWidth / ofTicks : 0;
-    m_progressBar->resize(width, m_progressBar->height());
+    m_progressBar->setFilledWidth(width);
 }
 
 // Each icon's tooltip is its load's name; while no load-control unit tells the states, it also

@@ -2,6 +2,7 @@
 
 #include "acquisition/livegraph.h"
 #include "ui/main/graphpainter.h"
+#include "ui/main/serverpictures.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -155,20 +156,28 @@ void PowerGraphView::paintEvent(QPaintEvent*)
         m_clearedShown = true;
 }
 
-LightShape::LightShape(QWidget* parent) : QWidget(parent), m_colour(70, 90, 70) {}
+LightShape::LightShape(QWidget* parent)
+    : QWidget(parent), m_colour(70, 90, 70), m_server(ServerPictures::create())
+{
+}
+
+LightShape::~LightShape() = default;
 
 void LightShape::setColour(const QColor& colour)
 {
+    if (colour == m_colour)
+        return;
     m_colour = colour;
-    update();
+    if (!showOnServer())
+        update();
 }
 
-void LightShape::paintEvent(QPaintEvent*)
+QPixmap LightShape::picture(const QColor& colour)
 {
     // The light steps through a few colours every second: each is drawn once.
     const qreal ratio = devicePixelRatioF();
     const QString key =
-        QStringLiteral("%1/%2x%3/%4").arg(m_colour.rgba()).arg(width()).arg(height()).arg(ratio);
+        QStringLiteral("%1/%2x%3/%4").arg(colour.rgba()).arg(width()).arg(height()).arg(ratio);
     auto cached = m_pictures.constFind(key);
     if (cached == m_pictures.constEnd()) {
         QPixmap picture(size() * ratio);
@@ -177,20 +186,153 @@ void LightShape::paintEvent(QPaintEvent*)
         QPainter painter(&picture);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(30, 30, 30), 1));
-        painter.setBrush(m_colour);
+        painter.setBrush(colour);
         painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
         painter.end();
         cached = m_pictures.insert(key, picture);
     }
-    QPainter(this).drawPixmap(0, 0, *cached);
+    return *cached;
 }
 
-BarShape::BarShape(QWidget* parent) : QWidget(parent) {}
+void LightShape::paintEvent(QPaintEvent*)
+{
+    // Also under the server's window: grabs and renders of the window see the light.
+    QPainter(this).drawPixmap(0, 0, picture(m_colour));
+}
+
+// The light over what it stands on, kept by the server. False where the server cannot keep it
+// (another platform, or the light not on screen): the light then repaints itself.
+bool LightShape::showOnServer()
+{
+    if (!m_server || !isVisible() || !window()->windowHandle())
+        return false;
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (m_background.isNull()) {
+        // What is beneath: the parent's own background and the siblings stacked below.
+        m_background = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_background.setDevicePixelRatio(ratio);
+        m_background.fill(Qt::transparent);
+        QWidget* parent = parentWidget();
+        parent->render(&m_background, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+        for (QObject* child : parent->children()) {
+            if (child == this)
+                break;
+            auto* sibling = qobject_cast<QWidget*>(child);
+            if (!sibling || !sibling->isVisible() || sibling->isWindow())
+                continue;
+            const QRect beneath = geometry().intersected(sibling->geometry());
+            if (beneath.isEmpty())
+                continue;
+            sibling->render(&m_background, beneath.topLeft() - pos(),
+                            QRegion(beneath.translated(-sibling->pos())));
+        }
+        m_server->clear();
+    }
+    const quint64 key = m_colour.rgba();
+    if (!m_server->has(key)) {
+        QImage shown = m_background;
+        QPainter painter(&shown);
+        painter.drawPixmap(0, 0, picture(m_colour));
+        painter.end();
+        m_server->add(key, shown);
+    }
+    const QPoint topLeft = mapTo(window(), QPoint(0, 0));
+    m_server->show(key, window()->winId(), QRect((QPointF(topLeft) * ratio).toPoint(), pixels));
+    return true;
+}
+
+void LightShape::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window around may look different now (its language, its size on another screen).
+    m_background = {};
+    showOnServer();
+}
+
+void LightShape::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (m_server)
+        m_server->hide();
+}
+
+void LightShape::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    m_background = {};
+    showOnServer();
+}
+
+void LightShape::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_background = {};
+    showOnServer();
+}
+
+namespace {
+
+const QColor kBarColour(70, 160, 230);
+
+} // namespace
+
+BarShape::BarShape(QWidget* parent) : QWidget(parent), m_server(ServerPictures::create()) {}
+
+BarShape::~BarShape() = default;
+
+void BarShape::setFilledWidth(int width)
+{
+    if (!m_server) {
+        resize(width, height());
+        return;
+    }
+    // The widget itself stays as wide as it was: the server's window is the bar.
+    if (width == m_filled)
+        return;
+    m_filled = width;
+    showOnServer();
+}
 
 void BarShape::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(70, 160, 230));
+    painter.fillRect(rect(), kBarColour);
+}
+
+void BarShape::showOnServer()
+{
+    if (!isVisible() || !window()->windowHandle())
+        return;
+    if (m_filled <= 0) {
+        m_server->hide();
+        return;
+    }
+    constexpr quint64 kColour = 1;
+    if (!m_server->has(kColour)) {
+        // One pixel, which the server repeats over the whole bar.
+        QImage pixel(1, 1, QImage::Format_RGB32);
+        pixel.fill(kBarColour);
+        m_server->add(kColour, pixel);
+    }
+    const qreal ratio = devicePixelRatioF();
+    const QPointF topLeft = QPointF(mapTo(window(), QPoint(0, 0))) * ratio;
+    const QSize pixels = (QSizeF(m_filled, height()) * ratio).toSize();
+    m_server->show(kColour, window()->winId(), QRect(topLeft.toPoint(), pixels));
+}
+
+void BarShape::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_server)
+        showOnServer();
+}
+
+void BarShape::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (m_server)
+        m_server->hide();
 }
 
 } // namespace powerlog

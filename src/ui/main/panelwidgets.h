@@ -3,12 +3,16 @@
 #include "ui/common/clicktracker.h"
 
 #include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 namespace powerlog {
+
+class ServerPictures;
 
 class LiveGraphModel;
 
@@ -107,32 +111,57 @@ private:
     bool m_clearedShown = false;
 };
 
-// A filled round light.
+// A filled round light. Its colours are drawn once each; on an X server the server keeps them
+// and shows each change itself, so a light that steps several times a second repaints nothing.
 class LightShape : public QWidget
 {
     Q_OBJECT
 public:
     explicit LightShape(QWidget* parent = nullptr);
+    ~LightShape() override;
     void setColour(const QColor& colour);
     QColor colour() const { return m_colour; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QPixmap picture(const QColor& colour);
+    bool showOnServer();
+
     QColor m_colour;
     QHash<QString, QPixmap> m_pictures;
+    std::unique_ptr<ServerPictures> m_server; // null where the server cannot keep them
+    QImage m_background;                      // what the light stands on, in device pixels
 };
 
-// A plain filled bar whose width the window sets (the polling progress).
+// A plain filled bar whose width the window sets (the polling progress). On an X server the
+// server draws it, and a new width costs one request instead of a repaint of the window.
 class BarShape : public QWidget
 {
     Q_OBJECT
 public:
     explicit BarShape(QWidget* parent = nullptr);
+    ~BarShape() override;
+
+    // The width filled, from the left edge.
+    void setFilledWidth(int width);
+    int filledWidth() const { return m_server ? m_filled : width(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void showOnServer();
+
+    std::unique_ptr<ServerPictures> m_server; // null where the server cannot draw it
+    int m_filled = 0;
 };
 
 } // namespace powerlog
