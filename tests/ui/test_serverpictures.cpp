@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,10 +155,13 @@ int startXvfb(pid_t* pid)
         ::_exit(127);
     }
     ::close(pipeFds[1]);
-    char number[16] = {};
-    const ssize_t got = *pid > 0 ? ::read(pipeFds[0], number, sizeof number - 1) : -1;
+    // The number comes in two writes, its digits then a newline: the pipe stays open for both.
+    std::string number;
+    char c = 0;
+    while (*pid > 0 && ::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        number += c;
     ::close(pipeFds[0]);
-    return got > 0 ? std::atoi(number) : -1;
+    return c == '\n' && !number.empty() ? std::atoi(number.c_str()) : -1;
 }
 
 } // namespace

@@ -208,7 +208,8 @@ bool LightShape::showOnServer()
         return false;
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (m_background.isNull()) {
+    // Made again for another size or pixel density (the window moved to another screen).
+    if (m_background.size() != pixels || m_background.devicePixelRatio() != ratio) {
         // What is beneath: the parent's own background and the siblings stacked below.
         m_background = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         m_background.setDevicePixelRatio(ratio);
