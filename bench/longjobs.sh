@@ -40,10 +40,11 @@ row() {
     awk -v l="$1" -v v="$2" -v fmt="$3" -v n="${4:-}" 'BEGIN { printf "| %s | " fmt " | %s |\n", l, v, n }'
 }
 
-# The note of a longest gap: how much of it the thread waited for a CPU, and how often a gap
-# passed 5 ms. $1: the figures' prefix.
+# The note of a longest gap: how much of it the thread waited for a CPU and how much the kernel
+# counted it as running (the rest it slept), and how often a gap passed 5 ms. $1: the figures'
+# prefix.
 gap_note() {
-    echo "$(one "$(m "$1_gap_ready_ms")") ms of it waiting for a CPU; $(one "$(m "$1_gaps_per_min")") gaps above 5 ms a minute"
+    echo "$(one "$(m "$1_gap_ready_ms")") ms of it waiting for a CPU, $(one "$(m "$1_gap_running_ms")") ms counted as running; $(one "$(m "$1_gaps_per_min")") gaps above 5 ms a minute"
 }
 
 table=$work/table.md

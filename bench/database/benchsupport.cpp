@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 #include <unistd.h>
 
 namespace powerlog::bench {
@@ -132,10 +133,11 @@ void StallProbe::start()
         m_schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     m_longestNs = 0;
     m_longestReadyNs = 0;
+    m_longestRunningNs = 0;
     m_overLimit = 0;
     m_clock.start();
     m_lastNs = 0;
-    m_lastReadyNs = readyNs();
+    std::tie(m_lastRunningNs, m_lastReadyNs) = scheduledNs();
     m_timer.start();
 }
 
@@ -148,14 +150,16 @@ void StallProbe::stop()
 void StallProbe::tick()
 {
     const qint64 now = m_clock.nsecsElapsed();
-    const qint64 ready = readyNs();
+    const auto [running, ready] = scheduledNs();
     const qint64 gap = now - m_lastNs;
     if (gap > m_longestNs) {
         m_longestNs = gap;
         m_longestReadyNs = ready - m_lastReadyNs;
+        m_longestRunningNs = running - m_lastRunningNs;
     }
     m_lastNs = now;
     m_lastReadyNs = ready;
+    m_lastRunningNs = running;
     if (gap > qint64(kLimitMs * 1e6))
         ++m_overLimit;
 }
@@ -165,21 +169,22 @@ void StallProbe::reportGaps(const char* prefix) const
     const auto named = [prefix](const char* figure) { return QByteArray(prefix) + figure; };
     report(named("_gap_ms").constData(), longestGapMs());
     report(named("_gap_ready_ms").constData(), longestGapReadyMs());
+    report(named("_gap_running_ms").constData(), longestGapRunningMs());
     report(named("_gaps_over_5ms").constData(), gapsOverLimit());
     report(named("_gaps_per_min").constData(), gapsOverLimitPerMinute());
 }
 
 // schedstat holds three numbers: time on a CPU, time waiting for one, timeslices run.
-qint64 StallProbe::readyNs() const
+std::pair<qint64, qint64> StallProbe::scheduledNs() const
 {
     char text[96] = {};
     if (m_schedstat < 0 || ::pread(m_schedstat, text, sizeof text - 1, 0) <= 0)
-        return 0;
+        return {0, 0};
     unsigned long long running = 0;
     unsigned long long waiting = 0;
     if (std::sscanf(text, "%llu %llu", &running, &waiting) != 2)
-        return 0;
-    return qint64(waiting);
+        return {0, 0};
+    return {qint64(running), qint64(waiting)};
 }
 
 void measureProbeBaselines(StallProbe* probe, int milliseconds, std::function<void()> next)

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <atomic>
+#include <utility>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -120,6 +121,11 @@ public:
     // kernel's schedstat; 0 where the kernel does not keep it). Close to the gap itself, it
     // means the machine's cores were busy, not that the thread was held up by a wait.
     double longestGapReadyMs() const { return m_longestReadyNs / 1e6; }
+    // Of the longest gap, the time the kernel counted the thread as running. The rest of the
+    // gap, neither running nor waiting for a CPU, the thread slept: on a lock, a page fault,
+    // the disk. Running while no tick came means work in the kernel on the thread's behalf
+    // (reclaiming memory in a page fault), or a virtual CPU the host did not run.
+    double longestGapRunningMs() const { return m_longestRunningNs / 1e6; }
     // Gaps since start() longer than kLimitMs, the most a window may freeze unnoticed, and
     // their rate, which compares windows of different lengths.
     int gapsOverLimit() const { return m_overLimit; }
@@ -129,21 +135,24 @@ public:
     }
     static constexpr double kLimitMs = 5.0;
 
-    // The figures since start() as PREFIX_gap_ms, PREFIX_gap_ready_ms, PREFIX_gaps_over_5ms and
-    // PREFIX_gaps_per_min.
+    // The figures since start() as PREFIX_gap_ms, PREFIX_gap_ready_ms, PREFIX_gap_running_ms,
+    // PREFIX_gaps_over_5ms and PREFIX_gaps_per_min.
     void reportGaps(const char* prefix) const;
 
 private:
     void tick();
-    qint64 readyNs() const;
+    // Time on a CPU and time waiting for one, from schedstat.
+    std::pair<qint64, qint64> scheduledNs() const;
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     int m_schedstat = -1; // /proc/thread-self/schedstat of the probing thread
     qint64 m_lastNs = 0;
     qint64 m_lastReadyNs = 0;
+    qint64 m_lastRunningNs = 0;
     qint64 m_longestNs = 0;
     qint64 m_longestReadyNs = 0;
+    qint64 m_longestRunningNs = 0;
     int m_overLimit = 0;
 };
 
