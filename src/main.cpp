@@ -87,6 +87,12 @@ std::unique_ptr<sim::GatewaySimulator> startDemoGateway(RunOverrides& overrides,
 
 int main(int argc, char* argv[])
 {
+    // The window's repaints are small (a readout, the graph's new column, the tray's icon). Sent
+    // through X's shared memory, each waits for the server's completion event and a round trip,
+    // two more wakeups of an idle program; through the socket they cost less. Who sets the
+    // variable keeps the choice.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     const std::unique_ptr<QCoreApplication> application =
         onlyPrints(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
                                : std::make_unique<QApplication>(argc, argv);
