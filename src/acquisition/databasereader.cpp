@@ -6,6 +6,7 @@
 #include "acquisition/workerthread.h"
 
 #include <QDir>
+#include <deque>
 
 namespace powerlog {
 
@@ -25,7 +26,34 @@ public:
     {
     }
 
-    ~ReaderWorker() override { release(); }
+    // Reads held back by a hold still run, cancelled by now, so that nobody waits for them.
+    ~ReaderWorker() override
+    {
+        m_holds = 0;
+        runWaiting();
+        release();
+    }
+
+    // Runs a read at once, or once the holds have ended.
+    void take(std::function<void()> read)
+    {
+        if (m_holds > 0)
+            m_waiting.push_back(std::move(read));
+        else
+            read();
+    }
+
+    void hold()
+    {
+        release();
+        ++m_holds;
+    }
+
+    void endHold()
+    {
+        if (--m_holds == 0)
+            runWaiting();
+    }
 
     // The connection stays open between reads: opening a file parses its whole schema again.
     // A file compacted or put back meanwhile is another file under the same name, and the
@@ -48,6 +76,14 @@ public:
     }
 
 private:
+    void runWaiting()
+    {
+        std::deque<std::function<void()>> waiting;
+        waiting.swap(m_waiting);
+        for (const auto& read : waiting)
+            read();
+    }
+
     QSqlDatabase open(QString* error)
     {
         const FileIdentity identity = FileIdentity::of(m_path);
@@ -67,6 +103,8 @@ private:
     QString m_path;
     QString m_name;
     FileIdentity m_identity; // of the file the open connection reads
+    int m_holds = 0;
+    std::deque<std::function<void()>> m_waiting; // reads given during a hold
 };
 
 DatabaseReader::DatabaseReader(const QString& folder, QObject* parent)
@@ -96,23 +134,35 @@ std::shared_ptr<ReadTicket> DatabaseReader::read(Job job)
     ReaderWorker* worker = m_worker;
     QMetaObject::invokeMethod(
         worker,
-        [worker, job = std::move(job), ticket, closing = m_closing] {
-            if (closing->load())
-                ticket->cancel();
-            worker->run(job, *ticket);
+        [worker, job = std::move(job), ticket, closing = m_closing]() mutable {
+            worker->take([worker, job = std::move(job), ticket, closing] {
+                if (closing->load())
+                    ticket->cancel();
+                worker->run(job, *ticket);
+            });
         },
         Qt::QueuedConnection);
     return ticket;
 }
 
-std::function<void()> DatabaseReader::connectionReleaser() const
+std::function<DatabaseReader::Hold()> DatabaseReader::connectionHolder() const
 {
-    return [handle = m_handle] {
-        const QMutexLocker lock(&handle->mutex);
-        if (handle->worker)
+    return [handle = m_handle]() -> Hold {
+        {
+            const QMutexLocker lock(&handle->mutex);
+            if (!handle->worker)
+                return {};
             QMetaObject::invokeMethod(
-                handle->worker, [worker = handle->worker] { worker->release(); },
+                handle->worker, [worker = handle->worker] { worker->hold(); },
                 Qt::BlockingQueuedConnection);
+        }
+        return Hold(nullptr, [handle](std::nullptr_t) {
+            const QMutexLocker lock(&handle->mutex);
+            if (handle->worker)
+                QMetaObject::invokeMethod(
+                    handle->worker, [worker = handle->worker] { worker->endHold(); },
+                    Qt::QueuedConnection);
+        });
     };
 }
 

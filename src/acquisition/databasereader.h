@@ -43,12 +43,16 @@ public:
     // Jobs run one after the other, in the order they were given.
     std::shared_ptr<ReadTicket> read(Job job);
 
+    // Keeps the reader's connection closed while it lives.
+    using Hold = std::shared_ptr<void>;
+
     // A function for another thread (the writer's): it waits until the reader has run the
-    // jobs given before and closed its connection, which the next job opens again. A
-    // compaction needs the file closed by every connection, and the writer's close folds the
+    // jobs given before and closed its connection, and returns a hold. Jobs given meanwhile
+    // wait until the hold ends, then open the connection again. A compaction needs the file
+    // closed by every connection until it is done, and the writer's close folds the
     // write-ahead log back into the file only as the last one. Once the reader has ended, the
     // function does nothing.
-    std::function<void()> connectionReleaser() const;
+    std::function<Hold()> connectionHolder() const;
 
     // The database file read.
     QString path() const { return m_path; }

@@ -26,13 +26,16 @@ public:
 
     EnergyDatabase& database() { return m_database; }
 
-    void setReleaseReaders(std::function<void()> release) { m_releaseReaders = std::move(release); }
+    void setHoldReaders(std::function<DatabaseReader::Hold()> hold)
+    {
+        m_holdReaders = std::move(hold);
+    }
 
-    // This process's readers let go of the file first: a compaction needs it closed by every
-    // connection.
+    // This process's readers let go of the file until the compaction is done: it needs the
+    // file closed by every connection.
     DatabaseResult compact()
     {
-        releaseReaders();
+        const DatabaseReader::Hold hold = holdReaders();
         return m_database.compact([stopping = m_stopping] { return !stopping->load(); });
     }
 
@@ -40,7 +43,7 @@ public:
     // back into the file.
     void close()
     {
-        releaseReaders();
+        const DatabaseReader::Hold hold = holdReaders();
         m_database.close();
     }
 
@@ -144,16 +147,12 @@ private:
         return {};
     }
 
-    void releaseReaders()
-    {
-        if (m_releaseReaders)
-            m_releaseReaders();
-    }
+    DatabaseReader::Hold holdReaders() { return m_holdReaders ? m_holdReaders() : nullptr; }
 
     EnergyDatabase m_database;
     std::shared_ptr<std::atomic<bool>> m_stopping;
     Report m_report;
-    std::function<void()> m_releaseReaders;
+    std::function<DatabaseReader::Hold()> m_holdReaders;
     FileIdentity m_identity;
     // The WAL and shared-memory files of the open file, as they were when it was opened.
     std::vector<std::pair<QString, FileIdentity>> m_sideFiles;
@@ -306,10 +305,10 @@ void DatabaseWriter::flush(std::function<void()> done)
     post([this, done = std::move(done)] { QMetaObject::invokeMethod(this, done); });
 }
 
-void DatabaseWriter::setReleaseReaders(std::function<void()> release)
+void DatabaseWriter::setHoldReaders(std::function<DatabaseReader::Hold()> hold)
 {
     DatabaseWorker* worker = m_worker;
-    post([worker, release = std::move(release)] { worker->setReleaseReaders(release); });
+    post([worker, hold = std::move(hold)] { worker->setHoldReaders(hold); });
 }
 
 void DatabaseWriter::setRenameFunction(EnergyDatabase::RenameFunction rename)

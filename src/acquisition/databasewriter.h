@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/databasereader.h"
 #include "acquisition/energydatabase.h"
 #include "acquisition/reading.h"
 
@@ -48,10 +49,10 @@ public:
     // `done` runs, on this thread, once every job asked for before has run.
     void flush(std::function<void()> done);
 
-    // Runs on the writer's thread before a compaction and before the connection closes, so
-    // that this process's readers let go of the file (DatabaseReader::connectionReleaser()).
+    // Runs on the writer's thread around a compaction and the connection's close, so that
+    // this process's readers let go of the file meanwhile (DatabaseReader::connectionHolder()).
     // Call before any job.
-    void setReleaseReaders(std::function<void()> release);
+    void setHoldReaders(std::function<DatabaseReader::Hold()> hold);
 
     // Replaces the renames of a compaction (tests make one fail). Call before any job.
     void setRenameFunction(EnergyDatabase::RenameFunction rename);

@@ -39,7 +39,7 @@ Station::Station(Settings& settings, const Clock& clock, StationOptions options,
     connect(&m_loads, &LoadStates::stateChanged, this,
             [this](int index) { m_mqtt.publishLoad(index, m_loads.state(index)); });
     connect(&m_mqtt, &MqttPublisher::loadRestoreAsked, this, &Station::switchLoad);
-    m_database.setReleaseReaders(m_reader.connectionReleaser());
+    m_database.setHoldReaders(m_reader.connectionHolder());
     wireSessions();
     wireAcquisition();
 }

@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -221,7 +222,7 @@ private slots:
     {
         WriterRig rig;
         DatabaseReader reader(rig.dir.path());
-        rig.writer.setReleaseReaders(reader.connectionReleaser());
+        rig.writer.setHoldReaders(reader.connectionHolder());
         const auto rowsRead = [&reader] {
             std::atomic<int> rows = -1;
             reader.read([&rows](QSqlDatabase db, const QString&, const ReadTicket&) {
@@ -264,6 +265,46 @@ private slots:
         rig.writer.close();
         QVERIFY(rig.settle());
         QVERIFY(!QFile::exists(rig.file() + QStringLiteral("-wal")));
+    }
+
+    // Reads asked for while a compaction runs wait for it: a connection opened meanwhile would
+    // leave the file in use, and the compaction would fail.
+    void readsDuringACompactionWaitForIt()
+    {
+        WriterRig rig;
+        DatabaseReader reader(rig.dir.path());
+        rig.writer.setHoldReaders(reader.connectionHolder());
+        for (int e = 1; e <= 3; ++e)
+            rig.insert(e);
+        QVERIFY(rig.settle());
+
+        // A slow read keeps the reader busy while the compaction asks it to let go; the reads
+        // given next come right after that.
+        reader.read([](QSqlDatabase, const QString&, const ReadTicket&) { QThread::msleep(200); });
+        bool done = false;
+        DatabaseResult compacted{DatabaseResult::Kind::Failed, {}};
+        rig.writer.compact([&](const DatabaseResult& result) {
+            compacted = result;
+            done = true;
+        });
+        QTest::qWait(50);
+        constexpr int kReads = 20;
+        std::atomic<int> answered = 0;
+        std::atomic<int> lastCount = -1;
+        for (int i = 0; i < kReads; ++i) {
+            reader.read([&](QSqlDatabase db, const QString&, const ReadTicket&) {
+                QSqlQuery query(db);
+                lastCount =
+                    query.exec(QStringLiteral("SELECT count(*) FROM Energy")) && query.next()
+                        ? query.value(0).toInt()
+                        : -2;
+                ++answered;
+            });
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+        QVERIFY2(compacted.ok(), qPrintable(compacted.error));
+        QTRY_COMPARE(answered.load(), kReads);
+        QCOMPARE(lastCount.load(), 3);
     }
 
     // Another program holds the write lock: the caller's thread goes on, and the reading is
