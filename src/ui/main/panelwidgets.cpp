@@ -243,12 +243,18 @@ bool LightShape::showOnServer()
     return true;
 }
 
+// The window around may look different now (its language, its size on another screen), and
+// what the light stands on is taken again.
+void LightShape::showAgainOnServer()
+{
+    m_background = {};
+    showOnServer();
+}
+
 void LightShape::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    // The window around may look different now (its language, its size on another screen).
-    m_background = {};
-    showOnServer();
+    showAgainOnServer();
 }
 
 void LightShape::hideEvent(QHideEvent* event)
@@ -261,15 +267,13 @@ void LightShape::hideEvent(QHideEvent* event)
 void LightShape::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    m_background = {};
-    showOnServer();
+    showAgainOnServer();
 }
 
 void LightShape::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_background = {};
-    showOnServer();
+    showAgainOnServer();
 }
 
 namespace {

@@ -132,6 +132,7 @@ protected:
 private:
     QPixmap picture(const QColor& colour);
     bool showOnServer();
+    void showAgainOnServer();
 
     QColor m_colour;
     QHash<QString, QPixmap> m_pictures;
